@@ -1,0 +1,274 @@
+#include "driver/dataset.h"
+
+#include <cerrno>
+#include <cstdarg>
+#include <cinttypes>
+#include <climits>
+#include <cstring>
+
+#include "util/checked_alloc.h"
+
+namespace {
+
+// Counts and ids must leave room for one more entry (end markers, offsets).
+constexpr int64_t kMaxCount = INT32_MAX - 1;
+constexpr size_t kTokenEcho = 24;  // characters of a bad token quoted back
+
+// Splits a stream into white-space separated tokens, as formatted input
+// does, and reads each as a decimal integer with an optional sign.
+class TokenReader {
+ public:
+  enum Status { kOk, kEnd, kNotInteger, kTooLarge, kReadError };
+
+  explicit TokenReader(std::FILE *in) : in_(in) {}
+
+  Status Next(int64_t *value) {
+    int ch = Get();
+    while (IsSpace(ch)) ch = Get();
+    if (ch == EOF) return read_error_ ? kReadError : kEnd;
+    token_line_ = line_;
+    token_.clear();
+    bool negative = false, digits = false, valid = true;
+    uint64_t magnitude = 0;
+    if (ch == '+' || ch == '-') {
+      negative = ch == '-';
+      Keep(ch);
+      ch = Get();
+    }
+    for (; ch != EOF && !IsSpace(ch); ch = Get()) {
+      Keep(ch);
+      if (ch >= '0' && ch <= '9') {
+        digits = true;
+        if (magnitude <= uint64_t{1} << 32) magnitude = magnitude * 10 + uint64_t(ch - '0');
+      } else {
+        valid = false;
+      }
+    }
+    if (read_error_) return kReadError;
+    if (!valid || !digits) return kNotInteger;
+    if (negative ? magnitude > uint64_t{1} << 31 : magnitude > INT32_MAX) return kTooLarge;
+    *value = negative ? -int64_t(magnitude) : int64_t(magnitude);
+    return kOk;
+  }
+
+  // The last token read, shortened for messages.
+  const std::string &token() const { return token_; }
+  // The line on which the last token started, counted from 1.
+  int64_t token_line() const { return token_line_; }
+
+ private:
+  static bool IsSpace(int ch) {
+    return ch == ' ' || ch == '\n' || ch == '\t' || ch == '\r' || ch == '\v' || ch == '\f';
+  }
+
+  int Get() {
+    if (pos_ == len_) {
+      len_ = std::fread(buf_, 1, sizeof buf_, in_);
+      pos_ = 0;
+      if (len_ == 0) {
+        if (std::ferror(in_)) {
+          read_error_ = true;
+          read_errno_ = errno;
+        }
+        return EOF;
+      }
+    }
+    const unsigned char ch = buf_[pos_++];
+    if (ch == '\n') line_++;
+    return ch;
+  }
+
+  void Keep(int ch) {
+    if (token_.size() < kTokenEcho) {
+      token_.push_back(char(ch));
+    } else if (token_.size() == kTokenEcho) {
+      token_ += "...";
+    }
+  }
+
+  std::FILE *in_;
+  unsigned char buf_[1 << 16];
+  size_t pos_ = 0, len_ = 0;
+  int64_t line_ = 1, token_line_ = 1;
+  std::string token_;
+  bool read_error_ = false;
+  int read_errno_ = 0;
+
+ public:
+  int read_errno() const { return read_errno_; }
+};
+
+std::string Format(const char *format, ...) __attribute__((format(printf, 1, 2)));
+std::string Format(const char *format, ...) {
+  char text[512];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(text, sizeof text, format, args);
+  va_end(args);
+  return text;
+}
+
+std::string ReadFailure(const TokenReader &reader) {
+  return Format("cannot read it (%s)", std::strerror(reader.read_errno()));
+}
+
+// Why a token is not an acceptable number.
+std::string BadToken(TokenReader::Status status, const TokenReader &reader) {
+  if (status == TokenReader::kReadError) return ReadFailure(reader);
+  if (status == TokenReader::kTooLarge)
+    return Format("'%s' does not fit in 32 bits", reader.token().c_str());
+  return Format("'%s' is not a decimal integer", reader.token().c_str());
+}
+
+std::string OutOfRange(const char *what, int64_t id, int32_t count, const char *plural) {
+  if (count == 0) return Format("%s %" PRId64 " is given, but the header declares no %s", what, id, plural);
+  return Format("%s %" PRId64 " is outside 0..%d", what, id, count - 1);
+}
+
+// An upper bound on the pairs a file of this many bytes can hold (each pair
+// takes at least two digits and two separators), or -1 if the size is unknown.
+int64_t PairsThatFit(std::FILE *in) {
+  const long start = std::ftell(in);
+  if (start < 0 || std::fseek(in, 0, SEEK_END) != 0) return -1;
+  const long end = std::ftell(in);
+  if (std::fseek(in, start, SEEK_SET) != 0 || end < start) return -1;
+  return (end - start) / 4;
+}
+
+}  // namespace
+
+bool ParseDataset(std::FILE *in, Dataset *ds, std::string *error) {
+  *ds = Dataset{};
+  const int64_t fit = PairsThatFit(in);
+  TokenReader reader(in);
+
+  static const char *const kHeaderNames[3] = {"users", "items", "pairs"};
+  int64_t header[3];
+  for (int k = 0; k < 3; k++) {
+    const TokenReader::Status status = reader.Next(&header[k]);
+    if (status == TokenReader::kEnd) {
+      *error = Format("the header must be three non-negative integers (users, items, pairs), "
+                      "but the file holds %d", k);
+      return false;
+    }
+    if (status == TokenReader::kReadError) {
+      *error = ReadFailure(reader);
+      return false;
+    }
+    if (status != TokenReader::kOk || header[k] < 0) {
+      *error = Format("header: the number of %s must be a non-negative integer, not '%s'",
+                      kHeaderNames[k], reader.token().c_str());
+      return false;
+    }
+    if (header[k] > kMaxCount) {
+      *error = Format("header: %" PRId64 " %s is more than can be indexed (at most %" PRId64 ")",
+                      header[k], kHeaderNames[k], kMaxCount);
+      return false;
+    }
+  }
+  const auto nrows = int32_t(header[0]), ncols = int32_t(header[1]), npairs = int32_t(header[2]);
+
+  // A header that claims more pairs than the file can hold is found out
+  // below; it need not cost an allocation of the claimed size first.
+  const int32_t room = fit >= 0 && fit < npairs ? int32_t(fit) : npairs;
+  IntArray rowid(AllocInts(int64_t{room} + 1, "ReadDataset: rowid"));
+  IntArray colid(AllocInts(int64_t{room} + 1, "ReadDataset: colid"));
+  IntArray tvec(AllocFilledInts(nrows, -1, "ReadDataset: tvec"));
+
+  int32_t prev = -1;
+  for (int32_t i = 0; i < npairs; i++) {
+    int64_t pair[2];
+    for (int k = 0; k < 2; k++) {
+      const TokenReader::Status status = reader.Next(&pair[k]);
+      if (status == TokenReader::kEnd) {
+        *error = Format("the header announces %d pairs, but the file holds only %d", npairs, i);
+        return false;
+      }
+      if (status != TokenReader::kOk) {
+        *error = Format("pair %d (line %" PRId64 "): %s", i + 1, reader.token_line(),
+                        BadToken(status, reader).c_str());
+        return false;
+      }
+    }
+    const int64_t line = reader.token_line();
+    if (pair[0] < 0 || pair[0] >= nrows) {
+      *error = Format("pair %d (line %" PRId64 "): %s", i + 1, line,
+                      OutOfRange("user", pair[0], nrows, "users").c_str());
+      return false;
+    }
+    if (pair[1] < 0 || pair[1] >= ncols) {
+      *error = Format("pair %d (line %" PRId64 "): %s", i + 1, line,
+                      OutOfRange("item", pair[1], ncols, "items").c_str());
+      return false;
+    }
+    if (i >= room) {  // only if the file grew while it was read
+      *error = "the file changed while it was read";
+      return false;
+    }
+    const auto user = int32_t(pair[0]);
+    if (user != prev) {
+      // tvec doubles as the record of runs already closed.
+      if (prev >= 0) tvec[prev] = colid[i - 1];
+      if (tvec[user] != -1) {
+        *error = Format("pair %d (line %" PRId64 "): user %d appears again after other users; "
+                        "each user's pairs must stand together",
+                        i + 1, line, user);
+        return false;
+      }
+      prev = user;
+    }
+    rowid[i] = user;
+    colid[i] = int32_t(pair[1]);
+  }
+  if (prev >= 0) tvec[prev] = colid[npairs - 1];
+
+  int64_t extra;
+  const TokenReader::Status status = reader.Next(&extra);
+  if (status == TokenReader::kReadError) {
+    *error = ReadFailure(reader);
+    return false;
+  }
+  if (status != TokenReader::kEnd) {
+    *error = Format("line %" PRId64 ": '%s' follows the last of the %d pairs", reader.token_line(),
+                    reader.token().c_str(), npairs);
+    return false;
+  }
+
+  // Drop each run's last pair (held out above), keeping file order.
+  rowid[npairs] = nrows;
+  int32_t kept = 0;
+  for (int32_t i = 0; i < npairs; i++) {
+    if (rowid[i] == rowid[i + 1]) {
+      rowid[kept] = rowid[i];
+      colid[kept] = colid[i];
+      kept++;
+    }
+  }
+  rowid[kept] = nrows;
+
+  ds->nrows = nrows;
+  ds->ncols = ncols;
+  ds->ntrain = kept;
+  ds->rowid = std::move(rowid);
+  ds->colid = std::move(colid);
+  ds->tvec = std::move(tvec);
+  return true;
+}
+
+Dataset ReadDataset(const char *fname) {
+  std::FILE *in = std::fopen(fname, "r");
+  if (in == nullptr) {
+    std::printf("Error opening file %s\n", fname);
+    std::exit(1);
+  }
+  Dataset ds;
+  std::string error;
+  const bool ok = ParseDataset(in, &ds, &error);
+  std::fclose(in);
+  if (!ok) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "Error in file %s: %s\n", fname, error.c_str());
+    std::exit(1);
+  }
+  return ds;
+}

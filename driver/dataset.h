@@ -1,0 +1,35 @@
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+
+struct FreeDeleter {
+  void operator()(void *p) const { std::free(p); }
+};
+using IntArray = std::unique_ptr<int32_t[], FreeDeleter>;
+
+// The loaded file: training pairs in file order with each user's last listed
+// pair held out as tvec[user] (-1 for a user without pairs). rowid[ntrain]
+// holds nrows as end marker, so every run of a user ends at a change of id.
+struct Dataset {
+  int32_t nrows = 0;
+  int32_t ncols = 0;
+  int32_t ntrain = 0;
+  IntArray rowid;  // ntrain+1 entries
+  IntArray colid;  // ntrain+1 entries
+  IntArray tvec;   // nrows entries
+};
+
+// Parses a dataset from an open stream: a header "users items pairs" and
+// that many "user item" pairs, any white space between numbers. Returns true
+// with *ds filled, or false with *error saying what is wrong (pair and line
+// numbers count from 1); *ds is then left empty.
+bool ParseDataset(std::FILE *in, Dataset *ds, std::string *error);
+
+// Loads fname. On failure prints the reason and ends the process with
+// status 1: "Error opening file <fname>" on standard output when it cannot be
+// opened, "Error in file <fname>: <reason>" on standard error otherwise.
+Dataset ReadDataset(const char *fname);

@@ -1,0 +1,46 @@
+#include <cmath>
+
+#include "engine/item_lists.h"
+
+Model *TOVRAN_Init_CProbSim(SparseMatrix *matrix, int32_t nnbr, float alpha) {
+  const ItemModelLabels labels = {
+      "TOVRAN_Init_CProbSim: itemptr", "TOVRAN_Init_CProbSim: itemind",
+      "TOVRAN_Init_CProbSim: itemval", "TOVRAN_Init_CProbSim: model->marker",
+      "TOVRAN_Init_CProbSim: model->fcand"};
+  Model *model = CreateItemModel(TOVRAN_ITEM_CPROB, matrix->ncols, nnbr, matrix->colptr, labels);
+
+  // The rows are read as built: input order, row-normalised values.
+  const int32_t *rowptr = matrix->rowptr, *rowind = matrix->rowind;
+  const int32_t *colptr = matrix->colptr, *colind = matrix->colind;
+  const float *rowval = matrix->rowval;
+  int32_t *marker = model->marker;
+  CandidatePair *fcand = model->fcand;
+
+  for (int32_t i = 0; i < model->nitems; i++) {
+    int32_t k = 0;
+    for (int32_t j = colptr[i]; j < colptr[i + 1]; j++) {
+      const int32_t u = colind[j];
+      for (int32_t l = rowptr[u]; l < rowptr[u + 1]; l++) {
+        const int32_t c = rowind[l];
+        if (c == i) continue;
+        const int32_t slot = marker[c];
+        if (slot == -1) {
+          fcand[k] = CandidatePair{rowval[l], c};
+          marker[c] = k++;
+        } else if (slot >= 0) {
+          fcand[slot].value = float(double(rowval[l]) + double(fcand[slot].value));
+        }
+      }
+    }
+    for (int32_t t = 0; t < k; t++) {
+      const int32_t c = fcand[t].key;
+      marker[c] = -1;
+      // Damped by the candidate's own frequency, which is at least 3.
+      const double freq = colptr[c + 1] - colptr[c];
+      fcand[t].value = float(double(fcand[t].value) / std::pow(freq, double(alpha)));
+    }
+    StoreItemList(model, i, k);
+  }
+  ResetItemMarkers(model);
+  return model;
+}

@@ -1,0 +1,77 @@
+#include <cmath>
+
+#include "engine/model.h"
+
+namespace {
+// A user this similar to the basket holds (almost) exactly its items and
+// would only recommend what the basket already has.
+constexpr double kNearIdentical = 0.999;
+}  // namespace
+
+int32_t RecommendByUsers(Model *model, int32_t n, const int32_t *basket,
+                         int32_t N, int32_t *rcmds) {
+  const int32_t *rowptr = model->rowptr, *rowind = model->rowind;
+  const int32_t *colptr = model->colptr, *colind = model->colind;
+  const float *rowval = model->rowval, *colval = model->colval;
+  int32_t *rmarker = model->rmarker, *marker = model->marker;
+  CandidatePair *rcand = model->rcand, *fcand = model->fcand;
+
+  // Phase 1: every user's summed row values on the basket items.
+  int32_t nr = 0;
+  for (int32_t t = 0; t < n; t++) {
+    const int32_t b = basket[t];
+    for (int32_t j = colptr[b]; j < colptr[b + 1]; j++) {
+      const int32_t u = colind[j];
+      const int32_t slot = rmarker[u];
+      if (slot == -1) {
+        rcand[nr] = CandidatePair{colval[j], u};
+        rmarker[u] = nr++;
+      } else {
+        rcand[slot].value += colval[j];
+      }
+    }
+  }
+  if (nr > 0) {
+    const float s0 = float(1.0 / std::sqrt(double(n)));
+    for (int32_t t = 0; t < nr; t++) {
+      rmarker[rcand[t].key] = -1;
+      rcand[t].value = float(double(s0) * double(rcand[t].value));
+    }
+  }
+  // Drop near-identical users; the last entry fills the freed slot.
+  for (int32_t t = 0; t < nr;) {
+    if (double(rcand[t].value) > kNearIdentical) {
+      rcand[t] = rcand[--nr];
+    } else {
+      t++;
+    }
+  }
+  const int32_t nkeep = SelectTopCandidates(nr, model->nnbr, rcand);
+  SortCandidates(nkeep, rcand);
+
+  // Phase 2: the neighbours' items outside the basket, weighted by similarity.
+  for (int32_t t = 0; t < n; t++) marker[basket[t]] = -2;
+  int32_t nf = 0;
+  for (int32_t t = 0; t < nkeep; t++) {
+    const double sim = rcand[t].value;
+    const int32_t u = rcand[t].key;
+    for (int32_t j = rowptr[u]; j < rowptr[u + 1]; j++) {
+      const int32_t c = rowind[j];
+      const int32_t slot = marker[c];
+      if (slot == -2) continue;
+      if (slot == -1) {
+        fcand[nf] = CandidatePair{float(sim * double(rowval[j])), c};
+        marker[c] = nf++;
+      } else {
+        fcand[slot].value = float(sim * double(rowval[j]) + double(fcand[slot].value));
+      }
+    }
+  }
+  for (int32_t t = 0; t < n; t++) marker[basket[t]] = -1;
+  for (int32_t t = 0; t < nf; t++) marker[fcand[t].key] = -1;
+
+  const int32_t m = SelectTopCandidates(nf, N, fcand);
+  SortCandidates(m, fcand);
+  for (int32_t t = 0; t < m; t++) rcmds[t] = fcand[t].key;
+  return m;
+}

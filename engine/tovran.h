@@ -1,0 +1,59 @@
+/* tovran: top-N recommendation engine.
+ *
+ * Build a model from (user, item) pairs, ask it for the N best items for a
+ * basket, release it. Answers are deterministic to the bit: the same pairs
+ * and basket give the same list, ties included, on every run.
+ * Usable from C and C++. */
+#ifndef TOVRAN_H
+#define TOVRAN_H
+
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* A built model; opaque to callers. A query writes the model's scratch
+ * arrays, so one model serves one query at a time. */
+typedef struct Model Model;
+
+/* Model kinds accepted by TOVRAN_BuildModel. */
+enum {
+  TOVRAN_ITEM_COSINE = 1, /* item-to-item cosine */
+  TOVRAN_ITEM_CPROB = 2,  /* item-to-item conditional probability, damped by alpha */
+  TOVRAN_USER_BASED = 3   /* nearest users, found at query time */
+};
+
+/* Builds a model of kind type over npairs (rowid[i], colid[i]) pairs, users
+ * in 0..nrows-1 and items in 0..ncols-1. nnbr >= 1 is the neighbourhood size;
+ * alpha in [0, 1] is read for type 2 only. The pair arrays are only read.
+ * Invalid parameters or pairs print one message on standard error and end
+ * the process with status 1. The caller owns the model. */
+Model *TOVRAN_BuildModel(int32_t nrows, int32_t ncols, int32_t npairs,
+                         const int32_t *rowid, const int32_t *colid,
+                         int32_t type, int32_t nnbr, float alpha);
+
+/* Writes up to N recommended item ids, best first, into rcmds (room for N)
+ * for the basket of n item ids (n <= 0: empty; repeats allowed). Basket items
+ * are never recommended. Returns the number written, 0 for none or N < 1, or
+ * -1 when a basket item lies outside the model's items (nothing written). */
+int32_t TOVRAN_Recommend(Model *model, int32_t n, const int32_t *basket,
+                         int32_t N, int32_t *rcmds);
+
+/* Releases a model; a null model is ignored. */
+void TOVRAN_FreeModel(Model *model);
+
+/* Estimates the exponent alpha of type 2 from the pairs alone: re-splits
+ * them at random (the same way in every process), then tries alpha = 0.0,
+ * 0.1, ... with nnbr neighbours and N recommendations per user and returns
+ * the last value before the hit count first falls (1.0 if it never does).
+ * The pair arrays are only read. */
+double TOVRAN_EstimateAlphaInit(int32_t nrows, int32_t ncols, int32_t npairs,
+                                const int32_t *rowid, const int32_t *colid,
+                                int32_t nnbr, int32_t N);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* TOVRAN_H */

@@ -1,0 +1,56 @@
+#include "matrix/column_view.h"
+
+#include "util/checked_alloc.h"
+#include "util/fill.h"
+
+namespace {
+
+// Moves the running ends one place up so that ptr[k] is the start of k.
+void ShiftRight(int32_t n, int32_t *ptr) {
+  for (int32_t k = n; k >= 1; k--) ptr[k] = ptr[k - 1];
+  ptr[0] = 0;
+}
+
+// Fills the target view (tptr over ntarget, tind, tval) from the source view
+// (sptr over nsource, sind, sval). tptr must hold zeros on entry; it is its
+// own fill cursor, so no scratch array is needed.
+void Transpose(int32_t nsource, const int32_t *sptr, const int32_t *sind,
+               const float *sval, int32_t ntarget, int32_t *tptr,
+               int32_t *tind, float *tval) {
+  for (int32_t s = 0; s < nsource; s++)
+    for (int32_t j = sptr[s]; j < sptr[s + 1]; j++) tptr[sind[j]]++;
+  for (int32_t t = 1; t < ntarget; t++) tptr[t] += tptr[t - 1];
+  ShiftRight(ntarget, tptr);
+  for (int32_t s = 0; s < nsource; s++) {
+    for (int32_t j = sptr[s]; j < sptr[s + 1]; j++) {
+      int32_t t = sind[j];
+      tind[tptr[t]] = s;
+      tval[tptr[t]] = sval[j];
+      tptr[t]++;
+    }
+  }
+  ShiftRight(ntarget, tptr);
+}
+
+}  // namespace
+
+void CreateColMat(SparseMatrix *mat) {
+  int32_t nnz = mat->rowptr[mat->nrows];
+  mat->colptr = AllocFilledInts(int64_t{mat->ncols} + 1, 0, "CreateColMat: colptr");
+  mat->colind = AllocInts(nnz, "CreateColMat: colind");
+  mat->colval = AllocFloats(nnz, "CreateColMat: colval");
+  Transpose(mat->nrows, mat->rowptr, mat->rowind, mat->rowval, mat->ncols,
+            mat->colptr, mat->colind, mat->colval);
+}
+
+void ColumnsFromRows(SparseMatrix *mat) {
+  FillInts(int64_t{mat->ncols} + 1, 0, mat->colptr);
+  Transpose(mat->nrows, mat->rowptr, mat->rowind, mat->rowval, mat->ncols,
+            mat->colptr, mat->colind, mat->colval);
+}
+
+void RowsFromColumns(SparseMatrix *mat) {
+  FillInts(int64_t{mat->nrows} + 1, 0, mat->rowptr);
+  Transpose(mat->ncols, mat->colptr, mat->colind, mat->colval, mat->nrows,
+            mat->rowptr, mat->rowind, mat->rowval);
+}

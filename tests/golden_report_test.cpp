@@ -1,0 +1,37 @@
+// The whole report, run end to end on real data, against reports known to be
+// right. Timings differ from run to run and are masked; every other line,
+// hit counts and the estimated alpha included, must match exactly.
+#include <gtest/gtest.h>
+
+#include "tests/program_runner.h"
+
+namespace {
+
+void ExpectReportMatches(const std::string &data, const std::string &expected) {
+  const ProgramOutput run = RunTovran({data});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(MaskTimings(run.out), MaskTimings(ReadFile(expected)));
+}
+
+}  // namespace
+
+TEST(GoldenReport, SampleShippedWithTheRepository) {
+  ExpectReportMatches(TOVRAN_SOURCE_DIR "/data/sample.txt", TOVRAN_SOURCE_DIR "/data/sample.expected");
+}
+
+TEST(GoldenReport, MovieLens100k) {
+  const std::string data = SharedData("ml100k.txt");
+  if (data.empty()) GTEST_SKIP() << "shared data sets not present";
+  ExpectReportMatches(data, SharedData("ml100k.expected"));
+}
+
+// About a minute unoptimised-free; run in optimised builds only.
+TEST(GoldenReport, RetailBaskets) {
+#ifndef TOVRAN_OPTIMISED_BUILD
+  GTEST_SKIP() << "runs in the Release build only";
+#endif
+  const std::string data = SharedData("retail.txt");
+  if (data.empty()) GTEST_SKIP() << "shared data sets not present";
+  ExpectReportMatches(data, SharedData("retail.expected"));
+}

@@ -1,0 +1,90 @@
+#include "tests/program_runner.h"
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace fs = std::filesystem;
+
+namespace {
+fs::path TempDir() {
+  static const fs::path dir = [] {
+    fs::path d = fs::temp_directory_path() / ("tovran-tests-" + std::to_string(getpid()));
+    fs::create_directories(d);
+    return d;
+  }();
+  return dir;
+}
+}  // namespace
+
+std::string ShellQuote(const std::string &word) {
+  std::string quoted = "'";
+  for (char ch : word) {
+    if (ch == '\'') {
+      quoted += "'\\''";
+    } else {
+      quoted += ch;
+    }
+  }
+  quoted += '\'';
+  return quoted;
+}
+
+std::string ReadFile(const std::string &path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+std::string WriteTempFile(const std::string &name, const std::string &text) {
+  fs::path path = TempDir() / name;
+  std::ofstream(path, std::ios::binary) << text;
+  return path.string();
+}
+
+ProgramOutput RunCommand(const std::string &command) {
+  static int serial = 0;
+  const std::string base = (TempDir() / ("run" + std::to_string(serial++))).string();
+  std::string full = "( ";
+  full += command;
+  full += " ) >";
+  full += ShellQuote(base + ".out");
+  full += " 2>";
+  full += ShellQuote(base + ".err");
+  const int raw = std::system(full.c_str());
+  ProgramOutput output;
+  output.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  output.out = ReadFile(base + ".out");
+  output.err = ReadFile(base + ".err");
+  return output;
+}
+
+ProgramOutput RunTovran(const std::vector<std::string> &args, const std::string &prefix) {
+  std::string command = prefix;
+  command += ShellQuote(TOVRAN_PROGRAM);
+  for (const std::string &arg : args) {
+    command += ' ';
+    command += ShellQuote(arg);
+  }
+  return RunCommand(command);
+}
+
+std::string SharedData(const std::string &name) {
+  const fs::path path = fs::path(TOVRAN_SHARED_DATA) / name;
+  return fs::exists(path) ? path.string() : std::string();
+}
+
+std::string MaskTimings(const std::string &report) {
+  std::istringstream in(report);
+  std::string line, masked;
+  while (std::getline(in, line)) {
+    const size_t at = line.find("InitTime:");
+    masked += (at == std::string::npos ? line : line.substr(0, at) + "<timings>") + "\n";
+  }
+  return masked;
+}

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+// Runs the tovran program (or another command) and captures what it wrote.
+struct ProgramOutput {
+  int status = -1;  // exit status, or -1 if it did not exit normally
+  std::string out;
+  std::string err;
+};
+
+// Runs `command` through the shell with stdout and stderr captured.
+ProgramOutput RunCommand(const std::string &command);
+// Runs the tovran program with the given arguments (each shell-quoted).
+ProgramOutput RunTovran(const std::vector<std::string> &args, const std::string &prefix = "");
+
+// Quotes a word for the shell.
+std::string ShellQuote(const std::string &word);
+// Reads a whole file; empty if it cannot be read.
+std::string ReadFile(const std::string &path);
+// Writes text into a fresh file under the test's temporary directory and
+// returns its path.
+std::string WriteTempFile(const std::string &name, const std::string &text);
+// Path of a shared data set, or empty when the shared data are not present.
+std::string SharedData(const std::string &name);
+
+// The report with the timing figures of every result line removed, so that
+// two runs of the same data compare equal line for line.
+std::string MaskTimings(const std::string &report);

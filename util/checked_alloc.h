@@ -1,0 +1,19 @@
+#pragma once
+
+#include <cstdint>
+
+// Every array of the matrix and engine code comes from here. A request of
+// zero bytes gives null without touching the heap; a request the heap cannot
+// meet (or a negative one) ends the process with
+// "***Memory allocation failed for <label>. Requested size: <bytes> bytes".
+// Sizes are 64-bit so that no count product wraps before it is checked.
+void *CheckedMalloc(int64_t size, const char *label);
+
+// n 32-bit integers (4n bytes, not cleared); null for n = 0.
+int32_t *AllocInts(int64_t n, const char *label);
+// n single-precision floats (4n bytes, not cleared); null for n = 0.
+float *AllocFloats(int64_t n, const char *label);
+// As AllocInts, every element set to value; null for n = 0.
+int32_t *AllocFilledInts(int64_t n, int32_t value, const char *label);
+// As AllocFloats, every element set to value; null for n = 0.
+float *AllocFilledFloats(int64_t n, float value, const char *label);
