@@ -1,15 +1,18 @@
 # Thin wrapper over CMake. `make run` builds and runs the program on the
-# sample that ships here; `make test` builds and runs every test.
+# sample that ships here; `make test` builds and runs every test; `make
+# sanitize` runs them again under AddressSanitizer and UBSan (an exhausted
+# heap must reach the program's own message, hence allocator_may_return_null).
 BUILD ?= build
 SANITIZE_BUILD ?= build-sanitize
 JOBS ?= $(shell nproc)
+TOVRAN_WERROR ?= OFF
 
 .PHONY: all build run test sanitize clean
 
 all: build
 
 build:
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DTOVRAN_WERROR=$(TOVRAN_WERROR)
 	cmake --build $(BUILD) -j $(JOBS)
 
 run: build
@@ -21,7 +24,8 @@ test: build
 sanitize:
 	cmake -S . -B $(SANITIZE_BUILD) -DCMAKE_BUILD_TYPE=Debug -DTOVRAN_SANITIZE=ON -DTOVRAN_WERROR=ON
 	cmake --build $(SANITIZE_BUILD) -j $(JOBS)
-	ctest --test-dir $(SANITIZE_BUILD) --output-on-failure -j $(JOBS)
+	ASAN_OPTIONS=allocator_may_return_null=1 UBSAN_OPTIONS=print_stacktrace=1 \
+	  ctest --test-dir $(SANITIZE_BUILD) --output-on-failure -j $(JOBS)
 
 clean:
 	rm -rf $(BUILD) $(SANITIZE_BUILD)

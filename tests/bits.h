@@ -1,0 +1,18 @@
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+
+// The IEEE bit pattern of a single-precision value, for exact comparisons.
+inline uint32_t Bits(float value) {
+  uint32_t bits;
+  std::memcpy(&bits, &value, sizeof bits);
+  return bits;
+}
+
+// The single-precision value of a bit pattern.
+inline float FromBits(uint32_t bits) {
+  float value;
+  std::memcpy(&value, &bits, sizeof value);
+  return value;
+}

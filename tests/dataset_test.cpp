@@ -1,0 +1,106 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "driver/dataset.h"
+#include "tests/program_runner.h"
+
+namespace {
+
+struct Parsed {
+  bool ok;
+  Dataset ds;
+  std::string error;
+};
+
+Parsed Parse(const std::string &text) {
+  Parsed p;
+  std::FILE *in = fmemopen(const_cast<char *>(text.data()), text.size(), "r");
+  p.ok = ParseDataset(in, &p.ds, &p.error);
+  std::fclose(in);
+  return p;
+}
+
+std::vector<int32_t> Ints(const IntArray &a, int32_t n) { return {a.get(), a.get() + n}; }
+
+std::string ErrorOf(const std::string &text) {
+  Parsed p = Parse(text);
+  EXPECT_FALSE(p.ok) << "accepted: " << text;
+  return p.error;
+}
+
+}  // namespace
+
+TEST(ReadDataset, HoldsOutTheLastListedPairOfEveryUser) {
+  Parsed p = Parse("3 5 7\n0 1\n0 2\n0 3\n1 0\n1 4\n2 2\n2 3\n");
+  ASSERT_TRUE(p.ok) << p.error;
+  EXPECT_EQ(p.ds.nrows, 3);
+  EXPECT_EQ(p.ds.ncols, 5);
+  EXPECT_EQ(p.ds.ntrain, 4);
+  EXPECT_EQ(Ints(p.ds.tvec, 3), (std::vector<int32_t>{3, 4, 3}));
+  EXPECT_EQ(Ints(p.ds.rowid, 5), (std::vector<int32_t>{0, 0, 1, 2, 3}));
+  EXPECT_EQ(Ints(p.ds.colid, 4), (std::vector<int32_t>{1, 2, 0, 2}));
+}
+
+TEST(ReadDataset, AcceptsAnyWhiteSpaceSignsAndUsersWithoutPairs) {
+  // Users 1 and 3 have no pairs; user 2 has one, which is held out.
+  Parsed p = Parse("4\t6 4\r\n+0 5\r\n0\n\n4 0 2 2 +3\v\f");
+  ASSERT_TRUE(p.ok) << p.error;
+  EXPECT_EQ(p.ds.ntrain, 2);
+  EXPECT_EQ(Ints(p.ds.tvec, 4), (std::vector<int32_t>{2, -1, 3, -1}));
+  EXPECT_EQ(Ints(p.ds.rowid, 3), (std::vector<int32_t>{0, 0, 4}));
+  EXPECT_EQ(Ints(p.ds.colid, 2), (std::vector<int32_t>{5, 4}));
+
+  Parsed empty = Parse("2 2 0");
+  ASSERT_TRUE(empty.ok) << empty.error;
+  EXPECT_EQ(empty.ds.ntrain, 0);
+  EXPECT_EQ(empty.ds.rowid[0], 2);
+}
+
+TEST(ReadDataset, RejectsEveryBreachOfTheFormatWithAReason) {
+  EXPECT_EQ(ErrorOf(""), "the header must be three non-negative integers (users, items, pairs), "
+                         "but the file holds 0");
+  EXPECT_EQ(ErrorOf("3 4"), "the header must be three non-negative integers (users, items, pairs), "
+                            "but the file holds 2");
+  EXPECT_EQ(ErrorOf("3 -4 1\n0 0"), "header: the number of items must be a non-negative integer, not '-4'");
+  EXPECT_EQ(ErrorOf("3 4 x1\n"), "header: the number of pairs must be a non-negative integer, not 'x1'");
+  EXPECT_EQ(ErrorOf("2147483647 4 1\n0 0"),
+            "header: 2147483647 users is more than can be indexed (at most 2147483646)");
+  EXPECT_EQ(ErrorOf("2 4 2\n0 1\n0 1.5\n"), "pair 2 (line 3): '1.5' is not a decimal integer");
+  EXPECT_EQ(ErrorOf("2 4 2\n0 1\n0 -\n"), "pair 2 (line 3): '-' is not a decimal integer");
+  EXPECT_EQ(ErrorOf("2 4 1\n0 4294967296\n"), "pair 1 (line 2): '4294967296' does not fit in 32 bits");
+  EXPECT_EQ(ErrorOf("2 4 3\n0 1\n1 2\n"), "the header announces 3 pairs, but the file holds only 2");
+  EXPECT_EQ(ErrorOf("2 4 2\n0 1\n1 2\n1 3\n"), "line 4: '1' follows the last of the 2 pairs");
+  EXPECT_EQ(ErrorOf("2 4 2\n0 1\n1 2 #\n"), "line 3: '#' follows the last of the 2 pairs");
+  EXPECT_EQ(ErrorOf("2 4 2\n0 1\n2 2\n"), "pair 2 (line 3): user 2 is outside 0..1");
+  EXPECT_EQ(ErrorOf("2 4 2\n0 1\n-1 2\n"), "pair 2 (line 3): user -1 is outside 0..1");
+  EXPECT_EQ(ErrorOf("2 1682 1\n0 1700\n"), "pair 1 (line 2): item 1700 is outside 0..1681");
+  EXPECT_EQ(ErrorOf("2 0 1\n0 0\n"), "pair 1 (line 2): item 0 is given, but the header declares no items");
+  EXPECT_EQ(ErrorOf("3 4 4\n0 1\n1 2\n0 3\n2 0\n"),
+            "pair 3 (line 4): user 0 appears again after other users; each user's pairs must stand together");
+}
+
+TEST(ReadDataset, AHeaderClaimingFarMorePairsThanTheFileHoldsCostsNoHugeAllocation) {
+  // Two billion claimed pairs would need 16 GB if allocated up front.
+  EXPECT_EQ(ErrorOf("2 2 2000000000\n0 1\n"),
+            "the header announces 2000000000 pairs, but the file holds only 1");
+}
+
+TEST(ReadDatasetProgram, FailuresExitWithOneAndPrintNoStatistics) {
+  ProgramOutput usage = RunTovran({});
+  EXPECT_EQ(usage.status, 1);
+  EXPECT_NE(usage.out.find("Usage: "), std::string::npos);
+  EXPECT_NE(usage.out.find(" <fname>\n"), std::string::npos);
+
+  ProgramOutput missing = RunTovran({"/nonexistent/ratings.txt"});
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_EQ(missing.out, "Error opening file /nonexistent/ratings.txt\n");
+
+  const std::string bad = WriteTempFile("ratings.txt", "2 1682 2\n0 5\n0 1700\n");
+  ProgramOutput invalid = RunTovran({bad});
+  EXPECT_EQ(invalid.status, 1);
+  EXPECT_EQ(invalid.out, "");
+  EXPECT_EQ(invalid.err, "Error in file " + bad + ": pair 2 (line 3): item 1700 is outside 0..1681\n");
+}

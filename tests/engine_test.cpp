@@ -1,0 +1,283 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <set>
+
+#include "engine/model.h"
+#include "tests/bits.h"
+#include "tests/model_fixtures.h"
+#include "util/checked_alloc.h"
+
+using ::testing::ExitedWithCode;
+
+namespace {
+
+// Five users and four items; item frequencies 3, 3, 4, 3.
+PairList FiveUsers() {
+  PairList p;
+  p.nrows = 5;
+  p.ncols = 4;
+  p.Add(0, {0, 1, 2});
+  p.Add(1, {2, 3});
+  p.Add(2, {1, 2, 3});
+  p.Add(3, {0, 1, 3});
+  p.Add(4, {0, 2});
+  return p;
+}
+
+void ExpectList(const Model *model, int32_t item, const std::vector<Neighbour> &expected) {
+  const std::vector<Neighbour> list = ListOf(model, item);
+  ASSERT_EQ(list.size(), expected.size());
+  for (size_t l = 0; l < list.size(); l++) {
+    EXPECT_EQ(list[l].item, expected[l].item) << "position " << l;
+    EXPECT_NEAR(list[l].value, expected[l].value, 5e-5) << "position " << l;
+  }
+}
+
+}  // namespace
+
+TEST(ItemCosineModel, ListsAreCosinesCutToNnbrThenScaled) {
+  const PairList p = FiveUsers();
+  Model *wide = p.Build(TOVRAN_ITEM_COSINE, 20);
+  ExpectList(wide, 0, {{1, 0.6817f}, {2, 0.6601f}, {3, 0.3156f}});
+  EXPECT_TRUE(MarkersClear(wide));
+  Model *narrow = p.Build(TOVRAN_ITEM_COSINE, 2);
+  ExpectList(narrow, 0, {{1, 0.7184f}, {2, 0.6956f}});
+  EXPECT_EQ(narrow->itemptr[4] - narrow->itemptr[3], 2);
+  TOVRAN_FreeModel(wide);
+  TOVRAN_FreeModel(narrow);
+}
+
+TEST(ItemCProbModel, AlphaDampsByTheCandidatesFrequency) {
+  const PairList p = FiveUsers();
+  Model *a0 = p.Build(TOVRAN_ITEM_CPROB, 20, 0.0f);
+  ExpectList(a0, 0, {{2, 0.7053f}, {1, 0.6341f}, {3, 0.3170f}});
+  Model *a5 = p.Build(TOVRAN_ITEM_CPROB, 20, 0.5f);
+  ExpectList(a5, 0, {{1, 0.6776f}, {2, 0.6528f}, {3, 0.3388f}});
+  Model *a1 = p.Build(TOVRAN_ITEM_CPROB, 20, 1.0f);
+  ExpectList(a1, 0, {{1, 0.7168f}, {2, 0.5981f}, {3, 0.3584f}});
+  for (Model *m : {a0, a5, a1}) {
+    EXPECT_TRUE(MarkersClear(m));
+    TOVRAN_FreeModel(m);
+  }
+}
+
+TEST(ItemModels, RepeatedPairsCountTowardsEligibility) {
+  // Item 1: two users, one holding it twice (frequency 3, eligible).
+  // Item 2: two users (frequency 2, never a neighbour, but has a list).
+  PairList p;
+  p.nrows = 3;
+  p.ncols = 4;
+  p.Add(0, {0, 1, 1, 2});
+  p.Add(1, {0, 1, 2});
+  p.Add(2, {0, 3});
+  for (int32_t type : {TOVRAN_ITEM_COSINE, TOVRAN_ITEM_CPROB}) {
+    Model *model = p.Build(type, 20, 0.5f);
+    const std::vector<Neighbour> list0 = ListOf(model, 0);
+    ASSERT_EQ(list0.size(), 1u) << "type " << type;
+    EXPECT_EQ(list0[0].item, 1);
+    const std::vector<Neighbour> list2 = ListOf(model, 2);
+    ASSERT_EQ(list2.size(), 2u);  // items 0 and 1, never itself
+    EXPECT_EQ(ListOf(model, 3).size(), 1u);  // item 0 only; 3 is ineligible
+    for (int32_t i = 0; i < 4; i++)
+      for (const Neighbour &n : ListOf(model, i)) EXPECT_NE(n.item, 2);
+    EXPECT_TRUE(MarkersClear(model));
+    TOVRAN_FreeModel(model);
+  }
+}
+
+TEST(ItemModels, ZeroItemsGiveOneOffsetAndNoArrays) {
+  PairList p;
+  p.nrows = 2;
+  Model *model = p.Build(TOVRAN_ITEM_COSINE, 20);
+  EXPECT_EQ(model->nitems, 0);
+  EXPECT_EQ(model->itemptr[0], 0);
+  EXPECT_EQ(model->itemind, nullptr);
+  EXPECT_EQ(model->itemval, nullptr);
+  EXPECT_EQ(model->marker, nullptr);
+  EXPECT_EQ(model->fcand, nullptr);
+  EXPECT_EQ(Ask(model, {}), std::vector<int32_t>{});
+  EXPECT_EQ(Ask(model, {0}), std::vector<int32_t>{-1});
+  TOVRAN_FreeModel(model);
+  TOVRAN_FreeModel(nullptr);
+  TOVRAN_FreeModel(CreateModel());
+}
+
+TEST(RecommendByItems, SumsListsInBasketOrderAndSkipsBasketItems) {
+  Model *model = HandItemModel(10, {{{2, 0.8f}, {3, 0.6f}}, {{0, 0.8f}, {3, 0.6f}},
+                                    {}, {}, {}, {{7, 0.5f}, {9, 0.5f}}});
+  EXPECT_EQ(Ask(model, {0, 1}), (std::vector<int32_t>{3, 2}));
+  EXPECT_EQ(model->fcand[0].value, 1.2f);  // 0.6f + 0.6f in single precision
+  EXPECT_EQ(Ask(model, {5}), (std::vector<int32_t>{7, 9}));
+  // The basket item 0 is in the list of 1 but never recommended; item 1's
+  // list counts twice when the basket names it twice.
+  EXPECT_EQ(Ask(model, {1, 1}), (std::vector<int32_t>{0, 3}));
+  EXPECT_EQ(Bits(model->fcand[0].value), Bits(1.6f));
+  // One candidate more than wanted: the selection's end-game leaves the
+  // first gathered one in front, not the best.
+  EXPECT_EQ(Ask(model, {0, 1}, 1), (std::vector<int32_t>{2}));
+  EXPECT_EQ(Ask(model, {}), std::vector<int32_t>{});
+  EXPECT_TRUE(MarkersClear(model));
+  TOVRAN_FreeModel(model);
+}
+
+TEST(Recommend, AnItemOutsideTheRangeAnswersMinusOneAndTouchesNothing) {
+  const PairList p = FiveUsers();
+  for (int32_t type : {TOVRAN_ITEM_COSINE, TOVRAN_ITEM_CPROB, TOVRAN_USER_BASED}) {
+    Model *model = p.Build(type, 20);
+    int32_t rcmds[3] = {-7, -7, -7};
+    for (const std::vector<int32_t> &basket :
+         {std::vector<int32_t>{0, 4}, std::vector<int32_t>{-1, 0}, std::vector<int32_t>{1, 2, 9}}) {
+      EXPECT_EQ(TOVRAN_Recommend(model, int32_t(basket.size()), basket.data(), 3, rcmds), -1);
+      EXPECT_TRUE(MarkersClear(model));
+    }
+    EXPECT_EQ(rcmds[0], -7);
+    EXPECT_EQ(TOVRAN_Recommend(model, 1, std::vector<int32_t>{0}.data(), 0, rcmds), 0);
+    EXPECT_EQ(rcmds[0], -7);
+    TOVRAN_FreeModel(model);
+  }
+}
+
+TEST(UserBasedModel, KeepsRowValuesInBothViewsAndOwnsTheArrays) {
+  const PairList p = FiveUsers();
+  Model *model = p.Build(TOVRAN_USER_BASED, 50);
+  EXPECT_EQ(model->nitems, -1);
+  EXPECT_EQ(model->itemptr, nullptr);
+  EXPECT_EQ(model->nrows, 5);
+  EXPECT_EQ(model->ncols, 4);
+  // User 0 holds three items, so each of its entries is 0.57735026 in both views.
+  for (int32_t c = 0; c < 4; c++)
+    for (int32_t j = model->colptr[c]; j < model->colptr[c + 1]; j++)
+      if (model->colind[j] == 0) {
+        EXPECT_EQ(Bits(model->colval[j]), 0x3F13CD3Au);
+      }
+  EXPECT_TRUE(MarkersClear(model));
+  TOVRAN_FreeModel(model);
+}
+
+TEST(RecommendByUsers, DropsNearIdenticalUsersThenScoresTheirNeighboursItems) {
+  PairList p;
+  p.nrows = 3;
+  p.ncols = 4;
+  p.Add(0, {0, 1});
+  p.Add(1, {0, 1, 2});
+  p.Add(2, {1, 3});
+  Model *model = p.Build(TOVRAN_USER_BASED, 50);
+  EXPECT_EQ(Ask(model, {0, 1}), (std::vector<int32_t>{2, 3}));
+  // User 0 (0.99999994) went; users 1 and 2 remain, most similar first.
+  EXPECT_EQ(model->rcand[0].key, 1);
+  EXPECT_EQ(Bits(model->rcand[0].value), Bits(0.81649655f));
+  EXPECT_EQ(model->rcand[1].key, 2);
+  EXPECT_EQ(Bits(model->rcand[1].value), Bits(0.49999997f));
+  EXPECT_NEAR(model->fcand[0].value, 0.47140449f, 1e-7);
+  EXPECT_TRUE(MarkersClear(model));
+  // A basket of one item: every holder's similarity is its row value; user 2
+  // (0.70710677) stays; users 0 and 1 keep 0.70710677 and 0.57735026.
+  EXPECT_EQ(Ask(model, {3}), (std::vector<int32_t>{1}));
+  EXPECT_EQ(Ask(model, {}), std::vector<int32_t>{});
+  EXPECT_TRUE(MarkersClear(model));
+  TOVRAN_FreeModel(model);
+}
+
+TEST(RecommendByUsers, TheNearIdenticalTestIsMadeInDoublePrecision) {
+  // One user holding items 0 and 1; a basket {0} makes its similarity its
+  // row value for item 0, set here by hand on each side of the threshold.
+  PairList p;
+  p.nrows = 1;
+  p.ncols = 2;
+  p.Add(0, {0, 1});
+  const float at = 0.999f;  // 0.99900001, above 0.999 in double precision
+  const float below = std::nextafter(at, 0.0f);  // 0.99899995
+  for (float value : {at, below}) {
+    Model *model = p.Build(TOVRAN_USER_BASED, 50);
+    model->colval[0] = model->rowval[0] = value;
+    EXPECT_EQ(Ask(model, {0}), value == at ? std::vector<int32_t>{} : std::vector<int32_t>{1});
+    EXPECT_TRUE(MarkersClear(model));
+    TOVRAN_FreeModel(model);
+  }
+}
+
+// Every model kind on a checkerboard: even users hold even items, odd users
+// odd items, each user missing one item of its parity.
+class EveryKind : public ::testing::TestWithParam<int32_t> {
+ protected:
+  static PairList Checkerboard() {
+    PairList p;
+    p.nrows = 12;
+    p.ncols = 12;
+    for (int32_t u = 0; u < 12; u++)
+      for (int32_t c = u % 2; c < 12; c += 2)
+        if (c != u) p.Add(u, {c});
+    return p;
+  }
+};
+
+TEST_P(EveryKind, AnswersStayWithinTheBasketsParityAndNeverRepeatTheBasket) {
+  const PairList p = Checkerboard();
+  Model *model = p.Build(GetParam(), 5, 0.5f);
+  EXPECT_TRUE(MarkersClear(model));
+  for (int32_t u = 0; u < 12; u++) {
+    std::vector<int32_t> basket;
+    for (size_t k = 0; k < p.rows.size(); k++)
+      if (p.rows[k] == u) basket.push_back(p.cols[k]);
+    const std::vector<int32_t> answer = Ask(model, basket);
+    ASSERT_FALSE(answer.empty()) << "user " << u;
+    EXPECT_EQ(answer[0], u) << "the withheld item comes first";
+    std::set<int32_t> distinct(answer.begin(), answer.end());
+    EXPECT_EQ(distinct.size(), answer.size());
+    for (int32_t item : answer) {
+      EXPECT_EQ(item % 2, u % 2);
+      EXPECT_EQ(std::count(basket.begin(), basket.end(), item), 0);
+    }
+    EXPECT_TRUE(MarkersClear(model));
+    EXPECT_EQ(Ask(model, basket), answer) << "asking again gives the same answer";
+  }
+  TOVRAN_FreeModel(model);
+}
+
+TEST_P(EveryKind, BuildLeavesThePairArraysUnchanged) {
+  const PairList p = Checkerboard();
+  const PairList copy = p;
+  TOVRAN_FreeModel(p.Build(GetParam(), 3, 1.0f));
+  EXPECT_EQ(p.rows, copy.rows);
+  EXPECT_EQ(p.cols, copy.cols);
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, EveryKind,
+                         ::testing::Values(TOVRAN_ITEM_COSINE, TOVRAN_ITEM_CPROB, TOVRAN_USER_BASED));
+
+TEST(BuildModelDeathTest, ParametersAreCheckedInOrderWithExactMessages) {
+  const PairList p = FiveUsers();
+  const char *mtype = "^MType should take a value from \\{1, 2, 3\\}\\.\n\n$";
+  const char *nnbr = "^NNbr should be greater than 0\\.\n\n$";
+  const char *alpha = "^Alpha should take a value from \\[0\\.0, 1\\.0\\]\\.\n\n$";
+  EXPECT_EXIT(p.Build(0, 0), ExitedWithCode(1), mtype);
+  EXPECT_EXIT(p.Build(4, 20), ExitedWithCode(1), mtype);
+  EXPECT_EXIT(p.Build(TOVRAN_USER_BASED, 0), ExitedWithCode(1), nnbr);
+  EXPECT_EXIT(p.Build(TOVRAN_ITEM_CPROB, -3, 7.0f), ExitedWithCode(1), nnbr);
+  EXPECT_EXIT(p.Build(TOVRAN_ITEM_CPROB, 20, std::nextafter(1.0f, 2.0f)), ExitedWithCode(1), alpha);
+  EXPECT_EXIT(p.Build(TOVRAN_ITEM_CPROB, 20, -0.25f), ExitedWithCode(1), alpha);
+  EXPECT_EXIT(p.Build(TOVRAN_ITEM_CPROB, 20, std::numeric_limits<float>::quiet_NaN()),
+              ExitedWithCode(1), alpha);
+}
+
+TEST(BuildModel, AlphaBoundsAreAcceptedAndIgnoredOutsideType2) {
+  const PairList p = FiveUsers();
+  for (float alpha : {0.0f, -0.0f, 1.0f}) TOVRAN_FreeModel(p.Build(TOVRAN_ITEM_CPROB, 20, alpha));
+  TOVRAN_FreeModel(p.Build(TOVRAN_ITEM_COSINE, 20, 5.0f));
+  TOVRAN_FreeModel(p.Build(TOVRAN_USER_BASED, 20, std::numeric_limits<float>::quiet_NaN()));
+}
+
+TEST(BuildModelDeathTest, PairsOutsideTheMatrixAreRejectedBeforeAnyIndexing) {
+  PairList p = FiveUsers();
+  p.rows[3] = 5;
+  EXPECT_EXIT(p.Build(TOVRAN_ITEM_COSINE, 20), ExitedWithCode(1),
+              "^Pair 3 \\(5, 2\\) lies outside the 5 x 4 matrix\\.\n\n$");
+  PairList q = FiveUsers();
+  q.cols[0] = -1;
+  EXPECT_EXIT(q.Build(TOVRAN_USER_BASED, 20), ExitedWithCode(1), "Pair 0 \\(0, -1\\)");
+  EXPECT_EXIT(TOVRAN_BuildModel(-1, 4, 0, nullptr, nullptr, 1, 20, 0.0f), ExitedWithCode(1),
+              "should not be negative");
+}
