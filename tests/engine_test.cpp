@@ -281,3 +281,14 @@ TEST(BuildModelDeathTest, PairsOutsideTheMatrixAreRejectedBeforeAnyIndexing) {
   EXPECT_EXIT(TOVRAN_BuildModel(-1, 4, 0, nullptr, nullptr, 1, 20, 0.0f), ExitedWithCode(1),
               "should not be negative");
 }
+
+TEST(BuildModelDeathTest, NeighbourArraysBeyondThirtyTwoBitsReachTheLabelledMessage) {
+  // 1000 items times 2^31-1 neighbours: the byte count needs 43 bits.
+  PairList p;
+  p.nrows = 1;
+  p.ncols = 1000;
+  p.Add(0, {0, 1});
+  EXPECT_EXIT(p.Build(TOVRAN_ITEM_CPROB, 2147483647), ExitedWithCode(1),
+              "\\*\\*\\*Memory allocation failed for TOVRAN_Init_CProbSim: itemind\\. "
+              "Requested size: 8589934588000 bytes\n$");
+}
