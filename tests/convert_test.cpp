@@ -235,6 +235,19 @@ TEST(ConvertPipeline, CsvWithStringIdsThroughConvertAndTovran) {
   EXPECT_EQ(FirstLine(run.out), FirstLine(ReadFile(TOVRAN_SOURCE_DIR "/data/sample.expected")));
 }
 
+// The README's worked example: the sample in u.data form, converted, gives
+// the report shipped next to it.
+TEST(ConvertPipeline, WorkedExampleOfTheReadme) {
+  const Converted c = Convert("worked.udata", ReadFile(TOVRAN_SOURCE_DIR "/data/sample.udata"));
+  ASSERT_EQ(c.run.status, 0) << c.run.err;
+  EXPECT_EQ(Lines(c.users).at(1), "38");
+  EXPECT_EQ(Lines(c.items).at(0), "25");
+  const ProgramOutput run = RunTovran({WriteTempFile("worked.converted", c.data)});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(MaskTimings(run.out),
+            MaskTimings(ReadFile(TOVRAN_SOURCE_DIR "/data/sample-udata.expected")));
+}
+
 // MovieLens 100K, whose shared copy numbers ids in order of first appearance
 // with each user's ratings in time order, as a ratings.dat file with ties in
 // time: converted, it is the shared copy byte for byte, and gives its report.
