@@ -5,6 +5,7 @@ data/sample.txt), optionally TOVRAN_C_API_LISTS (the C helper printing lists)
 and TOVRAN_SHARED_DATA (the folder of ml100k.txt and its report).
 """
 import array
+import ctypes
 import os
 import re
 import subprocess
@@ -128,6 +129,9 @@ class Behaviour(unittest.TestCase):
             for basket in ([0], [5, 7, 9], list(range(0, 120, 11))):
                 self.assertEqual(a.recommend(basket), b.recommend(array.array("H", basket)))
                 self.assertEqual(a.recommend(basket), b.recommend(tuple(basket)))
+                # ctypes arrays carry an explicit byte order ("<i").
+                c_basket = (ctypes.c_int32 * len(basket))(*basket)
+                self.assertEqual(a.recommend(basket), b.recommend(c_basket))
 
     def test_repeating_a_query_changes_nothing(self):
         # (Among equal scores the selection for a smaller n may pick others,
@@ -163,7 +167,7 @@ class Behaviour(unittest.TestCase):
 
 class InvalidArguments(unittest.TestCase):
     def test_model_parameters(self):
-        for kwargs in ({"kind": 0}, {"kind": 4}, {"kind": True}, {"kind": "1"}, {"nnbr": 0},
+        for kwargs in ({"kind": 0}, {"kind": 4}, {"kind": True}, {"kind": "1"}, {"kind": 2.0}, {"nnbr": 0},
                        {"nnbr": -3}, {"nnbr": 2.5}, {"kind": 2, "alpha": 1.5},
                        {"kind": 2, "alpha": -0.1}, {"kind": 2, "alpha": float("nan")},
                        {"kind": 2, "alpha": "x"}, {"nusers": 5}, {"nitems": 4},

@@ -7,6 +7,7 @@ import array
 import ctypes
 import math
 import operator
+import struct
 
 # Counts and ids leave room for one more entry (end markers, offsets).
 MAX_COUNT = 2**31 - 2
@@ -27,11 +28,19 @@ def _values(seq, what):
             if view.format.lstrip("@=<>!") not in _INTEGER_FORMATS or view.ndim != 1:
                 raise ValueError(f"{what}: a buffer of one-dimensional integers is needed, "
                                  f"not format {view.format!r} with {view.ndim} dimensions")
-            return view.tolist()
-    if isinstance(seq, (str, bytes)) or not hasattr(seq, "__iter__"):
-        raise ValueError(f"{what}: a sequence of integers is needed, not {type(seq).__name__}")
+            try:
+                return view.tolist()
+            except NotImplementedError:  # an explicit byte order, such as "<i"
+                return [v for (v,) in struct.iter_unpack(view.format, view.tobytes())]
+    if isinstance(seq, str):
+        raise ValueError(f"{what}: a sequence of integers is needed, not a string")
+    try:
+        elements = iter(seq)
+    except TypeError:
+        raise ValueError(f"{what}: a sequence of integers is needed, "
+                         f"not {type(seq).__name__}") from None
     values = []
-    for k, v in enumerate(seq):
+    for k, v in enumerate(elements):
         if isinstance(v, bool):
             raise ValueError(f"{what}[{k}]: True/False is not an id")
         try:

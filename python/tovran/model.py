@@ -41,7 +41,7 @@ class Model:
     def __init__(self, users, items, kind=ITEM_COSINE, nnbr=20, alpha=0.0, *,
                  nusers=None, nitems=None):
         self._handle = None
-        if kind not in _KINDS or isinstance(kind, bool):
+        if isinstance(kind, bool) or not isinstance(kind, int) or kind not in _KINDS:
             raise ValueError(f"kind: {kind!r} is not one of {_KINDS}")
         nnbr = _ids.count(nnbr, "nnbr", 1)
         alpha = _ids.fraction(alpha, "alpha") if kind == ITEM_CPROB else 0.0
