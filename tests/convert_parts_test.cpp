@@ -9,9 +9,28 @@
 #include "tools/convert/convert_options.h"
 #include "tools/convert/fields.h"
 #include "tools/convert/id_map.h"
+#include "tools/convert/pair_sorter.h"
 #include "tools/convert/timestamp.h"
 
 namespace {
+
+// What WriteSortedPairs writes for the pairs (user, item, time), added in
+// this order to a sorter holding at most capacity of them in memory.
+std::string SortedOutput(size_t capacity, const std::vector<PairRecord> &pairs) {
+  PairSorter sorter;
+  sorter.capacity = capacity;
+  std::string error;
+  for (const PairRecord &p : pairs)
+    EXPECT_TRUE(AddToSorter(&sorter, p.user, p.item, p.time, &error)) << error;
+  std::FILE *out = std::tmpfile();
+  EXPECT_TRUE(WriteSortedPairs(&sorter, out, &error)) << error;
+  EXPECT_TRUE(sorter.runs.empty());
+  std::rewind(out);
+  std::string text;
+  for (int ch; (ch = std::fgetc(out)) != EOF;) text += char(ch);
+  std::fclose(out);
+  return text;
+}
 
 std::vector<std::string> Split(const std::string &line, Delimiter delimiter) {
   std::vector<std::string> fields;
@@ -143,4 +162,14 @@ TEST(ConvertColumns, NamesWhatCannotBeFound) {
   opts.has_min_rating = true;
   EXPECT_FALSE(ResolveColumns(nullptr, 2, opts, &c, &error));
   EXPECT_EQ(error, "--min-rating needs a rating column: name one with --rating");
+}
+
+TEST(ConvertPairSorter, OrdersByUserThenTimeThenInputOrderWhateverTheBuffer) {
+  // (user, item, time); seq is assigned by the sorter.
+  const std::vector<PairRecord> pairs = {{2, 0, 5, 0}, {0, 1, 9, 0}, {2, 1, 1, 0}, {0, 2, 9, 0},
+                                         {1, 3, 0, 0}, {0, 3, 2, 0}, {2, 2, 5, 0}, {0, 4, 9, 0}};
+  const std::string want = "0 3\n0 1\n0 2\n0 4\n1 3\n2 1\n2 0\n2 2\n";
+  for (size_t capacity : {size_t{1}, size_t{2}, size_t{3}, size_t{8}, size_t{100}})
+    EXPECT_EQ(SortedOutput(capacity, pairs), want) << "capacity " << capacity;
+  EXPECT_EQ(SortedOutput(4, {}), "");
 }

@@ -101,6 +101,14 @@ bool ParseConvertOptions(int argc, char **argv, ConvertOptions *opts, std::strin
         return false;
       }
       opts->has_min_rating = true;
+    } else if (name == "--buffer-pairs") {
+      char *end = nullptr;
+      const unsigned long long pairs = std::strtoull(value.c_str(), &end, 10);
+      if (value.empty() || value[0] == '-' || *end != '\0' || pairs == 0) {
+        *error = "--buffer-pairs needs a positive integer, not '" + value + "'";
+        return false;
+      }
+      opts->buffer_pairs = size_t(pairs);
     } else {
       *error = "unknown option " + name;
       return false;
@@ -135,6 +143,8 @@ void PrintConvertUsage(const char *program) {
       "  --rating C         the rating column, read with --min-rating\n"
       "  --min-rating R     keep only pairs rated R or more\n"
       "  --no-timestamp     keep input order even when there is a timestamp\n"
-      "  --baskets          each line is one basket (a user) of items\n",
+      "  --baskets          each line is one basket (a user) of items\n"
+      "  --buffer-pairs N   pairs ordered in memory (24 bytes each) before ordered runs\n"
+      "                     go to temporary files (default 4194304)\n",
       program);
 }

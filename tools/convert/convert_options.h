@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 #include "tools/convert/fields.h"
@@ -16,6 +17,7 @@ struct ConvertOptions {
   bool baskets = false;          // one basket a line instead of one pair
   bool has_min_rating = false;   // keep only pairs rated at least min_rating
   double min_rating = 0;
+  size_t buffer_pairs = size_t{1} << 22;  // pairs sorted in memory before a run is spilled
 };
 
 // Fills *opts from argv; returns false with *error naming the fault (an

@@ -41,9 +41,9 @@ std::string At(int64_t line, const std::string &reason) {
   return "line " + std::to_string(line) + ": " + reason;
 }
 
-bool AddPair(Interactions *data, int32_t user, std::string_view item, int64_t line,
+bool AddPair(Interactions *data, int32_t user, std::string_view item, double time, int64_t line,
              std::string *error) {
-  if (data->user.size() >= kMaxPairs) {
+  if (size_t(data->pairs.count) >= kMaxPairs) {
     *error = At(line, "more pairs than the program can index");
     return false;
   }
@@ -52,8 +52,10 @@ bool AddPair(Interactions *data, int32_t user, std::string_view item, int64_t li
     *error = At(line, "more items than the program can index");
     return false;
   }
-  data->user.push_back(user);
-  data->item.push_back(index);
+  if (!AddToSorter(&data->pairs, user, index, time, error)) {
+    *error = At(line, *error);
+    return false;
+  }
   return true;
 }
 
@@ -69,7 +71,7 @@ bool ReadBasket(const std::vector<std::string> &fields, int64_t line, Interactio
       *error = At(line, "an empty item");
       return false;
     }
-    if (!AddPair(data, user, item, line, error)) return false;
+    if (!AddPair(data, user, item, 0.0, line, error)) return false;
   }
   return true;
 }
@@ -112,9 +114,7 @@ bool ReadPair(const std::vector<std::string> &fields, const Columns &columns,
     *error = At(line, "more users than the program can index");
     return false;
   }
-  if (!AddPair(data, index, item, line, error)) return false;
-  if (columns.timestamp >= 0) data->time.push_back(time);
-  return true;
+  return AddPair(data, index, item, time, line, error);
 }
 
 }  // namespace
@@ -122,6 +122,7 @@ bool ReadPair(const std::vector<std::string> &fields, const Columns &columns,
 bool ReadInteractions(std::FILE *in, const ConvertOptions &opts, Interactions *data,
                       std::string *error) {
   LineReader reader{in, nullptr};
+  data->pairs.capacity = opts.buffer_pairs;
   Delimiter delimiter = opts.delimiter;
   Columns columns;
   bool started = false;  // the first non-blank line has been seen

@@ -7,16 +7,16 @@
 
 #include "tools/convert/convert_options.h"
 #include "tools/convert/id_map.h"
+#include "tools/convert/pair_sorter.h"
 
-// The pairs read from an input, in input order, with ids mapped to indices.
+// The pairs read from an input, with ids mapped to indices, on their way
+// into output order.
 struct Interactions {
-  IdMap users;                // baskets: the input line number of each basket
+  IdMap users;             // baskets: the input line number of each basket
   IdMap items;
-  std::vector<int32_t> user;  // per pair
-  std::vector<int32_t> item;  // per pair
-  std::vector<double> time;   // per pair, or empty when there is no timestamp
-  int64_t lines = 0;          // lines read
-  int64_t below_min = 0;      // pairs dropped by --min-rating
+  PairSorter pairs;        // its capacity comes from the options
+  int64_t lines = 0;       // lines read
+  int64_t below_min = 0;   // pairs dropped by --min-rating
 };
 
 // Reads every line of in as opts describe. Returns false with *error as

@@ -32,12 +32,13 @@ int main(int argc, char **argv) {
     std::fprintf(stderr, "tovran-convert: %s: %s; nothing written\n", opts.input, error.c_str());
     return 1;
   }
-  if (!WriteDataset(opts.output, data, &error)) {
+  const int64_t npairs = data.pairs.count;
+  if (!WriteDataset(opts.output, &data, &error)) {
     std::fprintf(stderr, "tovran-convert: %s; nothing written\n", error.c_str());
     return 1;
   }
-  std::printf("%s: %zu users, %zu items, %zu pairs", opts.output, data.users.ids.size(),
-              data.items.ids.size(), data.user.size());
+  std::printf("%s: %zu users, %zu items, %lld pairs", opts.output, data.users.ids.size(),
+              data.items.ids.size(), static_cast<long long>(npairs));
   if (opts.has_min_rating)
     std::printf(" (%lld rated below %g left out)", static_cast<long long>(data.below_min),
                 opts.min_rating);

@@ -9,5 +9,5 @@
 // without time in input order, so the last is the one held out) and the id
 // maps to path.users and path.items. Writes temporaries first and renames
 // them at the end; on failure returns false with *error and leaves none of
-// the three files behind.
-bool WriteDataset(const std::string &path, const Interactions &data, std::string *error);
+// the three files behind. Empties data->pairs.
+bool WriteDataset(const std::string &path, Interactions *data, std::string *error);
