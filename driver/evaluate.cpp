@@ -1,6 +1,5 @@
 #include "driver/evaluate.h"
 
-#include <algorithm>
 #include <chrono>
 #include <cstdio>
 
@@ -13,6 +12,10 @@ double Seconds() {
 
 RunResult EvaluateModel(const Dataset &ds, int32_t type, int32_t nnbr, float alpha) {
   RunResult result;
+  result.type = type;
+  result.nnbr = nnbr;
+  result.alpha = alpha;
+  result.metrics = StartMetrics(ds.ncols);
   const int32_t *rowid = ds.rowid.get(), *colid = ds.colid.get(), *tvec = ds.tvec.get();
 
   const double build_start = Seconds();
@@ -26,10 +29,11 @@ RunResult EvaluateModel(const Dataset &ds, int32_t type, int32_t nnbr, float alp
     if (rowid[i + 1] == rowid[i]) continue;
     // Pairs f..i are one user's basket; the end marker closes the last one.
     const int32_t n = TOVRAN_Recommend(model, i - f + 1, colid + f, kTopN, rcmds);
-    if (n > 0 && std::find(rcmds, rcmds + n, tvec[rowid[i]]) != rcmds + n) result.hits++;
+    if (RecordAnswer(rcmds, n, tvec[rowid[i]], &result.metrics) > 0) result.hits++;
     f = i + 1;
   }
   result.query_seconds = Seconds() - query_start;
+  FinishMetrics(&result.metrics);
   // A zero elapsed time gives an infinite rate, printed as "inf".
   result.rate = double(ds.nrows) / result.query_seconds;
 

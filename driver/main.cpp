@@ -2,14 +2,30 @@
 #include <cstdlib>
 
 #include "driver/dataset.h"
+#include "driver/json_report.h"
+#include "driver/options.h"
 #include "driver/run_sequence.h"
 
 int main(int argc, char **argv) {
-  if (argc != 2) {
-    std::printf("Usage: %s <fname>\n", argv[0]);
+  Options opts;
+  if (!ParseOptions(argc, argv, &opts)) {
+    PrintUsage(argv[0]);
     return 1;
   }
-  const Dataset ds = ReadDataset(argv[1]);
-  RunAll(ds);
+  const Dataset ds = ReadDataset(opts.file);
+  // Opened before the runs, so that a bad path costs no evaluation.
+  std::FILE *json = nullptr;
+  if (opts.json != nullptr && (json = std::fopen(opts.json, "w")) == nullptr) {
+    std::printf("Error opening file %s\n", opts.json);
+    return 1;
+  }
+  const SequenceResult result = RunAll(ds);
+  if (json != nullptr) {
+    const bool written = WriteJsonReport(json, opts.file, ds, result);
+    if (std::fclose(json) != 0 || !written) {
+      std::fprintf(stderr, "Error writing file %s\n", opts.json);
+      return 1;
+    }
+  }
   return 0;
 }

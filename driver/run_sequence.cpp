@@ -2,7 +2,6 @@
 
 #include <cstdio>
 
-#include "driver/evaluate.h"
 #include "engine/tovran.h"
 
 namespace {
@@ -18,28 +17,33 @@ void PrintBuilding(int32_t nnbr) { std::printf("  Bulding model [NNbr=%d]...\n",
 
 }  // namespace
 
-void RunAll(const Dataset &ds) {
+SequenceResult RunAll(const Dataset &ds) {
+  SequenceResult result;
   std::printf("Dataset Statistics: Nusers: %d, Nitems: %d, Ntrans; %d\n", ds.nrows, ds.ncols,
               ds.ntrain);
   PrintSeparator();
 
   std::printf("Testing RType=1...\n");
   PrintBuilding(kItemNeighbours);
-  EvaluateModel(ds, TOVRAN_ITEM_COSINE, kItemNeighbours, 0.0f);
+  result.runs[0] = EvaluateModel(ds, TOVRAN_ITEM_COSINE, kItemNeighbours, 0.0f);
   PrintSeparator();
 
   std::printf("Testing RType=2...\n");
   std::printf("  Estimating Alpha...");
   std::fflush(stdout);
-  const double estimate = TOVRAN_EstimateAlphaInit(ds.nrows, ds.ncols, ds.ntrain, ds.rowid.get(),
-                                                   ds.colid.get(), kItemNeighbours, kTopN);
+  // The value TOVRAN_EstimateAlphaInit returns, with the hits behind it.
+  result.alpha_step =
+      EstimateAlphaStep(ds.nrows, ds.ncols, ds.ntrain, ds.rowid.get(), ds.colid.get(),
+                        kItemNeighbours, kTopN, result.alpha_hits, &result.alpha_tried);
+  const double estimate = result.alpha_step * 0.1;
   const float alpha = float(estimate);
   std::printf("  Alpha=%.2f\n", estimate);
   PrintBuilding(kItemNeighbours);
-  EvaluateModel(ds, TOVRAN_ITEM_CPROB, kItemNeighbours, alpha);
+  result.runs[1] = EvaluateModel(ds, TOVRAN_ITEM_CPROB, kItemNeighbours, alpha);
   PrintSeparator();
 
   std::printf("Testing RType=3...\n");
   PrintBuilding(kUserNeighbours);
-  EvaluateModel(ds, TOVRAN_USER_BASED, kUserNeighbours, 0.0f);
+  result.runs[2] = EvaluateModel(ds, TOVRAN_USER_BASED, kUserNeighbours, 0.0f);
+  return result;
 }

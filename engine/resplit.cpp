@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "engine/tovran.h"
 #include "util/checked_alloc.h"
 
 namespace {
@@ -19,6 +20,8 @@ int32_t DrawIndex(int32_t n) {
   return int32_t(((d1 << 30) | (d2 << 15) | d3) % uint64_t(n));
 }
 }  // namespace
+
+void TOVRAN_RestartRandom() { random_state = 1; }
 
 int32_t NextRandom() {
   random_state = random_state * 214013u + 2531011u;

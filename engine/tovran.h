@@ -9,6 +9,14 @@
 
 #include <stdint.h>
 
+/* Marks the entries the shared library exports; everything else in it is
+ * hidden. */
+#if defined(__GNUC__)
+#define TOVRAN_API __attribute__((visibility("default")))
+#else
+#define TOVRAN_API
+#endif
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -29,6 +37,7 @@ enum {
  * alpha in [0, 1] is read for type 2 only. The pair arrays are only read.
  * Invalid parameters or pairs print one message on standard error and end
  * the process with status 1. The caller owns the model. */
+TOVRAN_API
 Model *TOVRAN_BuildModel(int32_t nrows, int32_t ncols, int32_t npairs,
                          const int32_t *rowid, const int32_t *colid,
                          int32_t type, int32_t nnbr, float alpha);
@@ -37,20 +46,31 @@ Model *TOVRAN_BuildModel(int32_t nrows, int32_t ncols, int32_t npairs,
  * for the basket of n item ids (n <= 0: empty; repeats allowed). Basket items
  * are never recommended. Returns the number written, 0 for none or N < 1, or
  * -1 when a basket item lies outside the model's items (nothing written). */
+TOVRAN_API
 int32_t TOVRAN_Recommend(Model *model, int32_t n, const int32_t *basket,
                          int32_t N, int32_t *rcmds);
 
 /* Releases a model; a null model is ignored. */
+TOVRAN_API
 void TOVRAN_FreeModel(Model *model);
 
 /* Estimates the exponent alpha of type 2 from the pairs alone: re-splits
  * them at random (the same way in every process), then tries alpha = 0.0,
  * 0.1, ... with nnbr neighbours and N recommendations per user and returns
  * the last value before the hit count first falls (1.0 if it never does).
- * The pair arrays are only read. */
+ * The pair arrays are only read. The re-split draws from one process-wide
+ * generator, so only the first estimate of a process is the same everywhere
+ * unless TOVRAN_RestartRandom comes first. */
+TOVRAN_API
 double TOVRAN_EstimateAlphaInit(int32_t nrows, int32_t ncols, int32_t npairs,
                                 const int32_t *rowid, const int32_t *colid,
                                 int32_t nnbr, int32_t N);
+
+/* Puts the generator behind TOVRAN_EstimateAlphaInit back to the state every
+ * process starts from, so that the next estimate equals the first estimate
+ * of a fresh process. */
+TOVRAN_API
+void TOVRAN_RestartRandom(void);
 
 #ifdef __cplusplus
 }

@@ -1,0 +1,275 @@
+// tovran-convert end to end: small files of each kind in, the dataset and
+// the id maps out, and converted files through the tovran program.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/program_runner.h"
+
+namespace {
+
+// The three files a conversion writes.
+struct Converted {
+  ProgramOutput run;
+  std::string data, users, items;
+};
+
+Converted Convert(const std::string &name, const std::string &input,
+                  const std::vector<std::string> &options = {}) {
+  const std::string in = WriteTempFile(name, input);
+  const std::string out = WriteTempFile(name + ".out", "");
+  std::remove(out.c_str());
+  std::vector<std::string> words = options;
+  words.push_back(in);
+  words.push_back(out);
+  std::string command = ShellQuote(TOVRAN_CONVERT);
+  for (const std::string &word : words) {
+    command += ' ';
+    command += ShellQuote(word);
+  }
+  Converted c;
+  c.run = RunCommand(command);
+  c.data = ReadFile(out);
+  c.users = ReadFile(out + ".users");
+  c.items = ReadFile(out + ".items");
+  return c;
+}
+
+void ExpectConverted(const Converted &c, const std::string &data, const std::string &users,
+                     const std::string &items) {
+  ASSERT_EQ(c.run.status, 0) << c.run.err;
+  EXPECT_EQ(c.run.err, "");
+  EXPECT_EQ(c.data, data);
+  EXPECT_EQ(c.users, users);
+  EXPECT_EQ(c.items, items);
+}
+
+void ExpectRejected(const Converted &c, const std::string &message) {
+  EXPECT_EQ(c.run.status, 1);
+  EXPECT_NE(c.run.err.find(message), std::string::npos) << c.run.err;
+  EXPECT_EQ(c.data + c.users + c.items, "") << "something was written";
+}
+
+// The pairs of a dataset in the program's format.
+struct Pairs {
+  int nusers = 0, nitems = 0, npairs = 0;
+  std::vector<int> user, item;
+};
+
+Pairs ParsePairs(const std::string &text) {
+  std::istringstream in(text);
+  Pairs p;
+  in >> p.nusers >> p.nitems >> p.npairs;
+  int u, i;
+  while (in >> u >> i) {
+    p.user.push_back(u);
+    p.item.push_back(i);
+  }
+  return p;
+}
+
+std::vector<std::string> Lines(const std::string &text) {
+  std::istringstream in(text);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+// The converted pairs with indices turned back into original ids.
+std::vector<std::string> OriginalPairs(const Converted &c) {
+  const Pairs p = ParsePairs(c.data);
+  const std::vector<std::string> users = Lines(c.users), items = Lines(c.items);
+  std::vector<std::string> pairs;
+  for (size_t k = 0; k < p.user.size(); k++)
+    pairs.push_back(users.at(size_t(p.user[k])) + " " + items.at(size_t(p.item[k])));
+  return pairs;
+}
+
+std::string FirstLine(const std::string &text) { return text.substr(0, text.find('\n')); }
+
+}  // namespace
+
+TEST(Convert, CsvWithHeaderAndStringIdsInOrderOfFirstAppearance) {
+  const Converted c = Convert("shop.csv",
+                              "user_id,item_id,rating\r\n"
+                              "ann,\"Bread, white\",5\r\n"
+                              "bo,milk,1\r\n"
+                              "ann,milk,2\r\n"
+                              "\r\n"
+                              "cy,eggs,4\r\n");
+  ExpectConverted(c, "3 3 4\n0 0\n0 1\n1 1\n2 2\n", "ann\nbo\ncy\n", "Bread, white\nmilk\neggs\n");
+  EXPECT_EQ(c.run.out.find("3 users, 3 items, 4 pairs") != std::string::npos, true) << c.run.out;
+}
+
+TEST(Convert, MovieLensRatingsDatAndUDataOrderEachUserByTime) {
+  // ratings.dat: UserID::MovieID::Rating::Timestamp, no header.
+  ExpectConverted(Convert("ratings.dat",
+                          "1::1193::5::978300760\n"
+                          "1::661::3::978302109\n"
+                          "1::914::3::978301968\n"
+                          "2::1193::4::978298413\n"),
+                  "2 3 4\n0 0\n0 2\n0 1\n1 0\n", "1\n2\n", "1193\n661\n914\n");
+  // u.data: user item rating timestamp separated by tabs.
+  ExpectConverted(Convert("u.data",
+                          "196\t242\t3\t881250949\n"
+                          "186\t302\t3\t891717742\n"
+                          "196\t377\t1\t878887116\n"),
+                  "2 3 3\n0 2\n0 0\n1 1\n", "196\n186\n", "242\n302\n377\n");
+}
+
+TEST(Convert, TiesInTimeKeepInputOrderAndDatesCount) {
+  ExpectConverted(Convert("ties.tsv",
+                          "user\titem\ttime\n"
+                          "u\tc\t2021-05-01 10:00\n"
+                          "u\ta\t2021-05-01\n"
+                          "u\tb\t2021-05-01T00:00:00Z\n"
+                          "u\td\t2021-04-30\n"),
+                  "1 4 4\n0 3\n0 1\n0 2\n0 0\n", "u\n", "c\na\nb\nd\n");
+  // --no-timestamp keeps the input order.
+  ExpectConverted(Convert("ties2.tsv", "u\tc\t1\t9\nu\ta\t1\t1\n", {"--no-timestamp"}),
+                  "1 2 2\n0 0\n0 1\n", "u\n", "c\na\n");
+}
+
+TEST(Convert, SemicolonsMinRatingAndColumnsChosenByNameOrPosition) {
+  ExpectConverted(Convert("scores.txt",
+                          "when;stars;customer;product\n"
+                          "3;4.5;x;p1\n"
+                          "1;2;x;p2\n"
+                          "2;3.5;y;p1\n",
+                          {"--user", "customer", "--item", "4", "--rating", "stars",
+                           "--timestamp=when", "--min-rating", "3"}),
+                  "2 1 2\n0 0\n1 0\n", "x\ny\n", "p1\n");
+}
+
+TEST(Convert, BasketsOneLineEachNumberedByTheirLine) {
+  ExpectConverted(Convert("retail.dat", "1 2 3\n\n4 5\n3  2\n", {"--baskets"}),
+                  "3 5 7\n0 0\n0 1\n0 2\n1 3\n1 4\n2 2\n2 1\n", "1\n3\n4\n", "1\n2\n3\n4\n5\n");
+  ExpectConverted(Convert("baskets.csv", "bread,milk\nmilk\n", {"--baskets"}),
+                  "2 2 3\n0 0\n0 1\n1 1\n", "1\n2\n", "bread\nmilk\n");
+}
+
+TEST(Convert, MalformedLinesAreNamedAndNothingIsWritten) {
+  ExpectRejected(Convert("short.csv", "user,item\na,b\nc\n"), "line 3: 1 fields, but column 2 is needed");
+  ExpectRejected(Convert("time.csv", "user,item,timestamp\na,b,1\na,c,yesterday\n"),
+                 "line 3: timestamp 'yesterday' is neither a number nor a date");
+  ExpectRejected(Convert("rating.csv", "user,item,rating\n1,2,x\n", {"--min-rating", "1"}),
+                 "line 2: rating 'x' is not a number");
+  ExpectRejected(Convert("quote.csv", "a,\"b\n"), "line 1: a quoted field has no closing quote");
+  ExpectRejected(Convert("empty.csv", "user,item\n,b\n"), "line 2: an empty user");
+  ExpectRejected(Convert("nocol.csv", "customer,product\n1,2\n", {"--header"}),
+                 "line 1: no user column: name one with --user");
+}
+
+TEST(Convert, AFailedConversionLeavesAnEarlierOutputAlone) {
+  const std::string in = WriteTempFile("bad.csv", "user,item\na\n");
+  const std::string out = WriteTempFile("kept.txt", "1 1 1\n0 0\n");
+  const ProgramOutput run =
+      RunCommand(ShellQuote(TOVRAN_CONVERT) + " " + ShellQuote(in) + " " + ShellQuote(out));
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(ReadFile(out), "1 1 1\n0 0\n");
+}
+
+TEST(Convert, BadCommandLinesPrintUsageAndExitWithOne) {
+  for (const std::string &args : {std::string("--frobnicate in out"), std::string("only-one"),
+                                  std::string("--delimiter pipe in out"),
+                                  std::string("--min-rating high in out"),
+                                  std::string("--baskets --user 1 in out"),
+                                  std::string("--buffer-pairs 0 in out")}) {
+    const ProgramOutput run = RunCommand(ShellQuote(TOVRAN_CONVERT) + " " + args);
+    EXPECT_EQ(run.status, 1) << args;
+    EXPECT_NE(run.out.find("Usage: "), std::string::npos) << args;
+    EXPECT_NE(run.err.find("tovran-convert: "), std::string::npos) << args;
+  }
+}
+
+// The sample written as a MovieLens u.data file with its lines in reverse
+// order and the original position as timestamp: the conversion must restore
+// every user's order, and the program must read the result.
+TEST(ConvertPipeline, MovieLensFileThroughConvertAndTovran) {
+  const std::string sample = ReadFile(TOVRAN_SOURCE_DIR "/data/sample.txt");
+  const Pairs p = ParsePairs(sample);
+  std::string udata;
+  std::vector<std::string> want;
+  for (size_t k = p.user.size(); k-- > 0;)
+    udata += std::to_string(p.user[k] + 1) + "\t" + std::to_string(p.item[k] + 1) + "\t4\t" +
+             std::to_string(880000000 + k) + "\n";
+  const Converted c = Convert("sample.udata", udata);
+  ASSERT_EQ(c.run.status, 0) << c.run.err;
+  // Ordered through many temporary runs, the output is the same.
+  const Converted spilled = Convert("sample-spilled.udata", udata, {"--buffer-pairs", "97"});
+  ExpectConverted(spilled, c.data, c.users, c.items);
+  // Users come in order of first appearance, so compare user by user.
+  std::vector<std::vector<std::string>> by_user(size_t(p.nusers));
+  for (size_t k = 0; k < p.user.size(); k++)
+    by_user[size_t(p.user[k])].push_back(std::to_string(p.user[k] + 1) + " " +
+                                         std::to_string(p.item[k] + 1));
+  std::vector<std::string> expected;
+  for (int u = p.nusers; u-- > 0;)
+    expected.insert(expected.end(), by_user[size_t(u)].begin(), by_user[size_t(u)].end());
+  EXPECT_EQ(OriginalPairs(c), expected);
+
+  const std::string converted = WriteTempFile("sample.converted", c.data);
+  const ProgramOutput run = RunTovran({converted});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(FirstLine(run.out), FirstLine(ReadFile(TOVRAN_SOURCE_DIR "/data/sample.expected")));
+  EXPECT_NE(run.out.find("Testing RType=3...\n"), std::string::npos);
+}
+
+// The sample as a CSV with a header and string ids, in file order: the
+// conversion renumbers items in order of first appearance only.
+TEST(ConvertPipeline, CsvWithStringIdsThroughConvertAndTovran) {
+  const Pairs p = ParsePairs(ReadFile(TOVRAN_SOURCE_DIR "/data/sample.txt"));
+  std::string csv = "userId,itemId,rating,timestamp\n";
+  std::vector<std::string> expected;
+  for (size_t k = 0; k < p.user.size(); k++) {
+    const std::string user = "customer-" + std::to_string(p.user[k]);
+    const std::string item = "sku \"" + std::to_string(p.item[k]) + "\"";
+    csv += user + ",\"sku \"\"" + std::to_string(p.item[k]) + "\"\"\",1.0,2020-01-01\n";
+    expected.push_back(user + " " + item);
+  }
+  const Converted c = Convert("sample.csv", csv);
+  ASSERT_EQ(c.run.status, 0) << c.run.err;
+  EXPECT_EQ(OriginalPairs(c), expected);
+
+  const ProgramOutput run = RunTovran({WriteTempFile("sample-csv.converted", c.data)});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(FirstLine(run.out), FirstLine(ReadFile(TOVRAN_SOURCE_DIR "/data/sample.expected")));
+}
+
+// The README's worked example: the sample in u.data form, converted, gives
+// the report shipped next to it.
+TEST(ConvertPipeline, WorkedExampleOfTheReadme) {
+  const Converted c = Convert("worked.udata", ReadFile(TOVRAN_SOURCE_DIR "/data/sample.udata"));
+  ASSERT_EQ(c.run.status, 0) << c.run.err;
+  EXPECT_EQ(Lines(c.users).at(1), "38");
+  EXPECT_EQ(Lines(c.items).at(0), "25");
+  const ProgramOutput run = RunTovran({WriteTempFile("worked.converted", c.data)});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(MaskTimings(run.out),
+            MaskTimings(ReadFile(TOVRAN_SOURCE_DIR "/data/sample-udata.expected")));
+}
+
+// MovieLens 100K, whose shared copy numbers ids in order of first appearance
+// with each user's ratings in time order, as a ratings.dat file with ties in
+// time, ordered in four runs: converted, it is the shared copy byte for byte,
+// and gives its report.
+TEST(ConvertPipeline, MovieLens100kRatingsDatGivesTheSharedDatasetAndReport) {
+  const std::string data = SharedData("ml100k.txt");
+  if (data.empty()) GTEST_SKIP() << "shared data sets not present";
+  const std::string original = ReadFile(data);
+  const Pairs p = ParsePairs(original);
+  std::string dat;
+  for (size_t k = 0; k < p.user.size(); k++)
+    dat += std::to_string(p.user[k] + 1) + "::" + std::to_string(p.item[k] + 1) + "::3::" +
+           std::to_string(978300000 + k / 3) + "\n";
+  const Converted c = Convert("ml100k-ratings.dat", dat, {"--buffer-pairs=30000"});
+  ASSERT_EQ(c.run.status, 0) << c.run.err;
+  ASSERT_TRUE(c.data == original) << "the converted file differs from " << data;
+
+  const ProgramOutput run = RunTovran({WriteTempFile("ml100k.converted", c.data)});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(MaskTimings(run.out), MaskTimings(ReadFile(SharedData("ml100k.expected"))));
+}

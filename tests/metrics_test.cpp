@@ -1,0 +1,53 @@
+// Run metrics on hand-computed answers, and the JSON text helpers.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+#include "driver/json_report.h"
+#include "driver/metrics.h"
+
+TEST(Metrics, CountsHitPositionsQueriesAndDistinctItems) {
+  RunMetrics m = StartMetrics(5);
+  const int32_t first[] = {3, 1, 4};
+  const int32_t second[] = {1, 2};
+  EXPECT_EQ(RecordAnswer(first, 3, 4, &m), 3);   // hit at position 3
+  EXPECT_EQ(RecordAnswer(second, 2, 0, &m), 0);  // miss
+  EXPECT_EQ(RecordAnswer(second, -1, 1, &m), 0); // invalid basket: a miss, nothing seen
+  EXPECT_EQ(RecordAnswer(second, 2, 1, &m), 1);  // hit at the top
+  FinishMetrics(&m);
+  EXPECT_EQ(m.queried, 4);
+  EXPECT_EQ(m.hits, 2);
+  EXPECT_EQ(m.distinct, 4);  // 1, 2, 3, 4
+  EXPECT_TRUE(m.seen.empty());
+  EXPECT_DOUBLE_EQ(HitRate(m), 0.5);
+  EXPECT_DOUBLE_EQ(AverageReciprocalHitRank(m), (1.0 / 3 + 1.0) / 4);
+  EXPECT_DOUBLE_EQ(Coverage(m), 0.8);
+}
+
+TEST(Metrics, OnlyTheFirstMatchCountsAndEmptyRunsGiveZero) {
+  RunMetrics m = StartMetrics(3);
+  const int32_t twice[] = {0, 2, 2};
+  EXPECT_EQ(RecordAnswer(twice, 3, 2, &m), 2);
+  EXPECT_DOUBLE_EQ(AverageReciprocalHitRank(m), 0.5);
+
+  const RunMetrics empty = StartMetrics(0);
+  EXPECT_EQ(HitRate(empty), 0.0);
+  EXPECT_EQ(AverageReciprocalHitRank(empty), 0.0);
+  EXPECT_EQ(Coverage(empty), 0.0);
+}
+
+TEST(JsonText, EscapesQuotesBackslashesAndControlCharacters) {
+  EXPECT_EQ(JsonString("plain/ok.txt"), "\"plain/ok.txt\"");
+  EXPECT_EQ(JsonString("a\"b\\c"), "\"a\\\"b\\\\c\"");
+  EXPECT_EQ(JsonString("tab\there\n"), "\"tab\\u0009here\\u000a\"");
+  EXPECT_EQ(JsonString("caf\xc3\xa9"), "\"caf\xc3\xa9\"");
+}
+
+TEST(JsonText, RealsRoundTripAndNonFiniteBecomesNull) {
+  EXPECT_EQ(JsonReal(0.5), "0.5");
+  EXPECT_EQ(std::stod(JsonReal(0.1)), 0.1);
+  EXPECT_EQ(std::stod(JsonReal(2.0 / 3)), 2.0 / 3);
+  EXPECT_EQ(JsonReal(std::numeric_limits<double>::infinity()), "null");
+  EXPECT_EQ(JsonReal(std::nan("")), "null");
+}

@@ -1,0 +1,161 @@
+#include "tools/convert/interactions.h"
+
+#include <climits>
+#include <cmath>
+#include <cstdlib>
+#include <memory>
+
+#include "tools/convert/columns.h"
+#include "tools/convert/fields.h"
+#include "tools/convert/timestamp.h"
+
+namespace {
+
+// The program's counts leave room for one more entry.
+constexpr size_t kMaxPairs = INT32_MAX - 1;
+
+struct FreeDeleter {
+  void operator()(char *p) const { std::free(p); }
+};
+
+// Reads lines with POSIX getline, without the line end ("\n" or "\r\n").
+struct LineReader {
+  std::FILE *in;
+  std::unique_ptr<char, FreeDeleter> buffer;
+  size_t capacity = 0;
+};
+
+bool NextLine(LineReader *reader, std::string_view *line) {
+  char *raw = reader->buffer.release();
+  const ssize_t len = getline(&raw, &reader->capacity, reader->in);
+  reader->buffer.reset(raw);
+  if (len < 0) return false;
+  size_t n = size_t(len);
+  if (n > 0 && raw[n - 1] == '\n') n--;
+  if (n > 0 && raw[n - 1] == '\r') n--;
+  *line = std::string_view(raw, n);
+  return true;
+}
+
+std::string At(int64_t line, const std::string &reason) {
+  return "line " + std::to_string(line) + ": " + reason;
+}
+
+bool AddPair(Interactions *data, int32_t user, std::string_view item, double time, int64_t line,
+             std::string *error) {
+  if (size_t(data->pairs.count) >= kMaxPairs) {
+    *error = At(line, "more pairs than the program can index");
+    return false;
+  }
+  const int32_t index = MapId(&data->items, item);
+  if (index < 0) {
+    *error = At(line, "more items than the program can index");
+    return false;
+  }
+  if (!AddToSorter(&data->pairs, user, index, time, error)) {
+    *error = At(line, *error);
+    return false;
+  }
+  return true;
+}
+
+bool ReadBasket(const std::vector<std::string> &fields, int64_t line, Interactions *data,
+                std::string *error) {
+  const int32_t user = MapId(&data->users, std::to_string(line));
+  if (user < 0) {
+    *error = At(line, "more baskets than the program can index");
+    return false;
+  }
+  for (const std::string &item : fields) {
+    if (item.empty()) {
+      *error = At(line, "an empty item");
+      return false;
+    }
+    if (!AddPair(data, user, item, 0.0, line, error)) return false;
+  }
+  return true;
+}
+
+bool ReadPair(const std::vector<std::string> &fields, const Columns &columns,
+              const ConvertOptions &opts, int64_t line, Interactions *data, std::string *error) {
+  if (fields.size() < size_t(columns.needed)) {
+    *error = At(line, std::to_string(fields.size()) + " fields, but column " +
+                          std::to_string(columns.needed) + " is needed");
+    return false;
+  }
+  const std::string &user = fields[size_t(columns.user)], &item = fields[size_t(columns.item)];
+  if (user.empty() || item.empty()) {
+    *error = At(line, user.empty() ? "an empty user" : "an empty item");
+    return false;
+  }
+  if (columns.rating >= 0) {
+    const std::string &text = fields[size_t(columns.rating)];
+    char *end = nullptr;
+    const double rating = std::strtod(text.c_str(), &end);
+    if (text.empty() || *end != '\0' || std::isnan(rating)) {
+      *error = At(line, "rating '" + text + "' is not a number");
+      return false;
+    }
+    if (rating < opts.min_rating) {
+      data->below_min++;
+      return true;
+    }
+  }
+  double time = 0;
+  if (columns.timestamp >= 0) {
+    const std::string &text = fields[size_t(columns.timestamp)];
+    if (!ParseTimestamp(text, &time)) {
+      *error = At(line, "timestamp '" + text + "' is neither a number nor a date");
+      return false;
+    }
+  }
+  const int32_t index = MapId(&data->users, user);
+  if (index < 0) {
+    *error = At(line, "more users than the program can index");
+    return false;
+  }
+  return AddPair(data, index, item, time, line, error);
+}
+
+}  // namespace
+
+bool ReadInteractions(std::FILE *in, const ConvertOptions &opts, Interactions *data,
+                      std::string *error) {
+  LineReader reader{in, nullptr};
+  data->pairs.capacity = opts.buffer_pairs;
+  Delimiter delimiter = opts.delimiter;
+  Columns columns;
+  bool started = false;  // the first non-blank line has been seen
+  std::vector<std::string> fields;
+  std::string_view line;
+  while (NextLine(&reader, &line)) {
+    data->lines++;
+    if (IsBlank(line)) continue;
+    if (!started && delimiter == Delimiter::kAuto) delimiter = DetectDelimiter(line);
+    std::string reason;
+    if (!SplitFields(line, delimiter, &fields, &reason)) {
+      *error = At(data->lines, reason);
+      return false;
+    }
+    if (!started) {
+      started = true;
+      const bool header = opts.header == 1 || (opts.header == -1 && !opts.baskets &&
+                                               LooksLikeHeader(fields, opts));
+      if (!opts.baskets) {
+        if (!ResolveColumns(header ? &fields : nullptr, fields.size(), opts, &columns, &reason)) {
+          *error = At(data->lines, reason);
+          return false;
+        }
+      }
+      if (header) continue;
+    }
+    const bool ok = opts.baskets ? ReadBasket(fields, data->lines, data, error)
+                                 : ReadPair(fields, columns, opts, data->lines, data, error);
+    if (!ok) return false;
+  }
+  if (std::ferror(in)) {
+    *error = "cannot read it";
+    return false;
+  }
+  return true;
+}

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "tools/convert/convert_options.h"
+#include "tools/convert/id_map.h"
+#include "tools/convert/pair_sorter.h"
+
+// The pairs read from an input, with ids mapped to indices, on their way
+// into output order.
+struct Interactions {
+  IdMap users;             // baskets: the input line number of each basket
+  IdMap items;
+  PairSorter pairs;        // its capacity comes from the options
+  int64_t lines = 0;       // lines read
+  int64_t below_min = 0;   // pairs dropped by --min-rating
+};
+
+// Reads every line of in as opts describe. Returns false with *error as
+// "line N: reason" (N from 1) at the first malformed line; *data is then
+// incomplete and must not be written.
+bool ReadInteractions(std::FILE *in, const ConvertOptions &opts, Interactions *data,
+                      std::string *error);

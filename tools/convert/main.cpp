@@ -1,0 +1,47 @@
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "tools/convert/convert_options.h"
+#include "tools/convert/interactions.h"
+#include "tools/convert/write_dataset.h"
+
+int main(int argc, char **argv) {
+  if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+    PrintConvertUsage(argv[0]);
+    return 0;
+  }
+  ConvertOptions opts;
+  std::string error;
+  if (!ParseConvertOptions(argc, argv, &opts, &error)) {
+    std::fprintf(stderr, "tovran-convert: %s\n", error.c_str());
+    PrintConvertUsage(argv[0]);
+    return 1;
+  }
+  const bool from_stdin = std::strcmp(opts.input, "-") == 0;
+  std::FILE *in = from_stdin ? stdin : std::fopen(opts.input, "r");
+  if (in == nullptr) {
+    std::fprintf(stderr, "tovran-convert: cannot open %s (%s)\n", opts.input, std::strerror(errno));
+    return 1;
+  }
+  Interactions data;
+  const bool read = ReadInteractions(in, opts, &data, &error);
+  if (!from_stdin) std::fclose(in);
+  if (!read) {
+    std::fprintf(stderr, "tovran-convert: %s: %s; nothing written\n", opts.input, error.c_str());
+    return 1;
+  }
+  const int64_t npairs = data.pairs.count;
+  if (!WriteDataset(opts.output, &data, &error)) {
+    std::fprintf(stderr, "tovran-convert: %s; nothing written\n", error.c_str());
+    return 1;
+  }
+  std::printf("%s: %zu users, %zu items, %lld pairs", opts.output, data.users.ids.size(),
+              data.items.ids.size(), static_cast<long long>(npairs));
+  if (opts.has_min_rating)
+    std::printf(" (%lld rated below %g left out)", static_cast<long long>(data.below_min),
+                opts.min_rating);
+  std::printf("\n");
+  return 0;
+}

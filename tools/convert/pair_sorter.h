@@ -1,0 +1,36 @@
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+// One pair on its way to the output: its user and item indices, its time (0
+// without a timestamp) and its place in the input, which breaks ties.
+struct PairRecord {
+  int32_t user;
+  int32_t item;
+  double time;
+  int64_t seq;
+};
+
+// Puts pairs in output order (user, then time, then input order) within a
+// bounded buffer: a full buffer is sorted and written to an anonymous
+// temporary file (a run), and the runs are merged at the end.
+struct PairSorter {
+  size_t capacity = size_t{1} << 22;  // pairs held in memory at the most (24 bytes each)
+  std::vector<PairRecord> buffer;
+  std::vector<std::FILE *> runs;      // sorted runs; closing one deletes it
+  int64_t count = 0;                  // pairs added
+};
+
+// Adds one pair as the next in input order; spills the buffer when full.
+// Returns false with *error when a temporary file cannot be written.
+bool AddToSorter(PairSorter *sorter, int32_t user, int32_t item, double time, std::string *error);
+
+// Writes "user item" lines for every pair in output order to out and
+// releases the sorter. Returns false with *error when a run cannot be read.
+bool WriteSortedPairs(PairSorter *sorter, std::FILE *out, std::string *error);
+
+// Closes (and so deletes) the runs and empties the buffer.
+void ReleaseSorter(PairSorter *sorter);
