@@ -1,5 +1,7 @@
 #include "engine/model.h"
 
+#include <climits>
+
 #include "util/checked_alloc.h"
 #include "util/fatal_error.h"
 #include "util/free_all.h"
@@ -31,6 +33,10 @@ Model *TOVRAN_BuildModel(int32_t nrows, int32_t ncols, int32_t npairs,
   if (type < TOVRAN_ITEM_COSINE || type > TOVRAN_USER_BASED)
     FatalError("MType should take a value from {1, 2, 3}.\n");
   if (nnbr <= 0) FatalError("NNbr should be greater than 0.\n");
+  // Neighbour lists are indexed by 32-bit offsets, nnbr entries per item.
+  if (type != TOVRAN_USER_BASED && int64_t{ncols} * nnbr > INT32_MAX)
+    FatalError("NNbr %d times NCols %d is more neighbours than a model can index (at most %d).\n",
+               nnbr, ncols, INT32_MAX);
   // Written so that a NaN fails too.
   if (type == TOVRAN_ITEM_CPROB && (!(alpha >= 0.0f) || alpha > 1.0f))
     FatalError("Alpha should take a value from [0.0, 1.0].\n");

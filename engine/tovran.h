@@ -26,9 +26,10 @@ enum {
 
 /* Builds a model of kind type over npairs (rowid[i], colid[i]) pairs, users
  * in 0..nrows-1 and items in 0..ncols-1. nnbr >= 1 is the neighbourhood size;
- * alpha in [0, 1] is read for type 2 only. The pair arrays are only read.
- * Invalid parameters or pairs print one message on standard error and end
- * the process with status 1. The caller owns the model. */
+ * alpha in [0, 1] is read for type 2 only; item models (type 1, 2) need
+ * ncols * nnbr <= INT32_MAX. The pair arrays are only read. Invalid
+ * parameters or pairs print one message on standard error and end the
+ * process with status 1. The caller owns the model. */
 Model *TOVRAN_BuildModel(int32_t nrows, int32_t ncols, int32_t npairs,
                          const int32_t *rowid, const int32_t *colid,
                          int32_t type, int32_t nnbr, float alpha);
