@@ -28,6 +28,7 @@ class TokenReader {
     if (ch == EOF) return read_error_ ? kReadError : kEnd;
     token_line_ = line_;
     token_.clear();
+    echo_full_ = false;
     bool negative = false, digits = false, valid = true;
     uint64_t magnitude = 0;
     if (ch == '+' || ch == '-') {
@@ -79,10 +80,16 @@ class TokenReader {
   }
 
   void Keep(int ch) {
-    if (token_.size() < kTokenEcho) {
-      token_.push_back(char(ch));
-    } else if (token_.size() == kTokenEcho) {
+    if (echo_full_) return;
+    if (token_.size() >= kTokenEcho) {
       token_ += "...";
+      echo_full_ = true;
+    } else if (ch >= 0x20 && ch < 0x7f) {
+      token_.push_back(char(ch));
+    } else {
+      // Control and non-ASCII bytes would garble the message; show their code.
+      static const char kHex[] = "0123456789abcdef";
+      token_ += {'\\', 'x', kHex[ch >> 4], kHex[ch & 15]};
     }
   }
 
@@ -91,6 +98,7 @@ class TokenReader {
   size_t pos_ = 0, len_ = 0;
   int64_t line_ = 1, token_line_ = 1;
   std::string token_;
+  bool echo_full_ = false;
   bool read_error_ = false;
   int read_errno_ = 0;
 
@@ -153,6 +161,10 @@ bool ParseDataset(std::FILE *in, Dataset *ds, std::string *error) {
     }
     if (status == TokenReader::kReadError) {
       *error = ReadFailure(reader);
+      return false;
+    }
+    if (status == TokenReader::kTooLarge) {
+      *error = Format("header: the number of %s, %s", kHeaderNames[k], BadToken(status, reader).c_str());
       return false;
     }
     if (status != TokenReader::kOk || header[k] < 0) {

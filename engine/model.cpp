@@ -1,5 +1,8 @@
 #include "engine/model.h"
 
+#include <algorithm>
+#include <climits>
+
 #include "util/checked_alloc.h"
 #include "util/fatal_error.h"
 #include "util/free_all.h"
@@ -34,6 +37,12 @@ Model *TOVRAN_BuildModel(int32_t nrows, int32_t ncols, int32_t npairs,
   // Written so that a NaN fails too.
   if (type == TOVRAN_ITEM_CPROB && (!(alpha >= 0.0f) || alpha > 1.0f))
     FatalError("Alpha should take a value from [0.0, 1.0].\n");
+  // Neighbour lists are indexed by 32-bit offsets; an item has at most
+  // min(nnbr, ncols - 1) neighbours. Arrays too large for the heap are the
+  // allocator's to report, with their 64-bit size.
+  if (type != TOVRAN_USER_BASED && int64_t{ncols} * std::min(nnbr, ncols - 1) > INT32_MAX)
+    FatalError("NNbr %d with NCols %d gives more neighbours than a model can index (at most %d).\n",
+               nnbr, ncols, INT32_MAX);
   ValidatePairs(nrows, ncols, npairs, rowid, colid);
 
   SparseMatrix *matrix = CreateMatrix(nrows, ncols, npairs, rowid, colid);

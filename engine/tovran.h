@@ -35,8 +35,9 @@ enum {
 /* Builds a model of kind type over npairs (rowid[i], colid[i]) pairs, users
  * in 0..nrows-1 and items in 0..ncols-1. nnbr >= 1 is the neighbourhood size;
  * alpha in [0, 1] is read for type 2 only. The pair arrays are only read.
- * Invalid parameters or pairs print one message on standard error and end
- * the process with status 1. The caller owns the model. */
+ * Invalid parameters or pairs, or an item model whose neighbour lists could
+ * hold more than INT32_MAX entries, print one message on standard error and
+ * end the process with status 1. The caller owns the model. */
 TOVRAN_API
 Model *TOVRAN_BuildModel(int32_t nrows, int32_t ncols, int32_t npairs,
                          const int32_t *rowid, const int32_t *colid,

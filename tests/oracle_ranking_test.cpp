@@ -1,0 +1,164 @@
+// Candidate ranking against straightforward models of its rules, on seeded
+// random arrays with many ties (values drawn from a handful of levels):
+// selection keeps a permutation and gathers the k largest once n exceeds k
+// by three; short of that, everything before the final segment of at most
+// three entries is settled; sorting gives a non-increasing permutation, and
+// for n <= 20 exactly the sentinel swap followed by a stable insertion pass.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <functional>
+#include <random>
+#include <tuple>
+#include <vector>
+
+#include "engine/candidates.h"
+
+namespace {
+
+using List = std::vector<CandidatePair>;
+
+List RandomList(std::mt19937 &rng, int32_t n) {
+  static const float kLevels[] = {0.0f, 0.25f, 0.5f, 0.5f, 1.0f, 3.0f, 1e-30f};
+  const uint32_t levels = 1 + rng() % 7;  // from all-equal to seven levels
+  List list;
+  for (int32_t t = 0; t < n; t++) list.push_back(CandidatePair{kLevels[rng() % levels], t});
+  return list;
+}
+
+// One random ranking problem: n entries, k wanted.
+struct Case {
+  int32_t n, k;
+  List before;
+};
+
+Case RandomCase(std::mt19937 &rng, uint32_t max_n, uint32_t max_k) {
+  const auto n = int32_t(rng() % (max_n + 1));
+  const auto k = int32_t(1 + rng() % max_k);
+  return Case{n, k, RandomList(rng, n)};
+}
+
+std::vector<float> Values(const List &list, size_t from, size_t to) {
+  std::vector<float> values;
+  for (size_t t = from; t < to; t++) values.push_back(list[t].value);
+  return values;
+}
+
+std::vector<float> Descending(std::vector<float> values) {
+  std::sort(values.begin(), values.end(), std::greater<>());
+  return values;
+}
+
+bool SamePairs(List a, List b) {
+  auto by_key = [](const CandidatePair &x, const CandidatePair &y) { return x.key < y.key; };
+  std::sort(a.begin(), a.end(), by_key);
+  std::sort(b.begin(), b.end(), by_key);
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](auto &x, auto &y) {
+    return std::tie(x.key, x.value) == std::tie(y.key, y.value);
+  });
+}
+
+// Entries before `lo` are at least every entry from `lo` on.
+bool SettledBefore(const List &list, size_t lo) {
+  if (lo == 0 || lo == list.size()) return true;
+  const std::vector<float> front = Values(list, 0, lo), back = Values(list, lo, list.size());
+  return *std::min_element(front.begin(), front.end()) >= *std::max_element(back.begin(), back.end());
+}
+
+// Short of three extra entries the selection may stop with a final segment
+// of up to three entries of which only the first two are put in order.
+bool SettledUpToFinalSegment(const List &list, size_t k) {
+  const size_t n = list.size();
+  for (size_t lo = n >= 3 ? n - 3 : 0; lo <= k; lo++) {
+    if (!SettledBefore(list, lo)) continue;
+    if (n - lo == 3 && !(list[lo].value >= list[lo + 1].value)) continue;
+    return true;
+  }
+  return false;
+}
+
+bool NonIncreasing(const List &list) {
+  for (size_t t = 1; t < list.size(); t++)
+    if (list[t - 1].value < list[t].value) return false;
+  return true;
+}
+
+// The sort of a list of at most 20 entries: the first largest entry swapped
+// to the front, then an insertion pass in which no entry passes its equal.
+List ShortSortModel(List list) {
+  const auto best = std::max_element(list.begin(), list.end(), [](auto &a, auto &b) {
+    return a.value < b.value;
+  });
+  if (best != list.end()) std::iter_swap(list.begin(), best);
+  std::stable_sort(list.begin(), list.end(), [](auto &a, auto &b) { return a.value > b.value; });
+  return list;
+}
+
+std::vector<int32_t> Keys(const List &list) {
+  std::vector<int32_t> keys;
+  for (const CandidatePair &c : list) keys.push_back(c.key);
+  return keys;
+}
+
+TEST(OracleRanking, SelectionGathersTheLargestAsItsRulesSay) {
+  std::mt19937 rng(2024);
+  for (int trial = 0; trial < 20000; trial++) {
+    const auto [n, k, before] = RandomCase(rng, 69, 30);
+    List list = before;
+    const int32_t got = SelectTopCandidates(n, k, list.data());
+    SCOPED_TRACE(testing::Message() << "trial " << trial << ", n " << n << ", k " << k);
+    ASSERT_EQ(got, std::min(n, k));
+    ASSERT_TRUE(SamePairs(list, before));
+    if (n <= k) {
+      EXPECT_EQ(Keys(list), Keys(before));
+    } else if (n >= k + 3) {
+      const std::vector<float> all = Descending(Values(before, 0, size_t(n)));
+      EXPECT_EQ(Descending(Values(list, 0, size_t(k))),
+                std::vector<float>(all.begin(), all.begin() + k));
+    } else {
+      EXPECT_TRUE(SettledUpToFinalSegment(list, size_t(k)));
+    }
+  }
+}
+
+TEST(OracleRanking, SortGivesANonIncreasingPermutation) {
+  std::mt19937 rng(7);
+  for (int trial = 0; trial < 5000; trial++) {
+    const auto [n, k, before] = RandomCase(rng, 399, 1);
+    List list = before;
+    SortCandidates(n, list.data());
+    SCOPED_TRACE(testing::Message() << "trial " << trial << ", n " << n);
+    ASSERT_TRUE(SamePairs(list, before));
+    ASSERT_TRUE(NonIncreasing(list));
+  }
+}
+
+TEST(OracleRanking, ShortSortIsSentinelSwapThenStableInsertion) {
+  std::mt19937 rng(11);
+  for (int trial = 0; trial < 20000; trial++) {
+    const auto [n, k, before] = RandomCase(rng, 20, 1);
+    List list = before;
+    SortCandidates(n, list.data());
+    EXPECT_EQ(Keys(list), Keys(ShortSortModel(before))) << "trial " << trial << ", n " << n;
+  }
+}
+
+TEST(OracleRanking, SelectThenSortListsTheLargestInOrder) {
+  std::mt19937 rng(99);
+  for (int trial = 0; trial < 10000; trial++) {
+    const auto [n, k, before] = RandomCase(rng, 299, 60);
+    List list = before;
+    const int32_t m = SelectTopCandidates(n, k, list.data());
+    SortCandidates(m, list.data());
+    const List front(list.begin(), list.begin() + m);
+    SCOPED_TRACE(testing::Message() << "trial " << trial << ", n " << n << ", k " << k);
+    ASSERT_TRUE(NonIncreasing(front));
+    if (n <= k || n >= k + 3) {
+      const std::vector<float> all = Descending(Values(before, 0, size_t(n)));
+      EXPECT_EQ(Values(front, 0, size_t(m)), std::vector<float>(all.begin(), all.begin() + m));
+    }
+  }
+}
+
+}  // namespace
