@@ -55,10 +55,10 @@ void ExpectMarkersClear(const Model *model) {
 
 // Alpha in [0, 1]: the bounds, -0.0, the neighbours of the bounds, or any.
 float ConsumeAlpha(FuzzedDataProvider &in) {
-  static const float kSpecial[] = {0.0f, 1.0f, -0.0f, std::nextafter(1.0f, 0.0f),
+  static const float kEdgeAlphas[] = {0.0f, 1.0f, -0.0f, std::nextafter(1.0f, 0.0f),
                                    std::nextafter(0.0f, 1.0f), 0.5f};
   const uint8_t pick = in.ConsumeIntegral<uint8_t>();
-  if (pick < 6 * 16) return kSpecial[pick % 6];
+  if (pick < 6 * 16) return kEdgeAlphas[pick % 6];
   return in.ConsumeProbability<float>();
 }
 
