@@ -16,28 +16,31 @@ int32_t RecommendByUsers(Model *model, int32_t n, const int32_t *basket,
   int32_t *rmarker = model->rmarker, *marker = model->marker;
   CandidatePair *rcand = model->rcand, *fcand = model->fcand;
 
-  // Phase 1: every user's summed row values on the basket items.
+  // Phase 1: every user's summed row values on the basket items. All values
+  // of a row are equal, so a user's sum is its value added to itself once per
+  // basket hit; counting the hits first and adding afterwards, in the same
+  // single-precision steps, gives the same bits at one pass per column entry
+  // without touching rcand. rmarker holds -1 - hits while counting.
+  for (int32_t t = 0; t < n; t++) {
+    const int32_t b = basket[t];
+    for (int32_t j = colptr[b]; j < colptr[b + 1]; j++) rmarker[colind[j]]--;
+  }
+  const double s0 = n > 0 ? double(float(1.0 / std::sqrt(double(n)))) : 0.0;
   int32_t nr = 0;
   for (int32_t t = 0; t < n; t++) {
     const int32_t b = basket[t];
     for (int32_t j = colptr[b]; j < colptr[b + 1]; j++) {
       const int32_t u = colind[j];
-      const int32_t slot = rmarker[u];
-      if (slot == -1) {
-        rcand[nr] = CandidatePair{colval[j], u};
-        rmarker[u] = nr++;
-      } else {
-        rcand[slot].value += colval[j];
-      }
+      const int32_t mark = rmarker[u];
+      if (mark >= 0) continue;
+      const float value = colval[j];
+      float sum = value;
+      for (int32_t hit = -2; hit > mark; hit--) sum += value;
+      rcand[nr] = CandidatePair{float(s0 * double(sum)), u};
+      rmarker[u] = nr++;
     }
   }
-  if (nr > 0) {
-    const float s0 = float(1.0 / std::sqrt(double(n)));
-    for (int32_t t = 0; t < nr; t++) {
-      rmarker[rcand[t].key] = -1;
-      rcand[t].value = float(double(s0) * double(rcand[t].value));
-    }
-  }
+  for (int32_t t = 0; t < nr; t++) rmarker[rcand[t].key] = -1;
   // Drop near-identical users; the last entry fills the freed slot.
   for (int32_t t = 0; t < nr;) {
     if (double(rcand[t].value) > kNearIdentical) {
