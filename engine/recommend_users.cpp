@@ -8,13 +8,13 @@ namespace {
 constexpr double kNearIdentical = 0.999;
 }  // namespace
 
-int32_t RecommendByUsers(Model *model, int32_t n, const int32_t *basket,
-                         int32_t N, int32_t *rcmds) {
+int32_t RecommendByUsers(const Model *model, TOVRAN_Scratch *scratch, int32_t n,
+                         const int32_t *basket, int32_t N, int32_t *rcmds) {
   const int32_t *rowptr = model->rowptr, *rowind = model->rowind;
   const int32_t *colptr = model->colptr, *colind = model->colind;
   const float *rowval = model->rowval, *colval = model->colval;
-  int32_t *rmarker = model->rmarker, *marker = model->marker;
-  CandidatePair *rcand = model->rcand, *fcand = model->fcand;
+  int32_t *rmarker = scratch->rmarker, *marker = scratch->marker;
+  CandidatePair *rcand = scratch->rcand, *fcand = scratch->fcand;
 
   // Phase 1: every user's summed row values on the basket items. All values
   // of a row are equal, so a user's sum is its value added to itself once per
