@@ -4,5 +4,7 @@
 
 // Prints the statistics line and evaluates the three model kinds in turn
 // (item cosine, item conditional probability with an estimated alpha,
-// user-based), printing the complete report to standard output.
-void RunAll(const Dataset &ds);
+// user-based), printing the complete report to standard output. Builds,
+// the estimation and query loops use nthreads threads; the report's lines
+// other than timings are the same for every nthreads.
+void RunAll(const Dataset &ds, int32_t nthreads = 1);
