@@ -1,5 +1,6 @@
 #include "engine/candidates.h"
 
+#include <cstring>
 #include <utility>
 
 #include "util/checked_alloc.h"
@@ -32,17 +33,28 @@ inline float MedianOfThree(CandidatePair *c, int32_t lo, int32_t mid, int32_t hi
 constexpr int32_t kBlockSpan = 256;
 constexpr int32_t kBlock = 64;
 
+// Packs eight 0/1 bytes, the first into the lowest bit.
+inline uint64_t PackFlags(const uint8_t *flags) {
+  uint64_t bytes;
+  std::memcpy(&bytes, flags, sizeof bytes);
+  return (bytes * 0x0102040810204080ull) >> 56;
+}
+
 // Bit t set when c[base+t] stops the upward scan, i.e. is not above pivot.
 inline uint64_t UpStops(const CandidatePair *c, int32_t base, int32_t count, float pivot) {
+  uint8_t flags[kBlock] = {};
+  for (int32_t t = 0; t < count; t++) flags[t] = !(c[base + t].value > pivot);
   uint64_t mask = 0;
-  for (int32_t t = 0; t < count; t++) mask |= uint64_t(!(c[base + t].value > pivot)) << t;
+  for (int32_t g = 0; g < kBlock / 8; g++) mask |= PackFlags(flags + 8 * g) << (8 * g);
   return mask;
 }
 
 // Bit t set when c[base-t] stops the downward scan, i.e. pivot is not above it.
 inline uint64_t DownStops(const CandidatePair *c, int32_t base, int32_t count, float pivot) {
+  uint8_t flags[kBlock] = {};
+  for (int32_t t = 0; t < count; t++) flags[t] = !(pivot > c[base - t].value);
   uint64_t mask = 0;
-  for (int32_t t = 0; t < count; t++) mask |= uint64_t(!(pivot > c[base - t].value)) << t;
+  for (int32_t g = 0; g < kBlock / 8; g++) mask |= PackFlags(flags + 8 * g) << (8 * g);
   return mask;
 }
 

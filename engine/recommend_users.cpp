@@ -19,8 +19,8 @@ int32_t RecommendByUsers(const Model *model, TOVRAN_Scratch *scratch, int32_t n,
   // Phase 1: every user's summed row values on the basket items. All values
   // of a row are equal, so a user's sum is its value added to itself once per
   // basket hit; counting the hits first and adding afterwards, in the same
-  // single-precision steps, gives the same bits at one pass per column entry
-  // without touching rcand. rmarker holds -1 - hits while counting.
+  // single-precision steps, gives the same bits without a slot per user.
+  // rmarker holds -1 - hits until the user's first entry emits it.
   for (int32_t t = 0; t < n; t++) {
     const int32_t b = basket[t];
     for (int32_t j = colptr[b]; j < colptr[b + 1]; j++) rmarker[colind[j]]--;
@@ -32,15 +32,14 @@ int32_t RecommendByUsers(const Model *model, TOVRAN_Scratch *scratch, int32_t n,
     for (int32_t j = colptr[b]; j < colptr[b + 1]; j++) {
       const int32_t u = colind[j];
       const int32_t mark = rmarker[u];
-      if (mark >= 0) continue;
+      if (mark == -1) continue;
+      rmarker[u] = -1;
       const float value = colval[j];
       float sum = value;
       for (int32_t hit = -2; hit > mark; hit--) sum += value;
-      rcand[nr] = CandidatePair{float(s0 * double(sum)), u};
-      rmarker[u] = nr++;
+      rcand[nr++] = CandidatePair{float(s0 * double(sum)), u};
     }
   }
-  for (int32_t t = 0; t < nr; t++) rmarker[rcand[t].key] = -1;
   // Drop near-identical users; the last entry fills the freed slot.
   for (int32_t t = 0; t < nr;) {
     if (double(rcand[t].value) > kNearIdentical) {
