@@ -15,10 +15,12 @@ Model *TOVRAN_Init_ColVecSim(SparseMatrix *matrix, int32_t nnbr, int32_t nthread
   const int32_t *colptr = matrix->colptr, *colind = matrix->colind;
   const float *rowval = matrix->rowval, *colval = matrix->colval;
 
-  BuildItemLists(model, nthreads, [&](int32_t i, int32_t *marker, CandidatePair *fcand) {
+  BuildItemLists(model, nthreads, [=](int32_t i, int32_t *marker, CandidatePair *fcand) {
     int32_t k = 0;
     for (int32_t j = colptr[i]; j < colptr[i + 1]; j++) {
       const int32_t u = colind[j];
+      // Rows lie far apart; ask for one a few users ahead while this one is read.
+      if (j + kRowsAhead < colptr[i + 1]) PrefetchRow(rowptr, rowind, rowval, colind[j + kRowsAhead]);
       const double w = colval[j];
       for (int32_t l = rowptr[u]; l < rowptr[u + 1]; l++) {
         const int32_t c = rowind[l];
