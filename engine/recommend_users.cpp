@@ -1,3 +1,4 @@
+#include <bit>
 #include <cmath>
 
 #include "engine/model.h"
@@ -6,6 +7,20 @@ namespace {
 // A user this similar to the basket holds (almost) exactly its items and
 // would only recommend what the basket already has.
 constexpr double kNearIdentical = 0.999;
+
+// value added to itself in single precision until it counts hits times.
+inline float RepeatedSum(float value, int32_t hits) {
+  float sum = value;
+  for (int32_t h = 1; h < hits; h++) sum += value;
+  return sum;
+}
+
+// value when keep holds, else -0.0, chosen with integer masks and no branch.
+inline float OrNegativeZero(float value, bool keep) {
+  const uint32_t mask = 0u - uint32_t(keep);
+  const uint32_t bits = (std::bit_cast<uint32_t>(value) & mask) | (0x80000000u & ~mask);
+  return std::bit_cast<float>(bits);
+}
 }  // namespace
 
 int32_t RecommendByUsers(const Model *model, TOVRAN_Scratch *scratch, int32_t n,
@@ -22,22 +37,28 @@ int32_t RecommendByUsers(const Model *model, TOVRAN_Scratch *scratch, int32_t n,
   // single-precision steps, gives the same bits without a slot per user.
   // rmarker holds -1 - hits until the user's first entry emits it.
   for (int32_t t = 0; t < n; t++) {
-    const int32_t b = basket[t];
-    for (int32_t j = colptr[b]; j < colptr[b + 1]; j++) rmarker[colind[j]]--;
+    const int32_t end = colptr[basket[t] + 1];
+    for (int32_t j = colptr[basket[t]]; j < end; j++) rmarker[colind[j]]--;
   }
   const double s0 = n > 0 ? double(float(1.0 / std::sqrt(double(n)))) : 0.0;
   int32_t nr = 0;
+  CandidatePair spare;
   for (int32_t t = 0; t < n; t++) {
-    const int32_t b = basket[t];
-    for (int32_t j = colptr[b]; j < colptr[b + 1]; j++) {
+    const int32_t end = colptr[basket[t] + 1];
+    for (int32_t j = colptr[basket[t]]; j < end; j++) {
+      // Users met again and users met first alternate at random in long
+      // columns, so both take one branch-free path: a user met again is
+      // written to a spare pair and not counted. Two hits add the value to
+      // itself, one adds -0.0, which changes nothing.
       const int32_t u = colind[j];
-      const int32_t mark = rmarker[u];
-      if (mark == -1) continue;
+      const int32_t hits = -1 - rmarker[u];
       rmarker[u] = -1;
       const float value = colval[j];
-      float sum = value;
-      for (int32_t hit = -2; hit > mark; hit--) sum += value;
-      rcand[nr++] = CandidatePair{float(s0 * double(sum)), u};
+      float sum = value + OrNegativeZero(value, hits >= 2);
+      if (hits > 2) sum = RepeatedSum(value, hits);
+      CandidatePair *slot = hits > 0 ? rcand + nr : &spare;
+      *slot = CandidatePair{float(s0 * double(sum)), u};
+      nr += hits > 0;
     }
   }
   // Drop near-identical users; the last entry fills the freed slot.
