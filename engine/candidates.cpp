@@ -1,5 +1,6 @@
 #include "engine/candidates.h"
 
+#include <bit>
 #include <cstring>
 #include <utility>
 
@@ -33,7 +34,9 @@ inline float MedianOfThree(CandidatePair *c, int32_t lo, int32_t mid, int32_t hi
 constexpr int32_t kBlockSpan = 256;
 constexpr int32_t kBlock = 64;
 
-// Packs eight 0/1 bytes, the first into the lowest bit.
+// Packs eight 0/1 bytes, the first into the lowest bit; the first byte in
+// memory must be the lowest of the word.
+static_assert(std::endian::native == std::endian::little, "PackFlags reads bytes as a word");
 inline uint64_t PackFlags(const uint8_t *flags) {
   uint64_t bytes;
   std::memcpy(&bytes, flags, sizeof bytes);
