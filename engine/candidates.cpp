@@ -1,6 +1,5 @@
 #include "engine/candidates.h"
 
-#include <bit>
 #include <cstring>
 #include <utility>
 
@@ -34,30 +33,47 @@ inline float MedianOfThree(CandidatePair *c, int32_t lo, int32_t mid, int32_t hi
 constexpr int32_t kBlockSpan = 256;
 constexpr int32_t kBlock = 64;
 
-// Packs eight 0/1 bytes, the first into the lowest bit; the first byte in
-// memory must be the lowest of the word.
-static_assert(std::endian::native == std::endian::little, "PackFlags reads bytes as a word");
-inline uint64_t PackFlags(const uint8_t *flags) {
-  uint64_t bytes;
-  std::memcpy(&bytes, flags, sizeof bytes);
-  return (bytes * 0x0102040810204080ull) >> 56;
+using Floats4 = float __attribute__((vector_size(16)));
+using Ints4 = int32_t __attribute__((vector_size(16)));
+
+// Stop bits of the four pairs from c[at] on, compared four lanes at a time:
+// a holds pairs 0 and 1, b pairs 2 and 3, values in lanes 0 and 2; low and
+// high give each lane of a and b its bit, 0 for the lanes holding keys. A
+// value stops the upward scan when it is not above pivot, the downward one
+// when pivot is not above it.
+inline uint64_t FourStops(const CandidatePair *c, int32_t at, float pivot, bool up,
+                          Ints4 low, Ints4 high) {
+  Floats4 a, b;
+  std::memcpy(&a, c + at, sizeof a);
+  std::memcpy(&b, c + at + 2, sizeof b);
+  const Floats4 p = {pivot, pivot, pivot, pivot};
+  const Ints4 stop_a = up ? ~(a > p) : ~(p > a);
+  const Ints4 stop_b = up ? ~(b > p) : ~(p > b);
+  const Ints4 bits = (stop_a & low) | (stop_b & high);
+  return uint64_t(bits[0] | bits[2]);
 }
 
 // Bit t set when c[base+t] stops the upward scan, i.e. is not above pivot.
 inline uint64_t UpStops(const CandidatePair *c, int32_t base, int32_t count, float pivot) {
-  uint8_t flags[kBlock] = {};
-  for (int32_t t = 0; t < count; t++) flags[t] = !(c[base + t].value > pivot);
   uint64_t mask = 0;
-  for (int32_t g = 0; g < kBlock / 8; g++) mask |= PackFlags(flags + 8 * g) << (8 * g);
+  if (count == kBlock) {
+    for (int32_t g = 0; g < kBlock; g += 4)
+      mask |= FourStops(c, base + g, pivot, true, Ints4{1, 0, 2, 0}, Ints4{4, 0, 8, 0}) << g;
+    return mask;
+  }
+  for (int32_t t = 0; t < count; t++) mask |= uint64_t(!(c[base + t].value > pivot)) << t;
   return mask;
 }
 
 // Bit t set when c[base-t] stops the downward scan, i.e. pivot is not above it.
 inline uint64_t DownStops(const CandidatePair *c, int32_t base, int32_t count, float pivot) {
-  uint8_t flags[kBlock] = {};
-  for (int32_t t = 0; t < count; t++) flags[t] = !(pivot > c[base - t].value);
   uint64_t mask = 0;
-  for (int32_t g = 0; g < kBlock / 8; g++) mask |= PackFlags(flags + 8 * g) << (8 * g);
+  if (count == kBlock) {
+    for (int32_t g = 0; g < kBlock; g += 4)
+      mask |= FourStops(c, base - g - 3, pivot, false, Ints4{8, 0, 4, 0}, Ints4{2, 0, 1, 0}) << g;
+    return mask;
+  }
+  for (int32_t t = 0; t < count; t++) mask |= uint64_t(!(pivot > c[base - t].value)) << t;
   return mask;
 }
 
