@@ -1,5 +1,6 @@
 #include <bit>
 #include <cmath>
+#include <cstdint>
 
 #include "engine/model.h"
 
@@ -13,6 +14,13 @@ inline float RepeatedSum(float value, int32_t hits) {
   float sum = value;
   for (int32_t h = 1; h < hits; h++) sum += value;
   return sum;
+}
+
+// first when pick holds, else second, chosen with integer masks: the
+// compiler keeps a plain select as a branch, which mispredicts here.
+inline CandidatePair *ChooseWithoutBranch(bool pick, CandidatePair *first, CandidatePair *second) {
+  const auto a = reinterpret_cast<uintptr_t>(first), b = reinterpret_cast<uintptr_t>(second);
+  return reinterpret_cast<CandidatePair *>(b ^ ((a ^ b) & (uintptr_t{0} - uintptr_t(pick))));
 }
 
 // value when keep holds, else -0.0, chosen with integer masks and no branch.
@@ -42,7 +50,9 @@ int32_t RecommendByUsers(const Model *model, TOVRAN_Scratch *scratch, int32_t n,
   }
   const double s0 = n > 0 ? double(float(1.0 / std::sqrt(double(n)))) : 0.0;
   int32_t nr = 0;
-  CandidatePair spare;
+  // fcand is free until phase 2 and has room for every basket item, so its
+  // first pair takes the writes of users met again.
+  CandidatePair *spare = fcand;
   for (int32_t t = 0; t < n; t++) {
     const int32_t end = colptr[basket[t] + 1];
     for (int32_t j = colptr[basket[t]]; j < end; j++) {
@@ -56,7 +66,7 @@ int32_t RecommendByUsers(const Model *model, TOVRAN_Scratch *scratch, int32_t n,
       const float value = colval[j];
       float sum = value + OrNegativeZero(value, hits >= 2);
       if (hits > 2) sum = RepeatedSum(value, hits);
-      CandidatePair *slot = hits > 0 ? rcand + nr : &spare;
+      CandidatePair *slot = ChooseWithoutBranch(hits > 0, rcand + nr, spare);
       *slot = CandidatePair{float(s0 * double(sum)), u};
       nr += hits > 0;
     }
