@@ -1,13 +1,15 @@
 # Thin wrapper over CMake. `make run` builds and runs the program on the
 # sample that ships here; `make test` builds and runs every test; `make
 # sanitize` runs them again under AddressSanitizer and UBSan (an exhausted
-# heap must reach the program's own message, hence allocator_may_return_null).
+# heap must reach the program's own message, hence allocator_may_return_null);
+# `make bench` builds and runs the benchmarks (never part of the tests).
 BUILD ?= build
 SANITIZE_BUILD ?= build-sanitize
+BENCH_BUILD ?= build-bench
 JOBS ?= $(shell nproc)
 TOVRAN_WERROR ?= OFF
 
-.PHONY: all build run test sanitize clean
+.PHONY: all build run test sanitize bench clean
 
 all: build
 
@@ -27,5 +29,11 @@ sanitize:
 	ASAN_OPTIONS=allocator_may_return_null=1 UBSAN_OPTIONS=print_stacktrace=1 \
 	  ctest --test-dir $(SANITIZE_BUILD) --output-on-failure -j $(JOBS)
 
+bench:
+	cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release -DTOVRAN_BENCH=ON -DTOVRAN_TESTS=OFF
+	cmake --build $(BENCH_BUILD) -j $(JOBS)
+	./$(BENCH_BUILD)/bench/tovran_bench
+	bench/run_e2e.py --program $(BENCH_BUILD)/tovran
+
 clean:
-	rm -rf $(BUILD) $(SANITIZE_BUILD)
+	rm -rf $(BUILD) $(SANITIZE_BUILD) $(BENCH_BUILD)

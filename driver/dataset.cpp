@@ -13,6 +13,7 @@ namespace {
 // Counts and ids must leave room for one more entry (end markers, offsets).
 constexpr int64_t kMaxCount = INT32_MAX - 1;
 constexpr size_t kTokenEcho = 24;  // characters of a bad token quoted back
+constexpr size_t kFastDigits = 18;  // longest number read straight from the buffer
 
 // Splits a stream into white-space separated tokens, as formatted input
 // does, and reads each as a decimal integer with an optional sign.
@@ -23,6 +24,8 @@ class TokenReader {
   explicit TokenReader(std::FILE *in) : in_(in) {}
 
   Status Next(int64_t *value) {
+    if (NextInBuffer(value)) return kOk;
+    fast_token_ = false;
     int ch = Get();
     while (IsSpace(ch)) ch = Get();
     if (ch == EOF) return read_error_ ? kReadError : kEnd;
@@ -53,13 +56,46 @@ class TokenReader {
   }
 
   // The last token read, shortened for messages.
-  const std::string &token() const { return token_; }
+  std::string token() const {
+    if (fast_token_) return std::string(reinterpret_cast<const char *>(buf_) + token_start_, token_size_);
+    return token_;
+  }
   // The line on which the last token started, counted from 1.
   int64_t token_line() const { return token_line_; }
 
  private:
   static bool IsSpace(int ch) {
     return ch == ' ' || ch == '\n' || ch == '\t' || ch == '\r' || ch == '\v' || ch == '\f';
+  }
+
+  // Reads a short, well-formed number that lies wholly in the buffer, as the
+  // byte-wise path below would, and returns true; otherwise returns false
+  // with only the white space before the token consumed.
+  bool NextInBuffer(int64_t *value) {
+    size_t p = pos_;
+    while (p < len_ && IsSpace(buf_[p])) {
+      if (buf_[p] == '\n') line_++;
+      p++;
+    }
+    pos_ = p;
+    if (p == len_) return false;
+    size_t q = p;
+    const bool negative = buf_[q] == '-';
+    if (negative || buf_[q] == '+') q++;
+    const size_t digits = q;
+    uint64_t magnitude = 0;
+    while (q < len_ && q - digits < kFastDigits && buf_[q] >= '0' && buf_[q] <= '9')
+      magnitude = magnitude * 10 + uint64_t(buf_[q++] - '0');
+    // The token must end here, inside the buffer, after at least one digit.
+    if (q == digits || q == len_ || !IsSpace(buf_[q])) return false;
+    if (negative ? magnitude > uint64_t{1} << 31 : magnitude > INT32_MAX) return false;
+    *value = negative ? -int64_t(magnitude) : int64_t(magnitude);
+    token_line_ = line_;
+    fast_token_ = true;
+    token_start_ = p;
+    token_size_ = q - p;
+    pos_ = q;
+    return true;
   }
 
   int Get() {
@@ -99,6 +135,9 @@ class TokenReader {
   int64_t line_ = 1, token_line_ = 1;
   std::string token_;
   bool echo_full_ = false;
+  // A token read by NextInBuffer is buf_[token_start_ .. +token_size_).
+  bool fast_token_ = false;
+  size_t token_start_ = 0, token_size_ = 0;
   bool read_error_ = false;
   int read_errno_ = 0;
 

@@ -26,5 +26,7 @@ double Seconds();
 // Builds a model of the given kind from the training pairs, asks it for
 // kTopN items for every user with a basket (that user's training items),
 // counts hits against the held-out items, recording the metrics, prints the
-// "Computing" line and the result line, and releases the model.
-RunResult EvaluateModel(const Dataset &ds, int32_t type, int32_t nnbr, float alpha);
+// "Computing" line and the result line, and releases the model. Build and
+// queries use nthreads threads; only the timings depend on it.
+RunResult EvaluateModel(const Dataset &ds, int32_t type, int32_t nnbr, float alpha,
+                        int32_t nthreads = 1);

@@ -19,7 +19,7 @@ int main(int argc, char **argv) {
     std::printf("Error opening file %s\n", opts.json);
     return 1;
   }
-  const SequenceResult result = RunAll(ds);
+  const SequenceResult result = RunAll(ds, opts.threads);
   if (json != nullptr) {
     const bool written = WriteJsonReport(json, opts.file, ds, result);
     if (std::fclose(json) != 0 || !written) {

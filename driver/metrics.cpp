@@ -2,33 +2,36 @@
 
 #include <cstddef>
 
-RunMetrics StartMetrics(int32_t nitems) {
-  RunMetrics m;
-  m.nitems = nitems;
-  m.seen.assign(std::size_t(nitems > 0 ? nitems : 0), 0);
-  return m;
-}
-
-int32_t RecordAnswer(const int32_t *rcmds, int32_t n, int32_t test, RunMetrics *m) {
-  m->queried++;
+int32_t RecordAnswer(const int32_t *rcmds, int32_t n, int32_t test, uint8_t *seen) {
   int32_t position = 0;
   for (int32_t t = 0; t < n; t++) {
-    const int32_t item = rcmds[t];
-    if (!m->seen[std::size_t(item)]) {
-      m->seen[std::size_t(item)] = 1;
-      m->distinct++;
-    }
+    seen[rcmds[t]] = 1;
     // Only the first match counts, as in the hit count.
-    if (item == test && position == 0) position = t + 1;
-  }
-  if (position > 0) {
-    m->hits++;
-    m->reciprocal_sum += 1.0 / position;
+    if (rcmds[t] == test && position == 0) position = t + 1;
   }
   return position;
 }
 
-void FinishMetrics(RunMetrics *m) { std::vector<uint8_t>().swap(m->seen); }
+RunMetrics SumRun(int32_t nitems, const std::vector<uint8_t> &positions,
+                  const std::vector<std::vector<uint8_t>> &seen) {
+  RunMetrics m;
+  m.nitems = nitems;
+  m.queried = int32_t(positions.size());
+  for (const uint8_t position : positions) {
+    if (position == 0) continue;
+    m.hits++;
+    m.reciprocal_sum += 1.0 / position;
+  }
+  for (int32_t c = 0; c < nitems; c++) {
+    for (const std::vector<uint8_t> &marks : seen) {
+      if (marks[std::size_t(c)]) {
+        m.distinct++;
+        break;
+      }
+    }
+  }
+  return m;
+}
 
 double HitRate(const RunMetrics &m) { return m.queried > 0 ? double(m.hits) / m.queried : 0.0; }
 

@@ -11,18 +11,18 @@ struct RunMetrics {
   int32_t hits = 0;            // users whose held-out item was answered
   double reciprocal_sum = 0;   // sum over hits of 1 / position, positions from 1
   int32_t distinct = 0;        // items recommended to at least one user
-  std::vector<uint8_t> seen;   // per item: recommended yet; emptied by FinishMetrics
 };
 
-// Metrics of a run over nitems items with nothing recorded yet.
-RunMetrics StartMetrics(int32_t nitems);
+// Marks the n answered items in seen (one byte per item) and returns the
+// 1-based position of the first match of the user's held-out item, 0 for a
+// miss. n <= 0 (no answer, or an invalid basket) is a miss and marks nothing.
+int32_t RecordAnswer(const int32_t *rcmds, int32_t n, int32_t test, uint8_t *seen);
 
-// Records one query's answer of n items (n <= 0: none, a miss) against the
-// user's held-out item. Returns the 1-based position of the hit, 0 for a miss.
-int32_t RecordAnswer(const int32_t *rcmds, int32_t n, int32_t test, RunMetrics *m);
-
-// Releases the per-item marks; the counts stay.
-void FinishMetrics(RunMetrics *m);
+// Totals of a run over nitems items from each query's hit position, in query
+// order (so the sum of reciprocals does not depend on how queries were
+// shared among threads), and the marks of every thread.
+RunMetrics SumRun(int32_t nitems, const std::vector<uint8_t> &positions,
+                  const std::vector<std::vector<uint8_t>> &seen);
 
 // hits / queried; 0 when nobody was asked.
 double HitRate(const RunMetrics &m);

@@ -24,6 +24,20 @@ bool TakeValue(const char *name, int argc, char **argv, int *i, const char **val
   return true;
 }
 
+// A decimal number in 1..kMaxThreads, digits only.
+bool ParseThreads(const char *text, int32_t *threads) {
+  if (text == nullptr || *text == '\0') return false;
+  int32_t value = 0;
+  for (const char *p = text; *p != '\0'; p++) {
+    if (*p < '0' || *p > '9') return false;
+    value = value * 10 + (*p - '0');
+    if (value > kMaxThreads) return false;
+  }
+  if (value < 1) return false;
+  *threads = value;
+  return true;
+}
+
 }  // namespace
 
 bool ParseOptions(int argc, char **argv, Options *opts) {
@@ -32,10 +46,15 @@ bool ParseOptions(int argc, char **argv, Options *opts) {
   int files = 0;
   for (int i = 1; i < argc && ok; i++) {
     const char *arg = argv[i];
+    const char *threads = nullptr;
     if (!options_end && std::strcmp(arg, "--") == 0) {
       options_end = true;
     } else if (!options_end && arg[0] == '-' && arg[1] != '\0') {
-      if (!TakeValue("--json", argc, argv, &i, &opts->json, &ok)) ok = false;
+      if (TakeValue("--threads", argc, argv, &i, &threads, &ok)) {
+        ok = ok && ParseThreads(threads, &opts->threads);
+      } else if (!TakeValue("--json", argc, argv, &i, &opts->json, &ok)) {
+        ok = false;
+      }
     } else {
       opts->file = arg;
       files++;
@@ -46,6 +65,8 @@ bool ParseOptions(int argc, char **argv, Options *opts) {
 
 void PrintUsage(const char *program) {
   std::printf("Usage: %s <fname>\n", program);
-  std::printf("       %s [--json OUT.json] <fname>\n", program);
+  std::printf("       %s [--threads N] [--json OUT.json] <fname>\n", program);
+  std::printf("  --threads N      build and query on N threads (1 to %d; default 1);\n"
+              "                   the report is the same for every N\n", kMaxThreads);
   std::printf("  --json OUT.json  also write the results as one JSON document to OUT.json\n");
 }

@@ -20,6 +20,7 @@ struct SequenceResult {
 
 // Prints the statistics line and evaluates the three model kinds in turn
 // (item cosine, item conditional probability with an estimated alpha,
-// user-based), printing the complete report to standard output. Returns
-// what was reported.
-SequenceResult RunAll(const Dataset &ds);
+// user-based), printing the complete report to standard output, on nthreads
+// threads (the report is the same for every count). Returns what was
+// reported.
+SequenceResult RunAll(const Dataset &ds, int32_t nthreads = 1);

@@ -1,5 +1,6 @@
 #include "engine/candidates.h"
 
+#include <cstring>
 #include <utility>
 
 #include "util/checked_alloc.h"
@@ -18,18 +19,126 @@ constexpr int kSortStack = 126;
 
 inline void Swap(CandidatePair *c, int32_t a, int32_t b) { std::swap(c[a], c[b]); }
 
-// Median-of-three Hoare partition of c[lo..hi] (hi - lo > 2). Afterwards
-// c[lo..i-1] >= pivot >= c[j+1..hi], and i is j+1 or j+2. Entries lo and hi
-// bound both scans, so no index test is needed inside them.
-inline void Partition(CandidatePair *c, int32_t lo, int32_t hi, int32_t *pi,
-                      int32_t *pj) {
-  int32_t mid = lo + (hi - lo) / 2;
+// Orders c[lo], c[mid], c[hi] so that lo >= mid >= hi and returns the pivot.
+inline float MedianOfThree(CandidatePair *c, int32_t lo, int32_t mid, int32_t hi) {
   if (c[mid].value > c[lo].value) Swap(c, mid, lo);
   if (c[hi].value > c[mid].value) {
     Swap(c, hi, mid);
     if (c[mid].value > c[lo].value) Swap(c, mid, lo);
   }
-  const float pivot = c[mid].value;
+  return c[mid].value;
+}
+
+// Segments at least this long are partitioned block by block.
+constexpr int32_t kBlockSpan = 256;
+constexpr int32_t kBlock = 64;
+
+using Floats4 = float __attribute__((vector_size(16)));
+using Ints4 = int32_t __attribute__((vector_size(16)));
+
+// Stop bits of the four pairs from c[at] on, compared four lanes at a time:
+// a holds pairs 0 and 1, b pairs 2 and 3, values in lanes 0 and 2; low and
+// high give each lane of a and b its bit, 0 for the lanes holding keys. A
+// value stops the upward scan when it is not above pivot, the downward one
+// when pivot is not above it.
+inline uint64_t FourStops(const CandidatePair *c, int32_t at, float pivot, bool up,
+                          Ints4 low, Ints4 high) {
+  Floats4 a, b;
+  std::memcpy(&a, c + at, sizeof a);
+  std::memcpy(&b, c + at + 2, sizeof b);
+  const Floats4 p = {pivot, pivot, pivot, pivot};
+  const Ints4 stop_a = up ? ~(a > p) : ~(p > a);
+  const Ints4 stop_b = up ? ~(b > p) : ~(p > b);
+  const Ints4 bits = (stop_a & low) | (stop_b & high);
+  return uint64_t(bits[0] | bits[2]);
+}
+
+// Bit t set when c[base+t] stops the upward scan, i.e. is not above pivot.
+inline uint64_t UpStops(const CandidatePair *c, int32_t base, int32_t count, float pivot) {
+  uint64_t mask = 0;
+  if (count == kBlock) {
+    for (int32_t g = 0; g < kBlock; g += 4)
+      mask |= FourStops(c, base + g, pivot, true, Ints4{1, 0, 2, 0}, Ints4{4, 0, 8, 0}) << g;
+    return mask;
+  }
+  for (int32_t t = 0; t < count; t++) mask |= uint64_t(!(c[base + t].value > pivot)) << t;
+  return mask;
+}
+
+// Bit t set when c[base-t] stops the downward scan, i.e. pivot is not above it.
+inline uint64_t DownStops(const CandidatePair *c, int32_t base, int32_t count, float pivot) {
+  uint64_t mask = 0;
+  if (count == kBlock) {
+    for (int32_t g = 0; g < kBlock; g += 4)
+      mask |= FourStops(c, base - g - 3, pivot, false, Ints4{8, 0, 4, 0}, Ints4{2, 0, 1, 0}) << g;
+    return mask;
+  }
+  for (int32_t t = 0; t < count; t++) mask |= uint64_t(!(pivot > c[base - t].value)) << t;
+  return mask;
+}
+
+// The scanning partition below, with the stopping entries of each side found
+// 64 at a time. The scans swap the t-th stop from the left with the t-th stop
+// from the right for as long as they have not crossed, and entries between
+// the last two swapped ones are still as they were, so stops read from the
+// untouched values are the scans' own stops.
+void BlockPartition(CandidatePair *c, int32_t lo, int32_t hi, float pivot, int32_t *pi,
+                    int32_t *pj) {
+  int32_t a = lo, b = hi;  // the last swapped pair; the scans stop at them
+  int32_t up = lo + 1, down = hi - 1;  // next entries not yet read into a mask
+  uint64_t upmask = 0, downmask = 0;
+  int32_t upbase = up, downbase = down;
+  for (;;) {
+    int32_t l = b, r = a;
+    while (upmask == 0 && up < b) {
+      const int32_t count = b - up < kBlock ? b - up : kBlock;
+      upbase = up;
+      upmask = UpStops(c, up, count, pivot);
+      up += count;
+    }
+    if (upmask != 0) {
+      const int32_t x = upbase + __builtin_ctzll(upmask);
+      if (x < b) l = x;
+    }
+    while (downmask == 0 && down > a) {
+      const int32_t count = down - a < kBlock ? down - a : kBlock;
+      downbase = down;
+      downmask = DownStops(c, down, count, pivot);
+      down -= count;
+    }
+    if (downmask != 0) {
+      const int32_t x = downbase - __builtin_ctzll(downmask);
+      if (x > a) r = x;
+    }
+    if (l < r) {
+      Swap(c, l, r);
+      upmask &= upmask - 1;
+      downmask &= downmask - 1;
+      a = l;
+      b = r;
+      continue;
+    }
+    if (l == r) {
+      *pi = l + 1;
+      *pj = l - 1;
+    } else {
+      *pi = l;
+      *pj = r;
+    }
+    return;
+  }
+}
+
+// Median-of-three Hoare partition of c[lo..hi] (hi - lo > 2). Afterwards
+// c[lo..i-1] >= pivot >= c[j+1..hi], and i is j+1 or j+2. Entries lo and hi
+// bound both scans, so no index test is needed inside them.
+inline void Partition(CandidatePair *c, int32_t lo, int32_t hi, int32_t *pi,
+                      int32_t *pj) {
+  const float pivot = MedianOfThree(c, lo, lo + (hi - lo) / 2, hi);
+  if (hi - lo >= kBlockSpan) {
+    BlockPartition(c, lo, hi, pivot, pi, pj);
+    return;
+  }
   int32_t i = lo + 1, j = hi - 1;
   for (;;) {
     while (c[i].value > pivot) i++;

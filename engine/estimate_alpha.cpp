@@ -1,17 +1,25 @@
 #include "engine/estimate_alpha.h"
 
 #include <algorithm>
+#include <numeric>
+#include <vector>
 
 #include "engine/model.h"
 #include "engine/resplit.h"
 #include "util/checked_alloc.h"
 #include "util/fatal_error.h"
 #include "util/free_all.h"
+#include "util/parallel.h"
+
+namespace {
+// Rows handed to a query thread at a time.
+constexpr int64_t kRowChunk = 256;
+}  // namespace
 
 int32_t EstimateAlphaStep(int32_t nrows, int32_t ncols, int32_t npairs,
                           const int32_t *rowid, const int32_t *colid,
                           int32_t nnbr, int32_t N, int32_t *hits,
-                          int32_t *ntried) {
+                          int32_t *ntried, int32_t nthreads) {
   // The shuffle below indexes by row, so the pairs are checked first.
   ValidatePairs(nrows, ncols, npairs, rowid, colid);
   if (N < 1) FatalError("N should be greater than 0.\n");
@@ -23,6 +31,8 @@ int32_t EstimateAlphaStep(int32_t nrows, int32_t ncols, int32_t npairs,
   SparseMatrix *mat = nullptr;
   int32_t *tvec = nullptr;
   CreateTrainTestMatrix(nrows, ncols, npairs, myrowid, mycolid, &mat, &tvec);
+  // The shuffled copies are spent; releasing them now lowers the peak.
+  FreeAll(&myrowid, &mycolid);
   const int32_t *rowptr = mat->rowptr, *rowind = mat->rowind;
   const int32_t ntrain = rowptr[nrows];
 
@@ -34,26 +44,34 @@ int32_t EstimateAlphaStep(int32_t nrows, int32_t ncols, int32_t npairs,
       tcolid[k] = rowind[k];
     }
   }
-  int32_t *rcmds = AllocInts(N, "TOVRAN_EstimateAlphaInit: rcmds");
+  const int32_t threads = std::max(1, std::min(nthreads, nrows));
+  int32_t *rcmds = AllocInts(int64_t{N} * threads, "TOVRAN_EstimateAlphaInit: rcmds");
 
   auto count_hits = [&](float alpha) {
-    Model *model = TOVRAN_BuildModel(nrows, ncols, ntrain, trowid, tcolid,
-                                     TOVRAN_ITEM_CPROB, nnbr, alpha);
-    int32_t nhits = 0;
-    for (int32_t r = 0; r < nrows; r++) {
-      // Each row's basket is exactly its own re-split training items.
-      const int32_t count = rowptr[r + 1] - rowptr[r];
-      if (count == 0) continue;
-      const int32_t n = TOVRAN_Recommend(model, count, rowind + rowptr[r], N, rcmds);
-      if (std::find(rcmds, rcmds + std::max(n, 0), tvec[r]) != rcmds + std::max(n, 0))
-        nhits++;
-    }
+    Model *model = TOVRAN_BuildModelThreads(nrows, ncols, ntrain, trowid, tcolid,
+                                            TOVRAN_ITEM_CPROB, nnbr, alpha, threads);
+    TOVRAN_Scratch own = ModelScratch(model);
+    std::vector<TOVRAN_Scratch *> scratch{&own};
+    for (int32_t t = 1; t < threads; t++) scratch.push_back(TOVRAN_CreateScratch(model));
+    std::vector<int32_t> nhits(threads, 0);
+    ParallelChunks(threads, nrows, kRowChunk, [&](int32_t thread, int64_t begin, int64_t end) {
+      int32_t *mine = rcmds + int64_t{N} * thread;
+      for (auto r = int32_t(begin); r < end; r++) {
+        // Each row's basket is exactly its own re-split training items.
+        const int32_t count = rowptr[r + 1] - rowptr[r];
+        if (count == 0) continue;
+        const int32_t n = std::max(
+            TOVRAN_RecommendWith(model, scratch[thread], count, rowind + rowptr[r], N, mine), 0);
+        if (std::find(mine, mine + n, tvec[r]) != mine + n) nhits[thread]++;
+      }
+    });
+    for (int32_t t = 1; t < threads; t++) TOVRAN_FreeScratch(scratch[t]);
     TOVRAN_FreeModel(model);
-    return nhits;
+    return std::accumulate(nhits.begin(), nhits.end(), 0);
   };
   const int32_t step = WalkAlpha(count_hits, hits, ntried);
 
-  FreeAll(&myrowid, &mycolid, &tvec, &trowid, &tcolid, &rcmds, &mat->rowptr,
+  FreeAll(&tvec, &trowid, &tcolid, &rcmds, &mat->rowptr,
           &mat->rowind, &mat);
   return step;
 }
@@ -61,7 +79,14 @@ int32_t EstimateAlphaStep(int32_t nrows, int32_t ncols, int32_t npairs,
 double TOVRAN_EstimateAlphaInit(int32_t nrows, int32_t ncols, int32_t npairs,
                                 const int32_t *rowid, const int32_t *colid,
                                 int32_t nnbr, int32_t N) {
+  return TOVRAN_EstimateAlphaInitThreads(nrows, ncols, npairs, rowid, colid, nnbr, N, 1);
+}
+
+double TOVRAN_EstimateAlphaInitThreads(int32_t nrows, int32_t ncols, int32_t npairs,
+                                       const int32_t *rowid, const int32_t *colid,
+                                       int32_t nnbr, int32_t N, int32_t nthreads) {
   int32_t hits[kAlphaSteps];
   int32_t ntried = 0;
-  return EstimateAlphaStep(nrows, ncols, npairs, rowid, colid, nnbr, N, hits, &ntried) * 0.1;
+  return EstimateAlphaStep(nrows, ncols, npairs, rowid, colid, nnbr, N, hits, &ntried,
+                           nthreads) * 0.1;
 }

@@ -25,8 +25,9 @@ int32_t WalkAlpha(CountHits count_hits, int32_t *hits, int32_t *ntried) {
 
 // The estimation behind TOVRAN_EstimateAlphaInit, which also reports the
 // hit count of every alpha tried in hits[0..*ntried-1] (room for
-// kAlphaSteps). Returns the step j of the estimate j * 0.1.
+// kAlphaSteps). Returns the step j of the estimate j * 0.1. Builds and
+// queries on nthreads threads; the counts do not depend on nthreads.
 int32_t EstimateAlphaStep(int32_t nrows, int32_t ncols, int32_t npairs,
                           const int32_t *rowid, const int32_t *colid,
                           int32_t nnbr, int32_t N, int32_t *hits,
-                          int32_t *ntried);
+                          int32_t *ntried, int32_t nthreads = 1);

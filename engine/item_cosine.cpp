@@ -1,7 +1,7 @@
 #include "engine/item_lists.h"
 #include "matrix/column_view.h"
 
-Model *TOVRAN_Init_ColVecSim(SparseMatrix *matrix, int32_t nnbr) {
+Model *TOVRAN_Init_ColVecSim(SparseMatrix *matrix, int32_t nnbr, int32_t nthreads) {
   // The rows take the column-normalised values, so that a row-times-column
   // product below is the cosine of two item columns.
   RowsFromColumns(matrix);
@@ -14,13 +14,13 @@ Model *TOVRAN_Init_ColVecSim(SparseMatrix *matrix, int32_t nnbr) {
   const int32_t *rowptr = matrix->rowptr, *rowind = matrix->rowind;
   const int32_t *colptr = matrix->colptr, *colind = matrix->colind;
   const float *rowval = matrix->rowval, *colval = matrix->colval;
-  int32_t *marker = model->marker;
-  CandidatePair *fcand = model->fcand;
 
-  for (int32_t i = 0; i < model->nitems; i++) {
+  BuildItemLists(model, nthreads, [=](int32_t i, int32_t *marker, CandidatePair *fcand) {
     int32_t k = 0;
     for (int32_t j = colptr[i]; j < colptr[i + 1]; j++) {
       const int32_t u = colind[j];
+      // Rows lie far apart; ask for one a few users ahead while this one is read.
+      if (j + kRowsAhead < colptr[i + 1]) PrefetchRow(rowptr, rowind, rowval, colind[j + kRowsAhead]);
       const double w = colval[j];
       for (int32_t l = rowptr[u]; l < rowptr[u + 1]; l++) {
         const int32_t c = rowind[l];
@@ -36,8 +36,8 @@ Model *TOVRAN_Init_ColVecSim(SparseMatrix *matrix, int32_t nnbr) {
       }
     }
     for (int32_t t = 0; t < k; t++) marker[fcand[t].key] = -1;
-    StoreItemList(model, i, k);
-  }
+    return k;
+  });
   ResetItemMarkers(model);
   return model;
 }

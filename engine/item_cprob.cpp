@@ -2,7 +2,8 @@
 
 #include "engine/item_lists.h"
 
-Model *TOVRAN_Init_CProbSim(SparseMatrix *matrix, int32_t nnbr, float alpha) {
+Model *TOVRAN_Init_CProbSim(SparseMatrix *matrix, int32_t nnbr, float alpha,
+                            int32_t nthreads) {
   const ItemModelLabels labels = {
       "TOVRAN_Init_CProbSim: itemptr", "TOVRAN_Init_CProbSim: itemind",
       "TOVRAN_Init_CProbSim: itemval", "TOVRAN_Init_CProbSim: model->marker",
@@ -13,13 +14,13 @@ Model *TOVRAN_Init_CProbSim(SparseMatrix *matrix, int32_t nnbr, float alpha) {
   const int32_t *rowptr = matrix->rowptr, *rowind = matrix->rowind;
   const int32_t *colptr = matrix->colptr, *colind = matrix->colind;
   const float *rowval = matrix->rowval;
-  int32_t *marker = model->marker;
-  CandidatePair *fcand = model->fcand;
 
-  for (int32_t i = 0; i < model->nitems; i++) {
+  BuildItemLists(model, nthreads, [=](int32_t i, int32_t *marker, CandidatePair *fcand) {
     int32_t k = 0;
     for (int32_t j = colptr[i]; j < colptr[i + 1]; j++) {
       const int32_t u = colind[j];
+      // Rows lie far apart; ask for one a few users ahead while this one is read.
+      if (j + kRowsAhead < colptr[i + 1]) PrefetchRow(rowptr, rowind, rowval, colind[j + kRowsAhead]);
       for (int32_t l = rowptr[u]; l < rowptr[u + 1]; l++) {
         const int32_t c = rowind[l];
         if (c == i) continue;
@@ -39,8 +40,8 @@ Model *TOVRAN_Init_CProbSim(SparseMatrix *matrix, int32_t nnbr, float alpha) {
       const double freq = colptr[c + 1] - colptr[c];
       fcand[t].value = float(double(fcand[t].value) / std::pow(freq, double(alpha)));
     }
-    StoreItemList(model, i, k);
-  }
+    return k;
+  });
   ResetItemMarkers(model);
   return model;
 }

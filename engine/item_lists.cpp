@@ -1,9 +1,11 @@
 #include "engine/item_lists.h"
 
 #include <cmath>
+#include <cstring>
 
 #include "util/checked_alloc.h"
 #include "util/fill.h"
+#include "util/free_all.h"
 
 Model *CreateItemModel(int32_t type, int32_t ncols, int32_t nnbr,
                        const int32_t *colptr, const ItemModelLabels &labels) {
@@ -23,11 +25,10 @@ Model *CreateItemModel(int32_t type, int32_t ncols, int32_t nnbr,
   return model;
 }
 
-void StoreItemList(Model *model, int32_t i, int32_t k) {
-  CandidatePair *fcand = model->fcand;
+void StageItemList(Model *model, CandidatePair *fcand, int32_t i, int32_t k) {
   int32_t n = SelectTopCandidates(k, model->nnbr, fcand);
   SortCandidates(n, fcand);
-  int32_t d = model->itemptr[i];
+  const int64_t d = int64_t{i} * model->nnbr;
   if (n > 0) {
     double sum = 0.0;
     for (int32_t l = 0; l < n; l++) sum += double(fcand[l].value) * double(fcand[l].value);
@@ -37,7 +38,42 @@ void StoreItemList(Model *model, int32_t i, int32_t k) {
       model->itemval[d + l] = float(double(scale) * double(fcand[l].value));
     }
   }
-  model->itemptr[i + 1] = d + n;
+  model->itemptr[i + 1] = n;
+}
+
+void PackItemLists(Model *model) {
+  int32_t *itemptr = model->itemptr;
+  itemptr[0] = 0;
+  for (int32_t i = 0; i < model->nitems; i++) {
+    const int32_t n = itemptr[i + 1];
+    const int64_t from = int64_t{i} * model->nnbr;
+    // Packed places never lie after staged ones, so a forward move is safe.
+    if (from != itemptr[i]) {
+      std::memmove(model->itemind + itemptr[i], model->itemind + from, sizeof(int32_t) * n);
+      std::memmove(model->itemval + itemptr[i], model->itemval + from, sizeof(float) * n);
+    }
+    itemptr[i + 1] = itemptr[i] + n;
+  }
+}
+
+void CreateThreadScratch(Model *model, int32_t nthreads, std::vector<int32_t *> *markers,
+                         std::vector<CandidatePair *> *fcands) {
+  markers->assign(1, model->marker);
+  fcands->assign(1, model->fcand);
+  for (int32_t t = 1; t < nthreads && t < model->nitems; t++) {
+    int32_t *marker = AllocInts(model->nitems, "BuildItemLists: marker");
+    std::memcpy(marker, model->marker, sizeof(int32_t) * model->nitems);
+    markers->push_back(marker);
+    fcands->push_back(AllocCands(model->nitems, "BuildItemLists: fcand"));
+  }
+}
+
+void FreeThreadScratch(std::vector<int32_t *> *markers, std::vector<CandidatePair *> *fcands) {
+  for (size_t t = 1; t < markers->size(); t++) {
+    FreeAll(&(*markers)[t], &(*fcands)[t]);
+  }
+  markers->clear();
+  fcands->clear();
 }
 
 void ResetItemMarkers(Model *model) { FillInts(model->nitems, -1, model->marker); }

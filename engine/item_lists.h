@@ -1,8 +1,10 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "engine/model.h"
+#include "util/parallel.h"
 
 // Shared by the two item builders: the model's arrays, the eligibility marks
 // and the packing of each item's ranked list.
@@ -17,9 +19,54 @@ struct ItemModelLabels {
 Model *CreateItemModel(int32_t type, int32_t ncols, int32_t nnbr,
                        const int32_t *colptr, const ItemModelLabels &labels);
 
-// Ranks the k candidates gathered in model->fcand, keeps up to nnbr of them,
-// scales the kept values to unit length and appends them as item i's list.
-void StoreItemList(Model *model, int32_t i, int32_t k);
+// Ranks the k candidates gathered in fcand, keeps up to nnbr of them,
+// scales the kept values to unit length and stages them as item i's list at
+// offset i * nnbr, its length in itemptr[i + 1]. fcand is then spent.
+void StageItemList(Model *model, CandidatePair *fcand, int32_t i, int32_t k);
+
+// Moves every staged list, in item order, to its packed place and turns the
+// lengths in itemptr into offsets.
+void PackItemLists(Model *model);
+
+// Per-thread copies of the model's marker (with its -2 marks) and fcand;
+// entry 0 is the model's own pair. Release with FreeThreadScratch.
+void CreateThreadScratch(Model *model, int32_t nthreads, std::vector<int32_t *> *markers,
+                         std::vector<CandidatePair *> *fcands);
+void FreeThreadScratch(std::vector<int32_t *> *markers, std::vector<CandidatePair *> *fcands);
+
+// How many users ahead a gather asks for the rows it will read.
+constexpr int32_t kRowsAhead = 8;
+
+// Asks the memory for row u of the row view; changes nothing.
+inline void PrefetchRow(const int32_t *rowptr, const int32_t *rowind, const float *rowval,
+                        int32_t u) {
+  __builtin_prefetch(rowind + rowptr[u]);
+  __builtin_prefetch(rowval + rowptr[u]);
+}
+
+// Items handed to a thread at a time; popular items cost far more than rare
+// ones, so chunks are small and taken in turn.
+constexpr int64_t kItemChunk = 32;
+
+// Fills the model's lists: gather(i, marker, fcand) leaves item i's k
+// candidates in fcand, restores every mark it set and returns k. Items are
+// spread over nthreads threads, each with its own marker and fcand; the lists
+// do not depend on nthreads.
+template <class Gather>
+void BuildItemLists(Model *model, int32_t nthreads, Gather gather) {
+  std::vector<int32_t *> markers;
+  std::vector<CandidatePair *> fcands;
+  CreateThreadScratch(model, nthreads, &markers, &fcands);
+  ParallelChunks(int32_t(markers.size()), model->nitems, kItemChunk,
+                 [&](int32_t thread, int64_t begin, int64_t end) {
+                   for (auto i = int32_t(begin); i < end; i++) {
+                     const int32_t k = gather(i, markers[thread], fcands[thread]);
+                     StageItemList(model, fcands[thread], i, k);
+                   }
+                 });
+  FreeThreadScratch(&markers, &fcands);
+  PackItemLists(model);
+}
 
 // Clears every mark, the -2 ones included.
 void ResetItemMarkers(Model *model);

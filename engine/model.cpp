@@ -31,6 +31,12 @@ void ValidatePairs(int32_t nrows, int32_t ncols, int32_t npairs,
 Model *TOVRAN_BuildModel(int32_t nrows, int32_t ncols, int32_t npairs,
                          const int32_t *rowid, const int32_t *colid,
                          int32_t type, int32_t nnbr, float alpha) {
+  return TOVRAN_BuildModelThreads(nrows, ncols, npairs, rowid, colid, type, nnbr, alpha, 1);
+}
+
+Model *TOVRAN_BuildModelThreads(int32_t nrows, int32_t ncols, int32_t npairs,
+                                const int32_t *rowid, const int32_t *colid,
+                                int32_t type, int32_t nnbr, float alpha, int32_t nthreads) {
   if (type < TOVRAN_ITEM_COSINE || type > TOVRAN_USER_BASED)
     FatalError("MType should take a value from {1, 2, 3}.\n");
   if (nnbr <= 0) FatalError("NNbr should be greater than 0.\n");
@@ -48,8 +54,8 @@ Model *TOVRAN_BuildModel(int32_t nrows, int32_t ncols, int32_t npairs,
   SparseMatrix *matrix = CreateMatrix(nrows, ncols, npairs, rowid, colid);
   Model *model = nullptr;
   switch (type) {
-    case TOVRAN_ITEM_COSINE: model = TOVRAN_Init_ColVecSim(matrix, nnbr); break;
-    case TOVRAN_ITEM_CPROB: model = TOVRAN_Init_CProbSim(matrix, nnbr, alpha); break;
+    case TOVRAN_ITEM_COSINE: model = TOVRAN_Init_ColVecSim(matrix, nnbr, nthreads); break;
+    case TOVRAN_ITEM_CPROB: model = TOVRAN_Init_CProbSim(matrix, nnbr, alpha, nthreads); break;
     default: model = TOVRAN_Init_Row(matrix, nnbr); break;
   }
   FreeMatrix(matrix);

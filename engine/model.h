@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "engine/candidates.h"
+#include "engine/scratch.h"
 #include "engine/tovran.h"
 #include "matrix/sparse_matrix.h"
 
@@ -36,17 +37,19 @@ Model *CreateModel();
 // Neighbours count only among items held by at least this many entries.
 constexpr int32_t kMinItemFrequency = 3;
 
-// Builders; each takes a matrix fresh from CreateMatrix.
-Model *TOVRAN_Init_ColVecSim(SparseMatrix *matrix, int32_t nnbr);
-Model *TOVRAN_Init_CProbSim(SparseMatrix *matrix, int32_t nnbr, float alpha);
+// Builders; each takes a matrix fresh from CreateMatrix. The item builders
+// spread their items over nthreads threads (1: the caller alone).
+Model *TOVRAN_Init_ColVecSim(SparseMatrix *matrix, int32_t nnbr, int32_t nthreads);
+Model *TOVRAN_Init_CProbSim(SparseMatrix *matrix, int32_t nnbr, float alpha, int32_t nthreads);
 // Moves the matrix's six arrays into the model and nulls them in the matrix.
 Model *TOVRAN_Init_Row(SparseMatrix *matrix, int32_t nnbr);
 
-// Queries behind TOVRAN_Recommend, which has already checked the basket range.
-int32_t RecommendByItems(Model *model, int32_t n, const int32_t *basket,
-                         int32_t N, int32_t *rcmds);
-int32_t RecommendByUsers(Model *model, int32_t n, const int32_t *basket,
-                         int32_t N, int32_t *rcmds);
+// Queries behind TOVRAN_RecommendWith, which has already checked the basket
+// range and N >= 1; they write only the scratch arrays.
+int32_t RecommendByItems(const Model *model, TOVRAN_Scratch *scratch, int32_t n,
+                         const int32_t *basket, int32_t N, int32_t *rcmds);
+int32_t RecommendByUsers(const Model *model, TOVRAN_Scratch *scratch, int32_t n,
+                         const int32_t *basket, int32_t N, int32_t *rcmds);
 
 // Ends the process with a message unless the counts are non-negative and
 // every pair lies inside the nrows x ncols matrix.

@@ -73,6 +73,42 @@ double TOVRAN_EstimateAlphaInit(int32_t nrows, int32_t ncols, int32_t npairs,
 TOVRAN_API
 void TOVRAN_RestartRandom(void);
 
+/* Scratch arrays for queries on one model from a second, third, ... thread.
+ * A model's own scratch serves one query at a time; each thread that queries
+ * the model concurrently passes its own scratch to TOVRAN_RecommendWith. The
+ * model must outlive its scratches. */
+typedef struct TOVRAN_Scratch TOVRAN_Scratch;
+
+/* A fresh scratch for model, owned by the caller. */
+TOVRAN_API
+TOVRAN_Scratch *TOVRAN_CreateScratch(const Model *model);
+
+/* As TOVRAN_Recommend, writing scratch instead of the model's own arrays;
+ * the model is only read, so queries with distinct scratches may run at
+ * the same time. Same answers as TOVRAN_Recommend. */
+TOVRAN_API
+int32_t TOVRAN_RecommendWith(const Model *model, TOVRAN_Scratch *scratch, int32_t n,
+                             const int32_t *basket, int32_t N, int32_t *rcmds);
+
+/* Releases a scratch; null is ignored. */
+TOVRAN_API
+void TOVRAN_FreeScratch(TOVRAN_Scratch *scratch);
+
+/* As TOVRAN_BuildModel, with the item models' neighbour lists computed by
+ * nthreads threads (nthreads <= 1: the calling thread alone). The model is
+ * the same bit for bit for every nthreads. */
+TOVRAN_API
+Model *TOVRAN_BuildModelThreads(int32_t nrows, int32_t ncols, int32_t npairs,
+                                const int32_t *rowid, const int32_t *colid,
+                                int32_t type, int32_t nnbr, float alpha, int32_t nthreads);
+
+/* As TOVRAN_EstimateAlphaInit, building and querying with nthreads threads;
+ * the estimate is the same for every nthreads. */
+TOVRAN_API
+double TOVRAN_EstimateAlphaInitThreads(int32_t nrows, int32_t ncols, int32_t npairs,
+                                       const int32_t *rowid, const int32_t *colid,
+                                       int32_t nnbr, int32_t N, int32_t nthreads);
+
 #ifdef __cplusplus
 }
 #endif

@@ -3,12 +3,17 @@
 // hit counts and the estimated alpha included, must match exactly.
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "tests/program_runner.h"
 
 namespace {
 
-void ExpectReportMatches(const std::string &data, const std::string &expected) {
-  const ProgramOutput run = RunTovran({data});
+void ExpectReportMatches(const std::string &data, const std::string &expected,
+                         const std::vector<std::string> &options = {}) {
+  std::vector<std::string> args = options;
+  args.push_back(data);
+  const ProgramOutput run = RunTovran(args);
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(run.err, "");
   EXPECT_EQ(MaskTimings(run.out), MaskTimings(ReadFile(expected)));
@@ -34,4 +39,13 @@ TEST(GoldenReport, RetailBaskets) {
   const std::string data = SharedData("retail.txt");
   if (data.empty()) GTEST_SKIP() << "shared data sets not present";
   ExpectReportMatches(data, SharedData("retail.expected"));
+}
+
+TEST(GoldenReport, RetailBasketsOnTwoThreads) {
+#ifndef TOVRAN_OPTIMISED_BUILD
+  GTEST_SKIP() << "runs in the Release build only";
+#endif
+  const std::string data = SharedData("retail.txt");
+  if (data.empty()) GTEST_SKIP() << "shared data sets not present";
+  ExpectReportMatches(data, SharedData("retail.expected"), {"--threads", "2"});
 }

@@ -3,35 +3,37 @@
 
 #include <cmath>
 #include <limits>
+#include <vector>
 
 #include "driver/json_report.h"
 #include "driver/metrics.h"
 
 TEST(Metrics, CountsHitPositionsQueriesAndDistinctItems) {
-  RunMetrics m = StartMetrics(5);
+  // Two threads' marks; the positions are in user order.
+  std::vector<std::vector<uint8_t>> seen(2, std::vector<uint8_t>(5, 0));
   const int32_t first[] = {3, 1, 4};
   const int32_t second[] = {1, 2};
-  EXPECT_EQ(RecordAnswer(first, 3, 4, &m), 3);   // hit at position 3
-  EXPECT_EQ(RecordAnswer(second, 2, 0, &m), 0);  // miss
-  EXPECT_EQ(RecordAnswer(second, -1, 1, &m), 0); // invalid basket: a miss, nothing seen
-  EXPECT_EQ(RecordAnswer(second, 2, 1, &m), 1);  // hit at the top
-  FinishMetrics(&m);
+  std::vector<uint8_t> positions;
+  positions.push_back(uint8_t(RecordAnswer(first, 3, 4, seen[0].data())));
+  positions.push_back(uint8_t(RecordAnswer(second, 2, 0, seen[1].data())));
+  positions.push_back(uint8_t(RecordAnswer(second, -1, 1, seen[1].data())));  // invalid basket
+  positions.push_back(uint8_t(RecordAnswer(second, 2, 1, seen[0].data())));
+  EXPECT_EQ(positions, (std::vector<uint8_t>{3, 0, 0, 1}));
+  const RunMetrics m = SumRun(5, positions, seen);
   EXPECT_EQ(m.queried, 4);
   EXPECT_EQ(m.hits, 2);
   EXPECT_EQ(m.distinct, 4);  // 1, 2, 3, 4
-  EXPECT_TRUE(m.seen.empty());
   EXPECT_DOUBLE_EQ(HitRate(m), 0.5);
   EXPECT_DOUBLE_EQ(AverageReciprocalHitRank(m), (1.0 / 3 + 1.0) / 4);
   EXPECT_DOUBLE_EQ(Coverage(m), 0.8);
 }
 
 TEST(Metrics, OnlyTheFirstMatchCountsAndEmptyRunsGiveZero) {
-  RunMetrics m = StartMetrics(3);
+  std::vector<uint8_t> seen(3, 0);
   const int32_t twice[] = {0, 2, 2};
-  EXPECT_EQ(RecordAnswer(twice, 3, 2, &m), 2);
-  EXPECT_DOUBLE_EQ(AverageReciprocalHitRank(m), 0.5);
+  EXPECT_EQ(RecordAnswer(twice, 3, 2, seen.data()), 2);
 
-  const RunMetrics empty = StartMetrics(0);
+  const RunMetrics empty = SumRun(0, {}, {});
   EXPECT_EQ(HitRate(empty), 0.0);
   EXPECT_EQ(AverageReciprocalHitRank(empty), 0.0);
   EXPECT_EQ(Coverage(empty), 0.0);

@@ -1,0 +1,79 @@
+// Selection and sort against the step-by-step reference kept in tests/, on
+// random arrays full of ties, so that no speed-up changes a list.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include "engine/candidates.h"
+#include "tests/reference_candidates.h"
+
+namespace {
+
+// Bit patterns and keys of every entry, so that -0.0 and NaN compare exactly.
+std::vector<std::pair<uint32_t, int32_t>> Bits(const std::vector<CandidatePair> &c) {
+  std::vector<std::pair<uint32_t, int32_t>> out;
+  for (const CandidatePair &p : c) {
+    uint32_t bits;
+    std::memcpy(&bits, &p.value, sizeof bits);
+    out.push_back({bits, p.key});
+  }
+  return out;
+}
+
+// Values drawn from `distinct` levels, so that most entries tie with others.
+std::vector<CandidatePair> RandomPairs(std::mt19937 &rng, int32_t n, int32_t distinct) {
+  std::uniform_int_distribution<int32_t> level(0, distinct - 1);
+  std::vector<CandidatePair> c(n);
+  for (int32_t t = 0; t < n; t++) c[t] = {float(level(rng)) * 0.125f, t};
+  return c;
+}
+
+TEST(SelectTopCandidates, MatchesTheStepByStepReferenceOnTies) {
+  std::mt19937 rng(7);
+  const int32_t sizes[] = {4, 5, 60, 255, 256, 257, 300, 1000, 4097, 50000};
+  const int32_t levels[] = {1, 2, 3, 17, 1000000};
+  for (int32_t n : sizes) {
+    for (int32_t distinct : levels) {
+      for (int32_t k : {1, 2, 10, 50, n - 3, n - 1}) {
+        if (k < 1) continue;
+        std::vector<CandidatePair> fast = RandomPairs(rng, n, distinct), slow = fast;
+        const int32_t mf = SelectTopCandidates(n, k, fast.data());
+        const int32_t ms = ReferenceSelectTop(n, k, slow.data());
+        ASSERT_EQ(mf, ms);
+        ASSERT_EQ(Bits(fast), Bits(slow)) << "n=" << n << " k=" << k << " levels=" << distinct;
+        SortCandidates(mf, fast.data());
+        ReferenceSort(ms, slow.data());
+        ASSERT_EQ(Bits(fast), Bits(slow)) << "n=" << n << " k=" << k << " levels=" << distinct;
+      }
+    }
+  }
+}
+
+TEST(SortCandidates, MatchesTheStepByStepReferenceOnLongArrays) {
+  std::mt19937 rng(11);
+  for (int32_t n : {21, 300, 5000, 70000}) {
+    for (int32_t distinct : {1, 4, 100000}) {
+      std::vector<CandidatePair> fast = RandomPairs(rng, n, distinct), slow = fast;
+      SortCandidates(n, fast.data());
+      ReferenceSort(n, slow.data());
+      ASSERT_EQ(Bits(fast), Bits(slow)) << "n=" << n << " levels=" << distinct;
+    }
+  }
+}
+
+TEST(SelectTopCandidates, MatchesTheReferenceWithNotANumber) {
+  std::mt19937 rng(3);
+  for (int32_t round = 0; round < 20; round++) {
+    std::vector<CandidatePair> fast = RandomPairs(rng, 3000, 5);
+    for (int32_t t = round; t < 3000; t += 97) fast[t].value = std::nanf("");
+    std::vector<CandidatePair> slow = fast;
+    const int32_t mf = SelectTopCandidates(3000, 50, fast.data());
+    ASSERT_EQ(mf, ReferenceSelectTop(3000, 50, slow.data()));
+    ASSERT_EQ(Bits(fast), Bits(slow));
+  }
+}
+
+}  // namespace

@@ -1,0 +1,129 @@
+// Thread counts must not change any answer: the command line, models built
+// on several threads, queries from several threads, and the whole report.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <thread>
+#include <vector>
+
+#include "driver/dataset.h"
+#include "driver/options.h"
+#include "engine/model.h"
+#include "tests/program_runner.h"
+
+namespace {
+
+bool Parse(std::vector<const char *> args, Options *options) {
+  args.insert(args.begin(), "tovran");
+  return ParseOptions(int(args.size()), const_cast<char **>(args.data()), options);
+}
+
+TEST(Options, ReadsTheFileAndTheThreadCount) {
+  Options options;
+  ASSERT_TRUE(Parse({"data.txt"}, &options));
+  EXPECT_STREQ(options.file, "data.txt");
+  EXPECT_EQ(options.threads, 1);
+  ASSERT_TRUE(Parse({"--threads", "3", "data.txt"}, &options));
+  EXPECT_EQ(options.threads, 3);
+  ASSERT_TRUE(Parse({"data.txt", "--threads", "256"}, &options));
+  EXPECT_EQ(options.threads, 256);
+}
+
+TEST(Options, RejectsBadCommandLines) {
+  Options options;
+  EXPECT_FALSE(Parse({}, &options));
+  EXPECT_FALSE(Parse({"a.txt", "b.txt"}, &options));
+  EXPECT_FALSE(Parse({"--threads", "2"}, &options));
+  EXPECT_FALSE(Parse({"data.txt", "--threads"}, &options));
+  for (const char *bad : {"0", "-1", "257", "2x", "", "99999999999"})
+    EXPECT_FALSE(Parse({"--threads", bad, "data.txt"}, &options)) << bad;
+  EXPECT_FALSE(Parse({"--verbose", "data.txt"}, &options));
+}
+
+TEST(Options, UsageAndStatusOneForABadCommandLine) {
+  for (const std::vector<std::string> &args :
+       {std::vector<std::string>{}, {"--threads", "0", "x.txt"}, {"--other", "x.txt"}}) {
+    const ProgramOutput run = RunTovran(args);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.out.find("Usage: "), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find(" <fname>\n"), std::string::npos) << run.out;
+  }
+}
+
+struct Lists {
+  std::vector<int32_t> count;     // per basket, -1 for an invalid one
+  std::vector<int32_t> items;     // basket b's answer at b * kTop
+};
+constexpr int32_t kTop = 10;
+
+// Every basket asked on nthreads threads, each with its own scratch.
+Lists AskAll(Model *model, const Dataset &ds, const std::vector<int32_t> &starts,
+             int32_t nthreads) {
+  const auto nbaskets = int32_t(starts.size()) - 1;
+  Lists lists{std::vector<int32_t>(nbaskets), std::vector<int32_t>(int64_t{nbaskets} * kTop, -1)};
+  std::vector<std::thread> threads;
+  for (int32_t t = 0; t < nthreads; t++) {
+    threads.emplace_back([&, t] {
+      TOVRAN_Scratch *scratch = TOVRAN_CreateScratch(model);
+      for (int32_t b = t; b < nbaskets; b += nthreads)
+        lists.count[b] = TOVRAN_RecommendWith(model, scratch, starts[b + 1] - starts[b],
+                                              ds.colid.get() + starts[b], kTop,
+                                              lists.items.data() + int64_t{b} * kTop);
+      TOVRAN_FreeScratch(scratch);
+    });
+  }
+  for (std::thread &thread : threads) thread.join();
+  return lists;
+}
+
+std::vector<uint32_t> Bits(const float *values, int32_t n) {
+  std::vector<uint32_t> bits(n);
+  if (n > 0) std::memcpy(bits.data(), values, sizeof(float) * n);
+  return bits;
+}
+
+TEST(Threads, SameModelsAndListsForEveryThreadCount) {
+  const std::string path = SharedData("ml100k.txt");
+  if (path.empty()) GTEST_SKIP() << "shared data sets not present";
+  const Dataset ds = ReadDataset(path.c_str());
+  std::vector<int32_t> starts{0};
+  for (int32_t i = 0; i < ds.ntrain; i++)
+    if (ds.rowid[i + 1] != ds.rowid[i]) starts.push_back(i + 1);
+
+  for (int32_t type : {TOVRAN_ITEM_COSINE, TOVRAN_ITEM_CPROB, TOVRAN_USER_BASED}) {
+    const int32_t nnbr = type == TOVRAN_USER_BASED ? 50 : 20;
+    Model *one = TOVRAN_BuildModel(ds.nrows, ds.ncols, ds.ntrain, ds.rowid.get(),
+                                   ds.colid.get(), type, nnbr, 0.3f);
+    const Lists want = AskAll(one, ds, starts, 1);
+    for (int32_t nthreads : {2, 3, 8}) {
+      Model *many = TOVRAN_BuildModelThreads(ds.nrows, ds.ncols, ds.ntrain, ds.rowid.get(),
+                                             ds.colid.get(), type, nnbr, 0.3f, nthreads);
+      if (type != TOVRAN_USER_BASED) {
+        const int32_t nlist = one->itemptr[one->nitems];
+        ASSERT_EQ(std::vector<int32_t>(one->itemptr, one->itemptr + one->nitems + 1),
+                  std::vector<int32_t>(many->itemptr, many->itemptr + many->nitems + 1));
+        ASSERT_EQ(std::vector<int32_t>(one->itemind, one->itemind + nlist),
+                  std::vector<int32_t>(many->itemind, many->itemind + nlist));
+        ASSERT_EQ(Bits(one->itemval, nlist), Bits(many->itemval, nlist));
+      }
+      const Lists got = AskAll(many, ds, starts, nthreads);
+      EXPECT_EQ(got.count, want.count) << "type " << type << ", " << nthreads << " threads";
+      EXPECT_EQ(got.items, want.items) << "type " << type << ", " << nthreads << " threads";
+      TOVRAN_FreeModel(many);
+    }
+    TOVRAN_FreeModel(one);
+  }
+}
+
+TEST(Threads, SameReportForEveryThreadCount) {
+  const std::string path = SharedData("ml100k.txt");
+  if (path.empty()) GTEST_SKIP() << "shared data sets not present";
+  const std::string expected = MaskTimings(ReadFile(SharedData("ml100k.expected")));
+  for (const char *nthreads : {"1", "2", "3", "8"}) {
+    const ProgramOutput run = RunTovran({"--threads", nthreads, path});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(MaskTimings(run.out), expected) << nthreads << " threads";
+  }
+}
+
+}  // namespace
