@@ -30,7 +30,7 @@ inline float MedianOfThree(CandidatePair *c, int32_t lo, int32_t mid, int32_t hi
 }
 
 // Segments at least this long are partitioned block by block.
-constexpr int32_t kBlockSpan = 256;
+constexpr int32_t kBlockSpan = 16;
 constexpr int32_t kBlock = 64;
 
 using Floats4 = float __attribute__((vector_size(16)));
@@ -56,24 +56,20 @@ inline uint64_t FourStops(const CandidatePair *c, int32_t at, float pivot, bool 
 // Bit t set when c[base+t] stops the upward scan, i.e. is not above pivot.
 inline uint64_t UpStops(const CandidatePair *c, int32_t base, int32_t count, float pivot) {
   uint64_t mask = 0;
-  if (count == kBlock) {
-    for (int32_t g = 0; g < kBlock; g += 4)
-      mask |= FourStops(c, base + g, pivot, true, Ints4{1, 0, 2, 0}, Ints4{4, 0, 8, 0}) << g;
-    return mask;
-  }
-  for (int32_t t = 0; t < count; t++) mask |= uint64_t(!(c[base + t].value > pivot)) << t;
+  int32_t g = 0;
+  for (; g + 4 <= count; g += 4)
+    mask |= FourStops(c, base + g, pivot, true, Ints4{1, 0, 2, 0}, Ints4{4, 0, 8, 0}) << g;
+  for (int32_t t = g; t < count; t++) mask |= uint64_t(!(c[base + t].value > pivot)) << t;
   return mask;
 }
 
 // Bit t set when c[base-t] stops the downward scan, i.e. pivot is not above it.
 inline uint64_t DownStops(const CandidatePair *c, int32_t base, int32_t count, float pivot) {
   uint64_t mask = 0;
-  if (count == kBlock) {
-    for (int32_t g = 0; g < kBlock; g += 4)
-      mask |= FourStops(c, base - g - 3, pivot, false, Ints4{8, 0, 4, 0}, Ints4{2, 0, 1, 0}) << g;
-    return mask;
-  }
-  for (int32_t t = 0; t < count; t++) mask |= uint64_t(!(pivot > c[base - t].value)) << t;
+  int32_t g = 0;
+  for (; g + 4 <= count; g += 4)
+    mask |= FourStops(c, base - g - 3, pivot, false, Ints4{8, 0, 4, 0}, Ints4{2, 0, 1, 0}) << g;
+  for (int32_t t = g; t < count; t++) mask |= uint64_t(!(pivot > c[base - t].value)) << t;
   return mask;
 }
 
