@@ -1,7 +1,4 @@
-#include <cstdlib>
-
 #include "engine/item_lists.h"
-#include "engine/row_pairs.h"
 #include "matrix/column_view.h"
 
 namespace {
@@ -10,26 +7,27 @@ namespace {
 // their count: for each user of column i in column order, each entry of the
 // user's row in row order adds rowval * colval (product and sum in double,
 // one rounding). marker[i] is held at -2 meanwhile, which skips i itself.
-int32_t GatherCosine(int32_t i, int32_t jbegin, int32_t jend, const RowSpan *__restrict spans,
-                     const float *__restrict colval, const CandidatePair *__restrict rows,
+int32_t GatherCosine(int32_t i, int32_t jbegin, int32_t jend, const int32_t *__restrict colind,
+                     const float *__restrict colval, const int32_t *__restrict rowptr,
+                     const int32_t *__restrict rowind, const float *__restrict rowval,
                      int32_t *__restrict marker, CandidatePair *__restrict fcand) {
   const int32_t own = marker[i];
   marker[i] = -2;
   int32_t k = 0;
   for (int32_t j = jbegin; j < jend; j++) {
     // Rows lie far apart; ask for one a few users ahead while this one is read.
-    if (j + kRowsAhead < jend) __builtin_prefetch(rows + spans[j + kRowsAhead].begin);
+    if (j + kRowsAhead < jend) PrefetchRow(rowptr, rowind, rowval, colind[j + kRowsAhead]);
     const double w = colval[j];
-    const int32_t end = spans[j].end;
-    for (int32_t l = spans[j].begin; l < end; l++) {
-      const int32_t c = rows[l].key;
+    const int32_t u = colind[j], end = rowptr[u + 1];
+    for (int32_t l = rowptr[u]; l < end; l++) {
+      const int32_t c = rowind[l];
       const int32_t slot = marker[c];
       if (slot == -1) {
-        fcand[k] = CandidatePair{float(double(rows[l].value) * w), c};
+        fcand[k] = CandidatePair{float(double(rowval[l]) * w), c};
         marker[c] = k++;
       } else if (slot >= 0) {
         // Product and sum in double, one rounding: not two float operations.
-        fcand[slot].value = float(double(rows[l].value) * w + double(fcand[slot].value));
+        fcand[slot].value = float(double(rowval[l]) * w + double(fcand[slot].value));
       }
     }
   }
@@ -50,16 +48,14 @@ Model *TOVRAN_Init_ColVecSim(SparseMatrix *matrix, int32_t nnbr, int32_t nthread
       "TOVRAN_Init_ColVecSim: model->fcand"};
   Model *model = CreateItemModel(TOVRAN_ITEM_COSINE, matrix->ncols, nnbr, matrix->colptr, labels);
 
-  const int32_t *colptr = matrix->colptr;
-  const float *colval = matrix->colval;
-  CandidatePair *rows = InterleaveRows(matrix, "TOVRAN_Init_ColVecSim: rows");
-  RowSpan *spans = RowSpansByColumn(matrix, "TOVRAN_Init_ColVecSim: spans");
+  const int32_t *colptr = matrix->colptr, *colind = matrix->colind;
+  const int32_t *rowptr = matrix->rowptr, *rowind = matrix->rowind;
+  const float *colval = matrix->colval, *rowval = matrix->rowval;
 
   BuildItemLists(model, nthreads, [=](int32_t i, int32_t *marker, CandidatePair *fcand) {
-    return GatherCosine(i, colptr[i], colptr[i + 1], spans, colval, rows, marker, fcand);
+    return GatherCosine(i, colptr[i], colptr[i + 1], colind, colval, rowptr, rowind, rowval,
+                        marker, fcand);
   });
-  std::free(rows);
-  std::free(spans);
   ResetItemMarkers(model);
   return model;
 }
