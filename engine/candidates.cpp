@@ -30,50 +30,59 @@ inline float MedianOfThree(CandidatePair *c, int32_t lo, int32_t mid, int32_t hi
 }
 
 // Segments at least this long are partitioned block by block.
-constexpr int32_t kBlockSpan = 256;
+constexpr int32_t kBlockSpan = 16;
 constexpr int32_t kBlock = 64;
 
 using Floats4 = float __attribute__((vector_size(16)));
 using Ints4 = int32_t __attribute__((vector_size(16)));
 
-// Stop bits of the four pairs from c[at] on, compared four lanes at a time:
-// a holds pairs 0 and 1, b pairs 2 and 3, values in lanes 0 and 2; low and
-// high give each lane of a and b its bit, 0 for the lanes holding keys. A
-// value stops the upward scan when it is not above pivot, the downward one
-// when pivot is not above it.
-inline uint64_t FourStops(const CandidatePair *c, int32_t at, float pivot, bool up,
-                          Ints4 low, Ints4 high) {
+// Stop bits of the 16 pairs from c[at] on: the values of four pairs are
+// gathered into one vector and compared in one step. A value stops the upward
+// scan when it is not above pivot (bit t for c[at+t]), the downward one when
+// pivot is not above it (bit t for c[at+15-t]).
+inline uint64_t SixteenStops(const CandidatePair *c, int32_t at, float pivot, bool up) {
+  const Floats4 p = {pivot, pivot, pivot, pivot};
+  Ints4 bits = {0, 0, 0, 0};
+  for (int32_t q = 0; q < 4; q++) {
+    Floats4 a, b;
+    std::memcpy(&a, c + at + 4 * q, sizeof a);
+    std::memcpy(&b, c + at + 4 * q + 2, sizeof b);
+    const Floats4 v = __builtin_shufflevector(a, b, 0, 2, 4, 6);
+    const Ints4 stop = up ? ~(v > p) : ~(p > v);
+    const Ints4 weight = up ? Ints4{1, 2, 4, 8} << (4 * q) : Ints4{8, 4, 2, 1} << (12 - 4 * q);
+    bits |= stop & weight;
+  }
+  return uint64_t(bits[0] | bits[1] | bits[2] | bits[3]);
+}
+
+// As SixteenStops for the four pairs from c[at] on (bits 0 to 3).
+inline uint64_t FourStops(const CandidatePair *c, int32_t at, float pivot, bool up) {
+  const Floats4 p = {pivot, pivot, pivot, pivot};
   Floats4 a, b;
   std::memcpy(&a, c + at, sizeof a);
   std::memcpy(&b, c + at + 2, sizeof b);
-  const Floats4 p = {pivot, pivot, pivot, pivot};
-  const Ints4 stop_a = up ? ~(a > p) : ~(p > a);
-  const Ints4 stop_b = up ? ~(b > p) : ~(p > b);
-  const Ints4 bits = (stop_a & low) | (stop_b & high);
-  return uint64_t(bits[0] | bits[2]);
+  const Floats4 v = __builtin_shufflevector(a, b, 0, 2, 4, 6);
+  const Ints4 bits = (up ? ~(v > p) : ~(p > v)) & (up ? Ints4{1, 2, 4, 8} : Ints4{8, 4, 2, 1});
+  return uint64_t(bits[0] | bits[1] | bits[2] | bits[3]);
 }
 
 // Bit t set when c[base+t] stops the upward scan, i.e. is not above pivot.
 inline uint64_t UpStops(const CandidatePair *c, int32_t base, int32_t count, float pivot) {
   uint64_t mask = 0;
-  if (count == kBlock) {
-    for (int32_t g = 0; g < kBlock; g += 4)
-      mask |= FourStops(c, base + g, pivot, true, Ints4{1, 0, 2, 0}, Ints4{4, 0, 8, 0}) << g;
-    return mask;
-  }
-  for (int32_t t = 0; t < count; t++) mask |= uint64_t(!(c[base + t].value > pivot)) << t;
+  int32_t g = 0;
+  for (; g + 16 <= count; g += 16) mask |= SixteenStops(c, base + g, pivot, true) << g;
+  for (; g + 4 <= count; g += 4) mask |= FourStops(c, base + g, pivot, true) << g;
+  for (int32_t t = g; t < count; t++) mask |= uint64_t(!(c[base + t].value > pivot)) << t;
   return mask;
 }
 
 // Bit t set when c[base-t] stops the downward scan, i.e. pivot is not above it.
 inline uint64_t DownStops(const CandidatePair *c, int32_t base, int32_t count, float pivot) {
   uint64_t mask = 0;
-  if (count == kBlock) {
-    for (int32_t g = 0; g < kBlock; g += 4)
-      mask |= FourStops(c, base - g - 3, pivot, false, Ints4{8, 0, 4, 0}, Ints4{2, 0, 1, 0}) << g;
-    return mask;
-  }
-  for (int32_t t = 0; t < count; t++) mask |= uint64_t(!(pivot > c[base - t].value)) << t;
+  int32_t g = 0;
+  for (; g + 16 <= count; g += 16) mask |= SixteenStops(c, base - g - 15, pivot, false) << g;
+  for (; g + 4 <= count; g += 4) mask |= FourStops(c, base - g - 3, pivot, false) << g;
+  for (int32_t t = g; t < count; t++) mask |= uint64_t(!(pivot > c[base - t].value)) << t;
   return mask;
 }
 

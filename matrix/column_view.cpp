@@ -1,7 +1,6 @@
 #include "matrix/column_view.h"
 
 #include "util/checked_alloc.h"
-#include "util/fill.h"
 
 namespace {
 
@@ -11,16 +10,21 @@ void ShiftRight(int32_t n, int32_t *ptr) {
   ptr[0] = 0;
 }
 
-// Fills the target view (tptr over ntarget, tind, tval) from the source view
-// (sptr over nsource, sind, sval). tptr must hold zeros on entry; it is its
-// own fill cursor, so no scratch array is needed.
-void Transpose(int32_t nsource, const int32_t *sptr, const int32_t *sind,
-               const float *sval, int32_t ntarget, int32_t *tptr,
-               int32_t *tind, float *tval) {
+// Turns tptr (zeros on entry) into the starts of the target view's segments
+// for the entries of the source view (sptr over nsource, sind).
+void CountTargets(int32_t nsource, const int32_t *sptr, const int32_t *sind, int32_t ntarget,
+                  int32_t *tptr) {
   for (int32_t s = 0; s < nsource; s++)
     for (int32_t j = sptr[s]; j < sptr[s + 1]; j++) tptr[sind[j]]++;
   for (int32_t t = 1; t < ntarget; t++) tptr[t] += tptr[t - 1];
   ShiftRight(ntarget, tptr);
+}
+
+// Fills the target view (tptr over ntarget, tind, tval) from the source view
+// (sptr over nsource, sind, sval). tptr must hold the segment starts on entry
+// and holds them again on return; it is its own fill cursor meanwhile.
+void FillTargets(int32_t nsource, const int32_t *sptr, const int32_t *sind, const float *sval,
+                 int32_t ntarget, int32_t *tptr, int32_t *tind, float *tval) {
   for (int32_t s = 0; s < nsource; s++) {
     for (int32_t j = sptr[s]; j < sptr[s + 1]; j++) {
       int32_t t = sind[j];
@@ -39,18 +43,19 @@ void CreateColMat(SparseMatrix *mat) {
   mat->colptr = AllocFilledInts(int64_t{mat->ncols} + 1, 0, "CreateColMat: colptr");
   mat->colind = AllocInts(nnz, "CreateColMat: colind");
   mat->colval = AllocFloats(nnz, "CreateColMat: colval");
-  Transpose(mat->nrows, mat->rowptr, mat->rowind, mat->rowval, mat->ncols,
-            mat->colptr, mat->colind, mat->colval);
+  CountTargets(mat->nrows, mat->rowptr, mat->rowind, mat->ncols, mat->colptr);
+  FillTargets(mat->nrows, mat->rowptr, mat->rowind, mat->rowval, mat->ncols, mat->colptr,
+              mat->colind, mat->colval);
 }
 
+// The two views hold the same entries, so the rebuilt view keeps its
+// segment starts and only its entries are filled again.
 void ColumnsFromRows(SparseMatrix *mat) {
-  FillInts(int64_t{mat->ncols} + 1, 0, mat->colptr);
-  Transpose(mat->nrows, mat->rowptr, mat->rowind, mat->rowval, mat->ncols,
-            mat->colptr, mat->colind, mat->colval);
+  FillTargets(mat->nrows, mat->rowptr, mat->rowind, mat->rowval, mat->ncols, mat->colptr,
+              mat->colind, mat->colval);
 }
 
 void RowsFromColumns(SparseMatrix *mat) {
-  FillInts(int64_t{mat->nrows} + 1, 0, mat->rowptr);
-  Transpose(mat->ncols, mat->colptr, mat->colind, mat->colval, mat->nrows,
-            mat->rowptr, mat->rowind, mat->rowval);
+  FillTargets(mat->ncols, mat->colptr, mat->colind, mat->colval, mat->nrows, mat->rowptr,
+              mat->rowind, mat->rowval);
 }

@@ -10,7 +10,9 @@
 // Allocates colptr, colind, colval and fills them from the row view; the
 // values are copied bit for bit from rowval.
 void CreateColMat(SparseMatrix *mat);
-// Rebuilds the column view from the rows in the existing arrays.
+// Rebuilds the column view from the rows in the existing arrays; colptr is
+// kept, since both views hold the same entries.
 void ColumnsFromRows(SparseMatrix *mat);
-// Rebuilds the row view from the columns in the existing arrays.
+// Rebuilds the row view from the columns in the existing arrays; rowptr is
+// kept, since both views hold the same entries.
 void RowsFromColumns(SparseMatrix *mat);
