@@ -25,11 +25,16 @@ struct Model {
   int32_t *colind;
   float *rowval;    // row-normalised values, also in colval by column
   float *colval;
-  CandidatePair *rcand;  // scratch: candidate users
+  CandidatePair *rcand;  // scratch: candidate users, UserCandidateRoom(nrows) pairs
   CandidatePair *fcand;  // scratch: candidate items
   int32_t *rmarker;      // user id -> slot in rcand, or -1
   int32_t *marker;       // item id -> slot in fcand, -1, or -2 (excluded)
 };
+
+// Pairs in a user-candidate array: one more than there are users, since the
+// user-based query writes the slot after its list before it knows whether the
+// user is new (none without users: no query then gathers anything).
+constexpr int64_t UserCandidateRoom(int32_t nrows) { return nrows > 0 ? int64_t{nrows} + 1 : 0; }
 
 // A record with every integer -1 and every array null.
 Model *CreateModel();

@@ -13,7 +13,7 @@ TOVRAN_Scratch *TOVRAN_CreateScratch(const Model *model) {
   const bool users = model->type == TOVRAN_USER_BASED;
   const int32_t items = users ? model->ncols : model->nitems;
   const int32_t rows = users ? model->nrows : 0;
-  *scratch = TOVRAN_Scratch{AllocCands(rows, "TOVRAN_CreateScratch: rcand"),
+  *scratch = TOVRAN_Scratch{AllocCands(UserCandidateRoom(rows), "TOVRAN_CreateScratch: rcand"),
                             AllocCands(items, "TOVRAN_CreateScratch: fcand"),
                             AllocFilledInts(rows, -1, "TOVRAN_CreateScratch: rmarker"),
                             AllocFilledInts(items, -1, "TOVRAN_CreateScratch: marker")};

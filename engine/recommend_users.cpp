@@ -16,13 +16,6 @@ inline float RepeatedSum(float value, int32_t hits) {
   return sum;
 }
 
-// first when pick holds, else second, chosen with integer masks: the
-// compiler keeps a plain select as a branch, which mispredicts here.
-inline CandidatePair *ChooseWithoutBranch(bool pick, CandidatePair *first, CandidatePair *second) {
-  const auto a = reinterpret_cast<uintptr_t>(first), b = reinterpret_cast<uintptr_t>(second);
-  return reinterpret_cast<CandidatePair *>(b ^ ((a ^ b) & (uintptr_t{0} - uintptr_t(pick))));
-}
-
 // value when keep holds, else -0.0, chosen with integer masks and no branch.
 inline float OrNegativeZero(float value, bool keep) {
   const uint32_t mask = 0u - uint32_t(keep);
@@ -41,35 +34,35 @@ int32_t RecommendByUsers(const Model *model, TOVRAN_Scratch *scratch, int32_t n,
 
   // Phase 1: every user's summed row values on the basket items. All values
   // of a row are equal, so a user's sum is its value added to itself once per
-  // basket hit; counting the hits first and adding afterwards, in the same
-  // single-precision steps, gives the same bits without a slot per user.
-  // rmarker holds -1 - hits until the user's first entry emits it.
-  for (int32_t t = 0; t < n; t++) {
-    const int32_t end = colptr[basket[t] + 1];
-    for (int32_t j = colptr[basket[t]]; j < end; j++) rmarker[colind[j]]--;
-  }
-  const double s0 = n > 0 ? double(float(1.0 / std::sqrt(double(n)))) : 0.0;
+  // basket hit, in the same single-precision steps. One pass over the columns
+  // lists the users in first-arrival order with their row value and counts
+  // their hits in rmarker (-1 until met, then the count); a second pass over
+  // the list forms the sums and puts the marks back to -1.
   int32_t nr = 0;
-  // fcand is free until phase 2 and has room for every basket item, so its
-  // first pair takes the writes of users met again.
-  CandidatePair *spare = fcand;
   for (int32_t t = 0; t < n; t++) {
     const int32_t end = colptr[basket[t] + 1];
     for (int32_t j = colptr[basket[t]]; j < end; j++) {
-      // Users met again and users met first alternate at random in long
-      // columns, so both take one branch-free path: a user met again is
-      // written to a spare pair and not counted. Two hits add the value to
-      // itself, one adds -0.0, which changes nothing.
+      // No branch: the slot after the list is always written and only kept
+      // for a user met first (rcand has one pair more than there are users).
       const int32_t u = colind[j];
-      const int32_t hits = -1 - rmarker[u];
-      rmarker[u] = -1;
-      const float value = colval[j];
-      float sum = value + OrNegativeZero(value, hits >= 2);
-      if (hits > 2) sum = RepeatedSum(value, hits);
-      CandidatePair *slot = ChooseWithoutBranch(hits > 0, rcand + nr, spare);
-      *slot = CandidatePair{float(s0 * double(sum)), u};
-      nr += hits > 0;
+      const int32_t mark = rmarker[u];
+      const int32_t first = mark < 0;
+      rcand[nr] = CandidatePair{colval[j], u};
+      rmarker[u] = mark + 1 + first;
+      nr += first;
     }
+  }
+  const double s0 = n > 0 ? double(float(1.0 / std::sqrt(double(n)))) : 0.0;
+  for (int32_t t = 0; t < nr; t++) {
+    const int32_t u = rcand[t].key;
+    const int32_t hits = rmarker[u];
+    rmarker[u] = -1;
+    // A second hit adds the value, a missing one adds -0.0, which changes
+    // nothing; more hits are rare enough for a loop.
+    const float value = rcand[t].value;
+    float sum = value + OrNegativeZero(value, hits >= 2);
+    if (hits > 2) sum = RepeatedSum(value, hits);
+    rcand[t].value = float(s0 * double(sum));
   }
   // Drop near-identical users; the last entry fills the freed slot.
   for (int32_t t = 0; t < nr;) {
