@@ -98,6 +98,21 @@ void BlockPartition(CandidatePair *c, int32_t lo, int32_t hi, float pivot, int32
   uint64_t upmask = 0, downmask = 0;
   int32_t upbase = up, downbase = down;
   for (;;) {
+    // While the two blocks in hand do not overlap, every stop of the left one
+    // lies before every stop of the right one: swap them in turn, with no
+    // test for crossing, until one block runs out.
+    if (upmask != 0 && downmask != 0 && up <= down + 1) {
+      int32_t l, r;
+      do {
+        l = upbase + __builtin_ctzll(upmask);
+        r = downbase - __builtin_ctzll(downmask);
+        Swap(c, l, r);
+        upmask &= upmask - 1;
+        downmask &= downmask - 1;
+      } while (upmask != 0 && downmask != 0);
+      a = l;
+      b = r;
+    }
     int32_t l = b, r = a;
     while (upmask == 0 && up < b) {
       const int32_t count = b - up < kBlock ? b - up : kBlock;
