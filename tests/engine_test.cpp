@@ -199,6 +199,34 @@ TEST(RecommendByUsers, TheNearIdenticalTestIsMadeInDoublePrecision) {
   }
 }
 
+TEST(RecommendByUsers, EveryUserMetAgainAfterTheListHoldsThemAll) {
+  // After column 0 every user is a candidate; column 1 meets each again, so
+  // the query's write ahead of its list lands one past the last user (the
+  // sanitizer build checks that the arrays have room for it).
+  PairList p;
+  p.nrows = 4;
+  p.ncols = 4;
+  for (int32_t u = 0; u < 4; u++) p.Add(u, {0, 1, 2 + u % 2});
+  Model *model = p.Build(TOVRAN_USER_BASED, 50);
+  // Four equal similarities: float(0.70710677 * float(0.57735026 * 2)).
+  EXPECT_EQ(Ask(model, {0, 1}), (std::vector<int32_t>{2, 3}));
+  for (int32_t t = 0; t < 4; t++) {
+    EXPECT_EQ(model->rcand[t].key, t);
+    EXPECT_EQ(Bits(model->rcand[t].value),
+              Bits(float(double(0.70710677f) * double(0.57735026f + 0.57735026f))));
+  }
+  EXPECT_TRUE(MarkersClear(model));
+  TOVRAN_Scratch *scratch = TOVRAN_CreateScratch(model);
+  int32_t rcmds[10];
+  // Through a scratch of its own: users 0 and 2 now hold the whole basket
+  // (similarity 1) and go; users 1 and 3 leave item 3.
+  const int32_t basket[] = {1, 0, 2};
+  EXPECT_EQ(TOVRAN_RecommendWith(model, scratch, 3, basket, 10, rcmds), 1);
+  EXPECT_EQ(rcmds[0], 3);
+  TOVRAN_FreeScratch(scratch);
+  TOVRAN_FreeModel(model);
+}
+
 // Every model kind on a checkerboard: even users hold even items, odd users
 // odd items, each user missing one item of its parity.
 class EveryKind : public ::testing::TestWithParam<int32_t> {
