@@ -1,4 +1,3 @@
-#include <bit>
 #include <cmath>
 #include <cstdint>
 
@@ -14,13 +13,6 @@ inline float RepeatedSum(float value, int32_t hits) {
   float sum = value;
   for (int32_t h = 1; h < hits; h++) sum += value;
   return sum;
-}
-
-// value when keep holds, else -0.0, chosen with integer masks and no branch.
-inline float OrNegativeZero(float value, bool keep) {
-  const uint32_t mask = 0u - uint32_t(keep);
-  const uint32_t bits = (std::bit_cast<uint32_t>(value) & mask) | (0x80000000u & ~mask);
-  return std::bit_cast<float>(bits);
 }
 }  // namespace
 
@@ -57,11 +49,12 @@ int32_t RecommendByUsers(const Model *model, TOVRAN_Scratch *scratch, int32_t n,
     const int32_t u = rcand[t].key;
     const int32_t hits = rmarker[u];
     rmarker[u] = -1;
-    // A second hit adds the value, a missing one adds -0.0, which changes
-    // nothing; more hits are rare enough for a loop.
+    // Up to three hits the sums are made in advance and one is chosen (the
+    // compiler then branches less); more hits are rare enough for a loop.
     const float value = rcand[t].value;
-    float sum = value + OrNegativeZero(value, hits >= 2);
-    if (hits > 2) sum = RepeatedSum(value, hits);
+    const float two = value + value, three = two + value;
+    float sum = hits >= 3 ? three : hits == 2 ? two : value;
+    if (__builtin_expect(hits > 3, 0)) sum = RepeatedSum(value, hits);
     rcand[t].value = float(s0 * double(sum));
   }
   // Drop near-identical users; the last entry fills the freed slot.
