@@ -27,7 +27,7 @@ struct Model {
   float *colval;
   CandidatePair *rcand;  // scratch: candidate users, UserCandidateRoom(nrows) pairs
   CandidatePair *fcand;  // scratch: candidate items
-  int32_t *rmarker;      // user id -> slot in rcand, or -1
+  int32_t *rmarker;      // user id -> -1; a hit count while a query runs
   int32_t *marker;       // item id -> slot in fcand, -1, or -2 (excluded)
 };
 

@@ -9,9 +9,9 @@
 // that queries the same model needs its own (TOVRAN_CreateScratch). Between
 // queries every marker entry is -1. Arrays a model kind does not use are null.
 struct TOVRAN_Scratch {
-  CandidatePair *rcand;  // nrows: candidate users (type 3)
+  CandidatePair *rcand;  // nrows + 1: candidate users (type 3)
   CandidatePair *fcand;  // items: candidate items
-  int32_t *rmarker;      // nrows: user id -> slot in rcand, or -1 (type 3)
+  int32_t *rmarker;      // nrows: user id -> -1, a hit count mid-query (type 3)
   int32_t *marker;       // items: item id -> slot in fcand, -1, or -2
 };
 
