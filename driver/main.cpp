@@ -8,22 +8,19 @@
 
 int main(int argc, char **argv) {
   Options opts;
-  if (!ParseOptions(argc, argv, &opts)) {
-    PrintUsage(argv[0]);
-    return 1;
-  }
-  const Dataset ds = ReadDataset(opts.file);
+  if (const std::optional<int> status = ParseOptions(argc, argv, &opts)) return *status;
+  const Dataset ds = ReadDataset(opts.file.c_str());
   // Opened before the runs, so that a bad path costs no evaluation.
   std::FILE *json = nullptr;
-  if (opts.json != nullptr && (json = std::fopen(opts.json, "w")) == nullptr) {
-    std::printf("Error opening file %s\n", opts.json);
+  if (!opts.json.empty() && (json = std::fopen(opts.json.c_str(), "w")) == nullptr) {
+    std::printf("Error opening file %s\n", opts.json.c_str());
     return 1;
   }
   const SequenceResult result = RunAll(ds, opts.threads);
   if (json != nullptr) {
-    const bool written = WriteJsonReport(json, opts.file, ds, result);
+    const bool written = WriteJsonReport(json, opts.file.c_str(), ds, result);
     if (std::fclose(json) != 0 || !written) {
-      std::fprintf(stderr, "Error writing file %s\n", opts.json);
+      std::fprintf(stderr, "Error writing file %s\n", opts.json.c_str());
       return 1;
     }
   }

@@ -1,22 +1,20 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
+#include <string>
 
-// The command line: tovran [--threads N] [--json OUT.json] FILE.
+// The command line of tovran: [options] FILE (see PrintUsage for the options).
 struct Options {
-  const char *file = nullptr;  // the dataset, the one positional argument
-  const char *json = nullptr;  // --json OUT: where the JSON results go, or null
-  int32_t threads = 1;         // --threads N: threads for builds and query loops
+  std::string file;     // the dataset, the one operand
+  std::string json;     // --json OUT: where the JSON results go ("-": standard output), or empty
+  int32_t threads = 1;  // --threads N: threads for builds and query loops
 };
 
 // Largest accepted --threads value.
 constexpr int32_t kMaxThreads = 256;
 
-// Fills *opts from argv[1..argc-1]: "--threads N", "--json OUT" (each also
-// as "--name=value") and exactly one file name, in any order; "--" ends the
-// options. Returns false on an unknown option, a missing or bad value (N a
-// whole number in 1..kMaxThreads), or other than one file name.
-bool ParseOptions(int argc, char **argv, Options *opts);
-
-// Prints the usage message, naming the program as invoked, on standard output.
-void PrintUsage(const char *program);
+// Fills *opts from argv with the project's shared grammar (cli/). Returns
+// the exit status when the program should stop: 0 after --help or --version,
+// 1 after a usage error (printed on standard error); nullopt to run.
+std::optional<int> ParseOptions(int argc, const char *const *argv, Options *opts);

@@ -1,4 +1,4 @@
-// Thread counts must not change any answer: the command line, models built
+// Thread counts must not change any answer: models built
 // on several threads, queries from several threads, and the whole report.
 #include <gtest/gtest.h>
 
@@ -7,48 +7,10 @@
 #include <vector>
 
 #include "driver/dataset.h"
-#include "driver/options.h"
 #include "engine/model.h"
 #include "tests/program_runner.h"
 
 namespace {
-
-bool Parse(std::vector<const char *> args, Options *options) {
-  args.insert(args.begin(), "tovran");
-  return ParseOptions(int(args.size()), const_cast<char **>(args.data()), options);
-}
-
-TEST(Options, ReadsTheFileAndTheThreadCount) {
-  Options options;
-  ASSERT_TRUE(Parse({"data.txt"}, &options));
-  EXPECT_STREQ(options.file, "data.txt");
-  EXPECT_EQ(options.threads, 1);
-  ASSERT_TRUE(Parse({"--threads", "3", "data.txt"}, &options));
-  EXPECT_EQ(options.threads, 3);
-  ASSERT_TRUE(Parse({"data.txt", "--threads", "256"}, &options));
-  EXPECT_EQ(options.threads, 256);
-}
-
-TEST(Options, RejectsBadCommandLines) {
-  Options options;
-  EXPECT_FALSE(Parse({}, &options));
-  EXPECT_FALSE(Parse({"a.txt", "b.txt"}, &options));
-  EXPECT_FALSE(Parse({"--threads", "2"}, &options));
-  EXPECT_FALSE(Parse({"data.txt", "--threads"}, &options));
-  for (const char *bad : {"0", "-1", "257", "2x", "", "99999999999"})
-    EXPECT_FALSE(Parse({"--threads", bad, "data.txt"}, &options)) << bad;
-  EXPECT_FALSE(Parse({"--verbose", "data.txt"}, &options));
-}
-
-TEST(Options, UsageAndStatusOneForABadCommandLine) {
-  for (const std::vector<std::string> &args :
-       {std::vector<std::string>{}, {"--threads", "0", "x.txt"}, {"--other", "x.txt"}}) {
-    const ProgramOutput run = RunTovran(args);
-    EXPECT_EQ(run.status, 1);
-    EXPECT_NE(run.out.find("Usage: "), std::string::npos) << run.out;
-    EXPECT_NE(run.out.find(" <fname>\n"), std::string::npos) << run.out;
-  }
-}
 
 struct Lists {
   std::vector<int32_t> count;     // per basket, -1 for an invalid one
