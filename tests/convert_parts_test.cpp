@@ -150,11 +150,11 @@ TEST(ConvertColumns, NamesWhatCannotBeFound) {
   std::string error;
   const Fields header = {"customer", "product"};
   EXPECT_FALSE(ResolveColumns(&header, 2, opts, &c, &error));
-  EXPECT_EQ(error, "no user column: name one with --user");
+  EXPECT_EQ(error, "no user column: name one with --user (the header has \"customer\", \"product\")");
   opts.user = "customer";
   opts.item = "sku";
   EXPECT_FALSE(ResolveColumns(&header, 2, opts, &c, &error));
-  EXPECT_EQ(error, "--item sku: the header has no such column");
+  EXPECT_EQ(error, "--item sku: the header has no such column (it has \"customer\", \"product\")");
   opts.item = "3";
   EXPECT_FALSE(ResolveColumns(&header, 2, opts, &c, &error));
   EXPECT_EQ(error, "--item 3: the first line has 2 fields");
@@ -162,6 +162,28 @@ TEST(ConvertColumns, NamesWhatCannotBeFound) {
   opts.has_min_rating = true;
   EXPECT_FALSE(ResolveColumns(nullptr, 2, opts, &c, &error));
   EXPECT_EQ(error, "--min-rating needs a rating column: name one with --rating");
+  opts = ConvertOptions{};
+  opts.where = {{"0", "x"}};
+  EXPECT_FALSE(ResolveColumns(nullptr, 2, opts, &c, &error));
+  EXPECT_EQ(error, "--where 0: the first line has 2 fields");
+}
+
+TEST(ConvertColumns, WhereGroupsTheValuesOfOneColumn) {
+  ConvertOptions opts;
+  opts.where = {{"kind", "buy"}, {"3", "cart"}, {"shop", "7"}};
+  const Fields header = {"user", "item", "kind", "shop"};
+  EXPECT_TRUE(LooksLikeHeader(Fields{"who", "what", "shop"}, opts));
+  Columns c;
+  std::string error;
+  ASSERT_TRUE(ResolveColumns(&header, 4, opts, &c, &error)) << error;
+  ASSERT_EQ(c.where.size(), size_t{2});
+  EXPECT_EQ(c.where[0].column, 2);
+  EXPECT_EQ(c.where[0].values, (Fields{"buy", "cart"}));
+  EXPECT_EQ(c.needed, 4);
+  EXPECT_TRUE(RowMatches(Fields{"a", "b", "cart", "7"}, c));
+  EXPECT_TRUE(RowMatches(Fields{"a", "b", "buy", "7"}, c));
+  EXPECT_FALSE(RowMatches(Fields{"a", "b", "buy", "8"}, c));
+  EXPECT_FALSE(RowMatches(Fields{"a", "b", "view", "7"}, c));
 }
 
 TEST(ConvertPairSorter, OrdersByUserThenTimeThenInputOrderWhateverTheBuffer) {

@@ -185,6 +185,135 @@ TEST(Convert, BadCommandLinesPrintUsageAndExitWithOne) {
   }
 }
 
+TEST(Convert, UnknownOptionsAndUnrecognisedHeadersAreNamed) {
+  const ProgramOutput run = RunCommand(ShellQuote(TOVRAN_CONVERT) + " --frobnicate in out");
+  EXPECT_NE(run.err.find("tovran-convert: unknown option --frobnicate\n"), std::string::npos)
+      << run.err;
+  // No known name, so the first line is data, and its last field no time.
+  ExpectRejected(Convert("odd.csv", "uid,sku,stars,when\n1,2,3,4\n"),
+                 "line 1: timestamp 'when' is neither a number nor a date; the first line was "
+                 "not taken as a header (its fields: \"uid\", \"sku\", \"stars\", \"when\"): "
+                 "if it names the columns, add --header, or choose them with --user, --item, "
+                 "--timestamp; nothing written");
+  // Not for a later line, nor when --no-header said so.
+  const Converted later = Convert("odd2.csv", "1,2,3,4\n1,2,3,x\n");
+  EXPECT_EQ(later.run.err.find("header"), std::string::npos) << later.run.err;
+  const Converted told = Convert("odd3.csv", "1,2,3,x\n", {"--no-header"});
+  EXPECT_EQ(told.run.err.find("header"), std::string::npos) << told.run.err;
+}
+
+TEST(Convert, ByteOrderMarkSkippedAndNamedColumnsTakeNoTimestampUnlessNamed) {
+  ExpectConverted(Convert("bom.csv", "\xEF\xBB\xBFuser,item\na,b\n"), "1 1 1\n0 0\n", "a\n",
+                  "b\n");
+  // The fourth column would order the pairs if taken as the timestamp.
+  const std::string udata = "u\ta\t1\t9\nu\tb\t1\t1\n";
+  ExpectConverted(Convert("named.tsv", udata, {"--user", "1", "--item", "2"}),
+                  "1 2 2\n0 0\n0 1\n", "u\n", "a\nb\n");
+  ExpectConverted(Convert("named2.tsv", udata, {"--item", "2", "--timestamp", "4"}),
+                  "1 2 2\n0 1\n0 0\n", "u\n", "a\nb\n");
+}
+
+TEST(Convert, WhereKeepsRowsWithEveryColumnMatchingOneOfItsValues) {
+  const std::string csv =
+      "user,item,event_type,shop\n"
+      "a,x,view,1\n"
+      "a,y,purchase,1\n"
+      "b,x,cart,2\n"
+      "b,z,purchase,2\n"
+      "c,x,purchase,1\n";
+  const Converted c = Convert("events.csv", csv, {"--where", "event_type=purchase"});
+  ExpectConverted(c, "3 3 3\n0 0\n1 1\n2 2\n", "a\nb\nc\n", "y\nz\nx\n");
+  EXPECT_NE(c.run.out.find("(2 rows not matching --where left out)"), std::string::npos)
+      << c.run.out;
+  ExpectConverted(Convert("events2.csv", csv,
+                          {"--where", "event_type=purchase", "--where=3=cart", "--where", "4=2"}),
+                  "1 2 2\n0 0\n0 1\n", "b\n", "x\nz\n");
+  ExpectRejected(Convert("events3.csv", csv, {"--where", "kind=view"}),
+                 "line 1: --where kind: the header has no such column (it has \"user\", "
+                 "\"item\", \"event_type\", \"shop\")");
+}
+
+TEST(Convert, DedupeKeepsTheLatestCopyOrTheLastInInputOrder) {
+  const std::string csv =
+      "user,item,ts\n"
+      "a,x,5\n"
+      "a,y,3\n"
+      "a,x,1\n"
+      "b,x,2\n"
+      "b,x,2\n";
+  // a: y@3 then x@5 (the copy at 1 goes); b: one x.
+  const Converted c = Convert("repeats.csv", csv, {"--dedupe"});
+  ExpectConverted(c, "2 2 3\n0 1\n0 0\n1 0\n", "a\nb\n", "x\ny\n");
+  EXPECT_NE(c.run.out.find("(2 repeats left out)"), std::string::npos) << c.run.out;
+  // Untimed: a's second x is its last pair.
+  ExpectConverted(Convert("repeats2.csv", csv, {"--dedupe", "--no-timestamp"}),
+                  "2 2 3\n0 1\n0 0\n1 0\n", "a\nb\n", "x\ny\n");
+  ExpectConverted(Convert("repeats3.csv", "a,x\na,y\na,x\n", {"--dedupe"}), "1 2 2\n0 1\n0 0\n",
+                  "a\n", "x\ny\n");
+}
+
+TEST(Convert, MinPairsDropsInRoundsUntilEveryoneLeftHasEnough) {
+  // Dropping d (one pair) takes item w to one user, so w goes, then c.
+  const std::string csv =
+      "user,item\n"
+      "a,u\na,v\na,w\n"
+      "b,u\nb,v\n"
+      "c,w\nc,u\n"
+      "d,w\n";
+  const Converted c =
+      Convert("core.csv", csv, {"--min-user-pairs", "2", "--min-item-pairs=3", "--dedupe"});
+  // The k-core of (users >= 2, items >= 3) is empty here: u has a, b, c;
+  // v has a, b only, so v goes, then b, then u falls to two, and so on.
+  ExpectConverted(c, "0 0 0\n", "", "");
+  const Converted two = Convert("core2.csv", csv, {"--min-user-pairs", "2", "--min-item-pairs", "2"});
+  ExpectConverted(two, "3 3 7\n0 0\n0 1\n0 2\n1 0\n1 1\n2 2\n2 0\n", "a\nb\nc\n", "u\nv\nw\n");
+  EXPECT_NE(two.run.out.find("(too few pairs: 1 users, 0 items and their 1 pairs left out)"),
+            std::string::npos)
+      << two.run.out;
+}
+
+// The sample's k-core against a plain one on its pairs, ordered through
+// many temporary runs: the same pairs, in the same order, under their ids.
+TEST(ConvertPipeline, MinPairsGivesTheKCoreOfTheSample) {
+  const Pairs p = ParsePairs(ReadFile(TOVRAN_SOURCE_DIR "/data/sample.txt"));
+  auto id = [](char kind, int index) { return std::string(1, kind) + std::to_string(index); };
+  std::string csv;
+  for (size_t k = 0; k < p.user.size(); k++)
+    csv += id('u', p.user[k]) + "," + id('i', p.item[k]) + "\n";
+  const int min_user = 10, min_item = 15;  // seven rounds
+  std::vector<char> pair_kept(p.user.size(), 1);
+  for (bool dropped = true; dropped;) {
+    std::vector<int> user_pairs(size_t(p.nusers)), item_pairs(size_t(p.nitems));
+    for (size_t k = 0; k < p.user.size(); k++) {
+      user_pairs[size_t(p.user[k])] += pair_kept[k];
+      item_pairs[size_t(p.item[k])] += pair_kept[k];
+    }
+    dropped = false;
+    for (size_t k = 0; k < p.user.size(); k++) {
+      if (pair_kept[k] && (user_pairs[size_t(p.user[k])] < min_user ||
+                           item_pairs[size_t(p.item[k])] < min_item)) {
+        pair_kept[k] = 0;
+        dropped = true;
+      }
+    }
+  }
+  std::vector<std::string> expected;
+  for (size_t k = 0; k < p.user.size(); k++)
+    if (pair_kept[k])
+      expected.push_back(id('u', p.user[k]) + " " + id('i', p.item[k]));
+  ASSERT_GT(expected.size(), size_t{1000});
+  ASSERT_LT(expected.size(), p.user.size() - 500);
+  const Converted c = Convert("sample-core.csv", csv,
+                              {"--min-user-pairs", std::to_string(min_user), "--min-item-pairs",
+                               std::to_string(min_item), "--buffer-pairs", "97"});
+  ASSERT_EQ(c.run.status, 0) << c.run.err;
+  EXPECT_EQ(OriginalPairs(c), expected);
+  const Pairs q = ParsePairs(c.data);
+  EXPECT_EQ(size_t(q.npairs), expected.size());
+  EXPECT_EQ(size_t(q.nusers), Lines(c.users).size());
+  EXPECT_EQ(size_t(q.nitems), Lines(c.items).size());
+}
+
 // The sample written as a MovieLens u.data file with its lines in reverse
 // order and the original position as timestamp: the conversion must restore
 // every user's order, and the program must read the result.

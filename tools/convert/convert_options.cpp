@@ -1,5 +1,6 @@
 #include "tools/convert/convert_options.h"
 
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -24,6 +25,17 @@ bool ParseDelimiter(const std::string &text, Delimiter *delimiter) {
       return true;
     }
   }
+  return false;
+}
+
+// The options followed by a value.
+bool TakesValue(const std::string &name) {
+  static const char *const kNames[] = {"--delimiter",      "--user",           "--item",
+                                       "--rating",         "--timestamp",      "--min-rating",
+                                       "--buffer-pairs",   "--min-user-pairs", "--min-item-pairs",
+                                       "--where"};
+  for (const char *known : kNames)
+    if (name == known) return true;
   return false;
 }
 
@@ -57,7 +69,11 @@ bool ParseConvertOptions(int argc, char **argv, ConvertOptions *opts, std::strin
       has_value = true;
     }
     const bool flag = name == "--header" || name == "--no-header" || name == "--baskets" ||
-                      name == "--no-timestamp";
+                      name == "--no-timestamp" || name == "--dedupe";
+    if (!flag && !TakesValue(name)) {
+      *error = "unknown option " + name;
+      return false;
+    }
     if (flag) {
       if (has_value) {
         *error = "option " + name + " takes no value";
@@ -67,6 +83,7 @@ bool ParseConvertOptions(int argc, char **argv, ConvertOptions *opts, std::strin
       if (name == "--no-header") opts->header = 0;
       if (name == "--baskets") opts->baskets = true;
       if (name == "--no-timestamp") opts->use_timestamp = false;
+      if (name == "--dedupe") opts->dedupe = true;
       continue;
     }
     if (!has_value) {
@@ -109,9 +126,21 @@ bool ParseConvertOptions(int argc, char **argv, ConvertOptions *opts, std::strin
         return false;
       }
       opts->buffer_pairs = size_t(pairs);
-    } else {
-      *error = "unknown option " + name;
-      return false;
+    } else if (name == "--min-user-pairs" || name == "--min-item-pairs") {
+      char *end = nullptr;
+      const long long k = std::strtoll(value.c_str(), &end, 10);
+      if (value.empty() || *end != '\0' || k < 1 || k > INT32_MAX) {
+        *error = name + " needs a positive integer, not '" + value + "'";
+        return false;
+      }
+      (name == "--min-user-pairs" ? opts->min_user_pairs : opts->min_item_pairs) = int32_t(k);
+    } else {  // --where
+      const size_t at = value.find('=');
+      if (at == std::string::npos || at == 0) {
+        *error = "--where needs COLUMN=VALUE, not '" + value + "'";
+        return false;
+      }
+      opts->where.push_back(WhereCondition{value.substr(0, at), value.substr(at + 1)});
     }
   }
   if (nfiles != 2) {
@@ -119,8 +148,9 @@ bool ParseConvertOptions(int argc, char **argv, ConvertOptions *opts, std::strin
     return false;
   }
   if (opts->baskets && (opts->has_min_rating || !opts->user.empty() || !opts->item.empty() ||
-                        !opts->rating.empty() || !opts->timestamp.empty())) {
-    *error = "--baskets takes no columns and no --min-rating";
+                        !opts->rating.empty() || !opts->timestamp.empty() ||
+                        !opts->where.empty())) {
+    *error = "--baskets takes no columns, no --min-rating and no --where";
     return false;
   }
   opts->input = files[0];
@@ -144,6 +174,13 @@ void PrintConvertUsage(const char *program) {
       "  --min-rating R     keep only pairs rated R or more\n"
       "  --no-timestamp     keep input order even when there is a timestamp\n"
       "  --baskets          each line is one basket (a user) of items\n"
+      "  --where C=V        keep only rows whose column C (name or position) holds V;\n"
+      "                     repeatable: all columns must match, a column given twice\n"
+      "                     matches either value\n"
+      "  --dedupe           keep one copy of a repeated (user, item) pair: the latest\n"
+      "                     by timestamp, else the last in input order\n"
+      "  --min-user-pairs K drop users with fewer than K pairs, and\n"
+      "  --min-item-pairs K items with fewer than K pairs, until none is left (k-core)\n"
       "  --buffer-pairs N   pairs ordered in memory (24 bytes each) before ordered runs\n"
       "                     go to temporary files (default 4194304)\n",
       program);

@@ -1,9 +1,17 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "tools/convert/fields.h"
+
+// One --where condition: the column (header name or position from 1) and the
+// text its field must equal.
+struct WhereCondition {
+  std::string column, value;
+};
 
 // The command line of tovran-convert.
 struct ConvertOptions {
@@ -17,6 +25,10 @@ struct ConvertOptions {
   bool baskets = false;          // one basket a line instead of one pair
   bool has_min_rating = false;   // keep only pairs rated at least min_rating
   double min_rating = 0;
+  std::vector<WhereCondition> where;  // rows kept only when these hold
+  bool dedupe = false;           // keep one copy of a repeated (user, item) pair
+  int32_t min_user_pairs = 0;    // k-core bounds; 0 (or 1) keeps everyone
+  int32_t min_item_pairs = 0;
   size_t buffer_pairs = size_t{1} << 22;  // pairs sorted in memory before a run is spilled
 };
 

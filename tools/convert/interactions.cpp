@@ -83,6 +83,10 @@ bool ReadPair(const std::vector<std::string> &fields, const Columns &columns,
                           std::to_string(columns.needed) + " is needed");
     return false;
   }
+  if (!RowMatches(fields, columns)) {
+    data->unmatched++;
+    return true;
+  }
   const std::string &user = fields[size_t(columns.user)], &item = fields[size_t(columns.item)];
   if (user.empty() || item.empty()) {
     *error = At(line, user.empty() ? "an empty user" : "an empty item");
@@ -117,6 +121,15 @@ bool ReadPair(const std::vector<std::string> &fields, const Columns &columns,
   return AddPair(data, index, item, time, line, error);
 }
 
+// Why a first line read as data might rather be a header nobody recognised.
+std::string HeaderHint(const std::vector<std::string> &fields) {
+  return "; the first line was not taken as a header (its fields: " + ListFields(fields) +
+         "): if it names the columns, add --header, or choose them with --user, --item, "
+         "--timestamp";
+}
+
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+
 }  // namespace
 
 bool ReadInteractions(std::FILE *in, const ConvertOptions &opts, Interactions *data,
@@ -128,8 +141,11 @@ bool ReadInteractions(std::FILE *in, const ConvertOptions &opts, Interactions *d
   bool started = false;  // the first non-blank line has been seen
   std::vector<std::string> fields;
   std::string_view line;
+  bool hint = false;  // no header was detected, so the first line was read as data
   while (NextLine(&reader, &line)) {
     data->lines++;
+    if (data->lines == 1 && line.substr(0, kByteOrderMark.size()) == kByteOrderMark)
+      line.remove_prefix(kByteOrderMark.size());
     if (IsBlank(line)) continue;
     if (!started && delimiter == Delimiter::kAuto) delimiter = DetectDelimiter(line);
     std::string reason;
@@ -137,13 +153,15 @@ bool ReadInteractions(std::FILE *in, const ConvertOptions &opts, Interactions *d
       *error = At(data->lines, reason);
       return false;
     }
+    const bool first = !started;
     if (!started) {
       started = true;
       const bool header = opts.header == 1 || (opts.header == -1 && !opts.baskets &&
                                                LooksLikeHeader(fields, opts));
+      hint = opts.header == -1 && !opts.baskets && !header;
       if (!opts.baskets) {
         if (!ResolveColumns(header ? &fields : nullptr, fields.size(), opts, &columns, &reason)) {
-          *error = At(data->lines, reason);
+          *error = At(data->lines, reason) + (hint ? HeaderHint(fields) : "");
           return false;
         }
       }
@@ -151,7 +169,10 @@ bool ReadInteractions(std::FILE *in, const ConvertOptions &opts, Interactions *d
     }
     const bool ok = opts.baskets ? ReadBasket(fields, data->lines, data, error)
                                  : ReadPair(fields, columns, opts, data->lines, data, error);
-    if (!ok) return false;
+    if (!ok) {
+      if (first && hint) *error += HeaderHint(fields);
+      return false;
+    }
   }
   if (std::ferror(in)) {
     *error = "cannot read it";

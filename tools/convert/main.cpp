@@ -5,6 +5,7 @@
 
 #include "tools/convert/convert_options.h"
 #include "tools/convert/interactions.h"
+#include "tools/convert/pair_filter.h"
 #include "tools/convert/write_dataset.h"
 
 int main(int argc, char **argv) {
@@ -32,6 +33,11 @@ int main(int argc, char **argv) {
     std::fprintf(stderr, "tovran-convert: %s: %s; nothing written\n", opts.input, error.c_str());
     return 1;
   }
+  FilterCounts filtered;
+  if (WantsPairFilter(opts) && !FilterPairs(opts, &data, &filtered, &error)) {
+    std::fprintf(stderr, "tovran-convert: %s; nothing written\n", error.c_str());
+    return 1;
+  }
   const int64_t npairs = data.pairs.count;
   if (!WriteDataset(opts.output, &data, &error)) {
     std::fprintf(stderr, "tovran-convert: %s; nothing written\n", error.c_str());
@@ -42,6 +48,16 @@ int main(int argc, char **argv) {
   if (opts.has_min_rating)
     std::printf(" (%lld rated below %g left out)", static_cast<long long>(data.below_min),
                 opts.min_rating);
+  if (!opts.where.empty())
+    std::printf(" (%lld rows not matching --where left out)",
+                static_cast<long long>(data.unmatched));
+  if (opts.dedupe)
+    std::printf(" (%lld repeats left out)", static_cast<long long>(filtered.repeats));
+  if (opts.min_user_pairs > 1 || opts.min_item_pairs > 1)
+    std::printf(" (too few pairs: %lld users, %lld items and their %lld pairs left out)",
+                static_cast<long long>(filtered.users_dropped),
+                static_cast<long long>(filtered.items_dropped),
+                static_cast<long long>(filtered.pairs_dropped));
   std::printf("\n");
   return 0;
 }

@@ -49,7 +49,8 @@ bool AddToSorter(PairSorter *sorter, int32_t user, int32_t item, double time, st
   return true;
 }
 
-bool WriteSortedPairs(PairSorter *sorter, std::FILE *out, std::string *error) {
+bool VisitSortedPairs(PairSorter *sorter, const std::function<bool(const PairRecord &)> &visit,
+                      std::string *error) {
   std::sort(sorter->buffer.begin(), sorter->buffer.end(), Before);
   const size_t nruns = sorter->runs.size();
   size_t buffered = 0;  // next record of the buffer
@@ -70,15 +71,27 @@ bool WriteSortedPairs(PairSorter *sorter, std::FILE *out, std::string *error) {
   Head head;
   for (size_t source = 0; source <= nruns; source++)
     if (next(source, &head)) heads.push(head);
-  while (!heads.empty()) {
+  bool visited = true;
+  while (visited && !heads.empty()) {
     head = heads.top();
     heads.pop();
-    std::fprintf(out, "%d %d\n", head.record.user, head.record.item);
+    visited = visit(head.record);
     if (next(head.source, &head)) heads.push(head);
   }
   ReleaseSorter(sorter);
+  if (!visited) return false;
   if (read_failed) *error = "cannot read back a temporary file";
   return !read_failed;
+}
+
+bool WriteSortedPairs(PairSorter *sorter, std::FILE *out, std::string *error) {
+  return VisitSortedPairs(
+      sorter,
+      [out](const PairRecord &pair) {
+        std::fprintf(out, "%d %d\n", pair.user, pair.item);
+        return true;
+      },
+      error);
 }
 
 void ReleaseSorter(PairSorter *sorter) {

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,12 @@ struct PairSorter {
 // Adds one pair as the next in input order; spills the buffer when full.
 // Returns false with *error when a temporary file cannot be written.
 bool AddToSorter(PairSorter *sorter, int32_t user, int32_t item, double time, std::string *error);
+
+// Calls visit for every pair in output order and releases the sorter.
+// Returns false when visit does (which sets *error) or, with *error set, when
+// a run cannot be read.
+bool VisitSortedPairs(PairSorter *sorter, const std::function<bool(const PairRecord &)> &visit,
+                      std::string *error);
 
 // Writes "user item" lines for every pair in output order to out and
 // releases the sorter. Returns false with *error when a run cannot be read.
