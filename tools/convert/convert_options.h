@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,8 +16,8 @@ struct WhereCondition {
 
 // The command line of tovran-convert.
 struct ConvertOptions {
-  const char *input = nullptr;   // "-" reads standard input
-  const char *output = nullptr;  // the dataset; the id maps go to <output>.users/.items
+  std::string input;             // "-" reads standard input
+  std::string output;            // the dataset; the id maps go to <output>.users/.items
   Delimiter delimiter = Delimiter::kAuto;
   int header = -1;               // -1: detect, 0: none, 1: the first line is one
   // Columns by header name or 1-based position; empty for the default.
@@ -32,9 +33,8 @@ struct ConvertOptions {
   size_t buffer_pairs = size_t{1} << 22;  // pairs sorted in memory before a run is spilled
 };
 
-// Fills *opts from argv; returns false with *error naming the fault (an
-// unknown option, a missing or bad value, other than two file names).
-bool ParseConvertOptions(int argc, char **argv, ConvertOptions *opts, std::string *error);
-
-// Prints the usage message with every option on standard output.
-void PrintConvertUsage(const char *program);
+// Fills *opts from argv with the project's command-line grammar. Returns the
+// exit status when the program should stop now: 0 after --help or
+// --version, 1 after a usage error (printed on standard error); nullopt
+// when it should convert.
+std::optional<int> ParseConvertOptions(int argc, const char *const *argv, ConvertOptions *opts);

@@ -1,6 +1,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string>
 
 #include "tools/convert/convert_options.h"
@@ -9,28 +10,22 @@
 #include "tools/convert/write_dataset.h"
 
 int main(int argc, char **argv) {
-  if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
-    PrintConvertUsage(argv[0]);
-    return 0;
-  }
   ConvertOptions opts;
+  if (std::optional<int> status = ParseConvertOptions(argc, argv, &opts)) return *status;
   std::string error;
-  if (!ParseConvertOptions(argc, argv, &opts, &error)) {
-    std::fprintf(stderr, "tovran-convert: %s\n", error.c_str());
-    PrintConvertUsage(argv[0]);
-    return 1;
-  }
-  const bool from_stdin = std::strcmp(opts.input, "-") == 0;
-  std::FILE *in = from_stdin ? stdin : std::fopen(opts.input, "r");
+  const bool from_stdin = opts.input == "-";
+  std::FILE *in = from_stdin ? stdin : std::fopen(opts.input.c_str(), "r");
   if (in == nullptr) {
-    std::fprintf(stderr, "tovran-convert: cannot open %s (%s)\n", opts.input, std::strerror(errno));
+    std::fprintf(stderr, "tovran-convert: cannot open %s (%s)\n", opts.input.c_str(),
+                 std::strerror(errno));
     return 1;
   }
   Interactions data;
   const bool read = ReadInteractions(in, opts, &data, &error);
   if (!from_stdin) std::fclose(in);
   if (!read) {
-    std::fprintf(stderr, "tovran-convert: %s: %s; nothing written\n", opts.input, error.c_str());
+    std::fprintf(stderr, "tovran-convert: %s: %s; nothing written\n", opts.input.c_str(),
+                 error.c_str());
     return 1;
   }
   FilterCounts filtered;
@@ -43,7 +38,7 @@ int main(int argc, char **argv) {
     std::fprintf(stderr, "tovran-convert: %s; nothing written\n", error.c_str());
     return 1;
   }
-  std::printf("%s: %zu users, %zu items, %lld pairs", opts.output, data.users.ids.size(),
+  std::printf("%s: %zu users, %zu items, %lld pairs", opts.output.c_str(), data.users.ids.size(),
               data.items.ids.size(), static_cast<long long>(npairs));
   if (opts.has_min_rating)
     std::printf(" (%lld rated below %g left out)", static_cast<long long>(data.below_min),
