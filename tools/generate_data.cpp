@@ -1,13 +1,14 @@
 // tovran-generate: writes a synthetic transaction file in the dataset format
 // to standard output, the same bytes for the same arguments on every machine.
 //
-//   tovran-generate PAIRS [SEED [ITEMS]]
+//   tovran-generate PAIRS [SEED [ITEMS [ZIPF [MEAN]]]]
 //
-// Items are drawn with a Zipf-like popularity (weight 1 / (rank + 10)^0.9,
-// ranks scattered over the item ids); basket sizes are mostly small with a
-// long tail of large ones; about one pair in 500 repeats an item the user
-// already holds; users stand in contiguous runs, and about one user in 1000
-// has no pairs at all. ITEMS defaults to PAIRS / 50 (at least 50).
+// Items are drawn with a Zipf-like popularity (weight 1 / (rank + 10)^ZIPF,
+// ranks scattered over the item ids; ZIPF defaults to 0.9); basket sizes are
+// geometric around MEAN (default 8) with one basket in 100 drawn from 20..299
+// instead; about one pair in 500 repeats an item the user already holds;
+// users stand in contiguous runs, and about one user in 1000 has no pairs at
+// all. ITEMS defaults to PAIRS / 50 (at least 50).
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -18,13 +19,13 @@
 
 namespace {
 
-constexpr double kZipfExponent = 0.9;
+constexpr double kDefaultZipf = 0.9;
 constexpr double kZipfOffset = 10.0;
 constexpr double kRepeatChance = 0.002;
 constexpr double kEmptyUserChance = 0.001;
 constexpr double kLargeBasketChance = 0.01;
 constexpr int32_t kLargeBasketMax = 300;
-constexpr double kSmallBasketMean = 8.0;
+constexpr double kDefaultBasketMean = 8.0;
 
 // splitmix64: a fixed, portable sequence for a given seed.
 class Random {
@@ -49,10 +50,11 @@ class Random {
 // Draws item ids by Zipf-like popularity; rank r has weight 1/(r+offset)^s.
 class ItemPopularity {
  public:
-  ItemPopularity(int32_t nitems, Random &random) : cumulative_(size_t(nitems)), id_(size_t(nitems)) {
+  ItemPopularity(int32_t nitems, double exponent, Random &random)
+      : cumulative_(size_t(nitems)), id_(size_t(nitems)) {
     double total = 0.0;
     for (int32_t r = 0; r < nitems; r++) {
-      total += 1.0 / std::pow(r + 1 + kZipfOffset, kZipfExponent);
+      total += 1.0 / std::pow(r + 1 + kZipfOffset, exponent);
       cumulative_[size_t(r)] = total;
     }
     for (int32_t r = 0; r < nitems; r++) id_[size_t(r)] = r;
@@ -70,11 +72,11 @@ class ItemPopularity {
   std::vector<int32_t> id_;
 };
 
-// Mostly geometric around kSmallBasketMean, sometimes large.
-int32_t BasketSize(Random &random) {
+// Mostly geometric around mean, sometimes large.
+int32_t BasketSize(double mean, Random &random) {
   if (random.Unit() < kLargeBasketChance) return 20 + int32_t(random.Below(kLargeBasketMax - 20));
   const double u = 1.0 - random.Unit();
-  return 1 + int32_t(std::floor(std::log(u) / std::log(1.0 - 1.0 / kSmallBasketMean)));
+  return 1 + int32_t(std::floor(std::log(u) / std::log(1.0 - 1.0 / mean)));
 }
 
 class Output {
@@ -107,23 +109,37 @@ int64_t ParseCount(const char *text, const char *what) {
   return value;
 }
 
+// A real number in [low, high] for argument what.
+double ParseReal(const char *text, const char *what, double low, double high) {
+  char *end = nullptr;
+  const double value = std::strtod(text, &end);
+  if (end == text || *end != '\0' || !(value >= low && value <= high)) {
+    std::fprintf(stderr, "tovran-generate: %s must be a number in %g..%g, not '%s'\n", what, low,
+                 high, text);
+    std::exit(1);
+  }
+  return value;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
-  if (argc < 2 || argc > 4) {
-    std::fprintf(stderr, "Usage: %s PAIRS [SEED [ITEMS]]\n", argv[0]);
+  if (argc < 2 || argc > 6) {
+    std::fprintf(stderr, "Usage: %s PAIRS [SEED [ITEMS [ZIPF [MEAN]]]]\n", argv[0]);
     return 1;
   }
   const int64_t npairs = ParseCount(argv[1], "PAIRS");
   const uint64_t seed = argc > 2 ? uint64_t(ParseCount(argv[2], "SEED")) : 1;
   const int64_t nitems = argc > 3 ? ParseCount(argv[3], "ITEMS") : std::max<int64_t>(50, npairs / 50);
+  const double zipf = argc > 4 ? ParseReal(argv[4], "ZIPF", 0.0, 10.0) : kDefaultZipf;
+  const double mean = argc > 5 ? ParseReal(argv[5], "MEAN", 1.0, 10000.0) : kDefaultBasketMean;
   if (nitems == 0 && npairs > 0) {
     std::fprintf(stderr, "tovran-generate: pairs need at least one item\n");
     return 1;
   }
 
   Random random(seed);
-  const ItemPopularity popularity(int32_t(nitems), random);
+  const ItemPopularity popularity(int32_t(nitems), zipf, random);
   // Baskets first, so that the header can state the number of users.
   std::vector<int32_t> sizes;
   for (int64_t left = npairs; left > 0;) {
@@ -131,7 +147,7 @@ int main(int argc, char **argv) {
       sizes.push_back(0);
       continue;
     }
-    const int32_t size = int32_t(std::min<int64_t>(BasketSize(random), left));
+    const int32_t size = int32_t(std::min<int64_t>(BasketSize(mean, random), left));
     sizes.push_back(size);
     left -= size;
   }
