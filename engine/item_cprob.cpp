@@ -1,6 +1,8 @@
 #include <cmath>
 
 #include "engine/item_lists.h"
+#include "util/checked_alloc.h"
+#include "util/free_all.h"
 
 Model *TOVRAN_Init_CProbSim(SparseMatrix *matrix, int32_t nnbr, float alpha,
                             int32_t nthreads) {
@@ -14,6 +16,12 @@ Model *TOVRAN_Init_CProbSim(SparseMatrix *matrix, int32_t nnbr, float alpha,
   const int32_t *rowptr = matrix->rowptr, *rowind = matrix->rowind;
   const int32_t *colptr = matrix->colptr, *colind = matrix->colind;
   const float *rowval = matrix->rowval;
+  // Each candidate is damped by its own frequency to the power alpha, the
+  // same double for every list it enters, so it is raised once per item.
+  auto *damping = static_cast<double *>(
+      CheckedMalloc(int64_t{sizeof(double)} * matrix->ncols, "TOVRAN_Init_CProbSim: damping"));
+  for (int32_t c = 0; c < matrix->ncols; c++)
+    damping[c] = std::pow(double(colptr[c + 1] - colptr[c]), double(alpha));
 
   BuildItemLists(model, nthreads, [=](int32_t i, int32_t *marker, CandidatePair *fcand) {
     int32_t k = 0;
@@ -36,12 +44,12 @@ Model *TOVRAN_Init_CProbSim(SparseMatrix *matrix, int32_t nnbr, float alpha,
     for (int32_t t = 0; t < k; t++) {
       const int32_t c = fcand[t].key;
       marker[c] = -1;
-      // Damped by the candidate's own frequency, which is at least 3.
-      const double freq = colptr[c + 1] - colptr[c];
-      fcand[t].value = float(double(fcand[t].value) / std::pow(freq, double(alpha)));
+      // The candidate's frequency is at least 3, so its damping is not zero.
+      fcand[t].value = float(double(fcand[t].value) / damping[c]);
     }
     return k;
   });
+  FreeAll(&damping);
   ResetItemMarkers(model);
   return model;
 }
