@@ -24,28 +24,11 @@ Model *TOVRAN_Init_CProbSim(SparseMatrix *matrix, int32_t nnbr, float alpha,
     damping[c] = std::pow(double(colptr[c + 1] - colptr[c]), double(alpha));
 
   BuildItemLists(model, nthreads, [=](int32_t i, int32_t *marker, CandidatePair *fcand) {
-    int32_t k = 0;
-    for (int32_t j = colptr[i]; j < colptr[i + 1]; j++) {
-      const int32_t u = colind[j];
-      // Rows lie far apart; ask for one a few users ahead while this one is read.
-      if (j + kRowsAhead < colptr[i + 1]) PrefetchRow(rowptr, rowind, rowval, colind[j + kRowsAhead]);
-      for (int32_t l = rowptr[u]; l < rowptr[u + 1]; l++) {
-        const int32_t c = rowind[l];
-        if (c == i) continue;
-        const int32_t slot = marker[c];
-        if (slot == -1) {
-          fcand[k] = CandidatePair{rowval[l], c};
-          marker[c] = k++;
-        } else if (slot >= 0) {
-          fcand[slot].value = float(double(rowval[l]) + double(fcand[slot].value));
-        }
-      }
-    }
+    const int32_t k = GatherCandidates<false>(i, colptr[i], colptr[i + 1], colind, nullptr,
+                                              rowptr, rowind, rowval, marker, fcand);
     for (int32_t t = 0; t < k; t++) {
-      const int32_t c = fcand[t].key;
-      marker[c] = -1;
       // The candidate's frequency is at least 3, so its damping is not zero.
-      fcand[t].value = float(double(fcand[t].value) / damping[c]);
+      fcand[t].value = float(double(fcand[t].value) / damping[fcand[t].key]);
     }
     return k;
   });

@@ -44,6 +44,44 @@ inline void PrefetchRow(const int32_t *rowptr, const int32_t *rowind, const floa
   __builtin_prefetch(rowval + rowptr[u]);
 }
 
+// Gathers item i's candidates into fcand in first-arrival order and returns
+// their count: for each user u of column i (entries jbegin..jend-1 of colind)
+// in column order, each entry of u's row in row order adds its row value,
+// times colval[j] when Weighted (product and sum in double, one rounding to
+// single precision). Items marked -2 are skipped, and so is i itself: its mark
+// is held at -2 meanwhile. Every mark is as before on return.
+template <bool Weighted>
+int32_t GatherCandidates(int32_t i, int32_t jbegin, int32_t jend,
+                         const int32_t *__restrict colind, const float *__restrict colval,
+                         const int32_t *__restrict rowptr, const int32_t *__restrict rowind,
+                         const float *__restrict rowval, int32_t *__restrict marker,
+                         CandidatePair *__restrict fcand) {
+  const int32_t own = marker[i];
+  marker[i] = -2;
+  int32_t k = 0;
+  for (int32_t j = jbegin; j < jend; j++) {
+    // Rows lie far apart; ask for one a few users ahead while this one is read.
+    if (j + kRowsAhead < jend) PrefetchRow(rowptr, rowind, rowval, colind[j + kRowsAhead]);
+    const double w = Weighted ? double(colval[j]) : 1.0;
+    const int32_t u = colind[j], end = rowptr[u + 1];
+    for (int32_t l = rowptr[u]; l < end; l++) {
+      const int32_t c = rowind[l];
+      const int32_t slot = marker[c];
+      if (slot == -1) {
+        fcand[k] = CandidatePair{Weighted ? float(double(rowval[l]) * w) : rowval[l], c};
+        marker[c] = k++;
+      } else if (slot >= 0) {
+        // Product and sum in double, one rounding: not two float operations.
+        const double add = Weighted ? double(rowval[l]) * w : double(rowval[l]);
+        fcand[slot].value = float(add + double(fcand[slot].value));
+      }
+    }
+  }
+  for (int32_t t = 0; t < k; t++) marker[fcand[t].key] = -1;
+  marker[i] = own;
+  return k;
+}
+
 // Items handed to a thread at a time; popular items cost far more than rare
 // ones, so chunks are small and taken in turn.
 constexpr int64_t kItemChunk = 32;
