@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "engine/tovran.h"
+#include "matrix/counting_sort.h"
 #include "util/checked_alloc.h"
 
 namespace {
@@ -53,9 +54,7 @@ void CreateTrainTestMatrix(int32_t nrows, int32_t ncols, int32_t npairs,
   for (int32_t k = 0; k < npairs; k++) rowptr[rowid[k]]++;
   for (int32_t r = 0; r < nrows; r++)
     if (rowptr[r] > 0) rowptr[r]--;  // room for all but the test pair
-  for (int32_t r = 1; r < nrows; r++) rowptr[r] += rowptr[r - 1];
-  for (int32_t r = nrows; r >= 1; r--) rowptr[r] = rowptr[r - 1];
-  rowptr[0] = 0;
+  StartFill(nrows, rowptr);
   for (int32_t k = 0; k < npairs; k++) {
     const int32_t r = rowid[k];
     if (test[r] == -1) {
@@ -64,8 +63,7 @@ void CreateTrainTestMatrix(int32_t nrows, int32_t ncols, int32_t npairs,
       rowind[rowptr[r]++] = colid[k];
     }
   }
-  for (int32_t r = nrows; r >= 1; r--) rowptr[r] = rowptr[r - 1];
-  rowptr[0] = 0;
+  EndFill(nrows, rowptr);
 
   *mat = m;
   *tvec = test;

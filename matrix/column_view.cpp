@@ -1,14 +1,9 @@
 #include "matrix/column_view.h"
 
+#include "matrix/counting_sort.h"
 #include "util/checked_alloc.h"
 
 namespace {
-
-// Moves the running ends one place up so that ptr[k] is the start of k.
-void ShiftRight(int32_t n, int32_t *ptr) {
-  for (int32_t k = n; k >= 1; k--) ptr[k] = ptr[k - 1];
-  ptr[0] = 0;
-}
 
 // Turns tptr (zeros on entry) into the starts of the target view's segments
 // for the entries of the source view (sptr over nsource, sind).
@@ -16,8 +11,7 @@ void CountTargets(int32_t nsource, const int32_t *sptr, const int32_t *sind, int
                   int32_t *tptr) {
   for (int32_t s = 0; s < nsource; s++)
     for (int32_t j = sptr[s]; j < sptr[s + 1]; j++) tptr[sind[j]]++;
-  for (int32_t t = 1; t < ntarget; t++) tptr[t] += tptr[t - 1];
-  ShiftRight(ntarget, tptr);
+  StartFill(ntarget, tptr);
 }
 
 // Fills the target view (tptr over ntarget, tind, tval) from the source view
@@ -33,7 +27,7 @@ void FillTargets(int32_t nsource, const int32_t *sptr, const int32_t *sind, cons
       tptr[t]++;
     }
   }
-  ShiftRight(ntarget, tptr);
+  EndFill(ntarget, tptr);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "matrix/column_view.h"
+#include "matrix/counting_sort.h"
 #include "util/checked_alloc.h"
 #include "util/free_all.h"
 
@@ -37,12 +38,9 @@ SparseMatrix *CreateMatrix(int32_t nrows, int32_t ncols, int32_t npairs,
   // A stable counting sort: each row keeps its pairs in input order.
   int32_t *rowptr = mat->rowptr;
   for (int32_t i = 0; i < npairs; i++) rowptr[rowid[i]]++;
-  for (int32_t r = 1; r < nrows; r++) rowptr[r] += rowptr[r - 1];
-  for (int32_t r = nrows; r >= 1; r--) rowptr[r] = rowptr[r - 1];
-  rowptr[0] = 0;
+  StartFill(nrows, rowptr);
   for (int32_t i = 0; i < npairs; i++) mat->rowind[rowptr[rowid[i]]++] = colid[i];
-  for (int32_t r = nrows; r >= 1; r--) rowptr[r] = rowptr[r - 1];
-  rowptr[0] = 0;
+  EndFill(nrows, rowptr);
 
   NormalizeRows(mat);
   CreateColMat(mat);
