@@ -45,7 +45,7 @@ RunResult EvaluateModel(const Dataset &ds, int32_t type, int32_t nnbr, float alp
   std::printf("  Computing top-10 recommendations...\n");
   const std::vector<int32_t> starts = BasketStarts(ds);
   const auto nbaskets = int32_t(starts.size()) - 1;
-  const int32_t threads = std::max(1, std::min(nthreads, nbaskets));
+  const int32_t threads = UsableThreads(nthreads, nbaskets);
   std::vector<TOVRAN_Scratch *> scratch{nullptr};
   for (int32_t t = 1; t < threads; t++) scratch.push_back(TOVRAN_CreateScratch(model));
   // Each query's hit position and each thread's recommended items, summed

@@ -44,7 +44,7 @@ int32_t EstimateAlphaStep(int32_t nrows, int32_t ncols, int32_t npairs,
       tcolid[k] = rowind[k];
     }
   }
-  const int32_t threads = std::max(1, std::min(nthreads, nrows));
+  const int32_t threads = UsableThreads(nthreads, nrows);
   int32_t *rcmds = AllocInts(int64_t{N} * threads, "TOVRAN_EstimateAlphaInit: rcmds");
 
   auto count_hits = [&](float alpha) {

@@ -60,7 +60,8 @@ void CreateThreadScratch(Model *model, int32_t nthreads, std::vector<int32_t *> 
                          std::vector<CandidatePair *> *fcands) {
   markers->assign(1, model->marker);
   fcands->assign(1, model->fcand);
-  for (int32_t t = 1; t < nthreads && t < model->nitems; t++) {
+  const int32_t threads = UsableThreads(nthreads, model->nitems);
+  for (int32_t t = 1; t < threads; t++) {
     int32_t *marker = AllocInts(model->nitems, "BuildItemLists: marker");
     std::memcpy(marker, model->marker, sizeof(int32_t) * model->nitems);
     markers->push_back(marker);

@@ -6,6 +6,12 @@
 #include <thread>
 #include <vector>
 
+// The threads worth running for ntasks tasks when nthreads are asked for:
+// never more than one per task, and at least the caller's own.
+inline int32_t UsableThreads(int32_t nthreads, int64_t ntasks) {
+  return int32_t(std::max<int64_t>(1, std::min<int64_t>(nthreads, ntasks)));
+}
+
 // Calls body(thread, begin, end) for consecutive chunks [begin, end) of at
 // most `chunk` tasks covering 0..ntasks-1, handed out in increasing order to
 // nthreads threads numbered 0..nthreads-1 (the caller runs thread 0). Returns
