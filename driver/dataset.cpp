@@ -306,12 +306,18 @@ bool ParseDataset(std::FILE *in, Dataset *ds, std::string *error) {
   return true;
 }
 
+void ExitOnOpenFailure(const char *fname) {
+  // Opening needs a little heap for the stream; its lack is exhausted memory.
+  if (errno == ENOMEM) AllocationFailed("fopen: stream", int64_t{sizeof(std::FILE)});
+  const int reason = errno;
+  std::fflush(stdout);
+  std::fprintf(stderr, "Error opening file %s: %s\n", fname, std::strerror(reason));
+  std::exit(1);
+}
+
 Dataset ReadDataset(const char *fname) {
   std::FILE *in = std::fopen(fname, "r");
-  if (in == nullptr) {
-    std::printf("Error opening file %s\n", fname);
-    std::exit(1);
-  }
+  if (in == nullptr) ExitOnOpenFailure(fname);
   Dataset ds;
   std::string error;
   const bool ok = ParseDataset(in, &ds, &error);

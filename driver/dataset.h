@@ -29,7 +29,12 @@ struct Dataset {
 // numbers count from 1); *ds is then left empty.
 bool ParseDataset(std::FILE *in, Dataset *ds, std::string *error);
 
-// Loads fname. On failure prints the reason and ends the process with
-// status 1: "Error opening file <fname>" on standard output when it cannot be
-// opened, "Error in file <fname>: <reason>" on standard error otherwise.
+// Loads fname. On failure prints the reason on standard error and ends the
+// process with status 1: "Error opening file <fname>: <system's reason>" when
+// it cannot be opened, "Error in file <fname>: <reason>" otherwise.
 Dataset ReadDataset(const char *fname);
+
+// Ends the process after fopen(fname) failed: the labelled allocation message
+// when the heap was exhausted, else "Error opening file <fname>: <reason>" on
+// standard error; status 1.
+[[noreturn]] void ExitOnOpenFailure(const char *fname);

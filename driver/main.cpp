@@ -1,28 +1,72 @@
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <new>
+#include <optional>
+#include <string>
 
 #include "driver/dataset.h"
 #include "driver/json_report.h"
 #include "driver/options.h"
 #include "driver/run_sequence.h"
+#include "util/checked_alloc.h"
+#include "util/fatal_error.h"
+#include "util/output_file.h"
+
+namespace {
+
+// Every line of the report is in standard output's buffer or written; true
+// if some write failed (a full disk, a closed pipe), so that the report is
+// incomplete. Closes standard output.
+bool StandardOutputFailed() {
+  errno = 0;
+  const bool failed = std::fflush(stdout) != 0 || std::ferror(stdout) != 0;
+  const int reason = errno != 0 ? errno : EIO;
+  if (std::fclose(stdout) == 0 && !failed) return false;
+  std::fprintf(stderr, "Error writing the report to standard output: %s\n",
+               std::strerror(failed ? reason : errno));
+  return true;
+}
+
+int Run(const Options &opts) {
+  const char *path = opts.json.c_str();
+  const bool to_file = !opts.json.empty() && opts.json != "-";
+  // The dataset opened for writing would be lost before it was read.
+  if (to_file && SameFile(opts.json, opts.file)) {
+    std::fprintf(stderr, "Error opening file %s: it is the dataset\n", path);
+    return 1;
+  }
+  const Dataset ds = ReadDataset(opts.file.c_str());
+  // Created before the runs, so that a bad path costs no evaluation; put in
+  // place only once complete, so that a failed run leaves an earlier file.
+  OutputFile json;
+  std::string error;
+  if (to_file && !json.Open(opts.json, true, &error)) {
+    if (errno == ENOMEM) AllocationFailed("fopen: stream", int64_t{sizeof(std::FILE)});
+    std::fprintf(stderr, "Error opening file %s: %s\n", path, std::strerror(errno));
+    return 1;
+  }
+  const SequenceResult result = RunAll(ds, opts.threads);
+  if (opts.json == "-") WriteJsonReport(stdout, opts.file.c_str(), ds, result);
+  if (StandardOutputFailed()) return 1;
+  if (to_file && (!WriteJsonReport(json.stream(), opts.file.c_str(), ds, result) ||
+                  !json.Commit(&error))) {
+    std::fprintf(stderr, "Error writing file %s: %s\n", path, std::strerror(errno));
+    return 1;
+  }
+  return 0;
+}
+
+}  // namespace
 
 int main(int argc, char **argv) {
   Options opts;
   if (const std::optional<int> status = ParseOptions(argc, argv, &opts)) return *status;
-  const Dataset ds = ReadDataset(opts.file.c_str());
-  // Opened before the runs, so that a bad path costs no evaluation.
-  std::FILE *json = nullptr;
-  if (!opts.json.empty() && (json = std::fopen(opts.json.c_str(), "w")) == nullptr) {
-    std::printf("Error opening file %s\n", opts.json.c_str());
-    return 1;
+  try {
+    return Run(opts);
+  } catch (const std::bad_alloc &) {
+    // The few standard containers of the runs; their sizes are not known here.
+    FatalError("***Memory allocation failed for the evaluation's working lists.");
   }
-  const SequenceResult result = RunAll(ds, opts.threads);
-  if (json != nullptr) {
-    const bool written = WriteJsonReport(json, opts.file.c_str(), ds, result);
-    if (std::fclose(json) != 0 || !written) {
-      std::fprintf(stderr, "Error writing file %s\n", opts.json.c_str());
-      return 1;
-    }
-  }
-  return 0;
 }

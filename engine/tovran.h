@@ -95,15 +95,17 @@ TOVRAN_API
 void TOVRAN_FreeScratch(TOVRAN_Scratch *scratch);
 
 /* As TOVRAN_BuildModel, with the item models' neighbour lists computed by
- * nthreads threads (nthreads <= 1: the calling thread alone). The model is
- * the same bit for bit for every nthreads. */
+ * nthreads threads (nthreads <= 1: the calling thread alone). Threads the
+ * system refuses to start are done without. The model is the same bit for
+ * bit for every nthreads. */
 TOVRAN_API
 Model *TOVRAN_BuildModelThreads(int32_t nrows, int32_t ncols, int32_t npairs,
                                 const int32_t *rowid, const int32_t *colid,
                                 int32_t type, int32_t nnbr, float alpha, int32_t nthreads);
 
-/* As TOVRAN_EstimateAlphaInit, building and querying with nthreads threads;
- * the estimate is the same for every nthreads. */
+/* As TOVRAN_EstimateAlphaInit, building and querying with nthreads threads
+ * (as many as the system starts); the estimate is the same for every
+ * nthreads. */
 TOVRAN_API
 double TOVRAN_EstimateAlphaInitThreads(int32_t nrows, int32_t ncols, int32_t npairs,
                                        const int32_t *rowid, const int32_t *colid,

@@ -14,7 +14,7 @@ TEST(CountLimitsDeathTest, ItemModelRefusesMoreNeighboursThanItCanIndex) {
   EXPECT_EXIT(TOVRAN_BuildModel(1, 107374183, 0, nullptr, nullptr, TOVRAN_ITEM_COSINE, 20, 0.0f),
               testing::ExitedWithCode(1),
               "^NNbr 20 with NCols 107374183 gives more neighbours than a model can index "
-              "\\(at most 2147483647\\)\\.\n\n$");
+              "\\(at most 2147483647\\)\\.\n$");
   // 46342 items can have 46341 neighbours each: 2147534622 entries.
   EXPECT_EXIT(TOVRAN_BuildModel(1, 46342, 0, nullptr, nullptr, TOVRAN_ITEM_CPROB, INT32_MAX, 0.5f),
               testing::ExitedWithCode(1), "^NNbr 2147483647 with NCols 46342 gives more neighbours");
@@ -37,7 +37,7 @@ TEST(CountLimits, ProgramRefusesFileWithTooManyItemsForItsModels) {
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.err,
             "NNbr 20 with NCols 200000000 gives more neighbours than a model can index "
-            "(at most 2147483647).\n\n");
+            "(at most 2147483647).\n");
 }
 
 }  // namespace

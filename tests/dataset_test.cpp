@@ -123,7 +123,8 @@ TEST(ReadDataset, NamesTheBadTokenAndItsLine) {
 TEST(ReadDatasetProgram, FailuresExitWithOneAndPrintNoStatistics) {
   ProgramOutput missing = RunTovran({"/nonexistent/ratings.txt"});
   EXPECT_EQ(missing.status, 1);
-  EXPECT_EQ(missing.out, "Error opening file /nonexistent/ratings.txt\n");
+  EXPECT_EQ(missing.out, "");
+  EXPECT_EQ(missing.err, "Error opening file /nonexistent/ratings.txt: No such file or directory\n");
 
   const std::string bad = WriteTempFile("ratings.txt", "2 1682 2\n0 5\n0 1700\n");
   ProgramOutput invalid = RunTovran({bad});

@@ -278,9 +278,9 @@ INSTANTIATE_TEST_SUITE_P(Kinds, EveryKind,
 
 TEST(BuildModelDeathTest, ParametersAreCheckedInOrderWithExactMessages) {
   const PairList p = FiveUsers();
-  const char *mtype = "^MType should take a value from \\{1, 2, 3\\}\\.\n\n$";
-  const char *nnbr = "^NNbr should be greater than 0\\.\n\n$";
-  const char *alpha = "^Alpha should take a value from \\[0\\.0, 1\\.0\\]\\.\n\n$";
+  const char *mtype = "^MType should take a value from \\{1, 2, 3\\}\\.\n$";
+  const char *nnbr = "^NNbr should be greater than 0\\.\n$";
+  const char *alpha = "^Alpha should take a value from \\[0\\.0, 1\\.0\\]\\.\n$";
   EXPECT_EXIT(p.Build(0, 0), ExitedWithCode(1), mtype);
   EXPECT_EXIT(p.Build(4, 20), ExitedWithCode(1), mtype);
   EXPECT_EXIT(p.Build(TOVRAN_USER_BASED, 0), ExitedWithCode(1), nnbr);
@@ -302,7 +302,7 @@ TEST(BuildModelDeathTest, PairsOutsideTheMatrixAreRejectedBeforeAnyIndexing) {
   PairList p = FiveUsers();
   p.rows[3] = 5;
   EXPECT_EXIT(p.Build(TOVRAN_ITEM_COSINE, 20), ExitedWithCode(1),
-              "^Pair 3 \\(5, 2\\) lies outside the 5 x 4 matrix\\.\n\n$");
+              "^Pair 3 \\(5, 2\\) lies outside the 5 x 4 matrix\\.\n$");
   PairList q = FiveUsers();
   q.cols[0] = -1;
   EXPECT_EXIT(q.Build(TOVRAN_USER_BASED, 20), ExitedWithCode(1), "Pair 0 \\(0, -1\\)");

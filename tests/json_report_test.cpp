@@ -41,5 +41,38 @@ TEST(JsonReport, UnwritablePathFailsBeforeTheRuns) {
   const ProgramOutput run =
       RunTovran({"--json", "/nonexistent-dir/x.json", TOVRAN_SOURCE_DIR "/data/sample.txt"});
   EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.out, "Error opening file /nonexistent-dir/x.json\n");
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(run.err, "Error opening file /nonexistent-dir/x.json: No such file or directory\n");
+}
+
+// A report or a document that cannot be written in full is an error, said
+// once on standard error; an earlier document stays as it was.
+TEST(ProgramOutput, FailedWritesEndWithStatusOneAndTheReason) {
+  const std::string data = TOVRAN_SOURCE_DIR "/data/sample.txt";
+  const ProgramOutput full = RunCommand(ShellQuote(TOVRAN_PROGRAM) + " " + ShellQuote(data) +
+                                        " >/dev/full");
+  EXPECT_EQ(full.status, 1);
+  EXPECT_EQ(full.err, "Error writing the report to standard output: No space left on device\n");
+
+  const ProgramOutput json = RunTovran({"--json", "/dev/full", data});
+  EXPECT_EQ(json.status, 1);
+  EXPECT_EQ(json.err, "Error writing file /dev/full: No space left on device\n");
+
+  const std::string earlier = WriteTempFile("earlier.json", "{}\n");
+  const ProgramOutput both = RunCommand(ShellQuote(TOVRAN_PROGRAM) + " --json " +
+                                        ShellQuote(earlier) + " " + ShellQuote(data) + " >/dev/full");
+  EXPECT_EQ(both.status, 1);
+  EXPECT_EQ(ReadFile(earlier), "{}\n");
+  const ProgramOutput bad = RunTovran({"--json", earlier, WriteTempFile("bad.txt", "1 1 2\n0 0\n")});
+  EXPECT_EQ(bad.status, 1);
+  EXPECT_EQ(ReadFile(earlier), "{}\n");
+}
+
+TEST(ProgramOutput, JsonNamingTheDatasetIsRefused) {
+  const std::string data = WriteTempFile("dataset.txt", ReadFile(TOVRAN_SOURCE_DIR "/data/sample.txt"));
+  const ProgramOutput run = RunTovran({"--json", data, data});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(run.err, "Error opening file " + data + ": it is the dataset\n");
+  EXPECT_EQ(ReadFile(data), ReadFile(TOVRAN_SOURCE_DIR "/data/sample.txt"));
 }

@@ -60,3 +60,55 @@ TEST(MemoryLimit, EngineNamesTheArrayItCannotAllocate) {
 }
 
 }  // namespace
+
+namespace {
+
+const std::string kSample = TOVRAN_SOURCE_DIR "/data/sample.txt";
+
+// True when out is the start of the expected report, timings masked.
+bool StartsTheReport(const std::string &out, const std::string &expected) {
+  const std::string masked = MaskTimings(out);
+  return expected.compare(0, masked.size(), masked) == 0;
+}
+
+// From the limit at which the program first loads up to where it completes
+// time after time, every run ends with the complete report or with the
+// labelled allocation message after a part of it: never an abort, and never
+// an exhausted heap passed off as another fault.
+TEST(MemoryLimit, EveryLimitGivesTheReportOrTheLabelledMessage) {
+  SKIP_UNLESS_MEMORY_CAN_BE_LIMITED();
+  const std::string expected = MaskTimings(ReadFile(TOVRAN_SOURCE_DIR "/data/sample.expected"));
+  int complete_in_a_row = 0, refused = 0;
+  for (long limit = 3000000; limit < 40000000 && complete_in_a_row < 10; limit += 40000) {
+    const ProgramOutput run = RunTovran({"--threads", "2", kSample},
+                                        "prlimit --as=" + std::to_string(limit) + " ");
+    SCOPED_TRACE("limit " + std::to_string(limit) + ": " + run.err);
+    if (run.status == 127) continue;  // the loader itself found no room
+    if (run.status == 0) {
+      complete_in_a_row++;
+      EXPECT_EQ(MaskTimings(run.out), expected);
+      EXPECT_EQ(run.err, "");
+      continue;
+    }
+    complete_in_a_row = 0;
+    refused++;
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err.rfind("***Memory allocation failed for ", 0), 0u);
+    EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << "one line";
+    EXPECT_TRUE(StartsTheReport(run.out, expected)) << run.out;
+  }
+  EXPECT_EQ(complete_in_a_row, 10);
+  EXPECT_GT(refused, 0) << "no limit was tight enough to matter";
+}
+
+// 256 threads' stacks (8 MB each) do not fit in 1 GB of address space; the runs
+// carry on with the threads that started, and the report is the same.
+TEST(MemoryLimit, ThreadsThatCannotStartAreDoneWithout) {
+  SKIP_UNLESS_MEMORY_CAN_BE_LIMITED();
+  const ProgramOutput run = RunTovran({"--threads", "256", kSample}, kLimit);
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(MaskTimings(run.out), MaskTimings(ReadFile(TOVRAN_SOURCE_DIR "/data/sample.expected")));
+}
+
+}  // namespace

@@ -42,7 +42,9 @@ TEST(CheckedAllocDeathTest, ExhaustedHeapNamesLabelAndFullSize) {
               "Requested size: -16 bytes\n$");
 }
 
-TEST(CheckedAllocDeathTest, FatalErrorAddsOneNewlineAndExitsWithOne) {
+TEST(CheckedAllocDeathTest, FatalErrorEndsTheMessageWithOneNewlineAndExitsWithOne) {
   EXPECT_EXIT(FatalError("NNbr should be greater than 0.\n"), ExitedWithCode(1),
-              "^NNbr should be greater than 0\\.\n\n$");
+              "^NNbr should be greater than 0\\.\n$");
+  EXPECT_EXIT(FatalError("N should be %s than %d.", "greater", 0), ExitedWithCode(1),
+              "^N should be greater than 0\\.\n$");
 }

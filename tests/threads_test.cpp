@@ -2,6 +2,9 @@
 // on several threads, queries from several threads, and the whole report.
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <cstring>
 #include <thread>
 #include <vector>
@@ -86,6 +89,63 @@ TEST(Threads, SameReportForEveryThreadCount) {
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(MaskTimings(run.out), expected) << nthreads << " threads";
   }
+}
+
+}  // namespace
+
+namespace {
+
+using ::testing::ExitedWithCode;
+
+// Every basket asked in turn on the calling thread.
+Lists AskInTurn(Model *model, const Dataset &ds, const std::vector<int32_t> &starts) {
+  const auto nbaskets = int32_t(starts.size()) - 1;
+  Lists lists{std::vector<int32_t>(nbaskets), std::vector<int32_t>(int64_t{nbaskets} * kTop, -1)};
+  for (int32_t b = 0; b < nbaskets; b++)
+    lists.count[b] = TOVRAN_Recommend(model, starts[b + 1] - starts[b], ds.colid.get() + starts[b],
+                                      kTop, lists.items.data() + int64_t{b} * kTop);
+  return lists;
+}
+
+// The estimate and the lists of models built with nthreads threads.
+struct Answers {
+  double alpha;
+  Lists lists[2];
+};
+Answers AnswersWith(const Dataset &ds, const std::vector<int32_t> &starts, int32_t nthreads) {
+  Answers answers;
+  TOVRAN_RestartRandom();
+  answers.alpha = TOVRAN_EstimateAlphaInitThreads(ds.nrows, ds.ncols, ds.ntrain, ds.rowid.get(),
+                                                  ds.colid.get(), 20, kTop, nthreads);
+  for (int32_t type : {TOVRAN_ITEM_COSINE, TOVRAN_ITEM_CPROB}) {
+    Model *model = TOVRAN_BuildModelThreads(ds.nrows, ds.ncols, ds.ntrain, ds.rowid.get(),
+                                            ds.colid.get(), type, 20, 0.5f, nthreads);
+    answers.lists[type - 1] = AskInTurn(model, ds, starts);
+    TOVRAN_FreeModel(model);
+  }
+  return answers;
+}
+
+// In a process that may start no thread at all (one process allowed for its
+// user; root drops to an ordinary user first, as root has no such limit),
+// the entries that take a thread count answer as on one thread.
+TEST(ThreadsDeathTest, EntriesCarryOnWhenNoThreadCanStart) {
+  const Dataset ds = ReadDataset(TOVRAN_SOURCE_DIR "/data/sample.txt");
+  std::vector<int32_t> starts{0};
+  for (int32_t i = 0; i < ds.ntrain; i++)
+    if (ds.rowid[i + 1] != ds.rowid[i]) starts.push_back(i + 1);
+  const Answers want = AnswersWith(ds, starts, 1);
+  auto same_without_threads = [&] {
+    if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) return false;
+    const rlimit one{1, 1};
+    if (setrlimit(RLIMIT_NPROC, &one) != 0) return false;
+    const Answers got = AnswersWith(ds, starts, 8);
+    for (int k = 0; k < 2; k++)
+      if (got.lists[k].count != want.lists[k].count || got.lists[k].items != want.lists[k].items)
+        return false;
+    return got.alpha == want.alpha;
+  };
+  EXPECT_EXIT(std::exit(same_without_threads() ? 0 : 3), ExitedWithCode(0), "");
 }
 
 }  // namespace

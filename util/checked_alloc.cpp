@@ -5,12 +5,15 @@
 #include "util/fatal_error.h"
 #include "util/fill.h"
 
+void AllocationFailed(const char *label, int64_t size) {
+  FatalError("***Memory allocation failed for %s. Requested size: %lld bytes", label,
+             static_cast<long long>(size));
+}
+
 void *CheckedMalloc(int64_t size, const char *label) {
   if (size == 0) return nullptr;
   void *block = size > 0 ? std::malloc(static_cast<size_t>(size)) : nullptr;
-  if (block == nullptr)
-    FatalError("***Memory allocation failed for %s. Requested size: %lld bytes",
-               label, static_cast<long long>(size));
+  if (block == nullptr) AllocationFailed(label, size);
   return block;
 }
 

@@ -9,6 +9,10 @@
 // Sizes are 64-bit so that no count product wraps before it is checked.
 void *CheckedMalloc(int64_t size, const char *label);
 
+// Ends the process with the message above, for an allocation of size bytes
+// that failed elsewhere (in the standard library, say).
+[[noreturn]] void AllocationFailed(const char *label, int64_t size);
+
 // n 32-bit integers (4n bytes, not cleared); null for n = 0.
 int32_t *AllocInts(int64_t n, const char *label);
 // n single-precision floats (4n bytes, not cleared); null for n = 0.

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
+#include <new>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -16,6 +18,8 @@ inline int32_t UsableThreads(int32_t nthreads, int64_t ntasks) {
 // most `chunk` tasks covering 0..ntasks-1, handed out in increasing order to
 // nthreads threads numbered 0..nthreads-1 (the caller runs thread 0). Returns
 // once every chunk is done. With nthreads <= 1 the caller runs every chunk.
+// Threads the system refuses to start are done without: the threads already
+// running and the caller take their chunks, so the work gets done all the same.
 template <class Body>
 void ParallelChunks(int32_t nthreads, int64_t ntasks, int64_t chunk, Body body) {
   if (nthreads <= 1 || ntasks <= chunk) {
@@ -32,7 +36,12 @@ void ParallelChunks(int32_t nthreads, int64_t ntasks, int64_t chunk, Body body) 
     }
   };
   std::vector<std::thread> helpers;
-  for (int32_t t = 1; t < nthreads; t++) helpers.emplace_back(work, t);
+  try {
+    helpers.reserve(size_t(nthreads - 1));
+    for (int32_t t = 1; t < nthreads; t++) helpers.emplace_back(work, t);
+  } catch (const std::system_error &) {
+  } catch (const std::bad_alloc &) {
+  }
   work(0);
   for (std::thread &helper : helpers) helper.join();
 }

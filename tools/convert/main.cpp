@@ -54,5 +54,10 @@ int main(int argc, char **argv) {
                 static_cast<long long>(filtered.items_dropped),
                 static_cast<long long>(filtered.pairs_dropped));
   std::printf("\n");
+  if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
+    std::fprintf(stderr, "tovran-convert: cannot write to standard output (%s)\n",
+                 std::strerror(errno != 0 ? errno : EIO));
+    return 1;
+  }
   return 0;
 }
