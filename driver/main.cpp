@@ -62,11 +62,11 @@ int Run(const Options &opts) {
 
 int main(int argc, char **argv) {
   Options opts;
+  // Exhausted memory in the standard library (its strings and lists) ends
+  // the program with the labelled message too; with the heap that short, not
+  // even an exception could be thrown.
+  std::set_new_handler(
+      [] { FatalError("***Memory allocation failed for the program's working lists."); });
   if (const std::optional<int> status = ParseOptions(argc, argv, &opts)) return *status;
-  try {
-    return Run(opts);
-  } catch (const std::bad_alloc &) {
-    // The few standard containers of the runs; their sizes are not known here.
-    FatalError("***Memory allocation failed for the evaluation's working lists.");
-  }
+  return Run(opts);
 }
