@@ -2,6 +2,7 @@
 // the id maps out, and converted files through the tovran program.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -284,8 +285,9 @@ TEST(Convert, MinPairsDropsInRoundsUntilEveryoneLeftHasEnough) {
       << two.run.out;
 }
 
-// The sample's k-core against a plain one on its pairs, ordered through
-// many temporary runs: the same pairs, in the same order, under their ids.
+// The sample's k-core, with and without --dedupe, against a plain one on its
+// pairs, ordered through many temporary runs: the same pairs, in the same
+// order, under their ids.
 TEST(ConvertPipeline, MinPairsGivesTheKCoreOfTheSample) {
   const Pairs p = ParsePairs(ReadFile(TOVRAN_SOURCE_DIR "/data/sample.txt"));
   auto id = [](char kind, int index) { return std::string(1, kind) + std::to_string(index); };
@@ -293,37 +295,52 @@ TEST(ConvertPipeline, MinPairsGivesTheKCoreOfTheSample) {
   for (size_t k = 0; k < p.user.size(); k++)
     csv += id('u', p.user[k]) + "," + id('i', p.item[k]) + "\n";
   const int min_user = 10, min_item = 15;  // seven rounds
-  std::vector<char> pair_kept(p.user.size(), 1);
-  for (bool dropped = true; dropped;) {
-    std::vector<int> user_pairs(size_t(p.nusers)), item_pairs(size_t(p.nitems));
-    for (size_t k = 0; k < p.user.size(); k++) {
-      user_pairs[size_t(p.user[k])] += pair_kept[k];
-      item_pairs[size_t(p.item[k])] += pair_kept[k];
-    }
-    dropped = false;
-    for (size_t k = 0; k < p.user.size(); k++) {
-      if (pair_kept[k] && (user_pairs[size_t(p.user[k])] < min_user ||
-                           item_pairs[size_t(p.item[k])] < min_item)) {
-        pair_kept[k] = 0;
-        dropped = true;
+  for (const bool dedupe : {false, true}) {
+    // Without a timestamp, the copy kept is the last in the file.
+    std::vector<char> pair_kept(p.user.size(), 1);
+    for (size_t k = 0; dedupe && k < p.user.size(); k++)
+      for (size_t later = k + 1; later < p.user.size(); later++)
+        if (p.user[later] == p.user[k] && p.item[later] == p.item[k]) pair_kept[k] = 0;
+    const size_t repeats = size_t(std::count(pair_kept.begin(), pair_kept.end(), 0));
+    for (bool dropped = true; dropped;) {
+      std::vector<int> user_pairs(size_t(p.nusers)), item_pairs(size_t(p.nitems));
+      for (size_t k = 0; k < p.user.size(); k++) {
+        user_pairs[size_t(p.user[k])] += pair_kept[k];
+        item_pairs[size_t(p.item[k])] += pair_kept[k];
+      }
+      dropped = false;
+      for (size_t k = 0; k < p.user.size(); k++) {
+        if (pair_kept[k] && (user_pairs[size_t(p.user[k])] < min_user ||
+                             item_pairs[size_t(p.item[k])] < min_item)) {
+          pair_kept[k] = 0;
+          dropped = true;
+        }
       }
     }
+    std::vector<std::string> expected;
+    for (size_t k = 0; k < p.user.size(); k++)
+      if (pair_kept[k]) expected.push_back(id('u', p.user[k]) + " " + id('i', p.item[k]));
+    ASSERT_GT(expected.size(), size_t{800});
+    ASSERT_LT(expected.size(), p.user.size() - 500);
+    std::vector<std::string> options = {"--min-user-pairs", std::to_string(min_user),
+                                        "--min-item-pairs", std::to_string(min_item),
+                                        "--buffer-pairs",   "97"};
+    if (dedupe) {
+      ASSERT_GT(repeats, size_t{0});
+      options.push_back("--dedupe");
+    }
+    const Converted c = Convert("sample-core.csv", csv, options);
+    ASSERT_EQ(c.run.status, 0) << c.run.err;
+    EXPECT_EQ(OriginalPairs(c), expected) << "dedupe " << dedupe;
+    const Pairs q = ParsePairs(c.data);
+    EXPECT_EQ(size_t(q.npairs), expected.size());
+    EXPECT_EQ(size_t(q.nusers), Lines(c.users).size());
+    EXPECT_EQ(size_t(q.nitems), Lines(c.items).size());
+    if (dedupe) {
+      const std::string left_out = " (" + std::to_string(repeats) + " repeats left out)";
+      EXPECT_NE(c.run.out.find(left_out), std::string::npos) << c.run.out;
+    }
   }
-  std::vector<std::string> expected;
-  for (size_t k = 0; k < p.user.size(); k++)
-    if (pair_kept[k])
-      expected.push_back(id('u', p.user[k]) + " " + id('i', p.item[k]));
-  ASSERT_GT(expected.size(), size_t{1000});
-  ASSERT_LT(expected.size(), p.user.size() - 500);
-  const Converted c = Convert("sample-core.csv", csv,
-                              {"--min-user-pairs", std::to_string(min_user), "--min-item-pairs",
-                               std::to_string(min_item), "--buffer-pairs", "97"});
-  ASSERT_EQ(c.run.status, 0) << c.run.err;
-  EXPECT_EQ(OriginalPairs(c), expected);
-  const Pairs q = ParsePairs(c.data);
-  EXPECT_EQ(size_t(q.npairs), expected.size());
-  EXPECT_EQ(size_t(q.nusers), Lines(c.users).size());
-  EXPECT_EQ(size_t(q.nitems), Lines(c.items).size());
 }
 
 // The sample written as a MovieLens u.data file with its lines in reverse
