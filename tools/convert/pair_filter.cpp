@@ -69,6 +69,7 @@ class PairFile {
   static constexpr size_t kChunk = size_t{1} << 16;
 
   bool Flush(std::string *error) {
+    if (chunk_.empty()) return true;
     if (std::fwrite(chunk_.data(), sizeof(PairRecord), chunk_.size(), file_) != chunk_.size())
       return Fail("write", error);
     chunk_.clear();
