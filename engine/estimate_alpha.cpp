@@ -4,6 +4,7 @@
 #include <numeric>
 #include <vector>
 
+#include "engine/build.h"
 #include "engine/model.h"
 #include "engine/resplit.h"
 #include "util/checked_alloc.h"

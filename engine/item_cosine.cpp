@@ -1,3 +1,4 @@
+#include "engine/builders.h"
 #include "engine/item_lists.h"
 #include "matrix/column_view.h"
 
@@ -9,7 +10,9 @@ Model *TOVRAN_Init_ColVecSim(SparseMatrix *matrix, int32_t nnbr, int32_t nthread
       "TOVRAN_Init_ColVecSim: itemptr", "TOVRAN_Init_ColVecSim: itemind",
       "TOVRAN_Init_ColVecSim: itemval", "TOVRAN_Init_ColVecSim: model->marker",
       "TOVRAN_Init_ColVecSim: model->fcand"};
-  Model *model = CreateItemModel(TOVRAN_ITEM_COSINE, matrix->ncols, nnbr, matrix->colptr, labels);
+  ModelHolder holder(
+      CreateItemModel(TOVRAN_ITEM_COSINE, matrix->ncols, nnbr, matrix->colptr, labels));
+  Model *model = holder.get();
 
   const int32_t *colptr = matrix->colptr, *colind = matrix->colind;
   const int32_t *rowptr = matrix->rowptr, *rowind = matrix->rowind;
@@ -20,5 +23,5 @@ Model *TOVRAN_Init_ColVecSim(SparseMatrix *matrix, int32_t nnbr, int32_t nthread
                                   rowval, marker, fcand);
   });
   ResetItemMarkers(model);
-  return model;
+  return holder.release();
 }

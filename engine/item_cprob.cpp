@@ -1,5 +1,6 @@
 #include <cmath>
 
+#include "engine/builders.h"
 #include "engine/item_lists.h"
 #include "util/checked_alloc.h"
 #include "util/free_all.h"
@@ -10,7 +11,9 @@ Model *TOVRAN_Init_CProbSim(SparseMatrix *matrix, int32_t nnbr, float alpha,
       "TOVRAN_Init_CProbSim: itemptr", "TOVRAN_Init_CProbSim: itemind",
       "TOVRAN_Init_CProbSim: itemval", "TOVRAN_Init_CProbSim: model->marker",
       "TOVRAN_Init_CProbSim: model->fcand"};
-  Model *model = CreateItemModel(TOVRAN_ITEM_CPROB, matrix->ncols, nnbr, matrix->colptr, labels);
+  ModelHolder holder(
+      CreateItemModel(TOVRAN_ITEM_CPROB, matrix->ncols, nnbr, matrix->colptr, labels));
+  Model *model = holder.get();
 
   // The rows are read as built: input order, row-normalised values.
   const int32_t *rowptr = matrix->rowptr, *rowind = matrix->rowind;
@@ -34,5 +37,5 @@ Model *TOVRAN_Init_CProbSim(SparseMatrix *matrix, int32_t nnbr, float alpha,
   });
   FreeAll(&damping);
   ResetItemMarkers(model);
-  return model;
+  return holder.release();
 }

@@ -1,6 +1,8 @@
 #include "engine/item_lists.h"
 
 #include <cmath>
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 #include "util/checked_alloc.h"
@@ -9,11 +11,11 @@
 
 Model *CreateItemModel(int32_t type, int32_t ncols, int32_t nnbr,
                        const int32_t *colptr, const ItemModelLabels &labels) {
-  Model *model = CreateModel();
+  ModelHolder model(CreateModel());
   model->type = type;
   model->nitems = ncols;
   model->nnbr = nnbr;
-  int64_t room = int64_t{ncols} * nnbr;
+  const int64_t room = int64_t{ncols} * ItemListRoom(nnbr, ncols);
   model->itemptr = AllocInts(int64_t{ncols} + 1, labels.itemptr);
   model->itemind = AllocInts(room, labels.itemind);
   model->itemval = AllocFloats(room, labels.itemval);
@@ -22,13 +24,13 @@ Model *CreateItemModel(int32_t type, int32_t ncols, int32_t nnbr,
   for (int32_t c = 0; c < ncols; c++)
     if (colptr[c + 1] - colptr[c] < kMinItemFrequency) model->marker[c] = -2;
   model->itemptr[0] = 0;
-  return model;
+  return model.release();
 }
 
 void StageItemList(Model *model, CandidatePair *fcand, int32_t i, int32_t k) {
   int32_t n = SelectTopCandidates(k, model->nnbr, fcand);
   SortCandidates(n, fcand);
-  const int64_t d = int64_t{i} * model->nnbr;
+  const int64_t d = int64_t{i} * ItemListRoom(model->nnbr, model->nitems);
   if (n > 0) {
     double sum = 0.0;
     for (int32_t l = 0; l < n; l++) sum += double(fcand[l].value) * double(fcand[l].value);
@@ -43,10 +45,11 @@ void StageItemList(Model *model, CandidatePair *fcand, int32_t i, int32_t k) {
 
 void PackItemLists(Model *model) {
   int32_t *itemptr = model->itemptr;
+  const int32_t room = ItemListRoom(model->nnbr, model->nitems);
   itemptr[0] = 0;
   for (int32_t i = 0; i < model->nitems; i++) {
     const int32_t n = itemptr[i + 1];
-    const int64_t from = int64_t{i} * model->nnbr;
+    const int64_t from = int64_t{i} * room;
     // Packed places never lie after staged ones, so a forward move is safe.
     if (from != itemptr[i]) {
       std::memmove(model->itemind + itemptr[i], model->itemind + from, sizeof(int32_t) * n);
@@ -56,25 +59,23 @@ void PackItemLists(Model *model) {
   }
 }
 
-void CreateThreadScratch(Model *model, int32_t nthreads, std::vector<int32_t *> *markers,
-                         std::vector<CandidatePair *> *fcands) {
-  markers->assign(1, model->marker);
-  fcands->assign(1, model->fcand);
-  const int32_t threads = UsableThreads(nthreads, model->nitems);
-  for (int32_t t = 1; t < threads; t++) {
-    int32_t *marker = AllocInts(model->nitems, "BuildItemLists: marker");
-    std::memcpy(marker, model->marker, sizeof(int32_t) * model->nitems);
-    markers->push_back(marker);
-    fcands->push_back(AllocCands(model->nitems, "BuildItemLists: fcand"));
+ThreadScratch::ThreadScratch(Model *model, int32_t nthreads) {
+  const auto count = size_t(UsableThreads(nthreads, model->nitems));
+  markers.reserve(count);
+  fcands.reserve(count);
+  markers.push_back(model->marker);
+  fcands.push_back(model->fcand);
+  while (markers.size() < count) {
+    // Each array is owned by its vector as soon as it exists.
+    markers.push_back(AllocInts(model->nitems, "BuildItemLists: marker"));
+    std::memcpy(markers.back(), model->marker, sizeof(int32_t) * model->nitems);
+    fcands.push_back(AllocCands(model->nitems, "BuildItemLists: fcand"));
   }
 }
 
-void FreeThreadScratch(std::vector<int32_t *> *markers, std::vector<CandidatePair *> *fcands) {
-  for (size_t t = 1; t < markers->size(); t++) {
-    FreeAll(&(*markers)[t], &(*fcands)[t]);
-  }
-  markers->clear();
-  fcands->clear();
+ThreadScratch::~ThreadScratch() {
+  for (size_t t = 1; t < markers.size(); t++) std::free(markers[t]);
+  for (size_t t = 1; t < fcands.size(); t++) std::free(fcands[t]);
 }
 
 void ResetItemMarkers(Model *model) { FillInts(model->nitems, -1, model->marker); }

@@ -13,26 +13,34 @@ struct ItemModelLabels {
   const char *itemptr, *itemind, *itemval, *marker, *fcand;
 };
 
-// A model of the given item type over ncols items with room for nnbr
-// neighbours per item; marker is all -1, and -2 for items held by fewer than
-// kMinItemFrequency entries of colptr.
+// A model of the given item type over ncols items with room for
+// ItemListRoom(nnbr, ncols) neighbours per item; marker is all -1, and -2 for
+// items held by fewer than kMinItemFrequency entries of colptr.
 Model *CreateItemModel(int32_t type, int32_t ncols, int32_t nnbr,
                        const int32_t *colptr, const ItemModelLabels &labels);
 
 // Ranks the k candidates gathered in fcand, keeps up to nnbr of them,
 // scales the kept values to unit length and stages them as item i's list at
-// offset i * nnbr, its length in itemptr[i + 1]. fcand is then spent.
+// offset i * ItemListRoom, its length in itemptr[i + 1]. fcand is then spent.
 void StageItemList(Model *model, CandidatePair *fcand, int32_t i, int32_t k);
 
 // Moves every staged list, in item order, to its packed place and turns the
 // lengths in itemptr into offsets.
 void PackItemLists(Model *model);
 
-// Per-thread copies of the model's marker (with its -2 marks) and fcand;
-// entry 0 is the model's own pair. Release with FreeThreadScratch.
-void CreateThreadScratch(Model *model, int32_t nthreads, std::vector<int32_t *> *markers,
-                         std::vector<CandidatePair *> *fcands);
-void FreeThreadScratch(std::vector<int32_t *> *markers, std::vector<CandidatePair *> *fcands);
+// Per-thread copies of the model's marker (with its -2 marks) and fcand for
+// up to nthreads threads; entry 0 is the model's own pair, the others are
+// owned and released with the record, also when a copy cannot be allocated.
+class ThreadScratch {
+ public:
+  ThreadScratch(Model *model, int32_t nthreads);
+  ~ThreadScratch();
+  ThreadScratch(const ThreadScratch &) = delete;
+  ThreadScratch &operator=(const ThreadScratch &) = delete;
+
+  std::vector<int32_t *> markers;
+  std::vector<CandidatePair *> fcands;
+};
 
 // How many users ahead a gather asks for the rows it will read.
 constexpr int32_t kRowsAhead = 8;
@@ -92,17 +100,16 @@ constexpr int64_t kItemChunk = 32;
 // do not depend on nthreads.
 template <class Gather>
 void BuildItemLists(Model *model, int32_t nthreads, Gather gather) {
-  std::vector<int32_t *> markers;
-  std::vector<CandidatePair *> fcands;
-  CreateThreadScratch(model, nthreads, &markers, &fcands);
-  ParallelChunks(int32_t(markers.size()), model->nitems, kItemChunk,
-                 [&](int32_t thread, int64_t begin, int64_t end) {
-                   for (auto i = int32_t(begin); i < end; i++) {
-                     const int32_t k = gather(i, markers[thread], fcands[thread]);
-                     StageItemList(model, fcands[thread], i, k);
-                   }
-                 });
-  FreeThreadScratch(&markers, &fcands);
+  {
+    ThreadScratch scratch(model, nthreads);
+    ParallelChunks(int32_t(scratch.markers.size()), model->nitems, kItemChunk,
+                   [&](int32_t thread, int64_t begin, int64_t end) {
+                     for (auto i = int32_t(begin); i < end; i++) {
+                       const int32_t k = gather(i, scratch.markers[thread], scratch.fcands[thread]);
+                       StageItemList(model, scratch.fcands[thread], i, k);
+                     }
+                   });
+  }
   PackItemLists(model);
 }
 

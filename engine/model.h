@@ -1,11 +1,11 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "engine/candidates.h"
 #include "engine/scratch.h"
 #include "engine/tovran.h"
-#include "matrix/sparse_matrix.h"
 
 // A built model. Item models (type 1, 2) keep packed neighbour lists; the
 // user-based model (type 3) keeps the whole matrix. Unused integer fields are
@@ -39,24 +39,18 @@ constexpr int64_t UserCandidateRoom(int32_t nrows) { return nrows > 0 ? int64_t{
 // A record with every integer -1 and every array null.
 Model *CreateModel();
 
+// Releases its model on scope exit unless released first, so that a build
+// whose allocation throws leaves nothing behind.
+struct ModelRelease {
+  void operator()(Model *model) const { TOVRAN_FreeModel(model); }
+};
+using ModelHolder = std::unique_ptr<Model, ModelRelease>;
+
 // Neighbours count only among items held by at least this many entries.
 constexpr int32_t kMinItemFrequency = 3;
 
-// Builders; each takes a matrix fresh from CreateMatrix. The item builders
-// spread their items over nthreads threads (1: the caller alone).
-Model *TOVRAN_Init_ColVecSim(SparseMatrix *matrix, int32_t nnbr, int32_t nthreads);
-Model *TOVRAN_Init_CProbSim(SparseMatrix *matrix, int32_t nnbr, float alpha, int32_t nthreads);
-// Moves the matrix's six arrays into the model and nulls them in the matrix.
-Model *TOVRAN_Init_Row(SparseMatrix *matrix, int32_t nnbr);
-
-// Queries behind TOVRAN_RecommendWith, which has already checked the basket
-// range and N >= 1; they write only the scratch arrays.
-int32_t RecommendByItems(const Model *model, TOVRAN_Scratch *scratch, int32_t n,
-                         const int32_t *basket, int32_t N, int32_t *rcmds);
-int32_t RecommendByUsers(const Model *model, TOVRAN_Scratch *scratch, int32_t n,
-                         const int32_t *basket, int32_t N, int32_t *rcmds);
-
-// Ends the process with a message unless the counts are non-negative and
-// every pair lies inside the nrows x ncols matrix.
-void ValidatePairs(int32_t nrows, int32_t ncols, int32_t npairs,
-                   const int32_t *rowid, const int32_t *colid);
+// Room for one item's neighbour list: no item has more neighbours than
+// there are other items, however large nnbr is.
+constexpr int32_t ItemListRoom(int32_t nnbr, int32_t nitems) {
+  return nitems > 1 && nnbr > 0 ? (nnbr < nitems - 1 ? nnbr : nitems - 1) : 0;
+}

@@ -1,23 +1,85 @@
-#include "engine/model.h"
+#include <algorithm>
+#include <climits>
+#include <memory>
+#include <vector>
+
+#include "engine/builders.h"
+#include "engine/errors.h"
 #include "util/checked_alloc.h"
 #include "util/fill.h"
 #include "util/free_all.h"
+#include "util/parallel.h"
+
+namespace {
+
+constexpr const char *kNullModel = "%s: the model should not be null.";
+constexpr const char *kNullBasket = "%s: the basket should not be null.";
+constexpr const char *kNullAnswers = "%s: the answer array should not be null.";
+constexpr const char *kItemOutside = "%s: the basket item at position %lld is %d, outside 0..%d.";
+constexpr const char *kBadBasketCount = "%s: the number of baskets %d should not be negative.";
+constexpr const char *kNullOffsets = "%s: the basket offsets should not be null.";
+constexpr const char *kBadOffsets =
+    "%s: basket %d has offsets %lld..%lld; offsets should not decrease nor be negative.";
+constexpr const char *kLongBasket = "%s: basket %d holds more than %d items.";
+constexpr const char *kBadQueryThreads = "%s: NThreads should take a value from 1..%d.";
+
+// Baskets handed to a query thread at a time.
+constexpr int64_t kBasketChunk = 64;
+
+// The position of the first item of basket[0..n-1] outside 0..limit-1, or -1.
+int64_t FirstOutside(int32_t limit, int64_t n, const int32_t *basket) {
+  for (int64_t t = 0; t < n; t++)
+    if (basket[t] < 0 || basket[t] >= limit) return t;
+  return -1;
+}
+
+// As FirstOutside, reporting the item and its position (counted from
+// first) in the last error; true when one lies outside.
+bool BasketOutside(const char *entry, int32_t limit, int64_t n, const int32_t *basket,
+                   int64_t first) {
+  const int64_t t = n > 0 ? FirstOutside(limit, n, basket) : -1;
+  if (t < 0) return false;
+  SetLastError(kItemOutside, entry, static_cast<long long>(first + t), basket[t], limit - 1);
+  return true;
+}
+
+int32_t ItemLimit(const Model *model) {
+  return model->type == TOVRAN_USER_BASED ? model->ncols : model->nitems;
+}
+
+int32_t Answer(const Model *model, TOVRAN_Scratch *scratch, int32_t n, const int32_t *basket,
+               int32_t N, int32_t *rcmds, float *scores) {
+  switch (model->type) {
+    case TOVRAN_ITEM_COSINE:
+    case TOVRAN_ITEM_CPROB: return RecommendByItems(model, scratch, n, basket, N, rcmds, scores);
+    case TOVRAN_USER_BASED: return RecommendByUsers(model, scratch, n, basket, N, rcmds, scores);
+    default: return 0;
+  }
+}
+
+struct ScratchRelease {
+  void operator()(TOVRAN_Scratch *scratch) const { TOVRAN_FreeScratch(scratch); }
+};
+using ScratchHolder = std::unique_ptr<TOVRAN_Scratch, ScratchRelease>;
+
+}  // namespace
 
 TOVRAN_Scratch ModelScratch(Model *model) {
   return TOVRAN_Scratch{model->rcand, model->fcand, model->rmarker, model->marker};
 }
 
 TOVRAN_Scratch *TOVRAN_CreateScratch(const Model *model) {
-  auto *scratch = static_cast<TOVRAN_Scratch *>(
-      CheckedMalloc(sizeof(TOVRAN_Scratch), "TOVRAN_CreateScratch: scratch"));
+  ScratchHolder scratch(static_cast<TOVRAN_Scratch *>(
+      CheckedMalloc(sizeof(TOVRAN_Scratch), "TOVRAN_CreateScratch: scratch")));
+  *scratch = TOVRAN_Scratch{nullptr, nullptr, nullptr, nullptr};
   const bool users = model->type == TOVRAN_USER_BASED;
   const int32_t items = users ? model->ncols : model->nitems;
   const int32_t rows = users ? model->nrows : 0;
-  *scratch = TOVRAN_Scratch{AllocCands(UserCandidateRoom(rows), "TOVRAN_CreateScratch: rcand"),
-                            AllocCands(items, "TOVRAN_CreateScratch: fcand"),
-                            AllocFilledInts(rows, -1, "TOVRAN_CreateScratch: rmarker"),
-                            AllocFilledInts(items, -1, "TOVRAN_CreateScratch: marker")};
-  return scratch;
+  scratch->rcand = AllocCands(UserCandidateRoom(rows), "TOVRAN_CreateScratch: rcand");
+  scratch->fcand = AllocCands(items, "TOVRAN_CreateScratch: fcand");
+  scratch->rmarker = AllocFilledInts(rows, -1, "TOVRAN_CreateScratch: rmarker");
+  scratch->marker = AllocFilledInts(items, -1, "TOVRAN_CreateScratch: marker");
+  return scratch.release();
 }
 
 void TOVRAN_FreeScratch(TOVRAN_Scratch *scratch) {
@@ -33,20 +95,75 @@ int32_t TOVRAN_Recommend(Model *model, int32_t n, const int32_t *basket,
 
 int32_t TOVRAN_RecommendWith(const Model *model, TOVRAN_Scratch *scratch, int32_t n,
                              const int32_t *basket, int32_t N, int32_t *rcmds) {
-  const int32_t limit = model->type == TOVRAN_USER_BASED ? model->ncols : model->nitems;
-  for (int32_t t = 0; t < n; t++)
-    if (basket[t] < 0 || basket[t] >= limit) return -1;
+  if (FirstOutside(ItemLimit(model), n, basket) >= 0) return -1;
   if (N < 1) return 0;
-  switch (model->type) {
-    case TOVRAN_ITEM_COSINE:
-    case TOVRAN_ITEM_CPROB: return RecommendByItems(model, scratch, n, basket, N, rcmds);
-    case TOVRAN_USER_BASED: return RecommendByUsers(model, scratch, n, basket, N, rcmds);
-    default: return 0;
+  return Answer(model, scratch, n, basket, N, rcmds, nullptr);
+}
+
+int32_t TOVRAN_RecommendScored(Model *model, int32_t n, const int32_t *basket, int32_t N,
+                               int32_t *rcmds, float *scores) {
+  constexpr const char *entry = "TOVRAN_RecommendScored";
+  if (model == nullptr) return SetLastError(kNullModel, entry), -1;
+  if (n > 0 && basket == nullptr) return SetLastError(kNullBasket, entry), -1;
+  if (BasketOutside(entry, ItemLimit(model), n, basket, 0)) return -1;
+  if (N < 1) return 0;
+  if (rcmds == nullptr) return SetLastError(kNullAnswers, entry), -1;
+  TOVRAN_Scratch own = ModelScratch(model);
+  return Answer(model, &own, n, basket, N, rcmds, scores);
+}
+
+int32_t TOVRAN_RecommendBatch(const Model *model, int32_t nbaskets, const int64_t *offsets,
+                              const int32_t *items, int32_t N, int32_t nthreads, int32_t *rcmds,
+                              float *scores, int32_t *counts) {
+  constexpr const char *entry = "TOVRAN_RecommendBatch";
+  if (model == nullptr) return SetLastError(kNullModel, entry), -1;
+  if (nbaskets < 0) return SetLastError(kBadBasketCount, entry, nbaskets), -1;
+  if (nthreads < 1 || nthreads > TOVRAN_MAX_THREADS)
+    return SetLastError(kBadQueryThreads, entry, TOVRAN_MAX_THREADS), -1;
+  if (nbaskets == 0) return 0;
+  if (offsets == nullptr) return SetLastError(kNullOffsets, entry), -1;
+  for (int32_t b = 0; b < nbaskets; b++) {
+    const int64_t begin = offsets[b], end = offsets[b + 1];
+    if (begin < 0 || end < begin)
+      return SetLastError(kBadOffsets, entry, b, static_cast<long long>(begin),
+                          static_cast<long long>(end)), -1;
+    if (end - begin > INT32_MAX) return SetLastError(kLongBasket, entry, b, INT32_MAX), -1;
   }
+  if (offsets[nbaskets] > offsets[0] && items == nullptr)
+    return SetLastError(kNullBasket, entry), -1;
+  const int64_t nitems = offsets[nbaskets] - offsets[0];
+  if (nitems > 0 && BasketOutside(entry, ItemLimit(model), nitems, items + offsets[0], offsets[0]))
+    return -1;
+  if (N < 1) {
+    if (counts != nullptr) FillInts(nbaskets, 0, counts);
+    return 0;
+  }
+  if (rcmds == nullptr) return SetLastError(kNullAnswers, entry), -1;
+
+  return ReportingErrors<int32_t>(-1, [&]() -> int32_t {
+    const int32_t threads = UsableThreads(nthreads, nbaskets);
+    std::vector<ScratchHolder> scratch;
+    for (int32_t t = 0; t < threads; t++) scratch.emplace_back(TOVRAN_CreateScratch(model));
+    ParallelChunks(threads, nbaskets, kBasketChunk, [&](int32_t thread, int64_t begin,
+                                                        int64_t end) {
+      for (int64_t b = begin; b < end; b++) {
+        int32_t *ids = rcmds + b * N;
+        float *values = scores != nullptr ? scores + b * N : nullptr;
+        const int32_t m = Answer(model, scratch[size_t(thread)].get(),
+                                 int32_t(offsets[b + 1] - offsets[b]), items + offsets[b], N,
+                                 ids, values);
+        // Slots past the answers are marked, so that every basket's row is defined.
+        FillInts(N - m, -1, ids + m);
+        if (values != nullptr) std::fill(values + m, values + N, 0.0f);
+        if (counts != nullptr) counts[b] = m;
+      }
+    });
+    return 0;
+  });
 }
 
 int32_t RecommendByItems(const Model *model, TOVRAN_Scratch *scratch, int32_t n,
-                         const int32_t *basket, int32_t N, int32_t *rcmds) {
+                         const int32_t *basket, int32_t N, int32_t *rcmds, float *scores) {
   const int32_t *itemptr = model->itemptr, *itemind = model->itemind;
   const float *itemval = model->itemval;
   int32_t *marker = scratch->marker;
@@ -79,5 +196,7 @@ int32_t RecommendByItems(const Model *model, TOVRAN_Scratch *scratch, int32_t n,
   const int32_t m = SelectTopCandidates(ncand, N, fcand);
   SortCandidates(m, fcand);
   for (int32_t t = 0; t < m; t++) rcmds[t] = fcand[t].key;
+  if (scores != nullptr)
+    for (int32_t t = 0; t < m; t++) scores[t] = fcand[t].value;
   return m;
 }

@@ -1,7 +1,7 @@
 #include <cmath>
 #include <cstdint>
 
-#include "engine/model.h"
+#include "engine/builders.h"
 
 namespace {
 // A user this similar to the basket holds (almost) exactly its items and
@@ -17,7 +17,7 @@ inline float RepeatedSum(float value, int32_t hits) {
 }  // namespace
 
 int32_t RecommendByUsers(const Model *model, TOVRAN_Scratch *scratch, int32_t n,
-                         const int32_t *basket, int32_t N, int32_t *rcmds) {
+                         const int32_t *basket, int32_t N, int32_t *rcmds, float *scores) {
   const int32_t *rowptr = model->rowptr, *rowind = model->rowind;
   const int32_t *colptr = model->colptr, *colind = model->colind;
   const float *rowval = model->rowval, *colval = model->colval;
@@ -92,5 +92,7 @@ int32_t RecommendByUsers(const Model *model, TOVRAN_Scratch *scratch, int32_t n,
   const int32_t m = SelectTopCandidates(nf, N, fcand);
   SortCandidates(m, fcand);
   for (int32_t t = 0; t < m; t++) rcmds[t] = fcand[t].key;
+  if (scores != nullptr)
+    for (int32_t t = 0; t < m; t++) scores[t] = fcand[t].value;
   return m;
 }

@@ -111,6 +111,67 @@ double TOVRAN_EstimateAlphaInitThreads(int32_t nrows, int32_t ncols, int32_t npa
                                        const int32_t *rowid, const int32_t *colid,
                                        int32_t nnbr, int32_t N, int32_t nthreads);
 
+/* Entries that report errors to the caller. None of them ends the process:
+ * invalid input, exhausted memory or a thread that cannot start gives the
+ * entry's error value (NULL or -1) and a one-line reason, without a final
+ * newline, in TOVRAN_LastError. */
+
+/* The reason for the last failure of an entry of this group on the calling
+ * thread ("" before any); each thread has its own. Valid until the next
+ * failure on the thread; calls that succeed leave it as it was. */
+TOVRAN_API
+const char *TOVRAN_LastError(void);
+
+/* Most threads an entry of this group accepts. */
+#define TOVRAN_MAX_THREADS 256
+
+/* What to build. */
+typedef struct TOVRAN_Params {
+  int32_t kind;        /* TOVRAN_ITEM_COSINE, TOVRAN_ITEM_CPROB or TOVRAN_USER_BASED */
+  int32_t nnbr;        /* >= 1: neighbours kept per item (kinds 1, 2) or used per query (3) */
+  float alpha;         /* kind 2 only: in [0, 1] */
+  int32_t min_support; /* kinds 1, 2: >= 1; only items held by this many pairs become neighbours */
+  int32_t nthreads;    /* 1..TOVRAN_MAX_THREADS threads for the neighbour lists */
+} TOVRAN_Params;
+
+/* The program's parameters for kind: nnbr 20 (kinds 1, 2) or 50 (kind 3),
+ * alpha 0.0, min_support 3, nthreads 1. */
+TOVRAN_API
+TOVRAN_Params TOVRAN_DefaultParams(int32_t kind);
+
+/* As TOVRAN_BuildModelThreads with the parameters of params (only read);
+ * the same model for the same values. NULL on invalid parameters or pairs,
+ * exhausted memory or a thread that cannot start. The caller owns the model
+ * (TOVRAN_FreeModel). */
+TOVRAN_API
+Model *TOVRAN_Build(int32_t nrows, int32_t ncols, int32_t npairs, const int32_t *rowid,
+                    const int32_t *colid, const TOVRAN_Params *params);
+
+/* As TOVRAN_Recommend, also writing the score of each answer (the value
+ * the ranking compared) to scores[0..m-1] unless scores is NULL. Returns
+ * the number m of answers; -1 when the model or a needed array is NULL or a
+ * basket item lies outside the model's items (nothing written). Uses the
+ * model's own scratch: one query per model at a time. A similar-items
+ * answer is the answer for a basket of one item. */
+TOVRAN_API
+int32_t TOVRAN_RecommendScored(Model *model, int32_t n, const int32_t *basket, int32_t N,
+                               int32_t *rcmds, float *scores);
+
+/* Answers nbaskets baskets on nthreads threads (1..TOVRAN_MAX_THREADS).
+ * Basket b holds items[offsets[b] .. offsets[b+1]-1] (offsets: nbaskets+1
+ * non-decreasing values >= 0). Its answers go to rcmds[b*N .. b*N+N-1], their
+ * scores to the same places of scores and their number to counts[b] (scores
+ * and counts may be NULL); slots past the answers hold -1 and 0.0. Every
+ * answer equals TOVRAN_RecommendScored's for the same basket. The model is
+ * only read (each thread has its own scratch), so a batch may run while
+ * other batches or TOVRAN_RecommendWith calls use the model. Returns 0, or
+ * -1 with nothing written when an argument is invalid, and -1 with the
+ * arrays undefined when memory is exhausted or a thread cannot start. */
+TOVRAN_API
+int32_t TOVRAN_RecommendBatch(const Model *model, int32_t nbaskets, const int64_t *offsets,
+                              const int32_t *items, int32_t N, int32_t nthreads,
+                              int32_t *rcmds, float *scores, int32_t *counts);
+
 #ifdef __cplusplus
 }
 #endif

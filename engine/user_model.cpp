@@ -1,11 +1,11 @@
-#include "engine/model.h"
+#include "engine/builders.h"
 #include "matrix/column_view.h"
 #include "util/checked_alloc.h"
 
 Model *TOVRAN_Init_Row(SparseMatrix *matrix, int32_t nnbr) {
   // Both views carry the row-normalised values; the column scaling is dropped.
   ColumnsFromRows(matrix);
-  Model *model = CreateModel();
+  ModelHolder model(CreateModel());
   model->type = TOVRAN_USER_BASED;
   model->nnbr = nnbr;
   model->nrows = matrix->nrows;
@@ -16,12 +16,12 @@ Model *TOVRAN_Init_Row(SparseMatrix *matrix, int32_t nnbr) {
   model->colptr = matrix->colptr;
   model->colind = matrix->colind;
   model->colval = matrix->colval;
+  // The arrays now belong to the model alone.
+  matrix->rowptr = matrix->rowind = matrix->colptr = matrix->colind = nullptr;
+  matrix->rowval = matrix->colval = nullptr;
   model->marker = AllocFilledInts(model->ncols, -1, "TOVRAN_Init_Row: model->cmarker");
   model->rmarker = AllocFilledInts(model->nrows, -1, "TOVRAN_Init_Row: model->rmarker");
   model->fcand = AllocCands(model->ncols, "TOVRAN_Init_Row: model->ccand");
   model->rcand = AllocCands(UserCandidateRoom(model->nrows), "TOVRAN_Init_Row: model->rcand");
-  // The arrays now belong to the model alone.
-  matrix->rowptr = matrix->rowind = matrix->colptr = matrix->colind = nullptr;
-  matrix->rowval = matrix->colval = nullptr;
-  return model;
+  return model.release();
 }

@@ -31,6 +31,7 @@ SparseMatrix *CreateMatrix(int32_t nrows, int32_t ncols, int32_t npairs,
   auto *mat = static_cast<SparseMatrix *>(
       CheckedMalloc(sizeof(SparseMatrix), "CreateMatrix: mat"));
   *mat = SparseMatrix{nrows, ncols, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
+  MatrixHolder holder(mat);
   mat->rowptr = AllocFilledInts(int64_t{nrows} + 1, 0, "CreateMatrix: rowptr");
   mat->rowind = AllocInts(npairs, "CreateMatrix: rowind");
   mat->rowval = AllocFilledFloats(npairs, 1.0f, "CreateMatrix: rowval");
@@ -45,7 +46,7 @@ SparseMatrix *CreateMatrix(int32_t nrows, int32_t ncols, int32_t npairs,
   NormalizeRows(mat);
   CreateColMat(mat);
   NormalizeColumns(mat);
-  return mat;
+  return holder.release();
 }
 
 void NormalizeRows(SparseMatrix *mat) {

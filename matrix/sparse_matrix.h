@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 // The user-item matrix held twice: compressed rows (users) and compressed
 // columns (items), each view with its own single-precision values. The record
@@ -20,6 +21,7 @@ struct SparseMatrix {
 // rows in input order and scaled to unit length, the column view derived from
 // them and then scaled column by column. Repeated pairs stay separate entries.
 // The caller guarantees indices in range; the pair arrays are only read.
+// An allocation that throws leaves nothing behind.
 SparseMatrix *CreateMatrix(int32_t nrows, int32_t ncols, int32_t npairs,
                            const int32_t *rowid, const int32_t *colid);
 
@@ -30,3 +32,9 @@ void NormalizeColumns(SparseMatrix *mat);
 
 // Releases the six arrays (null ones skipped) and the record.
 void FreeMatrix(SparseMatrix *mat);
+
+// Releases its matrix on scope exit unless released first.
+struct MatrixRelease {
+  void operator()(SparseMatrix *mat) const { FreeMatrix(mat); }
+};
+using MatrixHolder = std::unique_ptr<SparseMatrix, MatrixRelease>;

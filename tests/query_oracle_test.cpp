@@ -1,6 +1,6 @@
-// The optimised queries against the first-written ones on seeded random
-// data: few items and short rows, so that similarities tie often and
-// first-arrival order decides lists.
+// The optimised queries (single, scored and batched) against the
+// first-written ones on seeded random data: few items and short rows, so
+// that similarities tie often and first-arrival order decides lists.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "engine/model.h"
+#include "tests/bits.h"
 #include "tests/reference_queries.h"
 
 namespace {
@@ -56,20 +57,53 @@ std::vector<std::vector<int32_t>> Baskets(const Pairs &p, uint32_t seed) {
   return baskets;
 }
 
+// Every basket through TOVRAN_Recommend and TOVRAN_RecommendScored against
+// the reference's ids and scores, then all of them as one batch on 1 and 3
+// threads against the single answers.
 void ExpectSameAnswers(int32_t type, int32_t nnbr, float alpha, uint32_t seed,
                        bool distinct = false) {
   const Pairs p = RandomPairs(seed, 400, 30, 9, distinct);
   Model *model = TOVRAN_BuildModel(p.nrows, p.ncols, int32_t(p.rowid.size()), p.rowid.data(),
                                    p.colid.data(), type, nnbr, alpha);
-  for (const std::vector<int32_t> &basket : Baskets(p, seed + 1)) {
-    for (int32_t N : {1, 10}) {
+  const std::vector<std::vector<int32_t>> baskets = Baskets(p, seed + 1);
+  for (int32_t N : {1, 10}) {
+    std::vector<int64_t> offsets{0};
+    std::vector<int32_t> items, single_ids, single_counts;
+    std::vector<float> single_scores;
+    for (const std::vector<int32_t> &basket : baskets) {
       const auto n = int32_t(basket.size());
-      std::vector<int32_t> got(N);
+      std::vector<int32_t> got(N), scored(N);
+      std::vector<float> scores(N), want_scores;
       got.resize(TOVRAN_Recommend(model, n, basket.data(), N, got.data()));
+      const int32_t m = TOVRAN_RecommendScored(model, n, basket.data(), N, scored.data(),
+                                               scores.data());
+      scored.resize(m);
+      scores.resize(m);
       const std::vector<int32_t> want =
-          type == TOVRAN_USER_BASED ? ReferenceRecommendByUsers(*model, n, basket.data(), N)
-                                    : ReferenceRecommendByItems(*model, n, basket.data(), N);
+          type == TOVRAN_USER_BASED
+              ? ReferenceRecommendByUsers(*model, n, basket.data(), N, &want_scores)
+              : ReferenceRecommendByItems(*model, n, basket.data(), N, &want_scores);
       ASSERT_EQ(got, want) << "type " << type << " seed " << seed;
+      ASSERT_EQ(scored, want);
+      ASSERT_EQ(Bits(scores), Bits(want_scores));
+      items.insert(items.end(), basket.begin(), basket.end());
+      offsets.push_back(int64_t(items.size()));
+      scored.resize(N, -1);
+      scores.resize(N, 0.0f);
+      single_ids.insert(single_ids.end(), scored.begin(), scored.end());
+      single_scores.insert(single_scores.end(), scores.begin(), scores.end());
+      single_counts.push_back(m);
+    }
+    const auto nbaskets = int32_t(baskets.size());
+    for (int32_t threads : {1, 3}) {
+      std::vector<int32_t> ids(single_ids.size()), counts(baskets.size());
+      std::vector<float> scores(single_scores.size());
+      ASSERT_EQ(TOVRAN_RecommendBatch(model, nbaskets, offsets.data(), items.data(), N, threads,
+                                      ids.data(), scores.data(), counts.data()),
+                0);
+      EXPECT_EQ(ids, single_ids);
+      EXPECT_EQ(Bits(scores), Bits(single_scores));
+      EXPECT_EQ(counts, single_counts);
     }
   }
   TOVRAN_FreeModel(model);

@@ -6,18 +6,24 @@
 
 namespace {
 
-std::vector<int32_t> Rank(std::vector<CandidatePair> &cands, int32_t count, int32_t N) {
+std::vector<int32_t> Rank(std::vector<CandidatePair> &cands, int32_t count, int32_t N,
+                          std::vector<float> *scores) {
   const int32_t m = ReferenceSelectTop(count, N, cands.data());
   ReferenceSort(m, cands.data());
   std::vector<int32_t> keys;
-  for (int32_t t = 0; t < m; t++) keys.push_back(cands[t].key);
+  if (scores != nullptr) scores->clear();
+  for (int32_t t = 0; t < m; t++) {
+    keys.push_back(cands[t].key);
+    if (scores != nullptr) scores->push_back(cands[t].value);
+  }
   return keys;
 }
 
 }  // namespace
 
 std::vector<int32_t> ReferenceRecommendByItems(const Model &model, int32_t n,
-                                               const int32_t *basket, int32_t N) {
+                                               const int32_t *basket, int32_t N,
+                                               std::vector<float> *scores) {
   std::vector<int32_t> marker(model.nitems, -1);
   std::vector<CandidatePair> fcand(model.nitems);
   for (int32_t t = 0; t < n; t++) marker[basket[t]] = -2;
@@ -34,11 +40,12 @@ std::vector<int32_t> ReferenceRecommendByItems(const Model &model, int32_t n,
       }
     }
   }
-  return Rank(fcand, ncand, N);
+  return Rank(fcand, ncand, N, scores);
 }
 
 std::vector<int32_t> ReferenceRecommendByUsers(const Model &model, int32_t n,
-                                               const int32_t *basket, int32_t N) {
+                                               const int32_t *basket, int32_t N,
+                                               std::vector<float> *scores) {
   std::vector<int32_t> rmarker(model.nrows, -1), marker(model.ncols, -1);
   std::vector<CandidatePair> rcand(model.nrows), fcand(model.ncols);
   int32_t nr = 0;
@@ -83,5 +90,5 @@ std::vector<int32_t> ReferenceRecommendByUsers(const Model &model, int32_t n,
       }
     }
   }
-  return Rank(fcand, nf, N);
+  return Rank(fcand, nf, N, scores);
 }

@@ -7,11 +7,14 @@
 
 // The two queries as first written, one float addition per column entry and
 // with the step-by-step selection, on private scratch arrays: the model's
-// own scratch is not touched. Return the recommended item ids, best first.
+// own scratch is not touched. Return the recommended item ids, best first,
+// and their scores in *scores unless it is null.
 
 // Item models (type 1 and 2).
 std::vector<int32_t> ReferenceRecommendByItems(const Model &model, int32_t n,
-                                               const int32_t *basket, int32_t N);
+                                               const int32_t *basket, int32_t N,
+                                               std::vector<float> *scores = nullptr);
 // User-based model (type 3).
 std::vector<int32_t> ReferenceRecommendByUsers(const Model &model, int32_t n,
-                                               const int32_t *basket, int32_t N);
+                                               const int32_t *basket, int32_t N,
+                                               std::vector<float> *scores = nullptr);

@@ -1,19 +1,38 @@
 #include "util/checked_alloc.h"
 
+#include <cstdio>
 #include <cstdlib>
 
 #include "util/fatal_error.h"
 #include "util/fill.h"
 
+namespace {
+constexpr const char *kAllocationFailed =
+    "***Memory allocation failed for %s. Requested size: %lld bytes";
+thread_local bool alloc_failures_throw = false;
+}  // namespace
+
 void AllocationFailed(const char *label, int64_t size) {
-  FatalError("***Memory allocation failed for %s. Requested size: %lld bytes", label,
-             static_cast<long long>(size));
+  FatalError(kAllocationFailed, label, static_cast<long long>(size));
 }
+
+AllocationFailure::AllocationFailure(int64_t size, const char *label) {
+  std::snprintf(text_, sizeof text_, kAllocationFailed, label, static_cast<long long>(size));
+}
+
+AllocFailuresThrow::AllocFailuresThrow() : outer_(alloc_failures_throw) {
+  alloc_failures_throw = true;
+}
+
+AllocFailuresThrow::~AllocFailuresThrow() { alloc_failures_throw = outer_; }
 
 void *CheckedMalloc(int64_t size, const char *label) {
   if (size == 0) return nullptr;
   void *block = size > 0 ? std::malloc(static_cast<size_t>(size)) : nullptr;
-  if (block == nullptr) AllocationFailed(label, size);
+  if (block == nullptr) {
+    if (alloc_failures_throw) throw AllocationFailure(size, label);
+    AllocationFailed(label, size);
+  }
   return block;
 }
 

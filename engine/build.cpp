@@ -1,0 +1,118 @@
+#include "engine/build.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstdio>
+
+#include "engine/builders.h"
+#include "engine/errors.h"
+#include "matrix/sparse_matrix.h"
+#include "util/fatal_error.h"
+
+namespace {
+
+constexpr const char *kBadKind = "MType should take a value from {1, 2, 3}.";
+constexpr const char *kBadNnbr = "NNbr should be greater than 0.";
+constexpr const char *kBadAlpha = "Alpha should take a value from [0.0, 1.0].";
+constexpr const char *kTooManyNeighbours =
+    "NNbr %d with NCols %d gives more neighbours than a model can index (at most %d).";
+constexpr const char *kNegativeCounts = "NRows, NCols and NPairs should not be negative.";
+constexpr const char *kNullPairs = "The pair arrays should not be null.";
+constexpr const char *kPairOutside = "Pair %d (%d, %d) lies outside the %d x %d matrix.";
+constexpr const char *kNullParams = "TOVRAN_Build: the parameters should not be null.";
+constexpr const char *kBadMinSupport = "MinSupport should be greater than 0.";
+constexpr const char *kMinSupportUnwired =
+    "MinSupport %d is not available yet; only 3 is.";
+constexpr const char *kBadThreads = "NThreads should take a value from 1..%d.";
+
+template <class... Args>
+std::string Format(const char *format, Args... args) {
+  char text[256];
+  std::snprintf(text, sizeof text, format, args...);
+  return text;
+}
+
+}  // namespace
+
+std::string PairsFault(int32_t nrows, int32_t ncols, int32_t npairs, const int32_t *rowid,
+                       const int32_t *colid) {
+  if (nrows < 0 || ncols < 0 || npairs < 0) return kNegativeCounts;
+  if (npairs > 0 && (rowid == nullptr || colid == nullptr)) return kNullPairs;
+  for (int32_t i = 0; i < npairs; i++) {
+    if (rowid[i] < 0 || rowid[i] >= nrows || colid[i] < 0 || colid[i] >= ncols)
+      return Format(kPairOutside, i, rowid[i], colid[i], nrows, ncols);
+  }
+  return {};
+}
+
+void ValidatePairs(int32_t nrows, int32_t ncols, int32_t npairs,
+                   const int32_t *rowid, const int32_t *colid) {
+  const std::string fault = PairsFault(nrows, ncols, npairs, rowid, colid);
+  if (!fault.empty()) FatalError("%s\n", fault.c_str());
+}
+
+std::string BuildFault(int32_t nrows, int32_t ncols, int32_t npairs, const int32_t *rowid,
+                       const int32_t *colid, int32_t type, int32_t nnbr, float alpha) {
+  if (type < TOVRAN_ITEM_COSINE || type > TOVRAN_USER_BASED) return kBadKind;
+  if (nnbr <= 0) return kBadNnbr;
+  // Written so that a NaN fails too.
+  if (type == TOVRAN_ITEM_CPROB && (!(alpha >= 0.0f) || alpha > 1.0f)) return kBadAlpha;
+  // Neighbour lists are indexed by 32-bit offsets. Arrays too large for the
+  // heap are the allocator's to report, with their 64-bit size.
+  if (type != TOVRAN_USER_BASED && int64_t{ncols} * ItemListRoom(nnbr, ncols) > INT32_MAX)
+    return Format(kTooManyNeighbours, nnbr, ncols, INT32_MAX);
+  return PairsFault(nrows, ncols, npairs, rowid, colid);
+}
+
+Model *BuildAccepted(int32_t nrows, int32_t ncols, int32_t npairs, const int32_t *rowid,
+                     const int32_t *colid, int32_t type, int32_t nnbr, float alpha,
+                     int32_t nthreads) {
+  const MatrixHolder matrix(CreateMatrix(nrows, ncols, npairs, rowid, colid));
+  switch (type) {
+    case TOVRAN_ITEM_COSINE: return TOVRAN_Init_ColVecSim(matrix.get(), nnbr, nthreads);
+    case TOVRAN_ITEM_CPROB: return TOVRAN_Init_CProbSim(matrix.get(), nnbr, alpha, nthreads);
+    default: return TOVRAN_Init_Row(matrix.get(), nnbr);
+  }
+}
+
+Model *TOVRAN_BuildModel(int32_t nrows, int32_t ncols, int32_t npairs,
+                         const int32_t *rowid, const int32_t *colid,
+                         int32_t type, int32_t nnbr, float alpha) {
+  return TOVRAN_BuildModelThreads(nrows, ncols, npairs, rowid, colid, type, nnbr, alpha, 1);
+}
+
+Model *TOVRAN_BuildModelThreads(int32_t nrows, int32_t ncols, int32_t npairs,
+                                const int32_t *rowid, const int32_t *colid,
+                                int32_t type, int32_t nnbr, float alpha, int32_t nthreads) {
+  const std::string fault = BuildFault(nrows, ncols, npairs, rowid, colid, type, nnbr, alpha);
+  if (!fault.empty()) FatalError("%s\n", fault.c_str());
+  return BuildAccepted(nrows, ncols, npairs, rowid, colid, type, nnbr, alpha, nthreads);
+}
+
+TOVRAN_Params TOVRAN_DefaultParams(int32_t kind) {
+  return TOVRAN_Params{kind, kind == TOVRAN_USER_BASED ? 50 : 20, 0.0f, 3, 1};
+}
+
+Model *TOVRAN_Build(int32_t nrows, int32_t ncols, int32_t npairs, const int32_t *rowid,
+                    const int32_t *colid, const TOVRAN_Params *params) {
+  return ReportingErrors<Model *>(nullptr, [&]() -> Model * {
+    if (params == nullptr) {
+      SetLastError("%s", kNullParams);
+      return nullptr;
+    }
+    const TOVRAN_Params p = *params;
+    std::string fault =
+        BuildFault(nrows, ncols, npairs, rowid, colid, p.kind, p.nnbr, p.alpha);
+    if (fault.empty() && p.min_support < 1) fault = kBadMinSupport;
+    if (fault.empty() && p.kind != TOVRAN_USER_BASED && p.min_support != kMinItemFrequency)
+      fault = Format(kMinSupportUnwired, p.min_support);
+    if (fault.empty() && (p.nthreads < 1 || p.nthreads > TOVRAN_MAX_THREADS))
+      fault = Format(kBadThreads, TOVRAN_MAX_THREADS);
+    if (!fault.empty()) {
+      SetLastError("%s", fault.c_str());
+      return nullptr;
+    }
+    return BuildAccepted(nrows, ncols, npairs, rowid, colid, p.kind, p.nnbr, p.alpha,
+                         p.nthreads);
+  });
+}

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "engine/tovran.h"
+
+// The checks and the build shared by every build entry.
+
+// Empty when the counts are non-negative and every pair lies inside the
+// nrows x ncols matrix; else the fault in words, without a final newline.
+std::string PairsFault(int32_t nrows, int32_t ncols, int32_t npairs, const int32_t *rowid,
+                       const int32_t *colid);
+
+// Ends the process with the PairsFault message unless it is empty.
+void ValidatePairs(int32_t nrows, int32_t ncols, int32_t npairs,
+                   const int32_t *rowid, const int32_t *colid);
+
+// As PairsFault, first for the kind, nnbr, alpha (kind 2 only) and the
+// neighbour count a model can index.
+std::string BuildFault(int32_t nrows, int32_t ncols, int32_t npairs, const int32_t *rowid,
+                       const int32_t *colid, int32_t type, int32_t nnbr, float alpha);
+
+// Builds a model from a request BuildFault accepts. Owns every array it
+// allocates until it returns, so a throwing allocation leaves nothing behind.
+Model *BuildAccepted(int32_t nrows, int32_t ncols, int32_t npairs, const int32_t *rowid,
+                     const int32_t *colid, int32_t type, int32_t nnbr, float alpha,
+                     int32_t nthreads);

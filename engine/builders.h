@@ -1,0 +1,23 @@
+#pragma once
+
+#include <cstdint>
+
+#include "engine/model.h"
+#include "engine/scratch.h"
+#include "matrix/sparse_matrix.h"
+
+// Builders; each takes a matrix fresh from CreateMatrix. The item builders
+// spread their items over nthreads threads (1: the caller alone). The
+// matrix stays the caller's; an allocation that throws leaves no model.
+Model *TOVRAN_Init_ColVecSim(SparseMatrix *matrix, int32_t nnbr, int32_t nthreads);
+Model *TOVRAN_Init_CProbSim(SparseMatrix *matrix, int32_t nnbr, float alpha, int32_t nthreads);
+// Moves the matrix's six arrays into the model and nulls them in the matrix.
+Model *TOVRAN_Init_Row(SparseMatrix *matrix, int32_t nnbr);
+
+// Queries behind TOVRAN_RecommendWith, which has already checked the basket
+// range and N >= 1; they write only the scratch arrays, the m <= N answers
+// to rcmds and, unless scores is null, their scores to scores. Return m.
+int32_t RecommendByItems(const Model *model, TOVRAN_Scratch *scratch, int32_t n,
+                         const int32_t *basket, int32_t N, int32_t *rcmds, float *scores);
+int32_t RecommendByUsers(const Model *model, TOVRAN_Scratch *scratch, int32_t n,
+                         const int32_t *basket, int32_t N, int32_t *rcmds, float *scores);

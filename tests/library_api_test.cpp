@@ -1,0 +1,260 @@
+// The entries that report errors to their caller: the parameter build,
+// scored and batched queries, their messages, the per-thread error text and
+// exhausted memory, which must come back as an error and leave nothing
+// allocated. (The answers themselves are checked against the reference
+// queries in query_oracle_test.cpp.)
+#include <gtest/gtest.h>
+#include <malloc.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+#include <limits>
+#include <string>
+#include <thread>
+
+#include "engine/tovran.h"
+#include "tests/bits.h"
+#include "tests/model_fixtures.h"
+
+using ::testing::ExitedWithCode;
+
+namespace {
+
+// 40 users over 12 items, each user holding four items in a fixed pattern.
+PairList Patterned() {
+  PairList p;
+  p.nrows = 40;
+  p.ncols = 12;
+  for (int32_t u = 0; u < p.nrows; u++) p.Add(u, {u % 12, (u * 5 + 1) % 12, (u * 7 + 3) % 12, 11});
+  return p;
+}
+
+TOVRAN_Params Params(int32_t kind, int32_t nnbr, float alpha = 0.5f, int32_t nthreads = 1) {
+  TOVRAN_Params params = TOVRAN_DefaultParams(kind);
+  params.nnbr = nnbr;
+  params.alpha = alpha;
+  params.nthreads = nthreads;
+  return params;
+}
+
+Model *BuildWith(const PairList &p, const TOVRAN_Params &params) {
+  return TOVRAN_Build(p.nrows, p.ncols, int32_t(p.rows.size()), p.rows.data(), p.cols.data(),
+                      &params);
+}
+
+struct Scored {
+  std::vector<int32_t> ids;
+  std::vector<float> scores;
+};
+
+Scored AskScored(Model *model, const std::vector<int32_t> &basket, int32_t N) {
+  Scored answer{std::vector<int32_t>(size_t(N), -7), std::vector<float>(size_t(N), -7.0f)};
+  const int32_t m = TOVRAN_RecommendScored(model, int32_t(basket.size()), basket.data(), N,
+                                           answer.ids.data(), answer.scores.data());
+  answer.ids.resize(size_t(std::max(m, 0)));
+  answer.scores.resize(size_t(std::max(m, 0)));
+  return answer;
+}
+
+TEST(Build, GivesTheOriginalEntrysModelOnAnyThreadCount) {
+  const PairList p = Patterned();
+  for (int32_t kind : {TOVRAN_ITEM_COSINE, TOVRAN_ITEM_CPROB, TOVRAN_USER_BASED}) {
+    Model *original = p.Build(kind, 4, 0.5f);
+    Model *built = BuildWith(p, Params(kind, 4, 0.5f, 3));
+    ASSERT_NE(built, nullptr) << TOVRAN_LastError();
+    for (int32_t u = 0; u < p.nrows; u++) {
+      const std::vector<int32_t> basket(p.cols.begin() + 4 * u, p.cols.begin() + 4 * u + 4);
+      const Scored a = AskScored(original, basket, 5), b = AskScored(built, basket, 5);
+      EXPECT_EQ(a.ids, b.ids) << "kind " << kind << " user " << u;
+      EXPECT_EQ(Bits(a.scores), Bits(b.scores));
+      EXPECT_EQ(a.ids, Ask(original, basket, 5));
+    }
+    TOVRAN_FreeModel(original);
+    TOVRAN_FreeModel(built);
+  }
+}
+
+TEST(Build, RejectsEachInvalidRequestWithItsMessage) {
+  const PairList p = Patterned();
+  struct Case {
+    TOVRAN_Params params;
+    const char *message;
+  };
+  auto with = [](TOVRAN_Params params, auto change) {
+    change(params);
+    return params;
+  };
+  const TOVRAN_Params cprob = Params(TOVRAN_ITEM_CPROB, 20);
+  const Case cases[] = {
+      {Params(0, 20), "MType should take a value from {1, 2, 3}."},
+      {Params(4, 20), "MType should take a value from {1, 2, 3}."},
+      {Params(TOVRAN_USER_BASED, 0), "NNbr should be greater than 0."},
+      {Params(TOVRAN_ITEM_CPROB, 20, std::nanf("")), "Alpha should take a value from [0.0, 1.0]."},
+      {Params(TOVRAN_ITEM_CPROB, 20, 1.5f), "Alpha should take a value from [0.0, 1.0]."},
+      {with(cprob, [](TOVRAN_Params &q) { q.min_support = 0; }),
+       "MinSupport should be greater than 0."},
+      {with(cprob, [](TOVRAN_Params &q) { q.nthreads = 0; }),
+       "NThreads should take a value from 1..256."},
+      {with(cprob, [](TOVRAN_Params &q) { q.nthreads = 257; }),
+       "NThreads should take a value from 1..256."},
+  };
+  for (const Case &c : cases) {
+    EXPECT_EQ(BuildWith(p, c.params), nullptr);
+    EXPECT_STREQ(TOVRAN_LastError(), c.message);
+  }
+  PairList outside = p;
+  outside.rows[3] = 40;
+  EXPECT_EQ(BuildWith(outside, cprob), nullptr);
+  EXPECT_STREQ(TOVRAN_LastError(), "Pair 3 (40, 11) lies outside the 40 x 12 matrix.");
+  EXPECT_EQ(TOVRAN_Build(2, 3, 1, nullptr, p.cols.data(), &cprob), nullptr);
+  EXPECT_STREQ(TOVRAN_LastError(), "The pair arrays should not be null.");
+  EXPECT_EQ(TOVRAN_Build(-1, 3, 0, nullptr, nullptr, &cprob), nullptr);
+  EXPECT_STREQ(TOVRAN_LastError(), "NRows, NCols and NPairs should not be negative.");
+  EXPECT_EQ(TOVRAN_Build(2, 3, 0, nullptr, nullptr, nullptr), nullptr);
+  EXPECT_STREQ(TOVRAN_LastError(), "TOVRAN_Build: the parameters should not be null.");
+  const TOVRAN_Params wide = Params(TOVRAN_ITEM_COSINE, 100000);
+  EXPECT_EQ(TOVRAN_Build(1, 100000, 0, nullptr, nullptr, &wide), nullptr);
+  EXPECT_STREQ(TOVRAN_LastError(),
+               "NNbr 100000 with NCols 100000 gives more neighbours than a model can index "
+               "(at most 2147483647).");
+}
+
+TEST(LastError, EachThreadKeepsItsOwnAndSuccessLeavesItAlone) {
+  const PairList p = Patterned();
+  EXPECT_EQ(BuildWith(p, Params(0, 20)), nullptr);
+  std::string other;
+  std::thread([&] {
+    other = TOVRAN_LastError();
+    EXPECT_EQ(BuildWith(p, Params(TOVRAN_ITEM_COSINE, 0)), nullptr);
+    other += "|" + std::string(TOVRAN_LastError());
+  }).join();
+  EXPECT_EQ(other, "|NNbr should be greater than 0.");
+  TOVRAN_FreeModel(BuildWith(p, Params(TOVRAN_ITEM_COSINE, 20)));
+  EXPECT_STREQ(TOVRAN_LastError(), "MType should take a value from {1, 2, 3}.");
+}
+
+TEST(RecommendScored, ASimilarItemsAnswerIsTheItemsOwnList) {
+  const PairList p = Patterned();
+  Model *model = BuildWith(p, Params(TOVRAN_ITEM_COSINE, 6));
+  for (int32_t c = 0; c < p.ncols; c++) {
+    const Scored answer = AskScored(model, {c}, 20);
+    const std::vector<Neighbour> list = ListOf(model, c);
+    ASSERT_EQ(answer.ids.size(), list.size());
+    for (size_t l = 0; l < list.size(); l++) {
+      EXPECT_EQ(answer.ids[l], list[l].item);
+      EXPECT_EQ(Bits(answer.scores[l]), Bits(list[l].value));
+    }
+  }
+  TOVRAN_FreeModel(model);
+}
+
+TEST(RecommendScored, RejectsWhatItCannotAnswerWithoutWriting) {
+  const PairList p = Patterned();
+  Model *model = BuildWith(p, Params(TOVRAN_USER_BASED, 10));
+  std::vector<int32_t> ids(3, -7);
+  std::vector<float> scores(3, -7.0f);
+  const int32_t basket[] = {1, 12};
+  EXPECT_EQ(TOVRAN_RecommendScored(model, 2, basket, 3, ids.data(), scores.data()), -1);
+  EXPECT_STREQ(TOVRAN_LastError(),
+               "TOVRAN_RecommendScored: the basket item at position 1 is 12, outside 0..11.");
+  EXPECT_EQ(TOVRAN_RecommendScored(nullptr, 1, basket, 3, ids.data(), scores.data()), -1);
+  EXPECT_STREQ(TOVRAN_LastError(), "TOVRAN_RecommendScored: the model should not be null.");
+  EXPECT_EQ(TOVRAN_RecommendScored(model, 1, nullptr, 3, ids.data(), scores.data()), -1);
+  EXPECT_STREQ(TOVRAN_LastError(), "TOVRAN_RecommendScored: the basket should not be null.");
+  EXPECT_EQ(TOVRAN_RecommendScored(model, 1, basket, 3, nullptr, scores.data()), -1);
+  EXPECT_STREQ(TOVRAN_LastError(), "TOVRAN_RecommendScored: the answer array should not be null.");
+  EXPECT_EQ(ids, std::vector<int32_t>(3, -7));
+  EXPECT_EQ(scores, std::vector<float>(3, -7.0f));
+  EXPECT_EQ(TOVRAN_RecommendScored(model, 1, basket, 0, nullptr, nullptr), 0);
+  // Without scores the ids are those of the scored call.
+  const int32_t m = TOVRAN_RecommendScored(model, 1, basket, 3, ids.data(), nullptr);
+  EXPECT_EQ(std::vector<int32_t>(ids.begin(), ids.begin() + m), AskScored(model, {1}, 3).ids);
+  TOVRAN_FreeModel(model);
+}
+
+TEST(RecommendBatch, RejectsBadBatchesWithoutWriting) {
+  const PairList p = Patterned();
+  Model *model = BuildWith(p, Params(TOVRAN_ITEM_CPROB, 10));
+  const int32_t items[] = {0, 1, 2, 3, 12, 5};
+  const int64_t good[] = {1, 3, 4}, falling[] = {0, 3, 2}, negative[] = {-1, 2, 3},
+                outside[] = {2, 3, 6};
+  std::vector<int32_t> ids(6, -7), counts(2, -7);
+  auto batch = [&](const int64_t *offsets, int32_t nbaskets = 2, int32_t threads = 2) {
+    return TOVRAN_RecommendBatch(model, nbaskets, offsets, items, 3, threads, ids.data(),
+                                 nullptr, counts.data());
+  };
+  EXPECT_EQ(batch(falling), -1);
+  EXPECT_STREQ(TOVRAN_LastError(),
+               "TOVRAN_RecommendBatch: basket 1 has offsets 3..2; offsets should not decrease "
+               "nor be negative.");
+  EXPECT_EQ(batch(negative), -1);
+  EXPECT_STREQ(TOVRAN_LastError(),
+               "TOVRAN_RecommendBatch: basket 0 has offsets -1..2; offsets should not decrease "
+               "nor be negative.");
+  EXPECT_EQ(batch(outside), -1);
+  EXPECT_STREQ(TOVRAN_LastError(),
+               "TOVRAN_RecommendBatch: the basket item at position 4 is 12, outside 0..11.");
+  EXPECT_EQ(batch(good, -1), -1);
+  EXPECT_STREQ(TOVRAN_LastError(),
+               "TOVRAN_RecommendBatch: the number of baskets -1 should not be negative.");
+  EXPECT_EQ(batch(good, 2, 0), -1);
+  EXPECT_STREQ(TOVRAN_LastError(), "TOVRAN_RecommendBatch: NThreads should take a value from 1..256.");
+  EXPECT_EQ(batch(nullptr), -1);
+  EXPECT_STREQ(TOVRAN_LastError(), "TOVRAN_RecommendBatch: the basket offsets should not be null.");
+  EXPECT_EQ(ids, std::vector<int32_t>(6, -7));
+  EXPECT_EQ(counts, std::vector<int32_t>(2, -7));
+  // Offsets need not start at 0; slots past an answer hold -1.
+  ASSERT_EQ(batch(good), 0);
+  EXPECT_EQ(std::vector<int32_t>(ids.begin(), ids.begin() + counts[0]), Ask(model, {1, 2}, 3));
+  EXPECT_EQ(std::vector<int32_t>(ids.begin() + 3, ids.begin() + 3 + counts[1]), Ask(model, {3}, 3));
+  for (int32_t b = 0; b < 2; b++)
+    for (int32_t t = counts[b]; t < 3; t++) EXPECT_EQ(ids[3 * b + t], -1);
+  TOVRAN_FreeModel(model);
+}
+
+// Bytes the heap holds: in its arenas and in blocks of their own.
+size_t HeapInUse() {
+  const struct mallinfo2 info = mallinfo2();
+  return info.uordblks + info.hblkhd;
+}
+
+// In a child limited to its current address space plus 1.5 GiB: build a
+// model whose arrays cannot all fit, twice, and exit with 0 when the builds
+// gave NULL and the second left the heap as it found it (the first may leave
+// the runtime's own one-time blocks); the message goes to stderr.
+void BuildUnderLimit(int32_t kind, int32_t nrows, int32_t ncols) {
+  long pages = 0;
+  std::FILE *statm = std::fopen("/proc/self/statm", "r");
+  if (statm == nullptr || std::fscanf(statm, "%ld", &pages) != 1) std::_Exit(4);
+  std::fclose(statm);
+  const rlim_t limit = rlim_t(pages) * rlim_t(sysconf(_SC_PAGESIZE)) + (rlim_t(3) << 29);
+  const struct rlimit rl = {limit, limit};
+  if (setrlimit(RLIMIT_AS, &rl) != 0) std::_Exit(5);
+  const int32_t rowid[] = {0, 0, 1, 1}, colid[] = {0, 1, 2, 3};
+  const TOVRAN_Params params = Params(kind, 20);
+  Model *first = TOVRAN_Build(nrows, ncols, 4, rowid, colid, &params);
+  const size_t before = HeapInUse();
+  Model *model = TOVRAN_Build(nrows, ncols, 4, rowid, colid, &params);
+  const size_t after = HeapInUse();
+  if (first != nullptr) std::_Exit(6);
+  std::fprintf(stderr, "%s|%zd", TOVRAN_LastError(), ssize_t(after) - ssize_t(before));
+  std::_Exit(model == nullptr && after == before ? 0 : 3);
+}
+
+TEST(ExhaustedMemoryDeathTest, BuildReturnsNullWithTheLabelAndReleasesWhatItHeld) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "sanitizer builds reserve more address space than the limit";
+#endif
+  // Fifty million items: the matrix fits, the 20 neighbours per item (4 GB) do not.
+  EXPECT_EXIT(BuildUnderLimit(TOVRAN_ITEM_COSINE, 2, 50000000), ExitedWithCode(0),
+              "^\\*\\*\\*Memory allocation failed for TOVRAN_Init_ColVecSim: itemind\\. "
+              "Requested size: 4000000000 bytes\\|0$");
+  // 150 million items: the user model's candidate array (1.2 GB) no longer fits.
+  EXPECT_EXIT(BuildUnderLimit(TOVRAN_USER_BASED, 2, 150000000), ExitedWithCode(0),
+              "^\\*\\*\\*Memory allocation failed for TOVRAN_Init_Row: model->ccand\\. "
+              "Requested size: 1200000000 bytes\\|0$");
+}
+
+}  // namespace
