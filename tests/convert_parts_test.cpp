@@ -75,23 +75,67 @@ TEST(ConvertFields, RejectsBrokenQuotes) {
   EXPECT_FALSE(IsBlank(" x"));
 }
 
-TEST(ConvertTimestamp, ReadsNumbersAndDates) {
-  double s = -1;
-  EXPECT_TRUE(ParseTimestamp("881250949", &s));
-  EXPECT_EQ(s, 881250949.0);
-  EXPECT_TRUE(ParseTimestamp("-1.5", &s));
-  EXPECT_EQ(s, -1.5);
-  EXPECT_TRUE(ParseTimestamp("1970-01-02", &s));
-  EXPECT_EQ(s, 86400.0);
-  EXPECT_TRUE(ParseTimestamp("2000-03-01T00:00:01Z", &s));
-  EXPECT_EQ(s, 951868801.0);
-  EXPECT_TRUE(ParseTimestamp("1969-12-31 23:59", &s));
-  EXPECT_EQ(s, -60.0);
-  EXPECT_TRUE(ParseTimestamp("2001-09-09 01:46:40.25", &s));
-  EXPECT_EQ(s, 1000000000.25);
-  for (const char *bad : {"", "abc", "0x10", "inf", "nan", "2020-13-01", "2020-01-01 25:00",
-                          "2020-01-01T10", "2020/01/01", "12 34"})
-    EXPECT_FALSE(ParseTimestamp(bad, &s)) << bad;
+Timestamp At(int64_t seconds, int64_t fraction = 0) { return Timestamp{seconds, fraction}; }
+
+// The time text reads as, or {INT64_MIN, -1} with the reason when refused.
+std::pair<Timestamp, std::string> Read(const char *text) {
+  Timestamp time{INT64_MIN, -1};
+  std::string why;
+  if (!ParseTimestamp(text, &time, &why)) return {Timestamp{INT64_MIN, -1}, why};
+  return {time, ""};
+}
+
+constexpr int64_t kQuarter = kFractionUnits / 4;
+
+TEST(ConvertTimestamp, ReadsNumbersAndDatesExactly) {
+  const std::vector<std::pair<const char *, Timestamp>> read = {
+      {"881250949", At(881250949)},
+      {"-1.5", At(-2, 2 * kQuarter)},
+      {"-7", At(-7)},
+      {"1970-01-02", At(86400)},
+      {"2000-03-01T00:00:01Z", At(951868801)},
+      {"2020-02-29", At(1582934400)},
+      {"1969-12-31 23:59", At(-60)},
+      {"2001-09-09 01:46:40.25", At(1000000000, kQuarter)},
+      {"1600000000000000001", At(1600000000000000001)},
+      {"9223372036854775807", At(INT64_MAX)},
+      {"-9223372036854775808", At(INT64_MIN)},
+      {"1.6e9", At(1600000000)},
+      {"25e-2", At(0, kQuarter)},
+      {"0.000000000000000001", At(0, 1)},
+      {"+0.250000000000000000000", At(0, kQuarter)},
+      {"-0", At(0)}};
+  for (const auto &[text, want] : read) {
+    const auto [got, why] = Read(text);
+    EXPECT_EQ(why, "") << text;
+    EXPECT_EQ(got.seconds, want.seconds) << text;
+    EXPECT_EQ(got.fraction, want.fraction) << text;
+  }
+  EXPECT_TRUE(At(1600000000000000000) < At(1600000000000000001));
+  EXPECT_TRUE(At(-2, 2 * kQuarter) < At(-1));
+}
+
+TEST(ConvertTimestamp, RefusesWhatIsNoExactTime) {
+  const std::vector<std::pair<const char *, const char *>> refused = {
+      {"", "is neither a number nor a date"},
+      {"abc", "is neither a number nor a date"},
+      {"0x10", "is neither a number nor a date"},
+      {"inf", "is neither a number nor a date"},
+      {"nan", "is neither a number nor a date"},
+      {"1e", "is neither a number nor a date"},
+      {"12 34", "is neither a number nor a date"},
+      {"2020/01/01", "is neither a number nor a date"},
+      {"2020-01-01T10", "is neither a number nor a date"},
+      {"1e999", "does not fit in 64-bit seconds"},
+      {"9223372036854775808", "does not fit in 64-bit seconds"},
+      {"-9223372036854775808.5", "does not fit in 64-bit seconds"},
+      {"1e-19", "is finer than 1e-18 seconds"},
+      {"0.0000000000000000001", "is finer than 1e-18 seconds"},
+      {"2020-02-31", "is not a date of the calendar"},
+      {"2019-02-29", "is not a date of the calendar"},
+      {"2020-13-01", "is not a date of the calendar"},
+      {"2020-01-01 25:00", "is not a time of the day"}};
+  for (const auto &[text, why] : refused) EXPECT_EQ(Read(text).second, why) << text;
 }
 
 TEST(ConvertIdMap, NumbersIdsInOrderOfFirstAppearance) {
@@ -188,8 +232,9 @@ TEST(ConvertColumns, WhereGroupsTheValuesOfOneColumn) {
 
 TEST(ConvertPairSorter, OrdersByUserThenTimeThenInputOrderWhateverTheBuffer) {
   // (user, item, time); seq is assigned by the sorter.
-  const std::vector<PairRecord> pairs = {{2, 0, 5, 0}, {0, 1, 9, 0}, {2, 1, 1, 0}, {0, 2, 9, 0},
-                                         {1, 3, 0, 0}, {0, 3, 2, 0}, {2, 2, 5, 0}, {0, 4, 9, 0}};
+  const std::vector<PairRecord> pairs = {
+      {2, 0, At(5), 0}, {0, 1, At(9), 0}, {2, 1, At(1), 0}, {0, 2, At(9), 0},
+      {1, 3, At(0), 0}, {0, 3, At(2), 0}, {2, 2, At(5), 0}, {0, 4, At(9, 1), 0}};
   const std::string want = "0 3\n0 1\n0 2\n0 4\n1 3\n2 1\n2 0\n2 2\n";
   for (size_t capacity : {size_t{1}, size_t{2}, size_t{3}, size_t{8}, size_t{100}})
     EXPECT_EQ(SortedOutput(capacity, pairs), want) << "capacity " << capacity;

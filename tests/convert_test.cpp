@@ -2,7 +2,10 @@
 // the id maps out, and converted files through the tovran program.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -134,6 +137,22 @@ TEST(Convert, TiesInTimeKeepInputOrderAndDatesCount) {
                   "1 2 2\n0 0\n0 1\n", "u\n", "c\na\n");
 }
 
+TEST(Convert, NanosecondTimestampsOrderExactlyAndNoTimeIsInvented) {
+  // As doubles both read 1.6e18; as integers "late" is one nanosecond later.
+  ExpectConverted(Convert("ns.csv", "user,item,ts\n1,late,1600000000000000001\n1,early,1600000000000000000\n"),
+                  "1 2 2\n0 1\n0 0\n", "1\n", "late\nearly\n");
+  ExpectConverted(Convert("frac.csv", "user,item,ts\n1,b,0.30000000000000001\n1,a,0.3\n"),
+                  "1 2 2\n0 1\n0 0\n", "1\n", "b\na\n");
+  ExpectRejected(Convert("feb.csv", "user,item,ts\n1,a,2020-02-28\n1,b,2020-02-31\n"),
+                 "line 3: timestamp '2020-02-31' is not a date of the calendar");
+  ExpectRejected(Convert("huge.csv", "user,item,ts\n1,a,1e999\n"),
+                 "line 2: timestamp '1e999' does not fit in 64-bit seconds");
+  for (const char *rating : {"inf", "0x10", "nan", "1e999"})
+    ExpectRejected(Convert("stars.csv", std::string("user,item,rating\n1,2,") + rating + "\n",
+                           {"--min-rating", "1"}),
+                   std::string("line 2: rating '") + rating + "' is not a finite decimal number");
+}
+
 TEST(Convert, SemicolonsMinRatingAndColumnsChosenByNameOrPosition) {
   ExpectConverted(Convert("scores.txt",
                           "when;stars;customer;product\n"
@@ -157,7 +176,7 @@ TEST(Convert, MalformedLinesAreNamedAndNothingIsWritten) {
   ExpectRejected(Convert("time.csv", "user,item,timestamp\na,b,1\na,c,yesterday\n"),
                  "line 3: timestamp 'yesterday' is neither a number nor a date");
   ExpectRejected(Convert("rating.csv", "user,item,rating\n1,2,x\n", {"--min-rating", "1"}),
-                 "line 2: rating 'x' is not a number");
+                 "line 2: rating 'x' is not a finite decimal number");
   ExpectRejected(Convert("quote.csv", "a,\"b\n"), "line 1: a quoted field has no closing quote");
   ExpectRejected(Convert("empty.csv", "user,item\n,b\n"), "line 2: an empty user");
   ExpectRejected(Convert("nocol.csv", "customer,product\n1,2\n", {"--header"}),
@@ -171,6 +190,62 @@ TEST(Convert, AFailedConversionLeavesAnEarlierOutputAlone) {
       RunCommand(ShellQuote(TOVRAN_CONVERT) + " " + ShellQuote(in) + " " + ShellQuote(out));
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(ReadFile(out), "1 1 1\n0 0\n");
+}
+
+// Files in the output's folder after a conversion, sorted.
+std::vector<std::string> FolderFiles(const std::string &folder) {
+  std::vector<std::string> names;
+  for (const auto &entry : std::filesystem::directory_iterator(folder))
+    names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::string RunConvert(const std::string &in, const std::string &out) {
+  const ProgramOutput run =
+      RunCommand(ShellQuote(TOVRAN_CONVERT) + " " + ShellQuote(in) + " " + ShellQuote(out));
+  return std::to_string(run.status) + " " + run.err;
+}
+
+TEST(Convert, FilesItDoesNotOwnAreNeverReplacedOrRemoved) {
+  const std::string dir = WriteTempFile("owned", "");
+  std::filesystem::remove(dir);
+  std::filesystem::create_directory(dir);
+  auto put = [&](const std::string &name, const std::string &text) {
+    std::ofstream(dir + "/" + name, std::ios::binary) << text;
+    return dir + "/" + name;
+  };
+  const std::string in = put("in.csv", "user,item\na,b\n");
+  // One output is a folder: refused before anything is replaced.
+  const std::string out = put("out.txt", "OLD\n");
+  put("out.txt.users", "OLDU\n");
+  std::filesystem::create_directory(out + ".items");
+  put("out.txt.items/keep", "");
+  EXPECT_EQ(RunConvert(in, out), "1 tovran-convert: cannot write " + out +
+                                     ".items (it exists and is not a regular file); nothing written\n");
+  EXPECT_EQ(ReadFile(out), "OLD\n");
+  EXPECT_EQ(ReadFile(out + ".users"), "OLDU\n");
+  EXPECT_EQ(FolderFiles(dir), (std::vector<std::string>{"in.csv", "out.txt", "out.txt.items",
+                                                         "out.txt.users"}));
+  // Names that the temporaries of another scheme might take are left alone.
+  const std::string tmp_in = put("x.tmp", "user,item\na,b\n");
+  std::filesystem::create_directory(dir + "/x.users.tmp");
+  EXPECT_EQ(RunConvert(tmp_in, dir + "/x"), "0 ");
+  EXPECT_EQ(ReadFile(tmp_in), "user,item\na,b\n");
+  EXPECT_TRUE(std::filesystem::is_directory(dir + "/x.users.tmp"));
+  // The input as an output, and an output that is a pipe.
+  EXPECT_EQ(RunConvert(in, in),
+            "1 tovran-convert: cannot write " + in + " (it is the input); nothing written\n");
+  EXPECT_EQ(ReadFile(in), "user,item\na,b\n");
+  EXPECT_EQ(RunConvert(in, dir + "/in").substr(0, 2), "0 ");
+  const std::string users = dir + "/in.users";
+  EXPECT_EQ(RunConvert(users, dir + "/in"),
+            "1 tovran-convert: cannot write " + users + " (it is the input); nothing written\n");
+  ASSERT_EQ(mkfifo((dir + "/pipe").c_str(), 0600), 0);
+  EXPECT_EQ(RunConvert(in, dir + "/pipe"), "1 tovran-convert: cannot write " + dir +
+                                              "/pipe (it exists and is not a regular file); "
+                                              "nothing written\n");
+  EXPECT_TRUE(std::filesystem::is_fifo(dir + "/pipe"));
 }
 
 TEST(Convert, BadCommandLinesNameTheOptionAndExitWithOne) {

@@ -93,7 +93,7 @@ std::optional<int> ParseConvertOptions(int argc, const char *const *argv, Conver
   line.Value("--min-item-pairs", "K", "items with fewer than K pairs, until none is left (k-core)",
              cli::IntTo(&opts->min_item_pairs, 1, INT32_MAX));
   line.Value("--buffer-pairs", "N",
-             "pairs ordered in memory (24 bytes each) before ordered runs\n"
+             "pairs ordered in memory (32 bytes each) before ordered runs\n"
              "go to temporary files (default 4194304)",
              [opts](std::string_view text) {
                int64_t pairs = 0;

@@ -41,8 +41,8 @@ std::string At(int64_t line, const std::string &reason) {
   return "line " + std::to_string(line) + ": " + reason;
 }
 
-bool AddPair(Interactions *data, int32_t user, std::string_view item, double time, int64_t line,
-             std::string *error) {
+bool AddPair(Interactions *data, int32_t user, std::string_view item, const Timestamp &time,
+             int64_t line, std::string *error) {
   if (size_t(data->pairs.count) >= kMaxPairs) {
     *error = At(line, "more pairs than the program can index");
     return false;
@@ -71,7 +71,7 @@ bool ReadBasket(const std::vector<std::string> &fields, int64_t line, Interactio
       *error = At(line, "an empty item");
       return false;
     }
-    if (!AddPair(data, user, item, 0.0, line, error)) return false;
+    if (!AddPair(data, user, item, Timestamp{}, line, error)) return false;
   }
   return true;
 }
@@ -96,8 +96,11 @@ bool ReadPair(const std::vector<std::string> &fields, const Columns &columns,
     const std::string &text = fields[size_t(columns.rating)];
     char *end = nullptr;
     const double rating = std::strtod(text.c_str(), &end);
-    if (text.empty() || *end != '\0' || std::isnan(rating)) {
-      *error = At(line, "rating '" + text + "' is not a number");
+    // Decimal only: no hexadecimal, infinity or NaN spellings, nothing that
+    // overflows to infinity.
+    if (text.empty() || *end != '\0' || !std::isfinite(rating) ||
+        text.find_first_not_of("0123456789+-.eE") != std::string::npos) {
+      *error = At(line, "rating '" + text + "' is not a finite decimal number");
       return false;
     }
     if (rating < opts.min_rating) {
@@ -105,11 +108,12 @@ bool ReadPair(const std::vector<std::string> &fields, const Columns &columns,
       return true;
     }
   }
-  double time = 0;
+  Timestamp time;
   if (columns.timestamp >= 0) {
     const std::string &text = fields[size_t(columns.timestamp)];
-    if (!ParseTimestamp(text, &time)) {
-      *error = At(line, "timestamp '" + text + "' is neither a number nor a date");
+    std::string why;
+    if (!ParseTimestamp(text, &time, &why)) {
+      *error = At(line, "timestamp '" + text + "' " + why);
       return false;
     }
   }

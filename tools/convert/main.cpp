@@ -13,6 +13,10 @@ int main(int argc, char **argv) {
   ConvertOptions opts;
   if (std::optional<int> status = ParseConvertOptions(argc, argv, &opts)) return *status;
   std::string error;
+  if (!CheckOutputs(opts.input, opts.output, &error)) {
+    std::fprintf(stderr, "tovran-convert: %s; nothing written\n", error.c_str());
+    return 1;
+  }
   const bool from_stdin = opts.input == "-";
   std::FILE *in = from_stdin ? stdin : std::fopen(opts.input.c_str(), "r");
   if (in == nullptr) {

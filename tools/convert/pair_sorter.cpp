@@ -43,7 +43,8 @@ struct HeadAfter {
 
 }  // namespace
 
-bool AddToSorter(PairSorter *sorter, int32_t user, int32_t item, double time, std::string *error) {
+bool AddToSorter(PairSorter *sorter, int32_t user, int32_t item, const Timestamp &time,
+                 std::string *error) {
   if (sorter->buffer.size() >= sorter->capacity && !Spill(sorter, error)) return false;
   sorter->buffer.push_back(PairRecord{user, item, time, sorter->count++});
   return true;

@@ -6,12 +6,14 @@
 #include <string>
 #include <vector>
 
-// One pair on its way to the output: its user and item indices, its time (0
-// without a timestamp) and its place in the input, which breaks ties.
+#include "tools/convert/timestamp.h"
+
+// One pair on its way to the output: its user and item indices, its time
+// (zero without a timestamp) and its place in the input, which breaks ties.
 struct PairRecord {
   int32_t user;
   int32_t item;
-  double time;
+  Timestamp time;
   int64_t seq;
 };
 
@@ -19,7 +21,7 @@ struct PairRecord {
 // bounded buffer: a full buffer is sorted and written to an anonymous
 // temporary file (a run), and the runs are merged at the end.
 struct PairSorter {
-  size_t capacity = size_t{1} << 22;  // pairs held in memory at the most (24 bytes each)
+  size_t capacity = size_t{1} << 22;  // pairs held in memory at the most (32 bytes each)
   std::vector<PairRecord> buffer;
   std::vector<std::FILE *> runs;      // sorted runs; closing one deletes it
   int64_t count = 0;                  // pairs added
@@ -27,7 +29,8 @@ struct PairSorter {
 
 // Adds one pair as the next in input order; spills the buffer when full.
 // Returns false with *error when a temporary file cannot be written.
-bool AddToSorter(PairSorter *sorter, int32_t user, int32_t item, double time, std::string *error);
+bool AddToSorter(PairSorter *sorter, int32_t user, int32_t item, const Timestamp &time,
+                 std::string *error);
 
 // Calls visit for every pair in output order and releases the sorter.
 // Returns false when visit does (which sets *error) or, with *error set, when

@@ -4,11 +4,15 @@
 #include <cstdio>
 #include <cstring>
 
+#include "util/output_file.h"
+
 namespace {
 
-// Why a file operation on path failed, with the system's reason.
-std::string Failure(const char *what, const std::string &path) {
-  return std::string("cannot ") + what + " " + path + " (" + std::strerror(errno) + ")";
+// The three files a conversion writes: the dataset and its id maps.
+constexpr int kOutputs = 3;
+std::string OutputName(const std::string &path, int k) {
+  static const char *const kSuffixes[kOutputs] = {"", ".users", ".items"};
+  return path + kSuffixes[k];
 }
 
 void WriteIds(std::FILE *out, const IdMap &map) {
@@ -18,48 +22,34 @@ void WriteIds(std::FILE *out, const IdMap &map) {
   }
 }
 
-// Writes file k of the three (dataset, users, items) to path.
-bool WriteFile(int k, const std::string &path, Interactions *data, std::string *error) {
-  std::FILE *out = std::fopen(path.c_str(), "w");
-  if (out == nullptr) {
-    *error = Failure("create", path);
-    return false;
-  }
-  bool ok = true;
-  if (k == 0) {
-    std::fprintf(out, "%zu %zu %lld\n", data->users.ids.size(), data->items.ids.size(),
-                 static_cast<long long>(data->pairs.count));
-    ok = WriteSortedPairs(&data->pairs, out, error);
-  } else {
-    WriteIds(out, k == 1 ? data->users : data->items);
-  }
-  if (ok && std::ferror(out) != 0) {
-    *error = Failure("write", path);
-    ok = false;
-  }
-  if (std::fclose(out) != 0 && ok) {
-    *error = Failure("write", path);
-    ok = false;
-  }
-  return ok;
-}
-
 }  // namespace
 
-bool WriteDataset(const std::string &path, Interactions *data, std::string *error) {
-  const std::string finals[3] = {path, path + ".users", path + ".items"};
-  const std::string temps[3] = {finals[0] + ".tmp", finals[1] + ".tmp", finals[2] + ".tmp"};
-  for (int k = 0; k < 3; k++) {
-    if (!WriteFile(k, temps[k], data, error)) {
-      for (int j = 0; j <= k; j++) std::remove(temps[j].c_str());
+bool CheckOutputs(const std::string &input, const std::string &path, std::string *error) {
+  for (int k = 0; k < kOutputs; k++) {
+    const std::string name = OutputName(path, k);
+    if (input != "-" && SameFile(input, name)) {
+      *error = "cannot write " + name + " (it is the input)";
       return false;
     }
   }
-  for (int k = 0; k < 3; k++) {
-    if (std::rename(temps[k].c_str(), finals[k].c_str()) != 0) {
-      *error = Failure("rename", temps[k]) + " to " + finals[k];
-      for (int j = 0; j < k; j++) std::remove(finals[j].c_str());
-      for (int j = k; j < 3; j++) std::remove(temps[j].c_str());
+  return true;
+}
+
+bool WriteDataset(const std::string &path, Interactions *data, std::string *error) {
+  OutputFile outputs[kOutputs];
+  for (int k = 0; k < kOutputs; k++)
+    if (!outputs[k].Open(OutputName(path, k), false, error)) return false;
+  std::fprintf(outputs[0].stream(), "%zu %zu %lld\n", data->users.ids.size(),
+               data->items.ids.size(), static_cast<long long>(data->pairs.count));
+  if (!WriteSortedPairs(&data->pairs, outputs[0].stream(), error)) return false;
+  WriteIds(outputs[1].stream(), data->users);
+  WriteIds(outputs[2].stream(), data->items);
+  // Every output complete before any replaces an earlier file.
+  for (OutputFile &output : outputs)
+    if (!output.Close(error)) return false;
+  for (int k = 0; k < kOutputs; k++) {
+    if (!outputs[k].Commit(error)) {
+      if (k > 0) *error += " after " + OutputName(path, 0) + " was replaced";
       return false;
     }
   }
