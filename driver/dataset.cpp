@@ -1,5 +1,6 @@
 #include "driver/dataset.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdarg>
 #include <cinttypes>
@@ -172,6 +173,18 @@ std::string OutOfRange(const char *what, int64_t id, int32_t count, const char *
   return Format("%s %" PRId64 " is outside 0..%d", what, id, count - 1);
 }
 
+// Pairs room is made for at first when the size of the input is unknown.
+constexpr int64_t kStreamRoom = int64_t{1} << 16;
+
+// Makes *array hold n ints, the first ones kept; exhausted memory ends the
+// process with the labelled message.
+void GrowInts(IntArray *array, int64_t n, const char *label) {
+  void *grown = std::realloc(array->get(), size_t(4 * n));
+  if (grown == nullptr) AllocationFailed(label, 4 * n);
+  array->release();
+  array->reset(static_cast<int32_t *>(grown));
+}
+
 // An upper bound on the pairs a file of this many bytes can hold (each pair
 // takes at least two digits and two separators), or -1 if the size is unknown.
 int64_t PairsThatFit(std::FILE *in) {
@@ -220,17 +233,19 @@ bool ParseDataset(std::FILE *in, Dataset *ds, std::string *error) {
   const auto nrows = int32_t(header[0]), ncols = int32_t(header[1]), npairs = int32_t(header[2]);
 
   // A header that claims more pairs than the file can hold is found out
-  // below; it need not cost an allocation of the claimed size first.
-  const int32_t room = fit >= 0 && fit < npairs ? int32_t(fit) : npairs;
+  // below; it need not cost an allocation of the claimed size first. Where
+  // the size is unknown (a pipe), room grows as the pairs arrive.
+  int32_t room = int32_t(std::min<int64_t>(npairs, fit >= 0 ? fit : kStreamRoom));
   IntArray rowid(AllocInts(int64_t{room} + 1, "ReadDataset: rowid"));
   IntArray colid(AllocInts(int64_t{room} + 1, "ReadDataset: colid"));
   IntArray tvec(AllocFilledInts(nrows, -1, "ReadDataset: tvec"));
 
   int32_t prev = -1;
   for (int32_t i = 0; i < npairs; i++) {
-    int64_t pair[2];
+    int64_t pair[2], lines[2];  // the user and the item, and the line of each
     for (int k = 0; k < 2; k++) {
       const TokenReader::Status status = reader.Next(&pair[k]);
+      lines[k] = reader.token_line();
       if (status == TokenReader::kEnd) {
         *error = Format("the header announces %d pairs, but the file holds only %d", npairs, i);
         return false;
@@ -241,20 +256,20 @@ bool ParseDataset(std::FILE *in, Dataset *ds, std::string *error) {
         return false;
       }
     }
-    const int64_t line = reader.token_line();
     if (pair[0] < 0 || pair[0] >= nrows) {
-      *error = Format("pair %d (line %" PRId64 "): %s", i + 1, line,
+      *error = Format("pair %d (line %" PRId64 "): %s", i + 1, lines[0],
                       OutOfRange("user", pair[0], nrows, "users").c_str());
       return false;
     }
     if (pair[1] < 0 || pair[1] >= ncols) {
-      *error = Format("pair %d (line %" PRId64 "): %s", i + 1, line,
+      *error = Format("pair %d (line %" PRId64 "): %s", i + 1, lines[1],
                       OutOfRange("item", pair[1], ncols, "items").c_str());
       return false;
     }
-    if (i >= room) {  // only if the file grew while it was read
-      *error = "the file changed while it was read";
-      return false;
+    if (i >= room) {  // a stream, or a file that grew while it was read
+      room = int32_t(std::min<int64_t>(npairs, 2 * int64_t{room} + 1));
+      GrowInts(&rowid, int64_t{room} + 1, "ReadDataset: rowid");
+      GrowInts(&colid, int64_t{room} + 1, "ReadDataset: colid");
     }
     const auto user = int32_t(pair[0]);
     if (user != prev) {
@@ -263,7 +278,7 @@ bool ParseDataset(std::FILE *in, Dataset *ds, std::string *error) {
       if (tvec[user] != -1) {
         *error = Format("pair %d (line %" PRId64 "): user %d appears again after other users; "
                         "each user's pairs must stand together",
-                        i + 1, line, user);
+                        i + 1, lines[0], user);
         return false;
       }
       prev = user;

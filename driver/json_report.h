@@ -13,7 +13,8 @@ bool WriteJsonReport(std::FILE *out, const char *file, const Dataset &ds,
                      const SequenceResult &result);
 
 // text as a JSON string literal, quotes included: '"', '\' and control
-// characters escaped, other bytes as they are.
+// characters escaped, each byte that is not part of well-formed UTF-8 as
+// \ufffd (the replacement character), other bytes as they are.
 std::string JsonString(const char *text);
 
 // value as a JSON number that reads back to the same double ("%.17g"), or

@@ -46,7 +46,11 @@ Model *TOVRAN_BuildModel(int32_t nrows, int32_t ncols, int32_t npairs,
 /* Writes up to N recommended item ids, best first, into rcmds (room for N)
  * for the basket of n item ids (n <= 0: empty; repeats allowed). Basket items
  * are never recommended. Returns the number written, 0 for none or N < 1, or
- * -1 when a basket item lies outside the model's items (nothing written). */
+ * -1 when a basket item lies outside the model's items (nothing written).
+ * A user-based model (type 3) counts every copy of a repeated basket item or
+ * training pair, so a user's similarity to the basket can exceed 1; users
+ * above 0.999 are dropped as near-identical to the basket, and the answer
+ * can then be short or empty. Pass distinct items and pairs to avoid it. */
 TOVRAN_API
 int32_t TOVRAN_Recommend(Model *model, int32_t n, const int32_t *basket,
                          int32_t N, int32_t *rcmds);

@@ -107,7 +107,33 @@ TEST(ReadDataset, ReadsPairsThatStraddleTheReadBuffer) {
   }
 }
 
+// Through a pipe the size is unknown: room grows as the pairs arrive (see
+// the memory-limit tests for a header that claims too many).
+TEST(ReadDataset, StreamsGrowTheirRoomAsPairsArrive) {
+  const int32_t npairs = 300000;
+  std::FILE *in = popen(("awk 'BEGIN { print \"7 5 " + std::to_string(npairs) +
+                         "\"; for (i = 0; i < " + std::to_string(npairs) +
+                         "; i++) print int(i / 50000), i % 5 }'").c_str(), "r");
+  ASSERT_NE(in, nullptr);
+  Dataset ds;
+  std::string error;
+  ASSERT_TRUE(ParseDataset(in, &ds, &error)) << error;
+  pclose(in);
+  ASSERT_EQ(ds.ntrain, npairs - 6);
+  for (int32_t i = 0; i < ds.ntrain; i++) {
+    ASSERT_EQ(ds.rowid[i], (i + i / 49999) / 50000) << i;
+    ASSERT_EQ(ds.colid[i], (i + i / 49999) % 5) << i;
+  }
+  EXPECT_EQ(Ints(ds.tvec, 7), (std::vector<int32_t>{4, 4, 4, 4, 4, 4, -1}));
+}
+
 TEST(ReadDataset, NamesTheBadTokenAndItsLine) {
+  // A pair may span lines; each number is named with its own line.
+  EXPECT_EQ(Parse("2 2 2\n0 1\n5\n1\n").error, "pair 2 (line 3): user 5 is outside 0..1");
+  EXPECT_EQ(Parse("2 2 2\n0 1\n1\n\n7\n").error, "pair 2 (line 5): item 7 is outside 0..1");
+  EXPECT_EQ(Parse("2 2 3\n0 1\n1 1\n0\n1\n").error,
+            "pair 3 (line 4): user 0 appears again after other users; each user's pairs must "
+            "stand together");
   EXPECT_EQ(Parse("2 2 2\n0 1\n1 1x\n").error, "pair 2 (line 3): '1x' is not a decimal integer");
   EXPECT_EQ(Parse("2 2 2\n0 1\n1 4294967296\n").error,
             "pair 2 (line 3): '4294967296' does not fit in 32 bits");

@@ -101,6 +101,17 @@ TEST(MemoryLimit, EveryLimitGivesTheReportOrTheLabelledMessage) {
   EXPECT_GT(refused, 0) << "no limit was tight enough to matter";
 }
 
+// Through a pipe the file's size is unknown; two billion claimed pairs are
+// not allocated up front, so the fault named is the missing pairs.
+TEST(MemoryLimit, StreamedHeaderClaimingTooManyPairsIsAFormatFault) {
+  SKIP_UNLESS_MEMORY_CAN_BE_LIMITED();
+  const ProgramOutput run = RunCommand("printf '2 2 2000000000\\n0 1\\n' | " + std::string(kLimit) +
+                                       ShellQuote(TOVRAN_PROGRAM) + " /dev/stdin");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, "Error in file /dev/stdin: the header announces 2000000000 pairs, but the "
+                     "file holds only 1\n");
+}
+
 // 256 threads' stacks (8 MB each) do not fit in 1 GB of address space; the runs
 // carry on with the threads that started, and the report is the same.
 TEST(MemoryLimit, ThreadsThatCannotStartAreDoneWithout) {

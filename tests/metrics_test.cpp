@@ -39,11 +39,18 @@ TEST(Metrics, OnlyTheFirstMatchCountsAndEmptyRunsGiveZero) {
   EXPECT_EQ(Coverage(empty), 0.0);
 }
 
-TEST(JsonText, EscapesQuotesBackslashesAndControlCharacters) {
+TEST(JsonText, EscapesQuotesBackslashesControlsAndReplacesNonUtf8) {
   EXPECT_EQ(JsonString("plain/ok.txt"), "\"plain/ok.txt\"");
   EXPECT_EQ(JsonString("a\"b\\c"), "\"a\\\"b\\\\c\"");
   EXPECT_EQ(JsonString("tab\there\n"), "\"tab\\u0009here\\u000a\"");
   EXPECT_EQ(JsonString("caf\xc3\xa9"), "\"caf\xc3\xa9\"");
+  // Bytes of a file name that are no text: Latin-1, a stray continuation, an
+  // overlong slash, a surrogate, a sequence cut short; four-byte ones stay.
+  EXPECT_EQ(JsonString("caf\xe9.txt"), "\"caf\\ufffd.txt\"");
+  EXPECT_EQ(JsonString("\x80\xc0\xaf\xed\xa0\x80"),
+            "\"\\ufffd\\ufffd\\ufffd\\ufffd\\ufffd\\ufffd\"");
+  EXPECT_EQ(JsonString("\xe2\x82"), "\"\\ufffd\\ufffd\"");
+  EXPECT_EQ(JsonString("\xf0\x9f\x8d\x95"), "\"\xf0\x9f\x8d\x95\"");
 }
 
 TEST(JsonText, RealsRoundTripAndNonFiniteBecomesNull) {
