@@ -1,8 +1,11 @@
 #include "driver/run_sequence.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 
 #include "engine/tovran.h"
+#include "util/fatal_error.h"
 
 namespace {
 
@@ -32,11 +35,17 @@ SequenceResult RunAll(const Dataset &ds, int32_t nthreads) {
   std::printf("  Estimating Alpha...");
   std::fflush(stdout);
   // The value TOVRAN_EstimateAlphaInit returns, with the hits behind it.
-  result.alpha_step =
-      EstimateAlphaStep(ds.nrows, ds.ncols, ds.ntrain, ds.rowid.get(), ds.colid.get(),
-                        kItemNeighbours, kTopN, result.alpha_hits, &result.alpha_tried,
-                        nthreads);
-  const double estimate = result.alpha_step * 0.1;
+  TOVRAN_Params params = TOVRAN_DefaultParams(TOVRAN_ITEM_CPROB);
+  params.nnbr = kItemNeighbours;
+  params.nthreads = nthreads;
+  double estimate = 0.0;
+  TOVRAN_AlphaTrace trace;
+  if (TOVRAN_EstimateAlpha(ds.nrows, ds.ncols, ds.ntrain, ds.rowid.get(), ds.colid.get(),
+                           &params, kTopN, &estimate, &trace) != 0)
+    FatalError("%s", TOVRAN_LastError());
+  result.alpha_step = int32_t(std::lround(estimate * 10));
+  result.alpha_tried = trace.ntried;
+  std::copy_n(trace.hits, trace.ntried, result.alpha_hits);
   const float alpha = float(estimate);
   std::printf("  Alpha=%.2f\n", estimate);
   PrintBuilding(kItemNeighbours);

@@ -4,7 +4,7 @@
 
 #include "driver/dataset.h"
 #include "driver/evaluate.h"
-#include "engine/estimate_alpha.h"
+#include "engine/tovran.h"
 
 // Number of runs in the report: item cosine, item conditional probability,
 // user-based.
@@ -14,7 +14,7 @@ constexpr int32_t kRuns = 3;
 struct SequenceResult {
   int32_t alpha_step = 0;               // the estimated alpha is alpha_step * 0.1
   int32_t alpha_tried = 0;              // alphas tried: 0.0, 0.1, ...
-  int32_t alpha_hits[kAlphaSteps] = {}; // hits of each alpha tried
+  int32_t alpha_hits[TOVRAN_ALPHA_STEPS] = {}; // hits of each alpha tried
   RunResult runs[kRuns];
 };
 

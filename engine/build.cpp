@@ -89,6 +89,17 @@ Model *TOVRAN_BuildModelThreads(int32_t nrows, int32_t ncols, int32_t npairs,
   return BuildAccepted(nrows, ncols, npairs, rowid, colid, type, nnbr, alpha, nthreads);
 }
 
+std::string ParamsFault(int32_t nrows, int32_t ncols, int32_t npairs, const int32_t *rowid,
+                        const int32_t *colid, const TOVRAN_Params &p) {
+  std::string fault = BuildFault(nrows, ncols, npairs, rowid, colid, p.kind, p.nnbr, p.alpha);
+  if (fault.empty() && p.min_support < 1) fault = kBadMinSupport;
+  if (fault.empty() && p.kind != TOVRAN_USER_BASED && p.min_support != kMinItemFrequency)
+    fault = Format(kMinSupportUnwired, p.min_support);
+  if (fault.empty() && (p.nthreads < 1 || p.nthreads > TOVRAN_MAX_THREADS))
+    fault = Format(kBadThreads, TOVRAN_MAX_THREADS);
+  return fault;
+}
+
 TOVRAN_Params TOVRAN_DefaultParams(int32_t kind) {
   return TOVRAN_Params{kind, kind == TOVRAN_USER_BASED ? 50 : 20, 0.0f, 3, 1};
 }
@@ -101,13 +112,7 @@ Model *TOVRAN_Build(int32_t nrows, int32_t ncols, int32_t npairs, const int32_t 
       return nullptr;
     }
     const TOVRAN_Params p = *params;
-    std::string fault =
-        BuildFault(nrows, ncols, npairs, rowid, colid, p.kind, p.nnbr, p.alpha);
-    if (fault.empty() && p.min_support < 1) fault = kBadMinSupport;
-    if (fault.empty() && p.kind != TOVRAN_USER_BASED && p.min_support != kMinItemFrequency)
-      fault = Format(kMinSupportUnwired, p.min_support);
-    if (fault.empty() && (p.nthreads < 1 || p.nthreads > TOVRAN_MAX_THREADS))
-      fault = Format(kBadThreads, TOVRAN_MAX_THREADS);
+    const std::string fault = ParamsFault(nrows, ncols, npairs, rowid, colid, p);
     if (!fault.empty()) {
       SetLastError("%s", fault.c_str());
       return nullptr;

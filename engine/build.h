@@ -21,6 +21,10 @@ void ValidatePairs(int32_t nrows, int32_t ncols, int32_t npairs,
 std::string BuildFault(int32_t nrows, int32_t ncols, int32_t npairs, const int32_t *rowid,
                        const int32_t *colid, int32_t type, int32_t nnbr, float alpha);
 
+// As BuildFault for params, then its min_support and nthreads.
+std::string ParamsFault(int32_t nrows, int32_t ncols, int32_t npairs, const int32_t *rowid,
+                        const int32_t *colid, const TOVRAN_Params &params);
+
 // Builds a model from a request BuildFault accepts. Owns every array it
 // allocates until it returns, so a throwing allocation leaves nothing behind.
 Model *BuildAccepted(int32_t nrows, int32_t ncols, int32_t npairs, const int32_t *rowid,

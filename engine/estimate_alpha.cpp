@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <numeric>
+#include <string>
 #include <vector>
 
 #include "engine/build.h"
+#include "engine/errors.h"
 #include "engine/model.h"
 #include "engine/resplit.h"
 #include "util/checked_alloc.h"
@@ -15,30 +17,45 @@
 namespace {
 // Rows handed to a query thread at a time.
 constexpr int64_t kRowChunk = 256;
+
+constexpr const char *kBadTopN = "N should be greater than 0.";
+constexpr const char *kNullEstimateArgument =
+    "TOVRAN_EstimateAlpha: the parameters and the answer should not be null.";
 }  // namespace
 
 int32_t EstimateAlphaStep(int32_t nrows, int32_t ncols, int32_t npairs,
                           const int32_t *rowid, const int32_t *colid,
                           int32_t nnbr, int32_t N, int32_t *hits,
                           int32_t *ntried, int32_t nthreads) {
-  // The shuffle below indexes by row, so the pairs are checked first.
-  ValidatePairs(nrows, ncols, npairs, rowid, colid);
-  if (N < 1) FatalError("N should be greater than 0.\n");
-  int32_t *myrowid = AllocInts(npairs, "TOVRAN_EstimateAlpha: myrowid");
-  std::copy_n(rowid, npairs, myrowid);
-  int32_t *mycolid = AllocInts(npairs, "TOVRAN_EstimateAlpha: myrowid");
-  std::copy_n(colid, npairs, mycolid);
-
-  SparseMatrix *mat = nullptr;
-  int32_t *tvec = nullptr;
-  CreateTrainTestMatrix(nrows, ncols, npairs, myrowid, mycolid, &mat, &tvec);
-  // The shuffled copies are spent; releasing them now lowers the peak.
-  FreeAll(&myrowid, &mycolid);
+  // The shuffle below indexes by row, so the pairs are checked first, and
+  // the models of every step with them.
+  const std::string fault =
+      BuildFault(nrows, ncols, npairs, rowid, colid, TOVRAN_ITEM_CPROB, nnbr, 0.0f);
+  if (!fault.empty()) FatalError("%s\n", fault.c_str());
+  if (N < 1) FatalError("%s\n", kBadTopN);
+  // No answer holds more items than there are, and asking for fewer than N
+  // but at least ncols gives the same answers.
+  N = std::max(1, std::min(N, ncols));
+  MatrixHolder mat;
+  Owned<int32_t[]> tvec;
+  {
+    Owned<int32_t[]> myrowid(AllocInts(npairs, "TOVRAN_EstimateAlpha: myrowid"));
+    std::copy_n(rowid, npairs, myrowid.get());
+    // The label repeats the one above on purpose: it is the messages' own.
+    Owned<int32_t[]> mycolid(AllocInts(npairs, "TOVRAN_EstimateAlpha: myrowid"));
+    std::copy_n(colid, npairs, mycolid.get());
+    SparseMatrix *split = nullptr;
+    int32_t *test = nullptr;
+    CreateTrainTestMatrix(nrows, ncols, npairs, myrowid.get(), mycolid.get(), &split, &test);
+    mat.reset(split);
+    tvec.reset(test);
+    // The shuffled copies are spent; releasing them here lowers the peak.
+  }
   const int32_t *rowptr = mat->rowptr, *rowind = mat->rowind;
   const int32_t ntrain = rowptr[nrows];
 
-  int32_t *trowid = AllocInts(ntrain, "TOVRAN_EstimateAlphaInit: trowid");
-  int32_t *tcolid = AllocInts(ntrain, "TOVRAN_EstimateAlphaInit: tcolid");
+  Owned<int32_t[]> trowid(AllocInts(ntrain, "TOVRAN_EstimateAlphaInit: trowid"));
+  Owned<int32_t[]> tcolid(AllocInts(ntrain, "TOVRAN_EstimateAlphaInit: tcolid"));
   for (int32_t r = 0; r < nrows; r++) {
     for (int32_t k = rowptr[r]; k < rowptr[r + 1]; k++) {
       trowid[k] = r;
@@ -46,35 +63,30 @@ int32_t EstimateAlphaStep(int32_t nrows, int32_t ncols, int32_t npairs,
     }
   }
   const int32_t threads = UsableThreads(nthreads, nrows);
-  int32_t *rcmds = AllocInts(int64_t{N} * threads, "TOVRAN_EstimateAlphaInit: rcmds");
+  Owned<int32_t[]> rcmds(AllocInts(int64_t{N} * threads, "TOVRAN_EstimateAlphaInit: rcmds"));
 
   auto count_hits = [&](float alpha) {
-    Model *model = TOVRAN_BuildModelThreads(nrows, ncols, ntrain, trowid, tcolid,
-                                            TOVRAN_ITEM_CPROB, nnbr, alpha, threads);
-    TOVRAN_Scratch own = ModelScratch(model);
-    std::vector<TOVRAN_Scratch *> scratch{&own};
-    for (int32_t t = 1; t < threads; t++) scratch.push_back(TOVRAN_CreateScratch(model));
+    const ModelHolder model(BuildAccepted(nrows, ncols, ntrain, trowid.get(), tcolid.get(),
+                                          TOVRAN_ITEM_CPROB, nnbr, alpha, threads));
+    TOVRAN_Scratch own = ModelScratch(model.get());
+    std::vector<ScratchHolder> more;
+    for (int32_t t = 1; t < threads; t++) more.emplace_back(TOVRAN_CreateScratch(model.get()));
     std::vector<int32_t> nhits(threads, 0);
     ParallelChunks(threads, nrows, kRowChunk, [&](int32_t thread, int64_t begin, int64_t end) {
-      int32_t *mine = rcmds + int64_t{N} * thread;
+      int32_t *mine = rcmds.get() + int64_t{N} * thread;
+      TOVRAN_Scratch *scratch = thread == 0 ? &own : more[size_t(thread - 1)].get();
       for (auto r = int32_t(begin); r < end; r++) {
         // Each row's basket is exactly its own re-split training items.
         const int32_t count = rowptr[r + 1] - rowptr[r];
         if (count == 0) continue;
         const int32_t n = std::max(
-            TOVRAN_RecommendWith(model, scratch[thread], count, rowind + rowptr[r], N, mine), 0);
+            TOVRAN_RecommendWith(model.get(), scratch, count, rowind + rowptr[r], N, mine), 0);
         if (std::find(mine, mine + n, tvec[r]) != mine + n) nhits[thread]++;
       }
     });
-    for (int32_t t = 1; t < threads; t++) TOVRAN_FreeScratch(scratch[t]);
-    TOVRAN_FreeModel(model);
     return std::accumulate(nhits.begin(), nhits.end(), 0);
   };
-  const int32_t step = WalkAlpha(count_hits, hits, ntried);
-
-  FreeAll(&tvec, &trowid, &tcolid, &rcmds, &mat->rowptr,
-          &mat->rowind, &mat);
-  return step;
+  return WalkAlpha(count_hits, hits, ntried);
 }
 
 double TOVRAN_EstimateAlphaInit(int32_t nrows, int32_t ncols, int32_t npairs,
@@ -90,4 +102,32 @@ double TOVRAN_EstimateAlphaInitThreads(int32_t nrows, int32_t ncols, int32_t npa
   int32_t ntried = 0;
   return EstimateAlphaStep(nrows, ncols, npairs, rowid, colid, nnbr, N, hits, &ntried,
                            nthreads) * 0.1;
+}
+
+int32_t TOVRAN_EstimateAlpha(int32_t nrows, int32_t ncols, int32_t npairs, const int32_t *rowid,
+                             const int32_t *colid, const TOVRAN_Params *params, int32_t N,
+                             double *alpha, TOVRAN_AlphaTrace *trace) {
+  return ReportingErrors<int32_t>(-1, [&]() -> int32_t {
+    if (params == nullptr || alpha == nullptr) {
+      SetLastError("%s", kNullEstimateArgument);
+      return -1;
+    }
+    // The kind and alpha of params play no part.
+    TOVRAN_Params cprob = *params;
+    cprob.kind = TOVRAN_ITEM_CPROB;
+    cprob.alpha = 0.0f;
+    std::string fault = ParamsFault(nrows, ncols, npairs, rowid, colid, cprob);
+    if (fault.empty() && N < 1) fault = kBadTopN;
+    if (!fault.empty()) {
+      SetLastError("%s", fault.c_str());
+      return -1;
+    }
+    TOVRAN_AlphaTrace steps;
+    const int32_t step = EstimateAlphaStep(nrows, ncols, npairs, rowid, colid, cprob.nnbr, N,
+                                           steps.hits, &steps.ntried, cprob.nthreads);
+    for (int32_t j = 0; j < kAlphaSteps; j++) steps.alpha[j] = AlphaOfStep(j);
+    *alpha = step * 0.1;
+    if (trace != nullptr) *trace = steps;
+    return 0;
+  });
 }

@@ -57,11 +57,6 @@ int32_t Answer(const Model *model, TOVRAN_Scratch *scratch, int32_t n, const int
   }
 }
 
-struct ScratchRelease {
-  void operator()(TOVRAN_Scratch *scratch) const { TOVRAN_FreeScratch(scratch); }
-};
-using ScratchHolder = std::unique_ptr<TOVRAN_Scratch, ScratchRelease>;
-
 }  // namespace
 
 TOVRAN_Scratch ModelScratch(Model *model) {

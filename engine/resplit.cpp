@@ -5,6 +5,7 @@
 #include "engine/tovran.h"
 #include "matrix/counting_sort.h"
 #include "util/checked_alloc.h"
+#include "util/free_all.h"
 
 namespace {
 uint32_t random_state = 1;
@@ -43,13 +44,13 @@ void CreateTrainTestMatrix(int32_t nrows, int32_t ncols, int32_t npairs,
                            int32_t *rowid, int32_t *colid, SparseMatrix **mat,
                            int32_t **tvec) {
   ShufflePairs(npairs, rowid, colid);
-  auto *m = static_cast<SparseMatrix *>(CheckedMalloc(sizeof(SparseMatrix), "CreateMatrix: mat"));
+  MatrixHolder m(static_cast<SparseMatrix *>(
+      CheckedMalloc(sizeof(SparseMatrix), "CreateMatrix: mat")));
   *m = SparseMatrix{nrows, ncols, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
-  int32_t *test = AllocFilledInts(nrows, -1, "CreateTrainTestMatrix: tvec");
-  int32_t *rowptr = AllocFilledInts(int64_t{nrows} + 1, 0, "CreateMatrix: rowptr");
-  int32_t *rowind = AllocInts(npairs, "CreateMatrix: rowind");
-  m->rowptr = rowptr;
-  m->rowind = rowind;
+  Owned<int32_t[]> owned_test(AllocFilledInts(nrows, -1, "CreateTrainTestMatrix: tvec"));
+  int32_t *test = owned_test.get();
+  int32_t *rowptr = m->rowptr = AllocFilledInts(int64_t{nrows} + 1, 0, "CreateMatrix: rowptr");
+  int32_t *rowind = m->rowind = AllocInts(npairs, "CreateMatrix: rowind");
 
   for (int32_t k = 0; k < npairs; k++) rowptr[rowid[k]]++;
   for (int32_t r = 0; r < nrows; r++)
@@ -65,6 +66,6 @@ void CreateTrainTestMatrix(int32_t nrows, int32_t ncols, int32_t npairs,
   }
   EndFill(nrows, rowptr);
 
-  *mat = m;
-  *tvec = test;
+  *mat = m.release();
+  *tvec = owned_test.release();
 }

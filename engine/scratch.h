@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "engine/candidates.h"
 #include "engine/tovran.h"
@@ -17,3 +18,9 @@ struct TOVRAN_Scratch {
 
 // The model's own scratch arrays, borrowed.
 TOVRAN_Scratch ModelScratch(Model *model);
+
+// Releases its scratch on scope exit unless released first.
+struct ScratchRelease {
+  void operator()(TOVRAN_Scratch *scratch) const { TOVRAN_FreeScratch(scratch); }
+};
+using ScratchHolder = std::unique_ptr<TOVRAN_Scratch, ScratchRelease>;

@@ -176,6 +176,27 @@ int32_t TOVRAN_RecommendBatch(const Model *model, int32_t nbaskets, const int64_
                               const int32_t *items, int32_t N, int32_t nthreads,
                               int32_t *rcmds, float *scores, int32_t *counts);
 
+/* The Alpha estimation's steps: alpha[j] = j * 0.1 (single precision, as
+ * the model receives it) for j < ntried, with the hit count of the re-split
+ * in hits[j]. */
+#define TOVRAN_ALPHA_STEPS 10
+typedef struct TOVRAN_AlphaTrace {
+  int32_t ntried;                    /* 1..TOVRAN_ALPHA_STEPS */
+  float alpha[TOVRAN_ALPHA_STEPS];   /* every entry filled */
+  int32_t hits[TOVRAN_ALPHA_STEPS];  /* the first ntried entries */
+} TOVRAN_AlphaTrace;
+
+/* As TOVRAN_EstimateAlphaInitThreads with params->nnbr, params->min_support
+ * and params->nthreads (its kind and alpha play no part) and N
+ * recommendations per user: writes the estimate to *alpha and, unless trace
+ * is NULL, every step tried to *trace. Draws from the same process-wide
+ * generator. Returns 0, or -1 on invalid arguments, exhausted memory or a
+ * thread that cannot start. */
+TOVRAN_API
+int32_t TOVRAN_EstimateAlpha(int32_t nrows, int32_t ncols, int32_t npairs, const int32_t *rowid,
+                             const int32_t *colid, const TOVRAN_Params *params, int32_t N,
+                             double *alpha, TOVRAN_AlphaTrace *trace);
+
 #ifdef __cplusplus
 }
 #endif

@@ -220,11 +220,12 @@ size_t HeapInUse() {
   return info.uordblks + info.hblkhd;
 }
 
-// In a child limited to its current address space plus 1.5 GiB: build a
-// model whose arrays cannot all fit, twice, and exit with 0 when the builds
-// gave NULL and the second left the heap as it found it (the first may leave
-// the runtime's own one-time blocks); the message goes to stderr.
-void BuildUnderLimit(int32_t kind, int32_t nrows, int32_t ncols) {
+// In a child limited to its current address space plus 1.5 GiB: runs
+// fails(), which must fail for want of memory, twice, and exits with 0 when
+// both failed and the second left the heap as it found it (the first may
+// leave the runtime's own one-time blocks); the message goes to stderr.
+template <class Call>
+void FailUnderLimit(Call fails) {
   long pages = 0;
   std::FILE *statm = std::fopen("/proc/self/statm", "r");
   if (statm == nullptr || std::fscanf(statm, "%ld", &pages) != 1) std::_Exit(4);
@@ -232,29 +233,108 @@ void BuildUnderLimit(int32_t kind, int32_t nrows, int32_t ncols) {
   const rlim_t limit = rlim_t(pages) * rlim_t(sysconf(_SC_PAGESIZE)) + (rlim_t(3) << 29);
   const struct rlimit rl = {limit, limit};
   if (setrlimit(RLIMIT_AS, &rl) != 0) std::_Exit(5);
-  const int32_t rowid[] = {0, 0, 1, 1}, colid[] = {0, 1, 2, 3};
-  const TOVRAN_Params params = Params(kind, 20);
-  Model *first = TOVRAN_Build(nrows, ncols, 4, rowid, colid, &params);
+  const bool first = fails();
   const size_t before = HeapInUse();
-  Model *model = TOVRAN_Build(nrows, ncols, 4, rowid, colid, &params);
+  const bool second = fails();
   const size_t after = HeapInUse();
-  if (first != nullptr) std::_Exit(6);
   std::fprintf(stderr, "%s|%zd", TOVRAN_LastError(), ssize_t(after) - ssize_t(before));
-  std::_Exit(model == nullptr && after == before ? 0 : 3);
+  std::_Exit(first && second && after == before ? 0 : 3);
 }
 
-TEST(ExhaustedMemoryDeathTest, BuildReturnsNullWithTheLabelAndReleasesWhatItHeld) {
+// Two users with two pairs each over ncols items.
+bool BuildFails(int32_t kind, int32_t ncols) {
+  const int32_t rowid[] = {0, 0, 1, 1}, colid[] = {0, 1, 2, 3};
+  const TOVRAN_Params params = Params(kind, 20);
+  return TOVRAN_Build(2, ncols, 4, rowid, colid, &params) == nullptr;
+}
+
+TEST(ExhaustedMemoryDeathTest, EntriesReturnTheLabelledMessageAndReleaseWhatTheyHeld) {
 #if defined(__SANITIZE_ADDRESS__)
   GTEST_SKIP() << "sanitizer builds reserve more address space than the limit";
 #endif
   // Fifty million items: the matrix fits, the 20 neighbours per item (4 GB) do not.
-  EXPECT_EXIT(BuildUnderLimit(TOVRAN_ITEM_COSINE, 2, 50000000), ExitedWithCode(0),
+  EXPECT_EXIT(FailUnderLimit([] { return BuildFails(TOVRAN_ITEM_COSINE, 50000000); }),
+              ExitedWithCode(0),
               "^\\*\\*\\*Memory allocation failed for TOVRAN_Init_ColVecSim: itemind\\. "
               "Requested size: 4000000000 bytes\\|0$");
   // 150 million items: the user model's candidate array (1.2 GB) no longer fits.
-  EXPECT_EXIT(BuildUnderLimit(TOVRAN_USER_BASED, 2, 150000000), ExitedWithCode(0),
+  EXPECT_EXIT(FailUnderLimit([] { return BuildFails(TOVRAN_USER_BASED, 150000000); }),
+              ExitedWithCode(0),
               "^\\*\\*\\*Memory allocation failed for TOVRAN_Init_Row: model->ccand\\. "
               "Requested size: 1200000000 bytes\\|0$");
+  // The estimation fails in its first model, after its re-split.
+  EXPECT_EXIT(FailUnderLimit([] {
+                const int32_t rowid[] = {0, 0, 1, 1}, colid[] = {0, 1, 2, 3};
+                const TOVRAN_Params params = Params(TOVRAN_ITEM_CPROB, 20);
+                double alpha = -1.0;
+                return TOVRAN_EstimateAlpha(2, 50000000, 4, rowid, colid, &params, 10, &alpha,
+                                            nullptr) == -1 && alpha == -1.0;
+              }),
+              ExitedWithCode(0),
+              "^\\*\\*\\*Memory allocation failed for TOVRAN_Init_CProbSim: itemind\\. "
+              "Requested size: 4000000000 bytes\\|0$");
+}
+
+// Users whose pairs favour a few popular items, so that Alpha matters.
+PairList Skewed() {
+  PairList p;
+  p.nrows = 120;
+  p.ncols = 30;
+  for (int32_t u = 0; u < p.nrows; u++)
+    p.Add(u, {u % 3, (u * 7) % 30, (u * 11 + 5) % 30, (u * 13 + 2) % 30, (u / 4) % 30});
+  return p;
+}
+
+TEST(EstimateAlpha, GivesTheOriginalEstimateWithItsSteps) {
+  const PairList p = Skewed();
+  const auto npairs = int32_t(p.rows.size());
+  TOVRAN_RestartRandom();
+  const double want = TOVRAN_EstimateAlphaInit(p.nrows, p.ncols, npairs, p.rows.data(),
+                                               p.cols.data(), 5, 10);
+  for (int32_t threads : {1, 3}) {
+    TOVRAN_RestartRandom();
+    TOVRAN_AlphaTrace trace;
+    double alpha = -1.0;
+    // Kind and alpha play no part.
+    const TOVRAN_Params params = Params(TOVRAN_USER_BASED, 5, 0.7f, threads);
+    ASSERT_EQ(TOVRAN_EstimateAlpha(p.nrows, p.ncols, npairs, p.rows.data(), p.cols.data(),
+                                   &params, 10, &alpha, &trace),
+              0) << TOVRAN_LastError();
+    EXPECT_EQ(alpha, want);
+    // The steps: no fall before the last, which falls unless all ten were tried.
+    ASSERT_GE(trace.ntried, 1);
+    ASSERT_LE(trace.ntried, TOVRAN_ALPHA_STEPS);
+    for (int32_t j = 1; j + 1 < trace.ntried; j++) EXPECT_GE(trace.hits[j], trace.hits[j - 1]);
+    if (trace.ntried < TOVRAN_ALPHA_STEPS) {
+      EXPECT_LT(trace.hits[trace.ntried - 1], trace.hits[trace.ntried - 2]);
+      EXPECT_EQ(alpha, (trace.ntried - 2) * 0.1);
+    }
+    for (int32_t j = 0; j < TOVRAN_ALPHA_STEPS; j++) EXPECT_EQ(trace.alpha[j], float(j * 0.1));
+  }
+}
+
+TEST(EstimateAlpha, RejectsEachInvalidRequestWithItsMessage) {
+  const PairList p = Skewed();
+  const auto npairs = int32_t(p.rows.size());
+  double alpha = -1.0;
+  auto estimate = [&](const TOVRAN_Params *params, int32_t N, const PairList &q) {
+    return TOVRAN_EstimateAlpha(q.nrows, q.ncols, npairs, q.rows.data(), q.cols.data(), params,
+                                N, &alpha, nullptr);
+  };
+  const TOVRAN_Params good = Params(TOVRAN_ITEM_CPROB, 20);
+  EXPECT_EQ(estimate(&good, 0, p), -1);
+  EXPECT_STREQ(TOVRAN_LastError(), "N should be greater than 0.");
+  EXPECT_EQ(estimate(nullptr, 10, p), -1);
+  EXPECT_STREQ(TOVRAN_LastError(),
+               "TOVRAN_EstimateAlpha: the parameters and the answer should not be null.");
+  const TOVRAN_Params no_neighbours = Params(TOVRAN_ITEM_CPROB, 0);
+  EXPECT_EQ(estimate(&no_neighbours, 10, p), -1);
+  EXPECT_STREQ(TOVRAN_LastError(), "NNbr should be greater than 0.");
+  PairList outside = p;
+  outside.cols[7] = -2;
+  EXPECT_EQ(estimate(&good, 10, outside), -1);
+  EXPECT_STREQ(TOVRAN_LastError(), "Pair 7 (1, -2) lies outside the 120 x 30 matrix.");
+  EXPECT_EQ(alpha, -1.0);
 }
 
 }  // namespace
