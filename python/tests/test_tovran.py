@@ -1,61 +1,15 @@
-"""The Python module against the program's report and the C entries' answers.
-
-Environment: TOVRAN_LIBRARY (the shared library), TOVRAN_SOURCE_DIR (for
-data/sample.txt), optionally TOVRAN_C_API_LISTS (the C helper printing lists)
-and TOVRAN_SHARED_DATA (the folder of ml100k.txt and its report).
-"""
+"""Model and estimate_alpha against the program's report and the C entries'
+answers (environment: see support.py)."""
 import array
 import ctypes
 import os
-import re
-import subprocess
 import unittest
 
 import tovran
+from support import ITEMS, SAMPLE, SOURCE_DIR, USERS, baskets, c_lists, hold_out, read_pairs, \
+    report_numbers
 
-SOURCE_DIR = os.environ.get("TOVRAN_SOURCE_DIR", os.path.join(os.path.dirname(__file__), "..", ".."))
-SAMPLE = os.path.join(SOURCE_DIR, "data", "sample.txt")
-
-# Items 0, 1, 2 go together for users 0-2, items 3, 4 for users 3-5.
-USERS = [0, 0, 0, 1, 1, 1, 2, 2, 2, 3, 3, 4, 4, 5, 5]
-ITEMS = [0, 1, 2, 0, 1, 2, 0, 1, 2, 3, 4, 3, 4, 3, 4]
 KINDS = (tovran.ITEM_COSINE, tovran.ITEM_CPROB, tovran.USER_BASED)
-
-
-def read_pairs(path):
-    """(nusers, nitems, users, items) of a file in the program's format."""
-    with open(path) as f:
-        numbers = [int(tok) for tok in f.read().split()]
-    nusers, nitems, npairs = numbers[:3]
-    return nusers, nitems, numbers[3:3 + 2 * npairs:2], numbers[4:4 + 2 * npairs:2]
-
-
-def hold_out(users, items):
-    """The program's split: each user's last listed pair is held out."""
-    train_u, train_i, test = [], [], {}
-    for k, (u, i) in enumerate(zip(users, items)):
-        if k + 1 < len(users) and users[k + 1] == u:
-            train_u.append(u)
-            train_i.append(i)
-        else:
-            test[u] = i
-    return train_u, train_i, test
-
-
-def baskets(users, items):
-    """Each user's items, users in order of first appearance."""
-    by_user = {}
-    for u, i in zip(users, items):
-        by_user.setdefault(u, []).append(i)
-    return by_user
-
-
-def report_numbers(path):
-    """(hits of every run, estimated alpha) of a report file."""
-    with open(path) as f:
-        text = f.read()
-    hits = [int(h) for h in re.findall(r"Nhits: (\d+),", text)]
-    return hits, float(re.search(r"Alpha=(\d\.\d\d)", text).group(1))
 
 
 class AgreesWithTheProgram(unittest.TestCase):
@@ -94,9 +48,7 @@ class AgreesWithTheProgram(unittest.TestCase):
 @unittest.skipUnless(os.environ.get("TOVRAN_C_API_LISTS"), "the C helper is not given")
 class AgreesWithTheCEntries(unittest.TestCase):
     def c_output(self, *args):
-        run = subprocess.run([os.environ["TOVRAN_C_API_LISTS"], SAMPLE, *map(str, args)],
-                             capture_output=True, text=True, check=True)
-        return run.stdout
+        return c_lists(SAMPLE, *args)
 
     def test_every_list_of_every_kind(self):
         nusers, nitems, users, items = read_pairs(SAMPLE)

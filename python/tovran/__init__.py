@@ -1,14 +1,23 @@
 """tovran: exact, deterministic top-N recommendation, over the engine's C library.
 
-    import tovran
-    with tovran.Model(users, items, kind=tovran.ITEM_COSINE, nnbr=20) as model:
-        print(model.recommend([4, 17, 23], n=10))
-    alpha = tovran.estimate_alpha(users, items)
+    import tovran, scipy.sparse as sp
+    model = tovran.ItemCosine(K=20).fit(user_items)      # users x items
+    ids, scores = model.recommend(userid, user_items[userid], N=10)
+    ids, scores = model.similar_items(itemid, N=10)
+
+ItemCosine, ItemConditional and UserKNN are the three model kinds; IdMap
+turns original ids (tovran-convert's .users/.items maps, or any sequence)
+into indices and back. numpy and scipy are optional: without numpy, answers
+are lists. Model and estimate_alpha are the lower-level interface over the
+same engine.
 
 The shared library is found through the environment variable TOVRAN_LIBRARY,
 next to this package, in the library directory of an installed tree, or by
 the system's loader, in that order.
 """
+from .idmap import IdMap
 from .model import ITEM_COSINE, ITEM_CPROB, USER_BASED, Model, estimate_alpha
+from .recommenders import ItemConditional, ItemCosine, UserKNN
 
-__all__ = ["ITEM_COSINE", "ITEM_CPROB", "USER_BASED", "Model", "estimate_alpha"]
+__all__ = ["ITEM_COSINE", "ITEM_CPROB", "USER_BASED", "IdMap", "ItemConditional", "ItemCosine",
+           "Model", "UserKNN", "estimate_alpha"]

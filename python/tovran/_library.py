@@ -6,6 +6,15 @@ import pathlib
 
 _NAMES = ("libtovran.so", "libtovran.so.0")
 
+# Most threads an entry accepts (TOVRAN_MAX_THREADS).
+MAX_THREADS = 256
+
+
+class Params(ctypes.Structure):
+    """TOVRAN_Params: what to build."""
+    _fields_ = [("kind", ctypes.c_int32), ("nnbr", ctypes.c_int32), ("alpha", ctypes.c_float),
+                ("min_support", ctypes.c_int32), ("nthreads", ctypes.c_int32)]
+
 
 def _candidates():
     explicit = os.environ.get("TOVRAN_LIBRARY")
@@ -13,8 +22,8 @@ def _candidates():
         yield explicit
         return
     here = pathlib.Path(__file__).resolve().parent
-    # Next to the package, then <prefix>/lib when installed as
-    # <prefix>/lib/tovran/python/tovran.
+    # Next to the package (pip), then <prefix>/lib when installed as
+    # <prefix>/lib/tovran/python/tovran (cmake --install).
     for folder in (here, here.parents[2]):
         for name in _NAMES:
             path = folder / name
@@ -36,18 +45,40 @@ def _load():
 
 
 def _declare(lib):
-    i32, p32 = ctypes.c_int32, ctypes.POINTER(ctypes.c_int32)
-    lib.TOVRAN_BuildModel.argtypes = [i32, i32, i32, p32, p32, i32, i32, ctypes.c_float]
-    lib.TOVRAN_BuildModel.restype = ctypes.c_void_p
-    lib.TOVRAN_Recommend.argtypes = [ctypes.c_void_p, i32, p32, i32, p32]
-    lib.TOVRAN_Recommend.restype = i32
-    lib.TOVRAN_FreeModel.argtypes = [ctypes.c_void_p]
-    lib.TOVRAN_FreeModel.restype = None
-    lib.TOVRAN_EstimateAlphaInit.argtypes = [i32, i32, i32, p32, p32, i32, i32]
-    lib.TOVRAN_EstimateAlphaInit.restype = ctypes.c_double
-    lib.TOVRAN_RestartRandom.argtypes = []
-    lib.TOVRAN_RestartRandom.restype = None
+    i32, p32, f32 = ctypes.c_int32, ctypes.POINTER(ctypes.c_int32), ctypes.POINTER(ctypes.c_float)
+    model = ctypes.c_void_p
+    entries = {
+        "TOVRAN_BuildModel": (model, [i32, i32, i32, p32, p32, i32, i32, ctypes.c_float]),
+        "TOVRAN_Recommend": (i32, [model, i32, p32, i32, p32]),
+        "TOVRAN_FreeModel": (None, [model]),
+        "TOVRAN_EstimateAlphaInit": (ctypes.c_double, [i32, i32, i32, p32, p32, i32, i32]),
+        "TOVRAN_EstimateAlphaInitThreads": (ctypes.c_double,
+                                            [i32, i32, i32, p32, p32, i32, i32, i32]),
+        "TOVRAN_RestartRandom": (None, []),
+        "TOVRAN_LastError": (ctypes.c_char_p, []),
+        "TOVRAN_Build": (model, [i32, i32, i32, p32, p32, ctypes.POINTER(Params)]),
+        "TOVRAN_RecommendScored": (i32, [model, i32, p32, i32, p32, f32]),
+        "TOVRAN_RecommendBatch": (i32, [model, i32, ctypes.POINTER(ctypes.c_int64), p32, i32, i32,
+                                        p32, f32, p32]),
+    }
+    for name, (restype, argtypes) in entries.items():
+        entry = getattr(lib, name)
+        entry.restype, entry.argtypes = restype, argtypes
     return lib
 
 
 LIB = _declare(_load())
+
+
+def failure(what):
+    """The exception for the last failed entry of this thread: MemoryError for
+    exhausted memory, RuntimeError for a thread that could not start,
+    ValueError otherwise."""
+    reason = (LIB.TOVRAN_LastError() or b"").decode("utf-8", "replace")
+    text = f"{what}: {reason}"
+    lowered = reason.lower()
+    if "memory" in lowered or "allocat" in lowered:
+        return MemoryError(text)
+    if "thread" in lowered:
+        return RuntimeError(text)
+    return ValueError(text)

@@ -3,15 +3,11 @@ import ctypes
 import threading
 
 from . import _ids
-from ._library import LIB
+from ._library import LIB, Params, failure
+from .recommenders import ITEM_COSINE, ITEM_CPROB, USER_BASED, estimate
 
-ITEM_COSINE = 1  # item-to-item cosine
-ITEM_CPROB = 2   # item-to-item conditional probability, damped by alpha
-USER_BASED = 3   # nearest users, found at query time
 _KINDS = (ITEM_COSINE, ITEM_CPROB, USER_BASED)
-
-# The generator behind the estimation is one per process.
-_ESTIMATION_LOCK = threading.Lock()
+_MIN_SUPPORT = 3
 
 
 def _pairs(users, items, nusers, nitems):
@@ -35,7 +31,9 @@ class Model:
     matrix has nusers x nitems entries, by default the largest ids plus one.
     kind is ITEM_COSINE, ITEM_CPROB or USER_BASED; nnbr >= 1 neighbours;
     alpha in [0, 1] is used by ITEM_CPROB only. Release it with close() or
-    use it as a context manager; invalid arguments raise ValueError.
+    use it as a context manager; invalid arguments raise ValueError,
+    exhausted memory MemoryError. A Model cannot be copied or pickled
+    (TypeError).
     """
 
     def __init__(self, users, items, kind=ITEM_COSINE, nnbr=20, alpha=0.0, *,
@@ -50,12 +48,19 @@ class Model:
         self.nusers, self.nitems = nusers, nitems
         # A query writes the model's scratch arrays: one query at a time.
         self._lock = threading.Lock()
-        self._handle = LIB.TOVRAN_BuildModel(nusers, nitems, len(rowid), _ids.pointer(rowid),
-                                             _ids.pointer(colid), kind, nnbr, alpha)
+        params = Params(kind, nnbr, alpha, _MIN_SUPPORT, 1)
+        handle = LIB.TOVRAN_Build(nusers, nitems, len(rowid), _ids.pointer(rowid),
+                                  _ids.pointer(colid), ctypes.byref(params))
+        if not handle:
+            raise failure("tovran.Model")
+        self._handle = handle
 
     def recommend(self, basket, n=10):
         """The n best items for the basket (item ids, repeats allowed), best
-        first; fewer when fewer items qualify. Basket items never appear."""
+        first; fewer when fewer items qualify. Basket items never appear.
+        For USER_BASED, a repeated basket item or repeated training pairs
+        can score every neighbour above 1, as near-identical, and so give
+        an empty answer."""
         n = _ids.count(n, "n", 0)
         items, _ = _ids.id_array(basket, "basket", self.nitems)
         n = min(n, self.nitems)
@@ -83,6 +88,16 @@ class Model:
     def __enter__(self):
         return self
 
+    # One engine handle cannot have two owners.
+    def __copy__(self):
+        raise TypeError("a tovran.Model cannot be copied; build another")
+
+    def __deepcopy__(self, memo):
+        self.__copy__()
+
+    def __reduce_ex__(self, protocol):
+        raise TypeError("a tovran.Model cannot be pickled")
+
     def __exit__(self, *exc):
         self.close()
         return False
@@ -104,7 +119,4 @@ def estimate_alpha(users, items, nnbr=20, n=10, *, nusers=None, nitems=None):
     nnbr = _ids.count(nnbr, "nnbr", 1)
     n = _ids.count(n, "n", 1)
     rowid, colid, nusers, nitems = _pairs(users, items, nusers, nitems)
-    with _ESTIMATION_LOCK:
-        LIB.TOVRAN_RestartRandom()
-        return LIB.TOVRAN_EstimateAlphaInit(nusers, nitems, len(rowid), _ids.pointer(rowid),
-                                            _ids.pointer(colid), nnbr, n)
+    return estimate(rowid, colid, nusers, nitems, nnbr, n, 1)

@@ -1,0 +1,254 @@
+"""ItemCosine, ItemConditional, UserKNN and IdMap: the program's evaluation
+written with them, the input forms, the answers' shape and the objects'
+safety. Runs with numpy and scipy and, through without_numpy.py, without
+them (environment: see support.py)."""
+import copy
+import os
+import pickle
+import tempfile
+import unittest
+
+import tovran
+from support import ITEMS, SAMPLE, SOURCE_DIR, USERS, c_lists, hold_out, read_pairs, \
+    report_numbers, run_limited, write_pairs
+
+try:
+    import numpy
+    import scipy.sparse as sparse
+except ImportError:
+    numpy = sparse = None
+
+CLASSES = (tovran.ItemCosine, tovran.ItemConditional, tovran.UserKNN)
+
+
+def plain(value):
+    """Answers as nested lists, whichever form they came in."""
+    if isinstance(value, tuple):
+        return tuple(map(plain, value))
+    return value.tolist() if hasattr(value, "tolist") else value
+
+
+def training_matrix(nusers, nitems, users, items):
+    """The pairs as a users x items CSR matrix that keeps repeated pairs and
+    their order (the constructor from index arrays does not add them up)."""
+    order = sorted(range(len(users)), key=lambda k: users[k])
+    indptr = numpy.zeros(nusers + 1, dtype=numpy.int64)
+    numpy.add.at(indptr, numpy.asarray(users) + 1, 1)
+    return sparse.csr_matrix((numpy.ones(len(users)), numpy.asarray(items)[order],
+                              numpy.cumsum(indptr)), shape=(nusers, nitems))
+
+
+class LeaveLastOut(unittest.TestCase):
+    """The program's three runs on the sample, as a user of the package
+    writes them: scipy input with numpy, id lists without."""
+
+    @classmethod
+    def setUpClass(cls):
+        nusers, nitems, users, items = read_pairs(SAMPLE)
+        cls.train_u, cls.train_i, cls.test = hold_out(users, items)
+        cls.asked = sorted(set(cls.train_u))
+        cls.shape = (nusers, nitems)
+        cls.want_hits, cls.want_alpha = report_numbers(os.path.join(SOURCE_DIR, "data",
+                                                                    "sample.expected"))
+        if sparse is not None:
+            cls.user_items = training_matrix(nusers, nitems, cls.train_u, cls.train_i)
+            cls.fit_input = cls.user_items
+            cls.rows = cls.user_items.__getitem__
+            cls.batch = cls.user_items[numpy.array(cls.asked)]
+        else:
+            by_user = {}
+            for u, i in zip(cls.train_u, cls.train_i):
+                by_user.setdefault(u, []).append(i)
+            cls.fit_input = (cls.train_u, cls.train_i)
+            cls.rows = by_user.__getitem__
+            cls.batch = [by_user[u] for u in cls.asked]
+
+    def fitted(self, cls, **kwargs):
+        return cls(**kwargs).fit(self.fit_input, n_users=self.shape[0], n_items=self.shape[1])
+
+    def test_hits_lists_and_alpha_of_the_program(self):
+        lists, hits = [], []
+        for cls in CLASSES:
+            with self.fitted(cls) as model:
+                answers = [plain(model.recommend(u, self.rows(u), N=10)[0]) for u in self.asked]
+                hits.append(sum(self.test[u] in ids for u, ids in zip(self.asked, answers)))
+                lists.append(answers)
+                if cls is tovran.ItemConditional:
+                    alpha = model.alpha_
+        self.assertEqual(hits, self.want_hits)
+        self.assertEqual(round(alpha, 2), self.want_alpha)
+        with tempfile.TemporaryDirectory() as folder:
+            path = os.path.join(folder, "train.txt")
+            write_pairs(path, *self.shape, self.train_u, self.train_i)
+            for answers, (kind, nnbr, a) in zip(lists, ((1, 20, 0.0), (2, 20, alpha),
+                                                       (3, 50, 0.0))):
+                want = c_lists(path, kind, nnbr, a, 10)
+                if want is None:
+                    self.skipTest("the C helper is not given")
+                ours = "".join(f"{u}:" + "".join(f" {i}" for i in ids) + "\n"
+                               for u, ids in zip(self.asked, answers))
+                self.assertEqual(ours, want, f"kind {kind}")
+
+    def test_batches_on_threads_answer_as_single_queries(self):
+        for cls in CLASSES:
+            with self.subTest(cls=cls.__name__), self.fitted(cls, num_threads=3) as model:
+                ids, scores = model.recommend(self.asked, self.batch, N=12)
+                for row, u in enumerate(self.asked):
+                    one_ids, one_scores = model.recommend(u, self.rows(u), N=12)
+                    width = len(plain(one_ids))
+                    self.assertEqual(plain(ids[row])[:width], plain(one_ids))
+                    self.assertEqual(plain(scores[row])[:width], plain(one_scores))
+                    self.assertEqual(plain(ids[row])[width:], [-1] * (12 - width))
+                    self.assertEqual(plain(scores[row])[width:], [0.0] * (12 - width))
+
+    def test_scores_rank_the_answers_and_similar_items_is_a_basket_of_one(self):
+        for cls in CLASSES:
+            with self.subTest(cls=cls.__name__), self.fitted(cls) as model:
+                ids, scores = map(plain, model.similar_items(7, N=30))
+                self.assertTrue(ids and 7 not in ids)
+                self.assertEqual(scores, sorted(scores, reverse=True))
+                self.assertEqual((ids, scores), tuple(map(plain, model.recommend(0, [7], N=30))))
+                batch = model.similar_items([7, 8], N=30)
+                self.assertEqual(plain(batch[0])[0][:len(ids)], ids)
+
+
+class Answers(unittest.TestCase):
+    def test_numpy_arrays_with_numpy_lists_without(self):
+        with tovran.ItemCosine(K=3).fit((USERS, ITEMS)) as model:
+            ids, scores = model.recommend(0, [0])
+            batch_ids, _ = model.recommend([0, 1], [[0], [3]], N=2)
+            if numpy is None:
+                self.assertEqual((ids, type(scores)), ([1, 2], list))
+                self.assertEqual(batch_ids, [[1, 2], [4, -1]])
+            else:
+                self.assertEqual((ids.dtype, scores.dtype), (numpy.int32, numpy.float32))
+                self.assertEqual(batch_ids.tolist(), [[1, 2], [4, -1]])
+
+    def test_original_ids_in_and_out_through_an_id_map(self):
+        items = tovran.IdMap(["x", "y", "z", "p", "q"])
+        with tovran.UserKNN(K=5).fit((USERS, ITEMS)) as model:
+            self.assertEqual(plain(model.recommend(0, ["x"], item_map=items)[0]), ["y", "z"])
+            self.assertEqual(plain(model.similar_items("p", item_map=items)[0]), ["q"])
+            self.assertEqual(plain(model.similar_items(["p", "x"], N=2, item_map=items)[0]),
+                             [["q", None], ["y", "z"]])
+            with self.assertRaises(KeyError):
+                model.similar_items("nope", item_map=items)
+
+    @unittest.skipIf(sparse is None, "scipy is not installed")
+    def test_every_sparse_form_gives_the_same_model(self):
+        coo = sparse.coo_matrix((numpy.ones(len(USERS)), (USERS, ITEMS)))
+        # (5, 0) is stored, but not a pair.
+        with_zero = sparse.csr_matrix((numpy.r_[coo.data, 0], (USERS + [5], ITEMS + [0])))
+        self.assertEqual(with_zero.nnz, len(USERS) + 1)
+        want = None
+        for form in (coo, coo.tocsr(), coo.tocsc(), sparse.csr_array(coo), with_zero,
+                     (numpy.array(USERS, dtype=numpy.uint16), numpy.array(ITEMS))):
+            with tovran.ItemCosine(K=3).fit(form) as model:
+                got = [plain(model.similar_items(i)) for i in range(5)]
+            self.assertEqual(got, want or got)
+            want = got
+
+    @unittest.skipIf(sparse is None, "scipy is not installed")
+    def test_rows_must_match_the_users_asked(self):
+        matrix = sparse.csr_matrix((numpy.ones(len(USERS)), (USERS, ITEMS)))
+        with tovran.ItemCosine(K=3).fit(matrix) as model:
+            with self.assertRaisesRegex(ValueError, "one row per user"):
+                model.recommend(0, matrix)
+            with self.assertRaisesRegex(ValueError, "one row per user"):
+                model.recommend([0, 1], matrix[0])
+
+
+    @unittest.skipIf(sparse is None, "scipy is not installed")
+    def test_the_readme_example(self):
+        with open(os.path.join(SOURCE_DIR, "README.md")) as f:
+            text = f.read()
+        start = text.index("    import numpy as np, scipy.sparse as sp")
+        code = text[start:text.index("\n\n- ", start)].replace("\n    ", "\n")[4:]
+        scope = {}
+        exec(code, scope)
+        self.assertEqual(plain(scope["ids"]), [1, 2])
+
+
+class IdMaps(unittest.TestCase):
+    def test_a_sequence_is_numbered_in_order_of_first_appearance(self):
+        ids = tovran.IdMap(["b", "a", "b", "c"])
+        self.assertEqual((list(ids), len(ids), ids[1], ids.index("c")), (["b", "a", "c"], 3, "a", 2))
+        self.assertEqual(plain(ids.indices(["c", "b"])), [2, 0])
+        self.assertEqual(plain(ids.ids([[2, -1], [0, 1]])), [["c", None], ["b", "a"]])
+        with self.assertRaises(KeyError):
+            ids.index("d")
+        with self.assertRaises(ValueError):
+            ids[3]
+
+    def test_the_converter_maps_of_a_dataset(self):
+        with tempfile.TemporaryDirectory() as folder:
+            data = os.path.join(folder, "d.txt")
+            for suffix, lines in ((".users", "u7\nu 1\n"), (".items", "25\n01\n1\n")):
+                with open(data + suffix, "w") as f:
+                    f.write(lines)
+            users, items = tovran.IdMap.for_dataset(data)
+            self.assertEqual((list(users), list(items)), (["u7", "u 1"], ["25", "01", "1"]))
+            with open(data + ".items", "a") as f:
+                f.write("25\n")
+            with self.assertRaisesRegex(ValueError, "'25' is listed twice"):
+                tovran.IdMap.read(data + ".items")
+
+
+class Safety(unittest.TestCase):
+    def test_copies_and_pickles_are_refused(self):
+        for model in (tovran.ItemCosine(), tovran.UserKNN().fit((USERS, ITEMS)),
+                      tovran.Model(USERS, ITEMS)):
+            for action in (copy.copy, copy.deepcopy, pickle.dumps):
+                with self.subTest(model=repr(model), action=action.__name__):
+                    with self.assertRaises(TypeError):
+                        action(model)
+            model.close()
+
+    def test_a_closed_or_unfitted_model_raises(self):
+        model = tovran.ItemConditional(alpha=0.5)
+        with self.assertRaisesRegex(ValueError, "not fitted"):
+            model.similar_items(0)
+        model.fit((USERS, ITEMS))
+        model.close()
+        model.close()
+        for call in (lambda: model.recommend(0, [0]), lambda: model.similar_items(0),
+                     lambda: model.fit((USERS, ITEMS))):
+            with self.assertRaisesRegex(ValueError, "closed"):
+                call()
+
+    def test_invalid_arguments_raise_value_errors(self):
+        with tovran.ItemCosine().fit((USERS, ITEMS)) as model:
+            for call in (lambda: model.recommend(0, [0], filter_already_liked_items=False),
+                         lambda: model.recommend(0, [5]), lambda: model.recommend(0, [0], N=-1),
+                         lambda: model.recommend([0, 1], [[0]]), lambda: model.recommend(0, "0"),
+                         lambda: model.similar_items(True), lambda: model.fit([USERS, ITEMS]),
+                         lambda: model.fit((USERS, ITEMS[:-1])), lambda: model.fit((USERS, [0.5])),
+                         lambda: tovran.ItemCosine(K=0), lambda: tovran.UserKNN(num_threads=257),
+                         lambda: tovran.ItemConditional(alpha=1.5),
+                         lambda: tovran.ItemCosine().fit((USERS, ITEMS), n_items=2)):
+                with self.assertRaises(ValueError):
+                    call()
+
+    def test_no_call_ends_the_interpreter_and_buffers_fit_the_answers(self):
+        # 1 GiB of address space: neither an answer buffer for 2**31 - 2
+        # recommendations nor neighbour lists for 2**31 - 2 neighbours fit.
+        status, out, err = run_limited(f"""
+import tovran
+users, items = {USERS}, {ITEMS}
+print(tovran.estimate_alpha(users, items, 3, 2**31 - 2) == tovran.estimate_alpha(users, items, 3, 5))
+with tovran.Model(users, items, nnbr=2**31 - 2) as a, tovran.Model(users, items, nnbr=4) as b:
+    print(a.recommend([0, 3]) == b.recommend([0, 3]))
+for call in (lambda: tovran.Model([0, 0, 1], [0, 1, 0], nitems=200_000_000),
+             lambda: tovran.estimate_alpha([0, 0, 1], [0, 1, 0], nitems=200_000_000),
+             lambda: tovran.UserKNN().fit((users, items), n_users=2**31 - 2)):
+    try:
+        call()
+    except (ValueError, MemoryError) as exc:
+        print(type(exc).__name__)
+""", 1024)
+        self.assertEqual((status, out.split()), (0, ["True", "True", "ValueError", "ValueError", "MemoryError"]),
+                         err)
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,267 @@
+"""ItemCosine, ItemConditional and UserKNN: fit on a users x items matrix,
+recommend for users, similar items, save and load."""
+import ctypes
+import threading
+
+from . import _ids, _inputs
+from ._library import LIB, MAX_THREADS, Params, failure
+
+numpy = _ids.numpy
+
+ITEM_COSINE, ITEM_CPROB, USER_BASED = 1, 2, 3
+# The program's query length and support threshold.
+_PROGRAM_TOP_N = 10
+_DEFAULT_MIN_SUPPORT = 3
+# The generator behind the estimation of alpha is one per process.
+ESTIMATION_LOCK = threading.Lock()
+
+
+class _Recommender:
+    """What the three kinds share; see ItemCosine for the methods."""
+
+    _kind = None
+
+    def __init__(self, K, min_support=_DEFAULT_MIN_SUPPORT, num_threads=1):
+        self.K = _ids.count(K, "K", 1)
+        self.min_support = _ids.count(min_support, "min_support", 1)
+        self.num_threads = _ids.count(num_threads, "num_threads", 1, MAX_THREADS)
+        self.n_users = self.n_items = None
+        self._handle = None
+        self._closed = False
+        # Single queries write the model's scratch arrays, and close() must
+        # not free a model in use: every use of the handle holds the lock.
+        self._lock = threading.Lock()
+
+    # -- fitting ---------------------------------------------------------
+    def fit(self, user_items, *, n_users=None, n_items=None):
+        """Builds the model from the pairs of user_items: a scipy.sparse
+        matrix (users x items; every stored non-zero entry is one pair,
+        values are not weights) or a tuple (user_ids, item_ids) of equally
+        long id arrays. n_users/n_items default to the matrix's shape or
+        the largest ids plus one. Returns self."""
+        self._check_open()
+        rowid, colid, nusers, nitems = _inputs.training_pairs(user_items, n_users, n_items)
+        params = self._params(rowid, colid, nusers, nitems)
+        handle = LIB.TOVRAN_Build(nusers, nitems, len(rowid), _ids.pointer(rowid),
+                                  _ids.pointer(colid), ctypes.byref(params))
+        if not handle:
+            raise failure(f"{type(self).__name__}.fit")
+        with self._lock:
+            old, self._handle = self._handle, handle
+            self.n_users, self.n_items = nusers, nitems
+            LIB.TOVRAN_FreeModel(old)
+        return self
+
+    def _params(self, rowid, colid, nusers, nitems):
+        return Params(self._kind, self.K, 0.0, self.min_support, self.num_threads)
+
+    # -- queries ---------------------------------------------------------
+    def recommend(self, userid, user_items, N=10, *, filter_already_liked_items=True,
+                  item_map=None):
+        """(ids, scores) of the N best items for a user, best first.
+
+        user_items holds the user's items, the basket: user_items[userid] of
+        a users x items scipy.sparse matrix (one row), or a sequence of item
+        ids. Basket items are never recommended (filter_already_liked_items
+        cannot be False); a basket that repeats an item can, in UserKNN,
+        score every neighbour as near-identical and get an empty answer.
+        userid only decides the shape: an integer gives one answer of up to
+        N ids, an array of k ids a batch answered on num_threads threads:
+        k x min(N, n_items) arrays whose rows end in id -1 and score 0.0
+        when fewer items qualify (user_items then has k rows, or is a
+        sequence of k baskets). Answers are numpy arrays (int32 ids,
+        float32 scores) when numpy is installed, else lists. With
+        item_map (an IdMap of the items), baskets given as sequences hold
+        original ids and answers are original ids (None for -1).
+        """
+        if filter_already_liked_items is not True:
+            raise ValueError("tovran never recommends a user's own items; "
+                             "filter_already_liked_items=False is not available")
+        single = _inputs.is_scalar(userid)
+        if single:
+            nqueries = 1
+            if not _inputs.is_sparse(user_items):
+                user_items = [self._map_in(user_items, item_map)]
+        else:
+            nqueries = self._query_count(userid, "userid")
+            if item_map is not None and not _inputs.is_sparse(user_items):
+                user_items = [self._map_in(b, item_map) for b in user_items]
+        self._check_fitted()
+        offsets, items = _inputs.baskets(user_items, nqueries, self.n_items)
+        return self._answer(offsets, items, N, item_map, single)
+
+    def similar_items(self, itemid, N=10, *, item_map=None):
+        """(ids, scores) of the N items that go best with itemid: the answer
+        to the basket of that one item, so itemid itself never appears.
+        itemid may be an array (a batch, shaped as in recommend). With
+        item_map, itemid and the answers are original ids. For UserKNN the
+        answer comes from the users who hold the item."""
+        single = (not isinstance(itemid, (list, tuple)) and not hasattr(itemid, "__array__")
+                  if item_map is not None else _inputs.is_scalar(itemid))
+        self._check_fitted()
+        items, _ = _ids.id_array(self._map_in([itemid] if single else itemid, item_map),
+                                 "itemid", self.n_items)
+        offsets = _ids.sequence(range(len(items) + 1), "q")
+        return self._answer(offsets, items, N, item_map, single)
+
+    @staticmethod
+    def _map_in(values, item_map):
+        return values if item_map is None else item_map.indices(values)
+
+    @staticmethod
+    def _query_count(ids, what):
+        try:
+            count = len(ids)
+        except TypeError:
+            raise ValueError(f"{what}: an integer or a sequence of integers is needed, "
+                             f"not {type(ids).__name__}") from None
+        _ids.id_array(ids, what)
+        return count
+
+    def _answer(self, offsets, items, N, item_map, single):
+        """Answers the baskets items[offsets[b]:offsets[b+1]]: (ids, scores)
+        of the one basket, or of the batch."""
+        N = _ids.count(N, "N", 0)
+        nqueries = len(offsets) - 1
+        width = min(N, self.n_items)
+        rcmds, scores = _ids.empty(nqueries * width, "i"), _ids.empty(nqueries * width, "f")
+        with self._lock:
+            self._check_fitted()
+            if single:
+                got = LIB.TOVRAN_RecommendScored(
+                    self._handle, len(items), _ids.pointer(items), width, _ids.pointer(rcmds),
+                    _ids.pointer(scores, ctypes.c_float))
+            else:
+                got = LIB.TOVRAN_RecommendBatch(
+                    self._handle, nqueries, _ids.pointer(offsets, ctypes.c_int64),
+                    _ids.pointer(items), width, self.num_threads, _ids.pointer(rcmds),
+                    _ids.pointer(scores, ctypes.c_float), None)
+        if got < 0:
+            raise failure(f"{type(self).__name__}.recommend")
+        if single:
+            ids, scores = _ids.answer(rcmds, got), _ids.answer(scores, got)
+        else:
+            ids, scores = _ids.rows(rcmds, nqueries, width), _ids.rows(scores, nqueries, width)
+        return (ids if item_map is None else item_map.ids(ids)), scores
+
+    # -- life cycle ------------------------------------------------------
+    def _check_open(self):
+        if self._closed:
+            raise ValueError(f"this {type(self).__name__} is closed")
+
+    def _check_fitted(self):
+        self._check_open()
+        if self._handle is None:
+            raise ValueError(f"this {type(self).__name__} is not fitted; call fit first")
+
+    def close(self):
+        """Releases the model; any later use raises ValueError."""
+        lock = getattr(self, "_lock", None)
+        if lock is None:
+            return
+        with lock:
+            handle, self._handle, self._closed = self._handle, None, True
+            LIB.TOVRAN_FreeModel(handle)
+
+    @property
+    def closed(self):
+        return self._closed
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+        return False
+
+    def __del__(self):
+        self.close()
+
+    # One engine handle cannot have two owners.
+    def __copy__(self):
+        raise TypeError(f"a {type(self).__name__} cannot be copied; fit another or save and load")
+
+    def __deepcopy__(self, memo):
+        self.__copy__()
+
+    def __reduce_ex__(self, protocol):
+        raise TypeError(f"a {type(self).__name__} cannot be pickled; use save() and tovran.load()")
+
+    def _settings(self):
+        return f"K={self.K}, min_support={self.min_support}, num_threads={self.num_threads}"
+
+    def __repr__(self):
+        state = ("closed" if self._closed else "not fitted" if self._handle is None
+                 else f"fitted on {self.n_users}x{self.n_items}")
+        return f"<tovran.{type(self).__name__}({self._settings()}) {state}>"
+
+
+class ItemCosine(_Recommender):
+    """Item-to-item cosine: each item keeps its K most similar items (by
+    the cosine of the item columns); a basket's answer sums the lists of
+    its items. Only items held by min_support pairs or more become
+    neighbours. fit builds the lists on num_threads threads."""
+
+    _kind = ITEM_COSINE
+
+    def __init__(self, K=20, *, min_support=_DEFAULT_MIN_SUPPORT, num_threads=1):
+        super().__init__(K, min_support, num_threads)
+
+
+class ItemConditional(_Recommender):
+    """Item-to-item conditional probability, damped by alpha in [0, 1]:
+    each item keeps its K best items. alpha=None estimates alpha at fit
+    from the fitted pairs as the tovran program does (a fixed re-split, the
+    top 10, alpha = 0.0, 0.1, ... until the hits fall); the alpha used is
+    then alpha_."""
+
+    _kind = ITEM_CPROB
+
+    def __init__(self, K=20, alpha=None, *, min_support=_DEFAULT_MIN_SUPPORT, num_threads=1):
+        super().__init__(K, min_support, num_threads)
+        self.alpha = None if alpha is None else _ids.fraction(alpha, "alpha")
+        self.alpha_ = self.alpha
+
+    def _params(self, rowid, colid, nusers, nitems):
+        alpha = self.alpha
+        if alpha is None:
+            alpha = estimate(rowid, colid, nusers, nitems, self.K, _PROGRAM_TOP_N,
+                             self.num_threads)
+        self.alpha_ = alpha
+        return Params(self._kind, self.K, alpha, self.min_support, self.num_threads)
+
+    def _settings(self):
+        return f"K={self.K}, alpha={self.alpha}, " + super()._settings().split(", ", 1)[1]
+
+
+class UserKNN(_Recommender):
+    """User-based: a basket's answer comes from its K nearest users (cosine
+    over the users' items), found at query time. Users too similar to the
+    basket (the user asking, if it was fitted) are left out, so a basket
+    that repeats an item, or repeated training pairs, which can score
+    neighbours above 1, may get an empty answer. num_threads threads answer
+    batches."""
+
+    _kind = USER_BASED
+
+    def __init__(self, K=50, *, num_threads=1):
+        super().__init__(K, _DEFAULT_MIN_SUPPORT, num_threads)
+
+    def _settings(self):
+        return f"K={self.K}, num_threads={self.num_threads}"
+
+
+def estimate(rowid, colid, nusers, nitems, nnbr, N, nthreads):
+    """The program's estimate of alpha for checked pair arrays; the answer
+    buffer holds what a query can return (N beyond nitems adds nothing)."""
+    N = min(N, max(nitems, 1))
+    # The estimation ends the process on a fault, so the builder's own limit
+    # is checked here: neighbour lists are indexed by 32-bit offsets.
+    if nitems * min(nnbr, max(nitems - 1, 0)) > 2**31 - 1:
+        raise ValueError(f"K {nnbr} with {nitems} items gives more neighbours than a model "
+                         f"can index (at most {2**31 - 1})")
+    with ESTIMATION_LOCK:
+        LIB.TOVRAN_RestartRandom()
+        return LIB.TOVRAN_EstimateAlphaInitThreads(nusers, nitems, len(rowid),
+                                                   _ids.pointer(rowid), _ids.pointer(colid),
+                                                   nnbr, N, nthreads)
