@@ -74,9 +74,13 @@ class LeaveLastOut(unittest.TestCase):
                 hits.append(sum(self.test[u] in ids for u, ids in zip(self.asked, answers)))
                 lists.append(answers)
                 if cls is tovran.ItemConditional:
-                    alpha = model.alpha_
+                    alpha, steps = model.alpha_, model.alpha_steps_
         self.assertEqual(hits, self.want_hits)
         self.assertEqual(round(alpha, 2), self.want_alpha)
+        # On the sample the hits fall: the last step tried is the fall, the
+        # one before it the estimate.
+        self.assertLess(steps[-1][1], steps[-2][1])
+        self.assertEqual(round(steps[-2][0], 2), self.want_alpha)
         with tempfile.TemporaryDirectory() as folder:
             path = os.path.join(folder, "train.txt")
             write_pairs(path, *self.shape, self.train_u, self.train_i)

@@ -16,6 +16,12 @@ class Params(ctypes.Structure):
                 ("min_support", ctypes.c_int32), ("nthreads", ctypes.c_int32)]
 
 
+class AlphaTrace(ctypes.Structure):
+    """TOVRAN_AlphaTrace: the estimation's steps."""
+    _fields_ = [("ntried", ctypes.c_int32), ("alpha", ctypes.c_float * 10),
+                ("hits", ctypes.c_int32 * 10)]
+
+
 def _candidates():
     explicit = os.environ.get("TOVRAN_LIBRARY")
     if explicit:
@@ -57,6 +63,9 @@ def _declare(lib):
         "TOVRAN_RestartRandom": (None, []),
         "TOVRAN_LastError": (ctypes.c_char_p, []),
         "TOVRAN_Build": (model, [i32, i32, i32, p32, p32, ctypes.POINTER(Params)]),
+        "TOVRAN_EstimateAlpha": (i32, [i32, i32, i32, p32, p32, ctypes.POINTER(Params), i32,
+                                       ctypes.POINTER(ctypes.c_double),
+                                       ctypes.POINTER(AlphaTrace)]),
         "TOVRAN_RecommendScored": (i32, [model, i32, p32, i32, p32, f32]),
         "TOVRAN_RecommendBatch": (i32, [model, i32, ctypes.POINTER(ctypes.c_int64), p32, i32, i32,
                                         p32, f32, p32]),

@@ -119,4 +119,5 @@ def estimate_alpha(users, items, nnbr=20, n=10, *, nusers=None, nitems=None):
     nnbr = _ids.count(nnbr, "nnbr", 1)
     n = _ids.count(n, "n", 1)
     rowid, colid, nusers, nitems = _pairs(users, items, nusers, nitems)
-    return estimate(rowid, colid, nusers, nitems, nnbr, n, 1)
+    return estimate(rowid, colid, nusers, nitems, Params(ITEM_CPROB, nnbr, 0.0, _MIN_SUPPORT, 1),
+                    n)[0]

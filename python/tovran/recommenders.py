@@ -4,7 +4,7 @@ import ctypes
 import threading
 
 from . import _ids, _inputs
-from ._library import LIB, MAX_THREADS, Params, failure
+from ._library import LIB, MAX_THREADS, AlphaTrace, Params, failure
 
 numpy = _ids.numpy
 
@@ -213,7 +213,7 @@ class ItemConditional(_Recommender):
     each item keeps its K best items. alpha=None estimates alpha at fit
     from the fitted pairs as the tovran program does (a fixed re-split, the
     top 10, alpha = 0.0, 0.1, ... until the hits fall); the alpha used is
-    then alpha_."""
+    then alpha_, and alpha_steps_ lists every (alpha, hits) tried."""
 
     _kind = ITEM_CPROB
 
@@ -221,14 +221,16 @@ class ItemConditional(_Recommender):
         super().__init__(K, min_support, num_threads)
         self.alpha = None if alpha is None else _ids.fraction(alpha, "alpha")
         self.alpha_ = self.alpha
+        self.alpha_steps_ = []
 
     def _params(self, rowid, colid, nusers, nitems):
-        alpha = self.alpha
+        params = super()._params(rowid, colid, nusers, nitems)
+        alpha, steps = self.alpha, []
         if alpha is None:
-            alpha = estimate(rowid, colid, nusers, nitems, self.K, _PROGRAM_TOP_N,
-                             self.num_threads)
-        self.alpha_ = alpha
-        return Params(self._kind, self.K, alpha, self.min_support, self.num_threads)
+            alpha, steps = estimate(rowid, colid, nusers, nitems, params, _PROGRAM_TOP_N)
+        params.alpha = alpha
+        self.alpha_, self.alpha_steps_ = alpha, steps
+        return params
 
     def _settings(self):
         return f"K={self.K}, alpha={self.alpha}, " + super()._settings().split(", ", 1)[1]
@@ -251,17 +253,15 @@ class UserKNN(_Recommender):
         return f"K={self.K}, num_threads={self.num_threads}"
 
 
-def estimate(rowid, colid, nusers, nitems, nnbr, N, nthreads):
-    """The program's estimate of alpha for checked pair arrays; the answer
-    buffer holds what a query can return (N beyond nitems adds nothing)."""
-    N = min(N, max(nitems, 1))
-    # The estimation ends the process on a fault, so the builder's own limit
-    # is checked here: neighbour lists are indexed by 32-bit offsets.
-    if nitems * min(nnbr, max(nitems - 1, 0)) > 2**31 - 1:
-        raise ValueError(f"K {nnbr} with {nitems} items gives more neighbours than a model "
-                         f"can index (at most {2**31 - 1})")
+def estimate(rowid, colid, nusers, nitems, params, N):
+    """(alpha, [(alpha tried, hits), ...]): the program's estimate of alpha
+    for pair arrays, with params' nnbr, min_support and nthreads."""
+    alpha, trace = ctypes.c_double(), AlphaTrace()
     with ESTIMATION_LOCK:
         LIB.TOVRAN_RestartRandom()
-        return LIB.TOVRAN_EstimateAlphaInitThreads(nusers, nitems, len(rowid),
-                                                   _ids.pointer(rowid), _ids.pointer(colid),
-                                                   nnbr, N, nthreads)
+        status = LIB.TOVRAN_EstimateAlpha(nusers, nitems, len(rowid), _ids.pointer(rowid),
+                                          _ids.pointer(colid), ctypes.byref(params), N,
+                                          ctypes.byref(alpha), ctypes.byref(trace))
+    if status != 0:
+        raise failure("the estimation of alpha")
+    return alpha.value, [(trace.alpha[j], trace.hits[j]) for j in range(trace.ntried)]
