@@ -4,7 +4,7 @@ round runs A then B (then B then A in the next round) once per shape, and the
 least figure of every cell over the rounds is kept (times are CPU times, so
 the least is the one least disturbed by other jobs).
 
-    bench/ab_shapes.py A/tovran_shapes B/tovran_shapes --rounds 5 [--only users] NAME=FILE ...
+    bench/ab_shapes.py A/tovran_shapes B/tovran_shapes --rounds 5 [--only users] [--budget UNITS] NAME=FILE ...
 
 Prints, per shape, each ns-per-unit column of A and B and B's change in %.
 """
@@ -15,8 +15,8 @@ COLUMNS = ["user-based ns/entry", "type 1 ns/entry", "type 2 ns/entry",
            "type 1 build ns/step", "type 2 build ns/step"]
 
 
-def run(program, shape, only, reps):
-    cmd = [program, "--reps", str(reps)]
+def run(program, shape, only, reps, budget):
+    cmd = [program, "--reps", str(reps), "--budget", str(budget)]
     if only:
         cmd += ["--only", only]
     out = subprocess.run(cmd + [shape], check=True, capture_output=True, text=True).stdout
@@ -33,6 +33,7 @@ def main():
     parser.add_argument("--rounds", type=int, default=5)
     parser.add_argument("--reps", type=int, default=1)
     parser.add_argument("--only", default="")
+    parser.add_argument("--budget", type=int, default=100000000)
     parser.add_argument("shapes", nargs="+")
     args = parser.parse_args()
     for shape in args.shapes:
@@ -40,7 +41,7 @@ def main():
         for r in range(args.rounds):
             order = ["a", "b"] if r % 2 == 0 else ["b", "a"]
             for side in order:
-                figures = run(getattr(args, side), shape, args.only, args.reps)
+                figures = run(getattr(args, side), shape, args.only, args.reps, args.budget)
                 for name, value in figures.items():
                     if value > 0:
                         best[side][name] = min(best[side].get(name, value), value)

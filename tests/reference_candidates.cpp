@@ -6,9 +6,6 @@ namespace {
 
 // Segments whose index span is at most this are left to the insertion pass.
 constexpr int32_t kInsertionSpan = 20;
-// Deferred segments of the sort; the larger part is always the one deferred,
-// so the depth stays below log2(n).
-constexpr int kSortStack = 126;
 
 inline void Swap(CandidatePair *c, int32_t a, int32_t b) { std::swap(c[a], c[b]); }
 
@@ -43,6 +40,15 @@ inline void Partition(CandidatePair *c, int32_t lo, int32_t hi, int32_t *pi,
   *pj = j;
 }
 
+// Partitions c[lo..hi] and then each side whose span exceeds kInsertionSpan.
+// Sides never overlap, so the order in which they are taken changes nothing.
+void QuickSortSpans(CandidatePair *c, int32_t lo, int32_t hi) {
+  int32_t i, j;
+  Partition(c, lo, hi, &i, &j);
+  if (j - lo > kInsertionSpan) QuickSortSpans(c, lo, j);
+  if (hi - i > kInsertionSpan) QuickSortSpans(c, i, hi);
+}
+
 }  // namespace
 
 int32_t ReferenceSelectTop(int32_t n, int32_t k, CandidatePair *cands) {
@@ -65,53 +71,17 @@ int32_t ReferenceSelectTop(int32_t n, int32_t k, CandidatePair *cands) {
 
 void ReferenceSort(int32_t n, CandidatePair *cands) {
   if (n <= 0) return;
-  if (n > kInsertionSpan) {
-    int32_t stack[kSortStack][2];
-    int sp = 0;
-    int32_t lo = 0, hi = n - 1;
-    for (;;) {
-      int32_t i, j;
-      Partition(cands, lo, hi, &i, &j);
-      int32_t left = j - lo, right = hi - i;
-      if (left <= kInsertionSpan && right <= kInsertionSpan) {
-        if (sp == 0) break;
-        sp--;
-        lo = stack[sp][0];
-        hi = stack[sp][1];
-      } else if (left <= kInsertionSpan) {
-        lo = i;
-      } else if (right <= kInsertionSpan) {
-        hi = j;
-      } else if (left > right) {
-        stack[sp][0] = lo;
-        stack[sp][1] = j;
-        sp++;
-        lo = i;
-      } else {
-        stack[sp][0] = i;
-        stack[sp][1] = hi;
-        sp++;
-        hi = j;
-      }
-    }
-  }
-
-  // The largest value now lies within the first 21 entries; move the first
-  // such entry to the front so that it stops every insertion scan.
-  int32_t last = n - 1 < kInsertionSpan ? n - 1 : kInsertionSpan;
+  if (n > kInsertionSpan) QuickSortSpans(cands, 0, n - 1);
+  // The first of the largest values among the first 21 entries goes to the
+  // front, then a plain insertion sort.
   int32_t best = 0;
-  for (int32_t t = 1; t <= last; t++)
+  for (int32_t t = 1; t < n && t <= kInsertionSpan; t++)
     if (cands[t].value > cands[best].value) best = t;
-  if (best != 0) Swap(cands, 0, best);
-
-  for (int32_t c = 2; c < n; c++) {
-    CandidatePair taken = cands[c];
+  Swap(cands, 0, best);
+  for (int32_t c = 1; c < n; c++) {
+    const CandidatePair taken = cands[c];
     int32_t p = c - 1;
-    // p >= 0 only matters for NaN scores, where the sentinel proves nothing.
-    while (p >= 0 && taken.value > cands[p].value) {
-      cands[p + 1] = cands[p];
-      p--;
-    }
+    for (; p >= 0 && taken.value > cands[p].value; p--) cands[p + 1] = cands[p];
     cands[p + 1] = taken;
   }
 }

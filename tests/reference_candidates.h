@@ -4,8 +4,10 @@
 
 #include "engine/candidates.h"
 
-// The selection and sort as first written, one scan step at a time; the
-// engine's faster versions must leave every array exactly as these do.
+// The selection and the sort in their plain form: the median-of-three Hoare
+// scan one step at a time, the sort recursive down to spans of 21 entries and
+// then one insertion pass behind the largest of the first 21. The engine's
+// block partition and explicit stack must leave every array exactly as these do.
 
 // Same contract as SelectTopCandidates.
 int32_t ReferenceSelectTop(int32_t n, int32_t k, CandidatePair *cands);
