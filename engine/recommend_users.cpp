@@ -30,6 +30,11 @@ int32_t RecommendByUsers(const Model *model, TOVRAN_Scratch *scratch, int32_t n,
   // lists the users in first-arrival order with their row value and counts
   // their hits in rmarker (-1 until met, then the count); a second pass over
   // the list forms the sums and puts the marks back to -1.
+  // Every basket column is asked for at once, so that their misses overlap.
+  for (int32_t t = 0; t < n; t++) {
+    __builtin_prefetch(colind + colptr[basket[t]]);
+    __builtin_prefetch(colval + colptr[basket[t]]);
+  }
   int32_t nr = 0;
   for (int32_t t = 0; t < n; t++) {
     const int32_t end = colptr[basket[t] + 1];
@@ -66,6 +71,11 @@ int32_t RecommendByUsers(const Model *model, TOVRAN_Scratch *scratch, int32_t n,
     }
   }
   const int32_t nkeep = SelectTopCandidates(nr, model->nnbr, rcand);
+  // And so is every neighbour's row, while the neighbours are sorted.
+  for (int32_t t = 0; t < nkeep; t++) {
+    __builtin_prefetch(rowind + rowptr[rcand[t].key]);
+    __builtin_prefetch(rowval + rowptr[rcand[t].key]);
+  }
   SortCandidates(nkeep, rcand);
 
   // Phase 2: the neighbours' items outside the basket, weighted by similarity.
