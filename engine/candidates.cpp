@@ -202,6 +202,47 @@ int32_t SelectTopCandidates(int32_t n, int32_t k, CandidatePair *cands) {
   return k;
 }
 
+namespace {
+
+// Lists ranked in one pass hold at most this many entries.
+constexpr int32_t kMaxDirectRank = 64;
+
+// Writes the k best entries of cands[0..n-1] to its front in non-increasing
+// order and returns true when their values are distinct and every other
+// value lies below them, so that no tie can decide anything; returns false,
+// with cands untouched, otherwise (NaN values included).
+bool RankDistinctTop(int32_t n, int32_t k, CandidatePair *cands) {
+  CandidatePair best[kMaxDirectRank];
+  int32_t filled = 0;
+  // The running k best, kept in order; an entry enters when it is above the
+  // last of them (equal ones are caught by the checks below).
+  for (int32_t t = 0; t < n; t++) {
+    const CandidatePair next = cands[t];
+    if (filled == k && !(next.value > best[k - 1].value)) continue;
+    int32_t p = filled < k ? filled++ : k - 1;
+    for (; p > 0 && next.value > best[p - 1].value; p--) best[p] = best[p - 1];
+    best[p] = next;
+  }
+  for (int32_t t = 1; t < k; t++)
+    if (!(best[t - 1].value > best[t].value)) return false;
+  const float floor = best[k - 1].value;
+  int32_t reach = 0;  // entries not below the k-th value; NaN counts too
+  for (int32_t t = 0; t < n; t++) reach += !(cands[t].value < floor);
+  if (reach != k) return false;
+  for (int32_t t = 0; t < k; t++) cands[t] = best[t];
+  return true;
+}
+
+}  // namespace
+
+int32_t RankTopCandidates(int32_t n, int32_t k, CandidatePair *cands) {
+  // With n >= k + 3 the selection gathers exactly the k best (SelectTopCandidates).
+  if (k >= 1 && k <= kMaxDirectRank && n >= k + 3 && RankDistinctTop(n, k, cands)) return k;
+  const int32_t m = SelectTopCandidates(n, k, cands);
+  SortCandidates(m, cands);
+  return m;
+}
+
 void SortCandidates(int32_t n, CandidatePair *cands) {
   if (n <= 0) return;
   if (n > kInsertionSpan) {

@@ -22,3 +22,10 @@ int32_t SelectTopCandidates(int32_t n, int32_t k, CandidatePair *cands);
 // at most 21 entries, then one insertion pass behind a sentinel. Not stable;
 // the tie order is part of the contract.
 void SortCandidates(int32_t n, CandidatePair *cands);
+
+// SelectTopCandidates followed by SortCandidates of the entries kept: the
+// first min(n, k) entries of cands become the ranked list, bit for bit the
+// same; the rest of cands is spent. When the k best values are distinct and
+// above every other one, the two can only end one way, and that list is
+// found in one pass over cands instead.
+int32_t RankTopCandidates(int32_t n, int32_t k, CandidatePair *cands);

@@ -188,8 +188,7 @@ int32_t RecommendByItems(const Model *model, TOVRAN_Scratch *scratch, int32_t n,
   for (int32_t t = 0; t < n; t++) marker[basket[t]] = -1;
   for (int32_t t = 0; t < ncand; t++) marker[fcand[t].key] = -1;
 
-  const int32_t m = SelectTopCandidates(ncand, N, fcand);
-  SortCandidates(m, fcand);
+  const int32_t m = RankTopCandidates(ncand, N, fcand);
   for (int32_t t = 0; t < m; t++) rcmds[t] = fcand[t].key;
   if (scores != nullptr)
     for (int32_t t = 0; t < m; t++) scores[t] = fcand[t].value;

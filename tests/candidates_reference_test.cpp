@@ -76,4 +76,29 @@ TEST(SelectTopCandidates, MatchesTheReferenceWithNotANumber) {
   }
 }
 
+// The ranked list of RankTopCandidates is the reference selection and sort's
+// first entries, bit for bit: on distinct values (found in one pass), on ties
+// at the top or at the k-th value, and with NaN values (left to the selection).
+TEST(RankTopCandidates, GivesTheReferenceSelectionAndSortsList) {
+  std::mt19937 rng(5);
+  for (int32_t n : {1, 4, 12, 13, 14, 60, 300, 5000}) {
+    for (int32_t distinct : {2, 17, 1000, 100000000}) {
+      for (int32_t k : {1, 10, 11, 20, 64, 65}) {
+        for (int32_t nan = 0; nan < 2; nan++) {
+          std::vector<CandidatePair> fast = RandomPairs(rng, n, distinct), slow = fast;
+          if (nan == 1) fast[n / 2].value = slow[n / 2].value = std::nanf("");
+          const int32_t mf = RankTopCandidates(n, k, fast.data());
+          const int32_t ms = ReferenceSelectTop(n, k, slow.data());
+          ReferenceSort(ms, slow.data());
+          ASSERT_EQ(mf, ms);
+          fast.resize(mf);
+          slow.resize(ms);
+          ASSERT_EQ(Bits(fast), Bits(slow)) << "n=" << n << " k=" << k << " levels=" << distinct
+                                            << " nan=" << nan;
+        }
+      }
+    }
+  }
+}
+
 }  // namespace
