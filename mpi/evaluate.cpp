@@ -1,0 +1,133 @@
+#include "mpi/evaluate.h"
+
+#include <cstdio>
+
+#include "driver/evaluate.h"
+#include "driver/metrics.h"
+#include "engine/estimate_alpha.h"
+#include "engine/tovran.h"
+#include "mpi/query.h"
+#include "mpi/split.h"
+
+namespace {
+
+constexpr int32_t kItemNeighbours = 20;
+constexpr int32_t kUserNeighbours = 50;
+
+void PrintSeparator() {
+  std::printf("-----------------------------------------------------------------------------\n");
+}
+
+void PrintBuilding(int32_t nnbr) { std::printf("  Bulding model [NNbr=%d]...\n", nnbr); }
+
+// Writes each basket's answers as "kind user item item ...".
+void WriteLists(std::FILE *out, int32_t type, const Dataset &ds, const QuerySet &set,
+                const std::vector<int32_t> &lists, int32_t N) {
+  for (size_t b = 0; b + 1 < set.starts.size(); b++) {
+    std::fprintf(out, "%d %d", type, ds.rowid[set.starts[b]]);
+    for (int32_t t = 0; t < N && lists[b * size_t(N) + size_t(t)] >= 0; t++)
+      std::fprintf(out, " %d", lists[b * size_t(N) + size_t(t)]);
+    std::fputc('\n', out);
+  }
+}
+
+}  // namespace
+
+DistributedData PrepareData(const Job &job, const Dataset &ds, bool keep_lists, std::FILE *lists) {
+  DistributedData data;
+  data.ds = &ds;
+  data.keep_lists = keep_lists;
+  data.lists = lists;
+  RunStep(job, "the work estimates", [&] {
+    data.collen.assign(size_t(ds.ncols), 0);
+    for (int32_t i = 0; i < ds.ntrain; i++) data.collen[size_t(ds.colid[i])]++;
+    return Failure{};
+  });
+  return data;
+}
+
+RunResult EvaluateDistributed(const Job &job, const DistributedData &data, int32_t type,
+                              int32_t nnbr, float alpha, int32_t nthreads) {
+  const Dataset &ds = *data.ds;
+  RunResult result;
+  result.type = type;
+  result.nnbr = nnbr;
+  result.alpha = alpha;
+
+  const double build_start = MPI_Wtime();
+  Model *model = nullptr;
+  RunStep(job, "the model", [&] {
+    model = TOVRAN_BuildModelThreads(ds.nrows, ds.ncols, ds.ntrain, ds.rowid.get(),
+                                     ds.colid.get(), type, nnbr, alpha, nthreads);
+    return Failure{};
+  });
+  result.build_seconds = MPI_Wtime() - build_start;
+
+  const double query_start = MPI_Wtime();
+  std::printf("  Computing top-10 recommendations...\n");
+  QuerySet set;
+  RunStep(job, "the queries", [&] {
+    set.starts = BasketStarts(ds.rowid.get(), ds.ntrain);
+    set.items = ds.colid.get();
+    set.tests.resize(set.starts.size() - 1);
+    for (size_t b = 0; b < set.tests.size(); b++) set.tests[b] = ds.tvec[ds.rowid[set.starts[b]]];
+    if (type == TOVRAN_USER_BASED) {
+      UserQueryWork(&set, data.collen);
+    } else {
+      ItemQueryWork(&set);
+    }
+    return Failure{};
+  });
+  const QueryOutcome outcome =
+      QueryBlocks(job, model, ds.ncols, set, kTopN, nthreads, data.keep_lists);
+  result.query_seconds = MPI_Wtime() - query_start;
+  result.metrics = SumRun(ds.ncols, outcome.positions, {outcome.seen});
+  result.hits = result.metrics.hits;
+  result.rate = double(ds.nrows) / result.query_seconds;
+  // Every rank reports the root's timings.
+  double timings[3] = {result.build_seconds, result.query_seconds, result.rate};
+  MPI_Bcast(timings, 3, MPI_DOUBLE, 0, MPI_COMM_WORLD);
+  result.build_seconds = timings[0];
+  result.query_seconds = timings[1];
+  result.rate = timings[2];
+
+  std::printf("    Nhits: %d, InitTime: %.2f secs, TopN-Rate: %.2f rcmds/sec\n\n", result.hits,
+              result.build_seconds, result.rate);
+  if (job.root() && data.keep_lists) WriteLists(data.lists, type, ds, set, outcome.lists, kTopN);
+  TOVRAN_FreeModel(model);
+  return result;
+}
+
+SequenceResult RunAllDistributed(const Job &job, const DistributedData &data, int32_t nthreads) {
+  const Dataset &ds = *data.ds;
+  SequenceResult result;
+  std::printf("Dataset Statistics: Nusers: %d, Nitems: %d, Ntrans; %d\n", ds.nrows, ds.ncols,
+              ds.ntrain);
+  PrintSeparator();
+
+  std::printf("Testing RType=1...\n");
+  PrintBuilding(kItemNeighbours);
+  result.runs[0] = EvaluateDistributed(job, data, TOVRAN_ITEM_COSINE, kItemNeighbours, 0.0f, nthreads);
+  PrintSeparator();
+
+  std::printf("Testing RType=2...\n");
+  std::printf("  Estimating Alpha...");
+  std::fflush(stdout);
+  RunStep(job, "the estimate of Alpha", [&] {
+    result.alpha_step =
+        EstimateAlphaStep(ds.nrows, ds.ncols, ds.ntrain, ds.rowid.get(), ds.colid.get(),
+                          kItemNeighbours, kTopN, result.alpha_hits, &result.alpha_tried, nthreads);
+    return Failure{};
+  });
+  const double estimate = result.alpha_step * 0.1;
+  std::printf("  Alpha=%.2f\n", estimate);
+  PrintBuilding(kItemNeighbours);
+  result.runs[1] =
+      EvaluateDistributed(job, data, TOVRAN_ITEM_CPROB, kItemNeighbours, float(estimate), nthreads);
+  PrintSeparator();
+
+  std::printf("Testing RType=3...\n");
+  PrintBuilding(kUserNeighbours);
+  result.runs[2] = EvaluateDistributed(job, data, TOVRAN_USER_BASED, kUserNeighbours, 0.0f, nthreads);
+  return result;
+}

@@ -1,0 +1,240 @@
+#include "mpi/input.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <climits>
+#include <algorithm>
+#include <cstring>
+#include <new>
+#include <vector>
+
+namespace {
+
+// Counts must leave room for one more entry, as in the single-process loader.
+constexpr int64_t kMaxCount = INT32_MAX - 1;
+
+bool IsSpace(unsigned char ch) {
+  return ch == ' ' || ch == '\n' || ch == '\t' || ch == '\r' || ch == '\v' || ch == '\f';
+}
+
+IntArray Ints(int64_t n) {
+  auto *block = static_cast<int32_t *>(std::malloc(size_t(n > 0 ? n : 1) * sizeof(int32_t)));
+  if (block == nullptr) throw std::bad_alloc();
+  return IntArray(block);
+}
+
+// The single-process loader's verdict on fname, with its message.
+Failure ParseOnRoot(const char *fname, Dataset *ds) {
+  Failure failure;
+  std::FILE *in = std::fopen(fname, "r");
+  if (in == nullptr) {
+    failure.message = std::string("Error opening file ") + fname;
+    failure.stream = stdout;
+    return failure;
+  }
+  std::string error;
+  const bool ok = ParseDataset(in, ds, &error);
+  std::fclose(in);
+  if (!ok) failure.message = std::string("Error in file ") + fname + ": " + error;
+  return failure;
+}
+
+// Shares the root's dataset with every rank.
+void BroadcastDataset(const Job &job, Dataset *ds) {
+  int32_t counts[3] = {ds->nrows, ds->ncols, ds->ntrain};
+  MPI_Bcast(counts, 3, MPI_INT32_T, 0, MPI_COMM_WORLD);
+  RunStep(job, "the dataset", [&] {
+    if (!job.root()) {
+      ds->nrows = counts[0];
+      ds->ncols = counts[1];
+      ds->ntrain = counts[2];
+      ds->rowid = Ints(int64_t{ds->ntrain} + 1);
+      ds->colid = Ints(int64_t{ds->ntrain} + 1);
+      ds->tvec = Ints(ds->nrows);
+    }
+    return Failure{};
+  });
+  BroadcastBytes(job, ds->rowid.get(), 4 * (int64_t{ds->ntrain} + 1), 0);
+  BroadcastBytes(job, ds->colid.get(), 4 * (int64_t{ds->ntrain} + 1), 0);
+  BroadcastBytes(job, ds->tvec.get(), 4 * int64_t{ds->nrows}, 0);
+}
+
+// Reads bytes [begin, end) of the file and, past end, the rest of a token
+// that starts before end. *starts_token: whether begin starts a token (the
+// byte before it, if any, is white space).
+bool ReadRange(int fd, int64_t begin, int64_t end, int64_t size, std::vector<char> *text,
+               bool *starts_token) {
+  const int64_t from = begin > 0 ? begin - 1 : 0;
+  text->resize(size_t(end - from));
+  int64_t done = 0;
+  while (done < end - from) {
+    const ssize_t got = pread(fd, text->data() + done, size_t(end - from - done), from + done);
+    if (got <= 0) return false;
+    done += got;
+  }
+  *starts_token = begin == 0 || IsSpace(static_cast<unsigned char>((*text)[0]));
+  if (begin > 0) text->erase(text->begin());
+  // Only a token still open at the end of the range goes on past it.
+  const bool open = !text->empty() && !IsSpace(static_cast<unsigned char>(text->back()));
+  for (int64_t at = end; open && at < size;) {
+    char piece[4096];
+    const ssize_t got = pread(fd, piece, sizeof piece, at);
+    if (got <= 0) return false;
+    for (ssize_t k = 0; k < got; k++) {
+      if (IsSpace(static_cast<unsigned char>(piece[k]))) return true;
+      text->push_back(piece[k]);
+    }
+    at += got;
+  }
+  return true;
+}
+
+// The integers of the tokens that start in text (skipping a first token that
+// started before it); false at the first token that is not a 32-bit integer.
+bool Tokenize(const std::vector<char> &text, bool starts_token, std::vector<int32_t> *tokens) {
+  size_t p = 0;
+  const size_t n = text.size();
+  if (!starts_token)
+    while (p < n && !IsSpace(static_cast<unsigned char>(text[p]))) p++;
+  for (;;) {
+    while (p < n && IsSpace(static_cast<unsigned char>(text[p]))) p++;
+    if (p == n) return true;
+    const bool negative = text[p] == '-';
+    if (negative || text[p] == '+') p++;
+    const size_t digits = p;
+    uint64_t magnitude = 0;
+    for (; p < n && text[p] >= '0' && text[p] <= '9'; p++)
+      if (magnitude <= uint64_t{1} << 32) magnitude = magnitude * 10 + uint64_t(text[p] - '0');
+    if (p == digits || (p < n && !IsSpace(static_cast<unsigned char>(text[p])))) return false;
+    if (negative ? magnitude > uint64_t{1} << 31 : magnitude > INT32_MAX) return false;
+    tokens->push_back(int32_t(negative ? -int64_t(magnitude) : int64_t(magnitude)));
+  }
+}
+
+// Every rank parses its byte range, then the ranks' tokens are shared in file
+// order. On any fault the root parses the whole file once more for the
+// message the single-process program gives.
+Dataset LoadByRanges(const Job &job, const char *fname) {
+  Dataset ds;
+  std::vector<int32_t> tokens;
+  int fd = -1;
+  int64_t size = 0;
+  RunStep(job, "the dataset", [&] {
+    Failure failure;
+    fd = open(fname, O_RDONLY);
+    struct stat info;
+    if (fd < 0 || fstat(fd, &info) != 0) {
+      failure.message = std::string("Error opening file ") + fname;
+      failure.stream = stdout;
+      return failure;
+    }
+    size = info.st_size;
+    return failure;
+  });
+  int good = 0;
+  RunStep(job, "the dataset", [&] {
+    const int64_t begin = size * job.rank / job.size, end = size * (job.rank + 1) / job.size;
+    std::vector<char> text;
+    bool starts_token = false;
+    good = begin >= end || (ReadRange(fd, begin, end, size, &text, &starts_token) &&
+                            Tokenize(text, starts_token, &tokens));
+    return Failure{};
+  });
+  close(fd);
+
+  int all_good = 0;
+  MPI_Allreduce(&good, &all_good, 1, MPI_INT, MPI_MIN, MPI_COMM_WORLD);
+  std::vector<int64_t> counts(size_t(job.size), 0);
+  const int64_t mine = int64_t(tokens.size());
+  MPI_Allgather(&mine, 1, MPI_INT64_T, counts.data(), 1, MPI_INT64_T, MPI_COMM_WORLD);
+  int64_t total = 0;
+  for (const int64_t count : counts) total += count;
+
+  bool valid = false;
+  if (all_good) {
+    std::vector<int32_t> all;
+    RunStep(job, "the dataset", [&] {
+      all.resize(size_t(total));
+      return Failure{};
+    });
+    int64_t offset = 0;
+    for (int r = 0; r < job.size; r++) {
+      if (r == job.rank) std::copy(tokens.begin(), tokens.end(), all.begin() + offset);
+      BroadcastBytes(job, all.data() + offset, 4 * counts[size_t(r)], r);
+      offset += counts[size_t(r)];
+    }
+    std::vector<int32_t>().swap(tokens);
+    RunStep(job, "the dataset", [&] {
+      valid = DatasetFromTokens(all.data(), total, &ds);
+      return Failure{};
+    });
+  }
+  // Every rank reaches the same verdict from the same tokens.
+  if (!valid) {
+    RunStep(job, "the dataset", [&] {
+      Dataset serial;
+      Failure failure;
+      if (job.root()) failure = ParseOnRoot(fname, &serial);
+      if (job.root() && failure.message.empty())
+        failure.message = std::string("Error in file ") + fname + ": the file changed while it was read";
+      return failure;
+    });
+  }
+  return ds;
+}
+
+}  // namespace
+
+bool DatasetFromTokens(const int32_t *tokens, int64_t ntokens, Dataset *ds) {
+  *ds = Dataset{};
+  if (ntokens < 3) return false;
+  for (int k = 0; k < 3; k++)
+    if (tokens[k] < 0 || tokens[k] > kMaxCount) return false;
+  const int32_t nrows = tokens[0], ncols = tokens[1], npairs = tokens[2];
+  if (ntokens != 3 + 2 * int64_t{npairs}) return false;
+  const int32_t *pairs = tokens + 3;
+
+  IntArray tvec = Ints(nrows);
+  std::fill_n(tvec.get(), nrows, -1);
+  // The last pair of each run is held out; a user whose run closed already
+  // must not open another.
+  int32_t ntrain = 0;
+  for (int32_t i = 0; i < npairs; i++) {
+    const int32_t user = pairs[2 * int64_t{i}], item = pairs[2 * int64_t{i} + 1];
+    if (user < 0 || user >= nrows || item < 0 || item >= ncols) return false;
+    const bool last = i + 1 == npairs || pairs[2 * int64_t{i} + 2] != user;
+    if (last) {
+      if (tvec[user] != -1) return false;
+      tvec[user] = item;
+    } else {
+      ntrain++;
+    }
+  }
+  IntArray rowid = Ints(int64_t{ntrain} + 1), colid = Ints(int64_t{ntrain} + 1);
+  int32_t kept = 0;
+  for (int32_t i = 0; i + 1 < npairs; i++) {
+    if (pairs[2 * int64_t{i} + 2] == pairs[2 * int64_t{i}]) {
+      rowid[kept] = pairs[2 * int64_t{i}];
+      colid[kept] = pairs[2 * int64_t{i} + 1];
+      kept++;
+    }
+  }
+  rowid[kept] = nrows;
+  ds->nrows = nrows;
+  ds->ncols = ncols;
+  ds->ntrain = kept;
+  ds->rowid = std::move(rowid);
+  ds->colid = std::move(colid);
+  ds->tvec = std::move(tvec);
+  return true;
+}
+
+Dataset LoadDataset(const Job &job, const char *fname, InputMode mode) {
+  if (mode == InputMode::kRanks) return LoadByRanges(job, fname);
+  Dataset ds;
+  RunStep(job, "the dataset", [&] { return job.root() ? ParseOnRoot(fname, &ds) : Failure{}; });
+  BroadcastDataset(job, &ds);
+  return ds;
+}

@@ -1,0 +1,64 @@
+#pragma once
+
+#include <mpi.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <exception>
+#include <new>
+#include <string>
+
+// This process's place in the job: rank and number of ranks of
+// MPI_COMM_WORLD. Started without mpirun, a process is rank 0 of 1.
+struct Job {
+  int rank = 0;
+  int size = 1;
+  bool root() const { return rank == 0; }
+};
+
+// What went wrong on one rank: the message as the single-process program
+// would print it, and the stream it goes to.
+struct Failure {
+  std::string message;  // empty: nothing went wrong
+  std::FILE *stream = stderr;
+};
+
+// Thrown on every rank once the ranks agreed that one of them failed; the
+// message is printed already. The job then ends with status 1.
+struct JobFailed {};
+
+// Collective: every rank passes its own failure (or none). When any rank
+// failed, the lowest such rank prints its message (exactly once in the job)
+// and every rank throws JobFailed; otherwise returns.
+void AgreeOnFailure(const Job &job, const Failure &local);
+
+// Figures of this rank for the timing table: seconds spent in local work
+// (the steps below) and bytes this rank handed to collectives as its own
+// contribution (a broadcast's root counts the whole array once).
+struct RankStats {
+  double busy_seconds = 0;
+  int64_t bytes_sent = 0;
+};
+RankStats &Stats();
+
+// Collective: runs step() on every rank, catching exhausted memory and the
+// standard exceptions as failures, then agrees as AgreeOnFailure does. step
+// may return a Failure itself for errors it finds.
+template <class Step>
+void RunStep(const Job &job, const char *what, Step step) {
+  Failure failure;
+  const double start = MPI_Wtime();
+  try {
+    failure = step();
+  } catch (const std::bad_alloc &) {
+    failure.message = std::string("***Memory allocation failed for ") + what;
+  } catch (const std::exception &error) {
+    failure.message = std::string(what) + ": " + error.what();
+  }
+  Stats().busy_seconds += MPI_Wtime() - start;
+  AgreeOnFailure(job, failure);
+}
+
+// Broadcasts count bytes at data from root, in pieces that MPI's int
+// counts can hold.
+void BroadcastBytes(const Job &job, void *data, int64_t count, int root);

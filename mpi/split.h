@@ -1,0 +1,17 @@
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+// Splits tasks 0..n-1, task t costing work[t] >= 0, into `parts` consecutive
+// blocks of near-equal total work: block k is [bounds[k], bounds[k+1]), and
+// it ends at the first task whose running total reaches k+1 parts of the
+// whole. Returns parts+1 bounds from 0 to n; blocks may be empty. The same
+// work always gives the same blocks.
+std::vector<int64_t> SplitByWork(const std::vector<int64_t> &work, int parts);
+
+// Start of every user's basket in the training pairs (users in file order),
+// the end marker last: baskets b is colid[starts[b] .. starts[b+1]).
+// rowid must carry an end marker at rowid[npairs] that differs from the last
+// user.
+std::vector<int32_t> BasketStarts(const int32_t *rowid, int32_t npairs);

@@ -1,0 +1,256 @@
+// tovran-mpi against tovran: the same report, JSON, per-user lists and exit
+// status for every number of ranks, and one message and a prompt end when
+// any rank fails. Skipped when CMake found no MPI (then tovran-mpi is not
+// built).
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "driver/dataset.h"
+#include "engine/tovran.h"
+#include "mpi/split.h"
+#include "tests/program_runner.h"
+
+namespace {
+
+// Work split: blocks are consecutive, cover every task, follow the work.
+TEST(MpiSplit, BlocksFollowTheWork) {
+  EXPECT_EQ(SplitByWork({1, 1, 1, 1, 1, 1}, 3), (std::vector<int64_t>{0, 2, 4, 6}));
+  // One task holding most of the work makes a block of its own.
+  EXPECT_EQ(SplitByWork({1, 1, 10, 1, 1}, 2), (std::vector<int64_t>{0, 3, 5}));
+  EXPECT_EQ(SplitByWork({1, 1, 10, 1, 1}, 3), (std::vector<int64_t>{0, 3, 3, 5}));
+  EXPECT_EQ(SplitByWork({5, 5}, 4), (std::vector<int64_t>{0, 1, 1, 2, 2}));
+  EXPECT_EQ(SplitByWork({}, 3), (std::vector<int64_t>{0, 0, 0, 0}));
+  EXPECT_EQ(SplitByWork({0, 0, 0}, 2), (std::vector<int64_t>{0, 1, 3}));
+}
+
+#ifdef TOVRAN_MPI_PROGRAM
+
+// mpirun refuses to start as root (as CI runs) unless told; a hung job
+// fails its test instead of stalling the suite.
+std::string Mpirun(int ranks, int seconds = 300) {
+  return "OMPI_ALLOW_RUN_AS_ROOT=1 OMPI_ALLOW_RUN_AS_ROOT_CONFIRM=1 timeout -k 5 " +
+         std::to_string(seconds) + " mpirun --oversubscribe -np " + std::to_string(ranks) + " ";
+}
+
+ProgramOutput RunMpi(int ranks, const std::vector<std::string> &args, const std::string &prefix = "") {
+  std::string command = Mpirun(ranks) + prefix + ShellQuote(TOVRAN_MPI_PROGRAM);
+  for (const std::string &arg : args) {
+    command += ' ';
+    command += ShellQuote(arg);
+  }
+  return RunCommand(command);
+}
+
+// A generated data set; generated once per name.
+std::string Generated(const std::string &name, const std::string &args) {
+  const ProgramOutput run = RunCommand(ShellQuote(TOVRAN_GENERATOR) + " " + args);
+  EXPECT_EQ(run.status, 0) << run.err;
+  return WriteTempFile(name, run.out);
+}
+
+// JSON with the timing fields' values blanked.
+std::string MaskJsonTimings(const std::string &json) {
+  static const std::regex kTiming("(\"(build_seconds|query_seconds|rate)\": )[^,}]*");
+  return std::regex_replace(json, kTiming, "$1#");
+}
+
+// The report, JSON and per-user lists of P = 1, 2, 3, 4 ranks equal tovran's
+// (timings masked); both ways of reading the file.
+void ExpectSameAsSingleProcess(const std::string &data, const std::string &name,
+                               const std::vector<std::string> &options = {}) {
+  std::vector<std::string> args = options;
+  const std::string json = WriteTempFile(name + ".json", "");
+  args.insert(args.end(), {"--json", json, data});
+  const ProgramOutput single = RunTovran(args);
+  ASSERT_EQ(single.status, 0) << single.err;
+  const std::string single_json = MaskJsonTimings(ReadFile(json));
+  std::string first_lists;
+  for (const std::string input : {"root", "ranks"}) {
+    for (int ranks = 1; ranks <= 4; ranks++) {
+      SCOPED_TRACE(name + ", " + input + ", P = " + std::to_string(ranks));
+      const std::string lists = WriteTempFile(name + ".lists", "");
+      std::vector<std::string> mpi_args = {"--input", input, "--lists", lists};
+      mpi_args.insert(mpi_args.end(), args.begin(), args.end());
+      const ProgramOutput run = RunMpi(ranks, mpi_args);
+      ASSERT_EQ(run.status, 0) << run.err;
+      EXPECT_EQ(run.err, "");
+      EXPECT_EQ(MaskTimings(run.out), MaskTimings(single.out));
+      EXPECT_EQ(MaskJsonTimings(ReadFile(json)), single_json);
+      if (first_lists.empty()) first_lists = ReadFile(lists);
+      EXPECT_EQ(ReadFile(lists), first_lists);
+    }
+  }
+}
+
+TEST(MpiReport, SampleOnOneToFourRanks) {
+  ExpectSameAsSingleProcess(TOVRAN_SOURCE_DIR "/data/sample.txt", "sample");
+}
+
+TEST(MpiReport, TwoThreadsInEachRank) {
+  ExpectSameAsSingleProcess(TOVRAN_SOURCE_DIR "/data/sample.txt", "sample2", {"--threads", "2"});
+}
+
+// Generated sets hold users without pairs and repeated pairs; checked here
+// so that the comparison covers them.
+TEST(MpiReport, GeneratedSetsWithEmptyUsersAndRepeatedPairs) {
+  for (const std::string seed : {"3", "4"}) {
+    const std::string data = Generated("generated" + seed + ".txt", "20000 " + seed);
+    std::istringstream in(ReadFile(data));
+    int64_t nusers, nitems, npairs;
+    in >> nusers >> nitems >> npairs;
+    std::set<int64_t> users;
+    std::set<std::pair<int64_t, int64_t>> pairs;
+    for (int64_t u, i; in >> u >> i;) {
+      users.insert(u);
+      pairs.insert({u, i});
+    }
+    ASSERT_LT(int64_t(users.size()), nusers) << "no user without pairs";
+    ASSERT_LT(int64_t(pairs.size()), npairs) << "no repeated pair";
+    ExpectSameAsSingleProcess(data, "generated" + seed);
+  }
+}
+
+// More ranks than users with baskets: most blocks are empty.
+TEST(MpiReport, FewerBasketsThanRanks) {
+  ExpectSameAsSingleProcess(WriteTempFile("tiny.txt", "5 4 4\n1 0\n1 1\n1 2\n3 2\n"), "tiny");
+}
+
+TEST(MpiReport, MovieLens100kOnThreeRanks) {
+  const std::string data = SharedData("ml100k.txt");
+  if (data.empty()) GTEST_SKIP() << "shared data sets not present";
+  const ProgramOutput run = RunMpi(3, {data});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(MaskTimings(run.out), MaskTimings(ReadFile(SharedData("ml100k.expected"))));
+}
+
+// The lists of one rank are the library's own answers.
+TEST(MpiReport, ListsAreTheLibrarysAnswers) {
+  const std::string data = TOVRAN_SOURCE_DIR "/data/sample.txt";
+  const std::string lists = WriteTempFile("library.lists", "");
+  const ProgramOutput run = RunMpi(2, {"--lists", lists, data});
+  ASSERT_EQ(run.status, 0) << run.err;
+  std::smatch alpha;
+  ASSERT_TRUE(std::regex_search(run.out, alpha, std::regex("Alpha=([0-9.]+)")));
+
+  std::FILE *in = std::fopen(data.c_str(), "r");
+  Dataset ds;
+  std::string error;
+  ASSERT_TRUE(ParseDataset(in, &ds, &error)) << error;
+  std::fclose(in);
+  std::ostringstream expected;
+  const int32_t nnbr[] = {20, 20, 50};
+  for (int32_t type = 1; type <= 3; type++) {
+    Model *model = TOVRAN_BuildModel(ds.nrows, ds.ncols, ds.ntrain, ds.rowid.get(), ds.colid.get(),
+                                     type, nnbr[type - 1], type == 2 ? std::stof(alpha[1]) : 0.0f);
+    for (int32_t f = 0; f < ds.ntrain;) {
+      int32_t e = f;
+      while (ds.rowid[e] == ds.rowid[f]) e++;
+      int32_t rcmds[10];
+      const int32_t m = TOVRAN_Recommend(model, e - f, ds.colid.get() + f, 10, rcmds);
+      expected << type << ' ' << ds.rowid[f];
+      for (int32_t t = 0; t < m; t++) expected << ' ' << rcmds[t];
+      expected << '\n';
+      f = e;
+    }
+    TOVRAN_FreeModel(model);
+  }
+  EXPECT_EQ(ReadFile(lists), expected.str());
+}
+
+// Faults: one message, status 1, nothing more on standard output than
+// tovran prints, for every way of reading and a few rank counts.
+void ExpectSameFailure(const std::vector<std::string> &args) {
+  const ProgramOutput single = RunTovran(args);
+  ASSERT_EQ(single.status, 1);
+  for (const std::string input : {"root", "ranks"}) {
+    for (int ranks : {3}) {
+      SCOPED_TRACE(input + ", P = " + std::to_string(ranks));
+      std::vector<std::string> mpi_args = {"--input", input};
+      mpi_args.insert(mpi_args.end(), args.begin(), args.end());
+      const ProgramOutput run = RunMpi(ranks, mpi_args);
+      EXPECT_EQ(run.status, 1);
+      EXPECT_EQ(run.out, single.out);
+      // mpirun may add a notice of its own on standard error; the
+      // program's message stands there once.
+      const std::string message = single.err;
+      if (!message.empty()) {
+        const size_t at = run.err.find(message);
+        ASSERT_NE(at, std::string::npos) << run.err;
+        EXPECT_EQ(run.err.find(message, at + 1), std::string::npos) << run.err;
+      }
+    }
+  }
+}
+
+TEST(MpiFaults, MalformedFilesGiveTheSingleProcessMessage) {
+  for (const std::string file : {"split_run.txt", "content_after_pairs.txt", "fewer_pairs.txt",
+                                 "pair_long_token.txt", "item_out_of_range.txt", "empty.txt",
+                                 "binary_garbage.bin", "header_beyond_32_bits.txt"}) {
+    SCOPED_TRACE(file);
+    ExpectSameFailure({TOVRAN_SOURCE_DIR "/tests/bad_input/" + file});
+  }
+  ExpectSameFailure({"/nonexistent/data.txt"});
+}
+
+TEST(MpiFaults, UnwritableOutputFailsBeforeTheRuns) {
+  ExpectSameFailure({"--json", "/nonexistent/out.json", TOVRAN_SOURCE_DIR "/data/sample.txt"});
+}
+
+TEST(MpiFaults, BadCommandLineGivesTheUsage) {
+  const ProgramOutput run = RunMpi(2, {"--threads", "0", "x.txt"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out.find("Usage: "), 0u) << run.out;
+}
+
+// Runs the program that follows on every rank, after the shell command
+// `what` on rank 1 alone.
+std::string OnRankOne(const std::string &what) {
+  return "sh -c " +
+         ShellQuote("if [ \"$OMPI_COMM_WORLD_RANK\" = 1 ]; then\n" + what + "\nfi\nexec \"$0\" \"$@\"") +
+         " ";
+}
+
+TEST(MpiFaults, ExhaustedMemoryOnOneRankEndsTheJob) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "sanitizer builds reserve more address space than the limit";
+#endif
+  // 400 million users: a 1.6 GB vector of held-out items on every rank.
+  const std::string data = WriteTempFile("many_users.txt", "400000000 1 0\n");
+  const ProgramOutput run = RunMpi(3, {data}, OnRankOne("ulimit -v 1000000"));
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, "");
+  EXPECT_NE(run.err.find("***Memory allocation failed for the dataset"), std::string::npos) << run.err;
+}
+
+TEST(MpiFaults, RankKilledBySignalEndsTheJobPromptly) {
+  // Long enough to be killed in the middle: the user-based run alone takes
+  // seconds.
+  const std::string data = Generated("killed.txt", "300000 5");
+  const auto start = std::chrono::steady_clock::now();
+  const ProgramOutput run = RunCommand(Mpirun(3, 120) + OnRankOne("(sleep 1; kill -9 $$) &") +
+                                       ShellQuote(TOVRAN_MPI_PROGRAM) + " " + ShellQuote(data));
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  // Killed in the middle of the report, not before it started.
+  EXPECT_EQ(run.out.find("Dataset Statistics"), 0u) << run.out << run.err;
+  EXPECT_EQ(run.out.find("Testing RType=3"), std::string::npos) << run.out;
+  EXPECT_NE(run.status, 0);
+  EXPECT_NE(run.status, 124) << "the job hung";
+  EXPECT_LT(seconds, 30);
+}
+
+#else
+
+TEST(MpiReport, NeedsMpi) {
+  GTEST_SKIP() << "tovran-mpi is not built: CMake found no MPI "
+                  "(install openmpi-bin and libopenmpi-dev, or configure with -DTOVRAN_MPI=ON)";
+}
+
+#endif
+
+}  // namespace
