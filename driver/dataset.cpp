@@ -321,25 +321,42 @@ bool ParseDataset(std::FILE *in, Dataset *ds, std::string *error) {
   return true;
 }
 
-void ExitOnOpenFailure(const char *fname) {
-  // Opening needs a little heap for the stream; its lack is exhausted memory.
+namespace {
+// The message for fopen(fname) having failed; exhausted memory (the stream
+// needs a little heap) ends the process with the labelled message.
+void OpenFailure(const char *fname, std::string *message) {
   if (errno == ENOMEM) AllocationFailed("fopen: stream", int64_t{sizeof(std::FILE)});
-  const int reason = errno;
+  *message = std::string("Error opening file ") + fname + ": " + std::strerror(errno);
+}
+}  // namespace
+
+void ExitOnOpenFailure(const char *fname) {
+  std::string message;
+  OpenFailure(fname, &message);
   std::fflush(stdout);
-  std::fprintf(stderr, "Error opening file %s: %s\n", fname, std::strerror(reason));
+  std::fprintf(stderr, "%s\n", message.c_str());
   std::exit(1);
 }
 
-Dataset ReadDataset(const char *fname) {
+bool LoadDataset(const char *fname, Dataset *ds, std::string *message) {
   std::FILE *in = std::fopen(fname, "r");
-  if (in == nullptr) ExitOnOpenFailure(fname);
-  Dataset ds;
+  if (in == nullptr) {
+    OpenFailure(fname, message);
+    return false;
+  }
   std::string error;
-  const bool ok = ParseDataset(in, &ds, &error);
+  const bool ok = ParseDataset(in, ds, &error);
   std::fclose(in);
-  if (!ok) {
+  if (!ok) *message = std::string("Error in file ") + fname + ": " + error;
+  return ok;
+}
+
+Dataset ReadDataset(const char *fname) {
+  Dataset ds;
+  std::string message;
+  if (!LoadDataset(fname, &ds, &message)) {
     std::fflush(stdout);
-    std::fprintf(stderr, "Error in file %s: %s\n", fname, error.c_str());
+    std::fprintf(stderr, "%s\n", message.c_str());
     std::exit(1);
   }
   return ds;

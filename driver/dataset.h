@@ -29,6 +29,11 @@ struct Dataset {
 // numbers count from 1); *ds is then left empty.
 bool ParseDataset(std::FILE *in, Dataset *ds, std::string *error);
 
+// As ReadDataset, but a file that cannot be opened or parsed gives false
+// with the line ReadDataset would print (no newline) in *message; exhausted
+// memory still ends the process.
+bool LoadDataset(const char *fname, Dataset *ds, std::string *message);
+
 // Loads fname. On failure prints the reason on standard error and ends the
 // process with status 1: "Error opening file <fname>: <system's reason>" when
 // it cannot be opened, "Error in file <fname>: <reason>" otherwise.

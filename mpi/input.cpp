@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <climits>
 #include <algorithm>
 #include <cstring>
@@ -28,16 +29,8 @@ IntArray Ints(int64_t n) {
 // The single-process loader's verdict on fname, with its message.
 Failure ParseOnRoot(const char *fname, Dataset *ds) {
   Failure failure;
-  std::FILE *in = std::fopen(fname, "r");
-  if (in == nullptr) {
-    failure.message = std::string("Error opening file ") + fname;
-    failure.stream = stdout;
-    return failure;
-  }
-  std::string error;
-  const bool ok = ParseDataset(in, ds, &error);
-  std::fclose(in);
-  if (!ok) failure.message = std::string("Error in file ") + fname + ": " + error;
+  if (!LoadDataset(fname, ds, &failure.message) && failure.message.empty())
+    failure.message = "Error in file " + std::string(fname);
   return failure;
 }
 
@@ -126,8 +119,7 @@ Dataset LoadByRanges(const Job &job, const char *fname) {
     fd = open(fname, O_RDONLY);
     struct stat info;
     if (fd < 0 || fstat(fd, &info) != 0) {
-      failure.message = std::string("Error opening file ") + fname;
-      failure.stream = stdout;
+      failure.message = std::string("Error opening file ") + fname + ": " + std::strerror(errno);
       return failure;
     }
     size = info.st_size;
@@ -231,7 +223,7 @@ bool DatasetFromTokens(const int32_t *tokens, int64_t ntokens, Dataset *ds) {
   return true;
 }
 
-Dataset LoadDataset(const Job &job, const char *fname, InputMode mode) {
+Dataset ShareDataset(const Job &job, const char *fname, InputMode mode) {
   if (mode == InputMode::kRanks) return LoadByRanges(job, fname);
   Dataset ds;
   RunStep(job, "the dataset", [&] { return job.root() ? ParseOnRoot(fname, &ds) : Failure{}; });

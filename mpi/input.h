@@ -13,7 +13,7 @@ enum class InputMode {
 // single-process program would load. A file that cannot be opened or breaks
 // the format gives the single-process program's message, printed once, and
 // JobFailed on every rank.
-Dataset LoadDataset(const Job &job, const char *fname, InputMode mode);
+Dataset ShareDataset(const Job &job, const char *fname, InputMode mode);
 
 // The dataset of a whole file held as its white-space separated integers
 // (header first), or false when they do not form a valid dataset; why is

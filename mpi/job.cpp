@@ -15,8 +15,8 @@ void AgreeOnFailure(const Job &job, const Failure &local) {
   if (first == job.size) return;
   if (first == job.rank) {
     std::fflush(stdout);
-    std::fprintf(local.stream, "%s\n", local.message.c_str());
-    std::fflush(local.stream);
+    std::fprintf(stderr, "%s\n", local.message.c_str());
+    std::fflush(stderr);
   }
   throw JobFailed{};
 }

@@ -17,10 +17,9 @@ struct Job {
 };
 
 // What went wrong on one rank: the message as the single-process program
-// would print it, and the stream it goes to.
+// would print it on standard error.
 struct Failure {
   std::string message;  // empty: nothing went wrong
-  std::FILE *stream = stderr;
 };
 
 // Thrown on every rank once the ranks agreed that one of them failed; the

@@ -1,10 +1,14 @@
 // tovran-mpi: the evaluation of tovran spread over the ranks of an MPI job.
 // Same command line, report, JSON and exit status as tovran; only rank 0
 // writes. Started without mpirun it runs as a job of one rank.
+#include <fcntl.h>
 #include <mpi.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -14,6 +18,7 @@
 #include "mpi/input.h"
 #include "mpi/job.h"
 #include "mpi/timings.h"
+#include "util/output_file.h"
 
 namespace {
 
@@ -57,27 +62,42 @@ bool TakeMpiOptions(int *argc, char **argv, MpiOptions *opts) {
   return ok;
 }
 
-// Opens path for writing on the root; the single-process program's message
-// when it cannot.
-std::FILE *OpenOutput(const Job &job, const char *path) {
-  std::FILE *out = nullptr;
+// Creates the root's output for path; the single-process program's
+// message when it cannot.
+void OpenOutput(const Job &job, const std::string &path, const std::string &dataset,
+                OutputFile *out) {
   RunStep(job, "the output", [&] {
     Failure failure;
-    if (job.root() && (out = std::fopen(path, "w")) == nullptr) {
-      failure.message = std::string("Error opening file ") + path;
-      failure.stream = stdout;
+    std::string error;
+    if (!job.root()) return failure;
+    if (path != "-" && SameFile(path, dataset)) {
+      failure.message = "Error opening file " + path + ": it is the dataset";
+    } else if (!out->Open(path, true, &error)) {
+      failure.message = "Error opening file " + path + ": " + std::strerror(errno);
     }
     return failure;
   });
-  return out;
 }
 
-// Closes an output of the root after the write; a failed write fails the job.
-void CloseOutput(const Job &job, std::FILE *out, const char *path, bool written) {
+// Puts the root's output in place once written; a failed write fails the job.
+void CommitOutput(const Job &job, OutputFile *out, const std::string &path, bool written) {
   RunStep(job, "the output", [&] {
     Failure failure;
-    if (job.root() && (std::fclose(out) != 0 || !written))
-      failure.message = std::string("Error writing file ") + path;
+    std::string error;
+    if (job.root() && (!written || !out->Commit(&error)))
+      failure.message = "Error writing file " + path + ": " + (written ? error : std::strerror(errno));
+    return failure;
+  });
+}
+
+// Whether the root's report reached standard output whole.
+void FinishStandardOutput(const Job &job) {
+  RunStep(job, "standard output", [&] {
+    Failure failure;
+    errno = 0;
+    if (job.root() && (std::fflush(stdout) != 0 || std::ferror(stdout) != 0))
+      failure.message = std::string("Error writing the report to standard output: ") +
+                        std::strerror(errno != 0 ? errno : EIO);
     return failure;
   });
 }
@@ -85,27 +105,49 @@ void CloseOutput(const Job &job, std::FILE *out, const char *path, bool written)
 int Run(const Job &job, int argc, char **argv) {
   MpiOptions mpi_opts;
   Options opts;
-  if (!TakeMpiOptions(&argc, argv, &mpi_opts) || !ParseOptions(argc, argv, &opts)) {
-    PrintUsage(argv[0]);
+  if (!TakeMpiOptions(&argc, argv, &mpi_opts)) {
     if (job.root())
-      std::printf("       tovran-mpi also takes --input root|ranks, --lists OUT and --timings\n");
+      std::fprintf(stderr, "tovran-mpi: --input takes root or ranks, --lists a file name\n");
     return 1;
   }
+  // Every rank parses the same words; only the root tells what was wrong.
+  const int saved = job.root() ? -1 : dup(STDERR_FILENO);
+  if (saved >= 0) {
+    const int null = open("/dev/null", O_WRONLY);
+    dup2(null, STDERR_FILENO);
+    close(null);
+  }
+  const std::optional<int> status = ParseOptions(argc, argv, &opts);
+  if (saved >= 0) {
+    dup2(saved, STDERR_FILENO);
+    close(saved);
+  }
+  if (status) return *status;
   const double start = MPI_Wtime();
-  const Dataset ds = LoadDataset(job, opts.file, mpi_opts.input);
+  const bool json_file = !opts.json.empty() && opts.json != "-";
+  OutputFile json, lists;
+  // The dataset opened for writing would be lost before it was read.
+  RunStep(job, "the output", [&] {
+    Failure failure;
+    if (json_file && job.root() && SameFile(opts.json, opts.file))
+      failure.message = "Error opening file " + opts.json + ": it is the dataset";
+    return failure;
+  });
+  const Dataset ds = ShareDataset(job, opts.file.c_str(), mpi_opts.input);
   const double loaded = MPI_Wtime();
-  // Opened before the runs, so that a bad path costs no evaluation.
-  // Only the root holds the streams; every rank takes the same steps.
-  std::FILE *json = opts.json != nullptr ? OpenOutput(job, opts.json) : nullptr;
-  std::FILE *lists = mpi_opts.lists != nullptr ? OpenOutput(job, mpi_opts.lists) : nullptr;
-  const DistributedData data = PrepareData(job, ds, mpi_opts.lists != nullptr, lists);
+  // Created before the runs, so that a bad path costs no evaluation; only
+  // the root writes, but every rank takes the same steps.
+  if (json_file) OpenOutput(job, opts.json, opts.file, &json);
+  const bool keep_lists = mpi_opts.lists != nullptr;
+  if (keep_lists) OpenOutput(job, mpi_opts.lists, opts.file, &lists);
+  const DistributedData data = PrepareData(job, ds, keep_lists, lists.stream());
   const SequenceResult result = RunAllDistributed(job, data, opts.threads);
-  std::fflush(stdout);
-  if (mpi_opts.lists != nullptr)
-    CloseOutput(job, lists, mpi_opts.lists, !job.root() || !std::ferror(lists));
-  if (opts.json != nullptr) {
-    const bool written = !job.root() || WriteJsonReport(json, opts.file, ds, result);
-    CloseOutput(job, json, opts.json, written);
+  if (opts.json == "-" && job.root()) WriteJsonReport(stdout, opts.file.c_str(), ds, result);
+  FinishStandardOutput(job);
+  if (keep_lists) CommitOutput(job, &lists, mpi_opts.lists, !job.root() || !std::ferror(lists.stream()));
+  if (json_file) {
+    const bool written = !job.root() || WriteJsonReport(json.stream(), opts.file.c_str(), ds, result);
+    CommitOutput(job, &json, opts.json, written);
   }
   if (mpi_opts.timings) PrintTimings(job, loaded - start, MPI_Wtime() - start);
   return 0;
