@@ -1,10 +1,11 @@
 #include "mpi/evaluate.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 
 #include "driver/evaluate.h"
 #include "driver/metrics.h"
-#include "engine/estimate_alpha.h"
 #include "engine/tovran.h"
 #include "mpi/query.h"
 #include "mpi/split.h"
@@ -57,9 +58,12 @@ RunResult EvaluateDistributed(const Job &job, const DistributedData &data, int32
   const double build_start = MPI_Wtime();
   Model *model = nullptr;
   RunStep(job, "the model", [&] {
-    model = TOVRAN_BuildModelThreads(ds.nrows, ds.ncols, ds.ntrain, ds.rowid.get(),
-                                     ds.colid.get(), type, nnbr, alpha, nthreads);
-    return Failure{};
+    TOVRAN_Params params = TOVRAN_DefaultParams(type);
+    params.nnbr = nnbr;
+    params.alpha = alpha;
+    params.nthreads = nthreads;
+    model = TOVRAN_Build(ds.nrows, ds.ncols, ds.ntrain, ds.rowid.get(), ds.colid.get(), &params);
+    return model != nullptr ? Failure{} : Failure{TOVRAN_LastError()};
   });
   result.build_seconds = MPI_Wtime() - build_start;
 
@@ -113,13 +117,20 @@ SequenceResult RunAllDistributed(const Job &job, const DistributedData &data, in
   std::printf("Testing RType=2...\n");
   std::printf("  Estimating Alpha...");
   std::fflush(stdout);
+  double estimate = 0.0;
   RunStep(job, "the estimate of Alpha", [&] {
-    result.alpha_step =
-        EstimateAlphaStep(ds.nrows, ds.ncols, ds.ntrain, ds.rowid.get(), ds.colid.get(),
-                          kItemNeighbours, kTopN, result.alpha_hits, &result.alpha_tried, nthreads);
+    TOVRAN_Params params = TOVRAN_DefaultParams(TOVRAN_ITEM_CPROB);
+    params.nnbr = kItemNeighbours;
+    params.nthreads = nthreads;
+    TOVRAN_AlphaTrace trace;
+    if (TOVRAN_EstimateAlpha(ds.nrows, ds.ncols, ds.ntrain, ds.rowid.get(), ds.colid.get(),
+                             &params, kTopN, &estimate, &trace) != 0)
+      return Failure{TOVRAN_LastError()};
+    result.alpha_step = int32_t(std::lround(estimate * 10));
+    result.alpha_tried = trace.ntried;
+    std::copy_n(trace.hits, trace.ntried, result.alpha_hits);
     return Failure{};
   });
-  const double estimate = result.alpha_step * 0.1;
   std::printf("  Alpha=%.2f\n", estimate);
   PrintBuilding(kItemNeighbours);
   result.runs[1] =
