@@ -291,11 +291,30 @@ TEST(BuildModelDeathTest, ParametersAreCheckedInOrderWithExactMessages) {
               ExitedWithCode(1), alpha);
 }
 
+// A model's answers to every one-item basket and to {0, 3}; the model is
+// released.
+std::vector<std::vector<int32_t>> AnswersOf(Model *model) {
+  std::vector<std::vector<int32_t>> answers;
+  for (int32_t item = 0; item < 4; item++) answers.push_back(Ask(model, {item}));
+  answers.push_back(Ask(model, {0, 3}));
+  TOVRAN_FreeModel(model);
+  return answers;
+}
+
 TEST(BuildModel, AlphaBoundsAreAcceptedAndIgnoredOutsideType2) {
   const PairList p = FiveUsers();
-  for (float alpha : {0.0f, -0.0f, 1.0f}) TOVRAN_FreeModel(p.Build(TOVRAN_ITEM_CPROB, 20, alpha));
-  TOVRAN_FreeModel(p.Build(TOVRAN_ITEM_COSINE, 20, 5.0f));
-  TOVRAN_FreeModel(p.Build(TOVRAN_USER_BASED, 20, std::numeric_limits<float>::quiet_NaN()));
+  // -0.0 is 0.0; 1.0 is accepted and weighs differently.
+  const auto zero = AnswersOf(p.Build(TOVRAN_ITEM_CPROB, 20, 0.0f));
+  EXPECT_EQ(AnswersOf(p.Build(TOVRAN_ITEM_CPROB, 20, -0.0f)), zero);
+  Model *one = p.Build(TOVRAN_ITEM_CPROB, 20, 1.0f);
+  ASSERT_NE(one, nullptr);
+  EXPECT_EQ(ListOf(one, 1).size(), 3u);
+  TOVRAN_FreeModel(one);
+  // Kinds 1 and 3 never read alpha, whatever it holds.
+  EXPECT_EQ(AnswersOf(p.Build(TOVRAN_ITEM_COSINE, 20, 5.0f)),
+            AnswersOf(p.Build(TOVRAN_ITEM_COSINE, 20, 0.0f)));
+  EXPECT_EQ(AnswersOf(p.Build(TOVRAN_USER_BASED, 20, std::numeric_limits<float>::quiet_NaN())),
+            AnswersOf(p.Build(TOVRAN_USER_BASED, 20, 0.0f)));
 }
 
 TEST(BuildModelDeathTest, PairsOutsideTheMatrixAreRejectedBeforeAnyIndexing) {

@@ -25,6 +25,12 @@ TEST(GoldenReport, SampleShippedWithTheRepository) {
   ExpectReportMatches(TOVRAN_SOURCE_DIR "/data/sample.txt", TOVRAN_SOURCE_DIR "/data/sample.expected");
 }
 
+// 60,000 generated pairs: the same bytes on every machine, so the same report.
+TEST(GoldenReport, GeneratedMidSizeFile) {
+  if (GeneratedData() == TOVRAN_SOURCE_DIR "/data/sample.txt") GTEST_SKIP() << "no generator built";
+  ExpectReportMatches(GeneratedData(), TOVRAN_SOURCE_DIR "/data/generated-60000-11.expected");
+}
+
 TEST(GoldenReport, MovieLens100k) {
   const std::string data = SharedData("ml100k.txt");
   if (data.empty()) GTEST_SKIP() << "shared data sets not present";

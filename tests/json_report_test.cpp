@@ -31,6 +31,10 @@ TEST(JsonReport, AgreesWithTheConsoleReportOnTheSample) {
   ExpectJsonAgreesWithReport(TOVRAN_SOURCE_DIR "/data/sample.txt", "sample");
 }
 
+TEST(JsonReport, AgreesWithTheConsoleReportOnGeneratedData) {
+  ExpectJsonAgreesWithReport(GeneratedData(), "generated");
+}
+
 TEST(JsonReport, AgreesWithTheConsoleReportOnMovieLens100k) {
   const std::string data = SharedData("ml100k.txt");
   if (data.empty()) GTEST_SKIP() << "shared data sets not present";

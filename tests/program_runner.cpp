@@ -74,6 +74,19 @@ ProgramOutput RunTovran(const std::vector<std::string> &args, const std::string 
   return RunCommand(command);
 }
 
+std::string GeneratedData() {
+#ifdef TOVRAN_GENERATOR
+  static const std::string path = [] {
+    const std::string file = (TempDir() / "generated.txt").string();
+    RunCommand(ShellQuote(TOVRAN_GENERATOR) + " 60000 11 >" + ShellQuote(file));
+    return file;
+  }();
+  return path;
+#else
+  return TOVRAN_SOURCE_DIR "/data/sample.txt";
+#endif
+}
+
 std::string SharedData(const std::string &name) {
   const fs::path path = fs::path(TOVRAN_SHARED_DATA) / name;
   return fs::exists(path) ? path.string() : std::string();

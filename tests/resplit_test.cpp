@@ -71,14 +71,20 @@ TEST(ResplitDeathTest, ShortShufflesFollowTheShiftedDraws) {
 }
 
 TEST(Resplit, TrivialShufflesDrawNothingOrMoveNothing) {
+  // The fresh sequence: 4n exchanges of two draws each for n = 1, then the
+  // draw after them.
+  TOVRAN_RestartRandom();
+  std::vector<int32_t> fresh;
+  for (int k = 0; k < 10; k++) fresh.push_back(NextRandom());
+  TOVRAN_RestartRandom();
   int32_t row = 3, col = 4;
   ShufflePairs(1, &row, &col);
   EXPECT_EQ(row, 3);
   EXPECT_EQ(col, 4);
-  const int32_t before = NextRandom();
+  EXPECT_EQ(NextRandom(), fresh[8]) << "one pair: eight draws, nothing moved";
   ShufflePairs(0, nullptr, nullptr);
   ShufflePairs(-5, nullptr, nullptr);
-  (void)before;  // the state moved by exactly the one draw above
+  EXPECT_EQ(NextRandom(), fresh[9]) << "no pairs: no draw";
 }
 
 TEST(Resplit, LongShufflesReachEveryPositionAndKeepThePairs) {
