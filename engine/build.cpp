@@ -68,11 +68,18 @@ Model *BuildAccepted(int32_t nrows, int32_t ncols, int32_t npairs, const int32_t
                      const int32_t *colid, int32_t type, int32_t nnbr, float alpha,
                      int32_t nthreads) {
   const MatrixHolder matrix(CreateMatrix(nrows, ncols, npairs, rowid, colid));
+  Model *model = nullptr;
   switch (type) {
-    case TOVRAN_ITEM_COSINE: return TOVRAN_Init_ColVecSim(matrix.get(), nnbr, nthreads);
-    case TOVRAN_ITEM_CPROB: return TOVRAN_Init_CProbSim(matrix.get(), nnbr, alpha, nthreads);
-    default: return TOVRAN_Init_Row(matrix.get(), nnbr);
+    case TOVRAN_ITEM_COSINE: model = TOVRAN_Init_ColVecSim(matrix.get(), nnbr, nthreads); break;
+    case TOVRAN_ITEM_CPROB:
+      model = TOVRAN_Init_CProbSim(matrix.get(), nnbr, alpha, nthreads);
+      model->alpha = alpha;
+      break;
+    default: model = TOVRAN_Init_Row(matrix.get(), nnbr); break;
   }
+  model->nusers = nrows;
+  if (type != TOVRAN_USER_BASED) model->min_support = kMinItemFrequency;
+  return model;
 }
 
 Model *TOVRAN_BuildModel(int32_t nrows, int32_t ncols, int32_t npairs,

@@ -7,7 +7,8 @@ Model *CreateModel() {
   auto *model = static_cast<Model *>(CheckedMalloc(sizeof(Model), "CreateModel: model"));
   *model = Model{-1,      -1,      -1,      nullptr, nullptr, nullptr,
                  -1,      -1,      nullptr, nullptr, nullptr, nullptr,
-                 nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
+                 nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                 -1,      0.0f,    0};
   return model;
 }
 

@@ -29,6 +29,10 @@ struct Model {
   CandidatePair *fcand;  // scratch: candidate items
   int32_t *rmarker;      // user id -> -1; a hit count while a query runs
   int32_t *marker;       // item id -> slot in fcand, -1, or -2 (excluded)
+  // What the model was built from and with, for its file and its info.
+  int32_t nusers;        // users of the pairs (every kind)
+  float alpha;           // type 2: the damping exponent; else 0
+  int32_t min_support;   // item models: the eligibility threshold; else 0
 };
 
 // Pairs in a user-candidate array: one more than there are users, since the

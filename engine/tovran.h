@@ -197,6 +197,34 @@ int32_t TOVRAN_EstimateAlpha(int32_t nrows, int32_t ncols, int32_t npairs, const
                              const int32_t *colid, const TOVRAN_Params *params, int32_t N,
                              double *alpha, TOVRAN_AlphaTrace *trace);
 
+/* Model files: the layout of docs/model-format.md (versioned,
+ * little-endian, a CRC-32 over the whole file). */
+
+/* Writes model to path, replacing an earlier file only once the new one is
+ * complete. Returns 0, or -1 (the earlier file unchanged). */
+TOVRAN_API
+int32_t TOVRAN_SaveModel(const Model *model, const char *path);
+
+/* Reads a model written by TOVRAN_SaveModel; it answers bit for bit as the
+ * saved model did. Every count and index is checked before use; NULL when
+ * the file cannot be read, is truncated, has a wrong magic, a newer format
+ * version, a checksum mismatch or inconsistent contents. The caller owns
+ * the model. */
+TOVRAN_API
+Model *TOVRAN_LoadModel(const char *path);
+
+/* What a model was built from and with. */
+typedef struct TOVRAN_ModelInfo {
+  TOVRAN_Params params; /* min_support 0 for kind 3; nthreads 1 */
+  int32_t nusers;       /* users of the pairs */
+  int32_t nitems;       /* accepted item ids are 0..nitems-1 */
+  int64_t nentries;     /* neighbour entries (kinds 1, 2) or pairs (kind 3) */
+} TOVRAN_ModelInfo;
+
+/* Fills *info for model; 0, or -1 when either is NULL. */
+TOVRAN_API
+int32_t TOVRAN_GetModelInfo(const Model *model, TOVRAN_ModelInfo *info);
+
 #ifdef __cplusplus
 }
 #endif

@@ -1,0 +1,447 @@
+#include "modelfile/model_file.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cmath>
+#include <cstring>
+#include <string>
+
+#include "engine/errors.h"
+#include "engine/model.h"
+#include "matrix/column_view.h"
+#include "matrix/sparse_matrix.h"
+#include "util/checked_alloc.h"
+#include "util/free_all.h"
+#include "util/output_file.h"
+
+namespace {
+
+constexpr const char *kNullSaveArgument = "TOVRAN_SaveModel: the model and the path should not be null.";
+constexpr const char *kNullLoadArgument = "TOVRAN_LoadModel: the path should not be null.";
+constexpr const char *kNullInfoArgument = "TOVRAN_GetModelInfo: the model and the record should not be null.";
+constexpr const char *kCannotWrite = "Model file %s: cannot be written: %s";
+constexpr const char *kCannotOpen = "Model file %s: cannot be opened: %s";
+constexpr const char *kReadFailed = "Model file %s: cannot be read: %s";
+constexpr const char *kWrongMagic = "Model file %s: not a model file (wrong magic)";
+constexpr const char *kNewerVersion =
+    "Model file %s: format version %u is newer than this library reads (%u)";
+constexpr const char *kNoVersion = "Model file %s: format version 0 does not exist";
+constexpr const char *kShort =
+    "Model file %s: truncated: %lld bytes, fewer than the %lld of a header and checksum";
+constexpr const char *kTruncated =
+    "Model file %s: truncated: %lld bytes where the header's counts need %lld";
+constexpr const char *kTrailing = "Model file %s: %lld bytes follow the model's end";
+constexpr const char *kChecksum =
+    "Model file %s: checksum mismatch: the file says %08x, its contents give %08x";
+constexpr const char *kBadHeader = "Model file %s: inconsistent header: %s";
+constexpr const char *kBadArrays = "Model file %s: inconsistent arrays: %s";
+
+// Elements converted per write or read.
+constexpr int64_t kChunk = 16384;
+
+void PutLE32(uint32_t value, unsigned char *out) {
+  for (int b = 0; b < 4; b++) out[b] = static_cast<unsigned char>(value >> (8 * b));
+}
+
+uint32_t GetLE32(const unsigned char *in) {
+  return uint32_t(in[0]) | uint32_t(in[1]) << 8 | uint32_t(in[2]) << 16 | uint32_t(in[3]) << 24;
+}
+
+uint32_t FloatBits(float value) {
+  uint32_t bits;
+  std::memcpy(&bits, &value, sizeof bits);
+  return bits;
+}
+
+// Writes little-endian values and keeps the CRC-32 of every byte written.
+class Writer {
+ public:
+  explicit Writer(std::FILE *out) : out_(out), crc_(crc32(0L, Z_NULL, 0)) {}
+
+  void Bytes(const unsigned char *bytes, size_t n) {
+    crc_ = crc32(crc_, bytes, static_cast<uInt>(n));
+    if (std::fwrite(bytes, 1, n, out_) != n) ok_ = false;
+  }
+  void U32(uint32_t value) {
+    unsigned char bytes[4];
+    PutLE32(value, bytes);
+    Bytes(bytes, 4);
+  }
+  void I64(int64_t value) {
+    U32(uint32_t(uint64_t(value)));
+    U32(uint32_t(uint64_t(value) >> 32));
+  }
+  // n 32-bit values, each given by bits(t).
+  template <class Bits>
+  void Array(int64_t n, Bits bits) {
+    unsigned char buffer[4 * kChunk];
+    for (int64_t begin = 0; begin < n; begin += kChunk) {
+      const int64_t count = std::min(kChunk, n - begin);
+      for (int64_t t = 0; t < count; t++) PutLE32(bits(begin + t), buffer + 4 * t);
+      Bytes(buffer, size_t(4 * count));
+    }
+  }
+  void Ints(const int32_t *values, int64_t n) {
+    Array(n, [&](int64_t t) { return uint32_t(values[t]); });
+  }
+  void Floats(const float *values, int64_t n) {
+    Array(n, [&](int64_t t) { return FloatBits(values[t]); });
+  }
+  // The checksum of everything before it ends the file.
+  void Checksum() { U32(uint32_t(crc_)); }
+  bool ok() const { return ok_; }
+
+ private:
+  std::FILE *out_;
+  uLong crc_;
+  bool ok_ = true;
+};
+
+// Reads little-endian arrays that the size checks have shown to be there.
+class Reader {
+ public:
+  explicit Reader(std::FILE *in) : in_(in) {}
+
+  bool Bytes(unsigned char *bytes, size_t n) { return std::fread(bytes, 1, n, in_) == n; }
+  template <class Store>
+  bool Array(int64_t n, Store store) {
+    unsigned char buffer[4 * kChunk];
+    for (int64_t begin = 0; begin < n; begin += kChunk) {
+      const int64_t count = std::min(kChunk, n - begin);
+      if (!Bytes(buffer, size_t(4 * count))) return false;
+      for (int64_t t = 0; t < count; t++) store(begin + t, GetLE32(buffer + 4 * t));
+    }
+    return true;
+  }
+  bool Ints(int32_t *values, int64_t n) {
+    return Array(n, [&](int64_t t, uint32_t bits) { values[t] = int32_t(bits); });
+  }
+  bool Floats(float *values, int64_t n) {
+    return Array(n, [&](int64_t t, uint32_t bits) { std::memcpy(values + t, &bits, 4); });
+  }
+
+ private:
+  std::FILE *in_;
+};
+
+// The header's fields, as read.
+struct Header {
+  uint32_t version;
+  int32_t kind, nnbr;
+  float alpha;
+  int32_t min_support, nusers, nitems;
+  uint32_t flags;
+  int64_t nentries;
+};
+
+Header ParseHeader(const unsigned char *bytes) {
+  Header h;
+  auto i32 = [&](int at) { return int32_t(GetLE32(bytes + at)); };
+  h.version = GetLE32(bytes + 8);
+  h.kind = i32(12);
+  h.nnbr = i32(16);
+  const uint32_t alpha = GetLE32(bytes + 20);
+  std::memcpy(&h.alpha, &alpha, 4);
+  h.min_support = i32(24);
+  h.nusers = i32(28);
+  h.nitems = i32(32);
+  h.flags = GetLE32(bytes + 36);
+  h.nentries = int64_t(uint64_t(GetLE32(bytes + 40)) | uint64_t(GetLE32(bytes + 44)) << 32);
+  return h;
+}
+
+// The offsets array's length: items for the item kinds, users for kind 3.
+int64_t OffsetCount(const Header &h) {
+  return h.kind == TOVRAN_USER_BASED ? int64_t{h.nusers} + 1 : int64_t{h.nitems} + 1;
+}
+
+// The file size the counts call for, or -1 when they cannot be counts.
+int64_t ExpectedSize(const Header &h) {
+  if (h.kind < TOVRAN_ITEM_COSINE || h.kind > TOVRAN_USER_BASED || h.nusers < 0 ||
+      h.nitems < 0 || h.nentries < 0 || h.nentries > INT32_MAX)
+    return -1;
+  int64_t arrays = 4 * OffsetCount(h) + 8 * h.nentries;
+  if (h.kind == TOVRAN_USER_BASED) arrays += 4 * (int64_t{h.nitems} + 1);  // colptr
+  return kModelHeaderBytes + arrays + kModelChecksumBytes;
+}
+
+// Empty when the header's values make a model; else what is wrong.
+std::string HeaderFault(const Header &h) {
+  if (h.flags != 0) return "flags " + std::to_string(h.flags) + " should be 0";
+  if (h.nnbr < 1) return "nnbr " + std::to_string(h.nnbr) + " should be at least 1";
+  const bool items = h.kind != TOVRAN_USER_BASED;
+  if (h.kind == TOVRAN_ITEM_CPROB ? !(h.alpha >= 0.0f && h.alpha <= 1.0f) : h.alpha != 0.0f)
+    return "alpha " + std::to_string(h.alpha) + " does not fit kind " + std::to_string(h.kind);
+  if (items ? h.min_support < 1 : h.min_support != 0)
+    return "min_support " + std::to_string(h.min_support) + " does not fit kind " +
+           std::to_string(h.kind);
+  return {};
+}
+
+// Empty when ptr[0..n] runs from 0 up to end without falling; else the fault.
+std::string OffsetsFault(const char *name, const int32_t *ptr, int64_t n, int64_t end) {
+  if (ptr[0] != 0) return std::string(name) + "[0] is not 0";
+  for (int64_t k = 0; k < n; k++)
+    if (ptr[k + 1] < ptr[k])
+      return std::string(name) + " falls at " + std::to_string(k + 1);
+  if (ptr[n] != end) return std::string(name) + " ends at " + std::to_string(ptr[n]) +
+                            ", not at the entry count " + std::to_string(end);
+  return {};
+}
+
+// Empty when every ind[0..n-1] lies in 0..limit-1; else the fault.
+std::string IndexFault(const char *name, const int32_t *ind, int64_t n, int32_t limit) {
+  for (int64_t k = 0; k < n; k++)
+    if (ind[k] < 0 || ind[k] >= limit)
+      return std::string(name) + "[" + std::to_string(k) + "] = " + std::to_string(ind[k]) +
+             " lies outside 0.." + std::to_string(int64_t{limit} - 1);
+  return {};
+}
+
+// The CRC-32 of the next n bytes of in; false when they cannot be read.
+bool StreamCrc(std::FILE *in, int64_t n, uLong *crc) {
+  unsigned char buffer[1 << 16];
+  *crc = crc32(0L, Z_NULL, 0);
+  for (int64_t done = 0; done < n;) {
+    const size_t want = size_t(std::min<int64_t>(sizeof buffer, n - done));
+    if (std::fread(buffer, 1, want, in) != want) return false;
+    *crc = crc32(*crc, buffer, static_cast<uInt>(want));
+    done += int64_t(want);
+  }
+  return true;
+}
+
+// Reads the item model's arrays; NULL with the last error set.
+Model *ReadItemModel(Reader &reader, const Header &h, const char *name) {
+  ModelHolder model(CreateModel());
+  model->type = h.kind;
+  model->nnbr = h.nnbr;
+  model->nitems = h.nitems;
+  model->itemptr = AllocInts(int64_t{h.nitems} + 1, "TOVRAN_LoadModel: itemptr");
+  model->itemind = AllocInts(h.nentries, "TOVRAN_LoadModel: itemind");
+  model->itemval = AllocFloats(h.nentries, "TOVRAN_LoadModel: itemval");
+  if (!reader.Ints(model->itemptr, int64_t{h.nitems} + 1) ||
+      !reader.Ints(model->itemind, h.nentries) || !reader.Floats(model->itemval, h.nentries)) {
+    SetLastError(kReadFailed, name, std::strerror(errno));
+    return nullptr;
+  }
+  std::string fault = OffsetsFault("itemptr", model->itemptr, h.nitems, h.nentries);
+  const int32_t room = ItemListRoom(h.nnbr, h.nitems);
+  for (int32_t i = 0; fault.empty() && i < h.nitems; i++)
+    if (model->itemptr[i + 1] - model->itemptr[i] > room)
+      fault = "item " + std::to_string(i) + " has more than " + std::to_string(room) + " neighbours";
+  if (fault.empty()) fault = IndexFault("itemind", model->itemind, h.nentries, h.nitems);
+  if (!fault.empty()) {
+    SetLastError(kBadArrays, name, fault.c_str());
+    return nullptr;
+  }
+  model->marker = AllocFilledInts(h.nitems, -1, "TOVRAN_LoadModel: marker");
+  model->fcand = AllocCands(h.nitems, "TOVRAN_LoadModel: fcand");
+  return model.release();
+}
+
+// Reads the user model's row view and column starts and derives its column
+// view as the build does; NULL with the last error set.
+Model *ReadUserModel(Reader &reader, const Header &h, const char *name) {
+  MatrixHolder mat(static_cast<SparseMatrix *>(
+      CheckedMalloc(sizeof(SparseMatrix), "TOVRAN_LoadModel: matrix")));
+  *mat = SparseMatrix{h.nusers, h.nitems, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
+  mat->rowptr = AllocInts(int64_t{h.nusers} + 1, "TOVRAN_LoadModel: rowptr");
+  mat->rowind = AllocInts(h.nentries, "TOVRAN_LoadModel: rowind");
+  mat->rowval = AllocFloats(h.nentries, "TOVRAN_LoadModel: rowval");
+  Owned<int32_t[]> colptr(AllocInts(int64_t{h.nitems} + 1, "TOVRAN_LoadModel: colptr"));
+  if (!reader.Ints(mat->rowptr, int64_t{h.nusers} + 1) || !reader.Ints(mat->rowind, h.nentries) ||
+      !reader.Floats(mat->rowval, h.nentries) || !reader.Ints(colptr.get(), int64_t{h.nitems} + 1)) {
+    SetLastError(kReadFailed, name, std::strerror(errno));
+    return nullptr;
+  }
+  std::string fault = OffsetsFault("rowptr", mat->rowptr, h.nusers, h.nentries);
+  if (fault.empty()) fault = IndexFault("rowind", mat->rowind, h.nentries, h.nitems);
+  if (fault.empty()) {
+    CreateColMat(mat.get());
+    if (!std::equal(colptr.get(), colptr.get() + h.nitems + 1, mat->colptr))
+      fault = "colptr does not count the rows' entries";
+  }
+  if (!fault.empty()) {
+    SetLastError(kBadArrays, name, fault.c_str());
+    return nullptr;
+  }
+  ModelHolder model(CreateModel());
+  model->type = TOVRAN_USER_BASED;
+  model->nnbr = h.nnbr;
+  model->nrows = h.nusers;
+  model->ncols = h.nitems;
+  std::swap(model->rowptr, mat->rowptr);
+  std::swap(model->rowind, mat->rowind);
+  std::swap(model->rowval, mat->rowval);
+  std::swap(model->colptr, mat->colptr);
+  std::swap(model->colind, mat->colind);
+  std::swap(model->colval, mat->colval);
+  model->marker = AllocFilledInts(h.nitems, -1, "TOVRAN_LoadModel: marker");
+  model->rmarker = AllocFilledInts(h.nusers, -1, "TOVRAN_LoadModel: rmarker");
+  model->fcand = AllocCands(h.nitems, "TOVRAN_LoadModel: fcand");
+  model->rcand = AllocCands(UserCandidateRoom(h.nusers), "TOVRAN_LoadModel: rcand");
+  return model.release();
+}
+
+bool WriteModel(const Model *model, std::FILE *out) {
+  Writer w(out);
+  const bool users = model->type == TOVRAN_USER_BASED;
+  const int32_t nitems = users ? model->ncols : model->nitems;
+  const int32_t *ptr = users ? model->rowptr : model->itemptr;
+  const int32_t noffsets = users ? model->nrows : model->nitems;
+  const int64_t nentries = ptr[noffsets];
+  w.Bytes(reinterpret_cast<const unsigned char *>(kModelMagic), sizeof kModelMagic);
+  w.U32(kModelFormatVersion);
+  w.U32(uint32_t(model->type));
+  w.U32(uint32_t(model->nnbr));
+  w.U32(FloatBits(model->alpha));
+  w.U32(uint32_t(model->min_support));
+  w.U32(uint32_t(model->nusers));
+  w.U32(uint32_t(nitems));
+  w.U32(0);  // flags
+  w.I64(nentries);
+  w.Ints(ptr, int64_t{noffsets} + 1);
+  w.Ints(users ? model->rowind : model->itemind, nentries);
+  w.Floats(users ? model->rowval : model->itemval, nentries);
+  if (users) w.Ints(model->colptr, int64_t{nitems} + 1);
+  w.Checksum();
+  return w.ok();
+}
+
+}  // namespace
+
+Model *ReadModel(std::FILE *in, const char *name) {
+  if (std::fseek(in, 0, SEEK_END) != 0) {
+    SetLastError(kReadFailed, name, std::strerror(errno));
+    return nullptr;
+  }
+  const int64_t size = ftello(in);
+  std::rewind(in);
+  unsigned char bytes[kModelHeaderBytes];
+  const size_t got = std::fread(bytes, 1, std::min<int64_t>(size, kModelHeaderBytes), in);
+  if (size < 0 || int64_t(got) != std::min<int64_t>(size, kModelHeaderBytes)) {
+    SetLastError(kReadFailed, name, std::strerror(errno));
+    return nullptr;
+  }
+  // A file shorter than the magic is truncated if it begins like one.
+  if (std::memcmp(bytes, kModelMagic, std::min<size_t>(got, sizeof kModelMagic)) != 0) {
+    SetLastError(kWrongMagic, name);
+    return nullptr;
+  }
+  const int64_t least = kModelHeaderBytes + kModelChecksumBytes;
+  if (size >= 12) {
+    const uint32_t version = GetLE32(bytes + 8);
+    if (version > kModelFormatVersion) {
+      SetLastError(kNewerVersion, name, version, kModelFormatVersion);
+      return nullptr;
+    }
+    if (version == 0) {
+      SetLastError(kNoVersion, name);
+      return nullptr;
+    }
+  }
+  if (size < least) {
+    SetLastError(kShort, name, static_cast<long long>(size), static_cast<long long>(least));
+    return nullptr;
+  }
+  const Header h = ParseHeader(bytes);
+  const int64_t expected = ExpectedSize(h);
+  if (expected > size) {
+    SetLastError(kTruncated, name, static_cast<long long>(size), static_cast<long long>(expected));
+    return nullptr;
+  }
+  // The checksum covers every byte before it, the header included.
+  std::rewind(in);
+  uLong crc = 0;
+  unsigned char stored[4];
+  if (!StreamCrc(in, size - kModelChecksumBytes, &crc) || std::fread(stored, 1, 4, in) != 4) {
+    SetLastError(kReadFailed, name, std::strerror(errno));
+    return nullptr;
+  }
+  if (GetLE32(stored) != uint32_t(crc)) {
+    SetLastError(kChecksum, name, GetLE32(stored), unsigned(crc));
+    return nullptr;
+  }
+  if (expected < 0) {
+    const std::string fault = h.kind < TOVRAN_ITEM_COSINE || h.kind > TOVRAN_USER_BASED
+                                  ? "kind " + std::to_string(h.kind) + " is not 1, 2 or 3"
+                                  : "negative or too large counts";
+    SetLastError(kBadHeader, name, fault.c_str());
+    return nullptr;
+  }
+  if (expected < size) {
+    SetLastError(kTrailing, name, static_cast<long long>(size - expected));
+    return nullptr;
+  }
+  const std::string fault = HeaderFault(h);
+  if (!fault.empty()) {
+    SetLastError(kBadHeader, name, fault.c_str());
+    return nullptr;
+  }
+  if (std::fseek(in, kModelHeaderBytes, SEEK_SET) != 0) {
+    SetLastError(kReadFailed, name, std::strerror(errno));
+    return nullptr;
+  }
+  Reader reader(in);
+  Model *model = h.kind == TOVRAN_USER_BASED ? ReadUserModel(reader, h, name)
+                                             : ReadItemModel(reader, h, name);
+  if (model == nullptr) return nullptr;
+  model->nusers = h.nusers;
+  model->alpha = h.alpha;
+  model->min_support = h.min_support;
+  return model;
+}
+
+int32_t TOVRAN_SaveModel(const Model *model, const char *path) {
+  return ReportingErrors<int32_t>(-1, [&]() -> int32_t {
+    if (model == nullptr || path == nullptr) {
+      SetLastError("%s", kNullSaveArgument);
+      return -1;
+    }
+    OutputFile file;
+    std::string error;
+    if (!file.Open(path, false, &error) || !WriteModel(model, file.stream()) ||
+        !file.Close(&error) || !file.Commit(&error)) {
+      if (error.empty()) error = std::strerror(errno);
+      SetLastError(kCannotWrite, path, error.c_str());
+      return -1;
+    }
+    return 0;
+  });
+}
+
+Model *TOVRAN_LoadModel(const char *path) {
+  return ReportingErrors<Model *>(nullptr, [&]() -> Model * {
+    if (path == nullptr) {
+      SetLastError("%s", kNullLoadArgument);
+      return nullptr;
+    }
+    std::FILE *in = std::fopen(path, "rb");
+    if (in == nullptr) {
+      SetLastError(kCannotOpen, path, std::strerror(errno));
+      return nullptr;
+    }
+    struct Closer {
+      std::FILE *in;
+      ~Closer() { std::fclose(in); }
+    } closer{in};
+    return ReadModel(in, path);
+  });
+}
+
+int32_t TOVRAN_GetModelInfo(const Model *model, TOVRAN_ModelInfo *info) {
+  if (model == nullptr || info == nullptr) {
+    SetLastError("%s", kNullInfoArgument);
+    return -1;
+  }
+  const bool users = model->type == TOVRAN_USER_BASED;
+  info->params = TOVRAN_Params{model->type, model->nnbr, model->alpha, model->min_support, 1};
+  info->nusers = model->nusers;
+  info->nitems = users ? model->ncols : model->nitems;
+  info->nentries = users ? model->rowptr[model->nrows] : model->itemptr[model->nitems];
+  return 0;
+}

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+// Model files: the layout of docs/model-format.md, little-endian, version 1.
+// The entries TOVRAN_SaveModel, TOVRAN_LoadModel and TOVRAN_GetModelInfo
+// live in model_file.cpp; this header names the layout's constants.
+
+// The first eight bytes of every model file.
+inline constexpr char kModelMagic[8] = {'T', 'O', 'V', 'R', 'A', 'N', 'M', 'D'};
+// The version this library writes and the newest it reads.
+constexpr uint32_t kModelFormatVersion = 1;
+// Bytes before the arrays: magic, version, kind, nnbr, alpha, min_support,
+// users, items, flags, entries.
+constexpr int64_t kModelHeaderBytes = 48;
+// Bytes of the CRC-32 that ends the file.
+constexpr int64_t kModelChecksumBytes = 4;
+
+struct Model;
+
+// Reads a model from in, named name in messages. NULL with the reason in
+// TOVRAN_LastError when the stream is not a complete, consistent model file;
+// nothing is allocated beyond what the stream's size can hold. Leaves the
+// stream open.
+Model *ReadModel(std::FILE *in, const char *name);
