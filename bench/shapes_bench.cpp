@@ -108,11 +108,13 @@ int64_t BuildWork(const Dataset &ds) {
   for (int32_t len : rowlen) work += int64_t{len} * len;
   // Users of each item, and each user's items, to count distinct candidates.
   std::vector<int32_t> colptr(size_t(ds.ncols) + 1, 0), rowptr(size_t(ds.nrows) + 1, 0);
-  for (int32_t c = 0; c < ds.ncols; c++) colptr[size_t(c) + 1] = colptr[size_t(c)] + freq[size_t(c)];
+  for (int32_t c = 0; c < ds.ncols; c++)
+    colptr[size_t(c) + 1] = colptr[size_t(c)] + freq[size_t(c)];
   for (int32_t r = 0; r < ds.nrows; r++)
     rowptr[size_t(r) + 1] = rowptr[size_t(r)] + rowlen[size_t(r)];
   std::vector<int32_t> colind(size_t(ds.ntrain)), rowind(size_t(ds.ntrain));
-  std::vector<int32_t> cfill(colptr.begin(), colptr.end() - 1), rfill(rowptr.begin(), rowptr.end() - 1);
+  std::vector<int32_t> cfill(colptr.begin(), colptr.end() - 1);
+  std::vector<int32_t> rfill(rowptr.begin(), rowptr.end() - 1);
   for (int32_t i = 0; i < ds.ntrain; i++) {
     colind[size_t(cfill[size_t(ds.colid[i])]++)] = ds.rowid[i];
     rowind[size_t(rfill[size_t(ds.rowid[i])]++)] = ds.colid[i];
@@ -138,7 +140,8 @@ struct ShapeFigures {
   double build_ns[2] = {0, 0}, build_s[2] = {0, 0};
 };
 
-void Measure(const char *name, const char *path, int reps, int64_t budget, const std::string &only) {
+void Measure(const char *name, const char *path, int reps, int64_t budget,
+             const std::string &only) {
   const Dataset ds = ReadDataset(path);
   const Baskets baskets = FindBaskets(ds);
   const int32_t nbaskets = baskets.Count();
@@ -163,14 +166,14 @@ void Measure(const char *name, const char *path, int reps, int64_t budget, const
   }
 
   if (only.empty() || only == "users") {
-  Model *model = Build(ds, TOVRAN_USER_BASED);
-  const int64_t all = BasketWork(ds, baskets, 1, model->colptr);
-  const auto stride = int32_t(all > budget ? (all + budget - 1) / budget : 1);
-  const int64_t work = BasketWork(ds, baskets, stride, model->colptr);
-  const double seconds = QuerySeconds(ds, baskets, stride, model, reps);
-  fig.user_ns = 1e9 * seconds / double(work);
-  fig.user_rate = ((nbaskets + stride - 1) / stride) / seconds;
-  TOVRAN_FreeModel(model);
+    Model *model = Build(ds, TOVRAN_USER_BASED);
+    const int64_t all = BasketWork(ds, baskets, 1, model->colptr);
+    const auto stride = int32_t(all > budget ? (all + budget - 1) / budget : 1);
+    const int64_t work = BasketWork(ds, baskets, stride, model->colptr);
+    const double seconds = QuerySeconds(ds, baskets, stride, model, reps);
+    fig.user_ns = 1e9 * seconds / double(work);
+    fig.user_rate = ((nbaskets + stride - 1) / stride) / seconds;
+    TOVRAN_FreeModel(model);
   }
 
   std::printf("| %s | %d | %d | %.1f | %.2f | %.0f | %.2f | %.2f | %.0fk / %.0fk | %.2f | %.2f "
@@ -182,7 +185,9 @@ void Measure(const char *name, const char *path, int reps, int64_t budget, const
 }
 
 [[noreturn]] void Usage(const char *program) {
-  std::fprintf(stderr, "Usage: %s [--reps R] [--budget UNITS] [--only users|items|build] NAME=FILE ...\n", program);
+  std::fprintf(stderr,
+               "Usage: %s [--reps R] [--budget UNITS] [--only users|items|build] NAME=FILE ...\n",
+               program);
   std::exit(1);
 }
 

@@ -65,7 +65,8 @@ long TopItemPairs(const std::string &out) {
 }
 
 TEST(Generator, BasketMeanAndZipfExponentShapeTheData) {
-  const ProgramOutput small = Generate("60000 3 2000 0.9 5"), large = Generate("60000 3 2000 0.9 40");
+  const ProgramOutput small = Generate("60000 3 2000 0.9 5");
+  const ProgramOutput large = Generate("60000 3 2000 0.9 40");
   ASSERT_EQ(small.status, 0) << small.err;
   ASSERT_EQ(large.status, 0) << large.err;
   // About 60000 / (mean + 1.6) users: the one basket in 100 drawn from 20..299 adds about 1.6.
