@@ -70,7 +70,7 @@ RunResult EvaluateDistributed(const Job &job, const DistributedData &data, int32
   const double query_start = MPI_Wtime();
   std::printf("  Computing top-10 recommendations...\n");
   QuerySet set;
-  RunStep(job, "the queries", [&] {
+  RunStep(job, "the query set", [&] {
     set.starts = BasketStarts(ds.rowid.get(), ds.ntrain);
     set.items = ds.colid.get();
     set.tests.resize(set.starts.size() - 1);

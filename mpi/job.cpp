@@ -2,6 +2,13 @@
 
 #include <algorithm>
 #include <climits>
+#include <ctime>
+
+double ProcessSeconds() {
+  timespec now{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+  return double(now.tv_sec) + 1e-9 * double(now.tv_nsec);
+}
 
 RankStats &Stats() {
   static RankStats stats;

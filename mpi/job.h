@@ -31,14 +31,23 @@ struct JobFailed {};
 // and every rank throws JobFailed; otherwise returns.
 void AgreeOnFailure(const Job &job, const Failure &local);
 
-// Figures of this rank for the timing table: seconds spent in local work
-// (the steps below) and bytes this rank handed to collectives as its own
-// contribution (a broadcast's root counts the whole array once).
+// Figures of this rank for the timing table: processor seconds (all its
+// threads) spent in local work, the steps below, so that ranks sharing a
+// core are not charged for each other's time; and the bytes this rank handed
+// to collectives as its own contribution (a broadcast's root counts the
+// whole array once).
 struct RankStats {
   double busy_seconds = 0;
+  double query_seconds = 0;  // the part of busy_seconds spent in the split queries
   int64_t bytes_sent = 0;
 };
 RankStats &Stats();
+
+// The name of the step that answers a rank's block of queries.
+constexpr char kQueryStep[] = "the queries";
+
+// Processor seconds of this process so far, all threads.
+double ProcessSeconds();
 
 // Collective: runs step() on every rank, catching exhausted memory and the
 // standard exceptions as failures, then agrees as AgreeOnFailure does. step
@@ -46,7 +55,7 @@ RankStats &Stats();
 template <class Step>
 void RunStep(const Job &job, const char *what, Step step) {
   Failure failure;
-  const double start = MPI_Wtime();
+  const double start = ProcessSeconds();
   try {
     failure = step();
   } catch (const std::bad_alloc &) {
@@ -54,7 +63,9 @@ void RunStep(const Job &job, const char *what, Step step) {
   } catch (const std::exception &error) {
     failure.message = std::string(what) + ": " + error.what();
   }
-  Stats().busy_seconds += MPI_Wtime() - start;
+  const double seconds = ProcessSeconds() - start;
+  Stats().busy_seconds += seconds;
+  if (std::string(what) == kQueryStep) Stats().query_seconds += seconds;
   AgreeOnFailure(job, failure);
 }
 

@@ -60,7 +60,7 @@ QueryOutcome QueryBlocks(const Job &job, Model *model, int32_t nitems, const Que
   std::vector<std::vector<uint8_t>> seen;
   std::vector<int32_t> lists;
   std::vector<int> counts, offsets, list_counts, list_offsets;
-  RunStep(job, "the queries", [&] {
+  RunStep(job, kQueryStep, [&] {
     BlockLayout(bounds, 1, &counts, &offsets);
     if (keep_lists) BlockLayout(bounds, N, &list_counts, &list_offsets);
     positions.assign(size_t(mine), 0);
