@@ -1,0 +1,164 @@
+#include "programs/model/model_data.h"
+
+#include <cerrno>
+#include <cstring>
+#include <memory>
+
+#include "cli/command_line.h"
+#include "driver/dataset.h"
+
+namespace {
+
+struct FileCloser {
+  void operator()(std::FILE *file) const { std::fclose(file); }
+};
+using File = std::unique_ptr<std::FILE, FileCloser>;
+
+File OpenOrFail(const std::string &path) {
+  File file(std::fopen(path.c_str(), "r"));
+  if (!file) throw Failure{path + ": cannot be opened: " + std::strerror(errno)};
+  return file;
+}
+
+// Line k of path (from 0) in lines, its index in index.
+void ReadMap(const std::string &path, std::vector<std::string> *lines,
+             std::unordered_map<std::string, int32_t> *index) {
+  ForEachLine(path, [&](const std::string &line, int64_t) {
+    index->emplace(line, int32_t(lines->size()));
+    lines->push_back(line);
+  });
+}
+
+}  // namespace
+
+std::vector<int32_t> Pairs::BasketOf(int32_t user) const {
+  return std::vector<int32_t>(items.begin() + start[size_t(user)],
+                              items.begin() + start[size_t(user) + 1]);
+}
+
+Pairs ReadAllPairs(const std::string &path) {
+  File in = OpenOrFail(path);
+  Dataset ds;
+  std::string error;
+  if (!ParseDataset(in.get(), &ds, &error)) throw Failure{path + ": " + error};
+  // The loader held out each user's last pair; it goes back after the others.
+  Pairs p;
+  p.nusers = ds.nrows;
+  p.nitems = ds.ncols;
+  p.start.assign(size_t(ds.nrows) + 1, 0);
+  for (int32_t i = 0; i < ds.ntrain; i++) p.start[size_t(ds.rowid[i]) + 1]++;
+  for (int32_t u = 0; u < ds.nrows; u++) p.start[size_t(u) + 1] += (ds.tvec[u] >= 0);
+  for (int32_t u = 0; u < ds.nrows; u++) p.start[size_t(u) + 1] += p.start[size_t(u)];
+  p.users.resize(size_t(p.start.back()));
+  p.items.resize(size_t(p.start.back()));
+  std::vector<int32_t> next(p.start.begin(), p.start.end() - 1);
+  for (int32_t i = 0; i < ds.ntrain; i++) p.items[size_t(next[size_t(ds.rowid[i])]++)] = ds.colid[i];
+  for (int32_t u = 0; u < ds.nrows; u++) {
+    if (ds.tvec[u] >= 0) p.items[size_t(next[size_t(u)]++)] = ds.tvec[u];
+    for (int32_t k = p.start[size_t(u)]; k < p.start[size_t(u) + 1]; k++) p.users[size_t(k)] = u;
+  }
+  return p;
+}
+
+IdMaps::IdMaps(const std::string &data) : data_(data) {
+  ReadMap(data + ".users", &users_, &user_index_);
+  ReadMap(data + ".items", &items_, &item_index_);
+}
+
+int32_t IdMaps::Item(const std::string &id) const {
+  const auto found = item_index_.find(id);
+  return found == item_index_.end() ? -1 : found->second;
+}
+
+int32_t IdMaps::User(const std::string &id) const {
+  const auto found = user_index_.find(id);
+  return found == user_index_.end() ? -1 : found->second;
+}
+
+std::vector<int32_t> ParseItemList(const std::string &text, const std::string &where,
+                                   const IdMaps *maps, int32_t nitems) {
+  std::vector<int32_t> basket;
+  size_t at = 0;
+  while (at < text.size()) {
+    const size_t end = text.find_first_of(", \t\r", at);
+    const std::string id = text.substr(at, end == std::string::npos ? std::string::npos : end - at);
+    at = end == std::string::npos ? text.size() : end + 1;
+    if (id.empty()) continue;
+    int32_t item = -1;
+    if (maps != nullptr) {
+      item = maps->Item(id);
+      if (item < 0 || item >= nitems)
+        throw Failure{where + ": item '" + id + "' is not among the model's items"};
+    } else {
+      const std::string reason = cli::ParseInt(id, 0, nitems - 1, &item);
+      if (!reason.empty()) throw Failure{where + ": item " + reason};
+    }
+    basket.push_back(item);
+  }
+  return basket;
+}
+
+int32_t ParseUser(const std::string &text, const IdMaps *maps, int32_t nusers) {
+  int32_t user = -1;
+  if (maps != nullptr) {
+    user = maps->User(text);
+    if (user < 0 || user >= nusers)
+      throw Failure{"--user: user '" + text + "' is not among the dataset's users"};
+  } else {
+    const std::string reason = cli::ParseInt(text, 0, nusers - 1, &user);
+    if (!reason.empty()) throw Failure{"--user: " + reason};
+  }
+  return user;
+}
+
+void ForEachLine(const std::string &path,
+                 const std::function<void(const std::string &, int64_t)> &each) {
+  File owned;
+  std::FILE *in = stdin;
+  if (path != "-") {
+    owned = OpenOrFail(path);
+    in = owned.get();
+  }
+  std::string line;
+  int64_t number = 0;
+  for (int c; (c = std::fgetc(in)) != EOF;) {
+    if (c != '\n') {
+      line.push_back(char(c));
+      continue;
+    }
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    each(line, ++number);
+    line.clear();
+  }
+  if (std::ferror(in)) throw Failure{(path == "-" ? "standard input" : path) + ": " +
+                                     std::strerror(errno)};
+  if (!line.empty()) each(line, ++number);
+}
+
+FileFacts ReadFileFacts(const std::string &path) {
+  File in = OpenOrFail(path);
+  unsigned char header[12] = {};
+  if (std::fread(header, 1, sizeof header, in.get()) != sizeof header ||
+      std::fseek(in.get(), 0, SEEK_END) != 0)
+    throw Failure{path + ": cannot be read"};
+  const uint32_t version = uint32_t(header[8]) | uint32_t(header[9]) << 8 |
+                           uint32_t(header[10]) << 16 | uint32_t(header[11]) << 24;
+  return FileFacts{version, int64_t(ftello(in.get()))};
+}
+
+std::string JsonText(const std::string &text) {
+  std::string out = "\"";
+  for (const char c : text) {
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += c;
+    } else if (static_cast<unsigned char>(c) < 0x20) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+      out += escaped;
+    } else {
+      out += c;
+    }
+  }
+  return out + "\"";
+}
