@@ -168,9 +168,52 @@ class Answers(unittest.TestCase):
             text = f.read()
         start = text.index("    import numpy as np, scipy.sparse as sp")
         code = text[start:text.index("\n\n- ", start)].replace("\n    ", "\n")[4:]
-        scope = {}
-        exec(code, scope)
-        self.assertEqual(plain(scope["ids"]), [1, 2])
+        scope, here = {}, os.getcwd()
+        with tempfile.TemporaryDirectory() as folder:
+            os.chdir(folder)  # the example saves a model file
+            try:
+                exec(code, scope)
+            finally:
+                os.chdir(here)
+        self.assertEqual((plain(scope["ids"]), type(scope["model"])), ([1, 2], tovran.ItemCosine))
+
+
+class ModelFiles(unittest.TestCase):
+    def test_a_loaded_model_answers_as_the_saved_one(self):
+        nusers, nitems, users, items = read_pairs(SAMPLE)
+        baskets = [items[k:k + 4] for k in range(0, len(items), 37)]
+        with tempfile.TemporaryDirectory() as folder:
+            path = os.path.join(folder, "m.tovran")
+            for model in (tovran.ItemCosine(K=15), tovran.ItemConditional(K=20, alpha=0.3),
+                          tovran.UserKNN(K=40)):
+                with self.subTest(model=type(model).__name__), model:
+                    model.fit((users, items), n_users=nusers, n_items=nitems).save(path)
+                    with tovran.load(path, num_threads=2) as loaded:
+                        self.assertIs(type(loaded), type(model))
+                        self.assertEqual((loaded.K, loaded.n_users, loaded.n_items),
+                                         (model.K, nusers, nitems))
+                        self.assertEqual(round(getattr(loaded, "alpha", 0.3), 6), 0.3)
+                        self.assertEqual(plain(loaded.recommend(range(len(baskets)), baskets)),
+                                         plain(model.recommend(range(len(baskets)), baskets)))
+
+    def test_unreadable_and_damaged_files_raise(self):
+        with tempfile.TemporaryDirectory() as folder:
+            path = os.path.join(folder, "m.tovran")
+            with self.assertRaisesRegex(OSError, "cannot be opened"):
+                tovran.load(path)
+            with tovran.ItemCosine().fit((USERS, ITEMS)) as model:
+                with self.assertRaisesRegex(OSError, "cannot be written"):
+                    model.save(os.path.join(folder, "absent", "m.tovran"))
+                model.save(path)
+            with open(path, "rb") as f:
+                data = f.read()
+            for damaged, reason in ((b"XXXX" + data[4:], "wrong magic"),
+                                    (data[:len(data) // 2], "truncated"),
+                                    (data[:-1] + bytes([data[-1] ^ 1]), "checksum")):
+                with open(path, "wb") as f:
+                    f.write(damaged)
+                with self.assertRaisesRegex(ValueError, reason):
+                    tovran.load(path)
 
 
 class IdMaps(unittest.TestCase):
@@ -199,14 +242,27 @@ class IdMaps(unittest.TestCase):
 
 
 class Safety(unittest.TestCase):
-    def test_copies_and_pickles_are_refused(self):
-        for model in (tovran.ItemCosine(), tovran.UserKNN().fit((USERS, ITEMS)),
-                      tovran.Model(USERS, ITEMS)):
+    def test_copies_and_pickles_are_independent_models(self):
+        original = tovran.ItemConditional(K=3).fit((USERS, ITEMS))
+        want = plain(original.recommend([0, 1], [[0], [3]], N=3))
+        copies = [copy.copy(original), copy.deepcopy(original),
+                  pickle.loads(pickle.dumps(original))]
+        original.close()
+        for other in copies:
+            with self.subTest(copy=repr(other)):
+                self.assertEqual((type(other), other.alpha_), (tovran.ItemConditional, 1.0))
+                self.assertEqual(plain(other.recommend([0, 1], [[0], [3]], N=3)), want)
+                other.close()
+        unfitted = pickle.loads(pickle.dumps(tovran.UserKNN(K=7)))
+        self.assertEqual((unfitted.K, unfitted.closed), (7, False))
+        with self.assertRaisesRegex(ValueError, "closed"):
+            copy.copy(original)
+
+    def test_the_lower_level_model_refuses_copies(self):
+        with tovran.Model(USERS, ITEMS) as model:
             for action in (copy.copy, copy.deepcopy, pickle.dumps):
-                with self.subTest(model=repr(model), action=action.__name__):
-                    with self.assertRaises(TypeError):
-                        action(model)
-            model.close()
+                with self.assertRaises(TypeError):
+                    action(model)
 
     def test_a_closed_or_unfitted_model_raises(self):
         model = tovran.ItemConditional(alpha=0.5)

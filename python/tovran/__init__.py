@@ -4,6 +4,7 @@
     model = tovran.ItemCosine(K=20).fit(user_items)      # users x items
     ids, scores = model.recommend(userid, user_items[userid], N=10)
     ids, scores = model.similar_items(itemid, N=10)
+    model.save("m.tovran"); model = tovran.load("m.tovran")
 
 ItemCosine, ItemConditional and UserKNN are the three model kinds; IdMap
 turns original ids (tovran-convert's .users/.items maps, or any sequence)
@@ -17,7 +18,7 @@ the system's loader, in that order.
 """
 from .idmap import IdMap
 from .model import ITEM_COSINE, ITEM_CPROB, USER_BASED, Model, estimate_alpha
-from .recommenders import ItemConditional, ItemCosine, UserKNN
+from .recommenders import ItemConditional, ItemCosine, UserKNN, load
 
 __all__ = ["ITEM_COSINE", "ITEM_CPROB", "USER_BASED", "IdMap", "ItemConditional", "ItemCosine",
-           "Model", "UserKNN", "estimate_alpha"]
+           "Model", "UserKNN", "estimate_alpha", "load"]

@@ -22,6 +22,12 @@ class AlphaTrace(ctypes.Structure):
                 ("hits", ctypes.c_int32 * 10)]
 
 
+class ModelInfo(ctypes.Structure):
+    """TOVRAN_ModelInfo: what a model was built from and with."""
+    _fields_ = [("params", Params), ("nusers", ctypes.c_int32), ("nitems", ctypes.c_int32),
+                ("nentries", ctypes.c_int64)]
+
+
 def _candidates():
     explicit = os.environ.get("TOVRAN_LIBRARY")
     if explicit:
@@ -66,6 +72,9 @@ def _declare(lib):
         "TOVRAN_EstimateAlpha": (i32, [i32, i32, i32, p32, p32, ctypes.POINTER(Params), i32,
                                        ctypes.POINTER(ctypes.c_double),
                                        ctypes.POINTER(AlphaTrace)]),
+        "TOVRAN_SaveModel": (i32, [model, ctypes.c_char_p]),
+        "TOVRAN_LoadModel": (model, [ctypes.c_char_p]),
+        "TOVRAN_GetModelInfo": (i32, [model, ctypes.POINTER(ModelInfo)]),
         "TOVRAN_RecommendScored": (i32, [model, i32, p32, i32, p32, f32]),
         "TOVRAN_RecommendBatch": (i32, [model, i32, ctypes.POINTER(ctypes.c_int64), p32, i32, i32,
                                         p32, f32, p32]),
@@ -82,7 +91,8 @@ LIB = _declare(_load())
 def failure(what):
     """The exception for the last failed entry of this thread: MemoryError for
     exhausted memory, RuntimeError for a thread that could not start,
-    ValueError otherwise."""
+    OSError for a file that cannot be opened, read or written, ValueError
+    otherwise."""
     reason = (LIB.TOVRAN_LastError() or b"").decode("utf-8", "replace")
     text = f"{what}: {reason}"
     lowered = reason.lower()
@@ -90,4 +100,6 @@ def failure(what):
         return MemoryError(text)
     if "thread" in lowered:
         return RuntimeError(text)
+    if any(f"cannot be {verb}" in lowered for verb in ("opened", "read", "written")):
+        return OSError(text)
     return ValueError(text)

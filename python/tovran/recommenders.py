@@ -1,10 +1,12 @@
 """ItemCosine, ItemConditional and UserKNN: fit on a users x items matrix,
 recommend for users, similar items, save and load."""
 import ctypes
+import os
+import tempfile
 import threading
 
 from . import _ids, _inputs
-from ._library import LIB, MAX_THREADS, AlphaTrace, Params, failure
+from ._library import LIB, MAX_THREADS, AlphaTrace, ModelInfo, Params, failure
 
 numpy = _ids.numpy
 
@@ -26,7 +28,11 @@ class _Recommender:
         self.min_support = _ids.count(min_support, "min_support", 1)
         self.num_threads = _ids.count(num_threads, "num_threads", 1, MAX_THREADS)
         self.n_users = self.n_items = None
-        self._handle = None
+        self._own(None)
+
+    def _own(self, handle):
+        """Takes over handle (a built model, or None) as this object's."""
+        self._handle = handle
         self._closed = False
         # Single queries write the model's scratch arrays, and close() must
         # not free a model in use: every use of the handle holds the lock.
@@ -154,6 +160,12 @@ class _Recommender:
         if self._handle is None:
             raise ValueError(f"this {type(self).__name__} is not fitted; call fit first")
 
+    def _release(self):
+        """Gives up the engine model to the caller; this object is then closed."""
+        with self._lock:
+            handle, self._handle, self._closed = self._handle, None, True
+        return handle
+
     def close(self):
         """Releases the model; any later use raises ValueError."""
         lock = getattr(self, "_lock", None)
@@ -177,15 +189,38 @@ class _Recommender:
     def __del__(self):
         self.close()
 
-    # One engine handle cannot have two owners.
-    def __copy__(self):
-        raise TypeError(f"a {type(self).__name__} cannot be copied; fit another or save and load")
-
-    def __deepcopy__(self, memo):
-        self.__copy__()
+    # -- files and copies ------------------------------------------------
+    def save(self, path):
+        """Writes the fitted model to path (the format of docs/model-format.md);
+        tovran.load(path) gives a model that answers bit for bit as this one.
+        An earlier file at path is replaced only once the new one is complete."""
+        self._check_fitted()
+        with self._lock:
+            self._check_fitted()
+            status = LIB.TOVRAN_SaveModel(self._handle, os.fsencode(path))
+        if status != 0:
+            raise failure(f"{type(self).__name__}.save")
 
     def __reduce_ex__(self, protocol):
-        raise TypeError(f"a {type(self).__name__} cannot be pickled; use save() and tovran.load()")
+        """Pickles the settings and, when fitted, the model file's bytes."""
+        self._check_open()
+        data = None
+        if self._handle is not None:
+            with tempfile.TemporaryDirectory() as folder:
+                path = os.path.join(folder, "model.tovran")
+                self.save(path)
+                with open(path, "rb") as f:
+                    data = f.read()
+        state = {k: v for k, v in self.__dict__.items() if not k.startswith("_")}
+        return _restore, (type(self), state, data)
+
+    # Copies are independent models with their own engine handle.
+    def __copy__(self):
+        function, args = self.__reduce_ex__(4)
+        return function(*args)
+
+    def __deepcopy__(self, memo):
+        return self.__copy__()
 
     def _settings(self):
         return f"K={self.K}, min_support={self.min_support}, num_threads={self.num_threads}"
@@ -253,6 +288,9 @@ class UserKNN(_Recommender):
         return f"K={self.K}, num_threads={self.num_threads}"
 
 
+_CLASSES = {ITEM_COSINE: ItemCosine, ITEM_CPROB: ItemConditional, USER_BASED: UserKNN}
+
+
 def estimate(rowid, colid, nusers, nitems, params, N):
     """(alpha, [(alpha tried, hits), ...]): the program's estimate of alpha
     for pair arrays, with params' nnbr, min_support and nthreads."""
@@ -265,3 +303,46 @@ def estimate(rowid, colid, nusers, nitems, params, N):
     if status != 0:
         raise failure("the estimation of alpha")
     return alpha.value, [(trace.alpha[j], trace.hits[j]) for j in range(trace.ntried)]
+
+
+def load(path, *, num_threads=1):
+    """The model saved in path by save(): an ItemCosine, ItemConditional or
+    UserKNN with the saved parameters, answering bit for bit as the saved
+    model; num_threads answer its batches. OSError when the file cannot be
+    read, ValueError when it is not a sound model file (truncated, wrong
+    magic, newer format version, checksum mismatch, inconsistent contents)."""
+    num_threads = _ids.count(num_threads, "num_threads", 1, MAX_THREADS)
+    handle = LIB.TOVRAN_LoadModel(os.fsencode(path))
+    if not handle:
+        raise failure("tovran.load")
+    info = ModelInfo()
+    if LIB.TOVRAN_GetModelInfo(handle, ctypes.byref(info)) != 0:
+        LIB.TOVRAN_FreeModel(handle)
+        raise failure("tovran.load")
+    p = info.params
+    model = _CLASSES[p.kind].__new__(_CLASSES[p.kind])
+    model.K, model.num_threads = p.nnbr, num_threads
+    model.min_support = p.min_support if p.kind != USER_BASED else _DEFAULT_MIN_SUPPORT
+    model.n_users, model.n_items = info.nusers, info.nitems
+    if p.kind == ITEM_CPROB:
+        # The alpha the model was built with, as single precision stored it.
+        model.alpha = model.alpha_ = p.alpha
+        model.alpha_steps_ = []
+    model._own(handle)
+    return model
+
+
+def _restore(cls, state, data):
+    """A pickled model: the settings of state and, when fitted, the model
+    file's bytes data."""
+    model = cls.__new__(cls)
+    model.__dict__.update(state)
+    model._own(None)
+    if data is not None:
+        with tempfile.TemporaryDirectory() as folder:
+            path = os.path.join(folder, "model.tovran")
+            with open(path, "wb") as f:
+                f.write(data)
+            handle = load(path)._release()
+        model._own(handle)
+    return model
