@@ -137,6 +137,12 @@ class Answers(unittest.TestCase):
                              [["q", None], ["y", "z"]])
             with self.assertRaises(KeyError):
                 model.similar_items("nope", item_map=items)
+            with self.assertRaisesRegex(ValueError, "single id 'x'"):
+                model.recommend(0, "x", item_map=items)
+            if numpy is not None:
+                one, batch = numpy.array(["p"])[0], numpy.array(["p", "x"])
+                self.assertEqual(plain(model.similar_items(one, item_map=items)[0]), ["q"])
+                self.assertEqual(len(model.similar_items(batch, item_map=items)[0]), 2)
 
     @unittest.skipIf(sparse is None, "scipy is not installed")
     def test_every_sparse_form_gives_the_same_model(self):

@@ -70,6 +70,8 @@ class IdMap:
         without numpy."""
         if hasattr(values, "tolist"):
             values = values.tolist()
+        if isinstance(values, (str, bytes)):
+            raise ValueError(f"a sequence of ids is needed, not the single id {values!r}")
         found = [self.index(v) for v in values]
         return numpy.array(found, dtype=numpy.int32) if numpy is not None else found
 

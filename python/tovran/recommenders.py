@@ -102,7 +102,7 @@ class _Recommender:
         itemid may be an array (a batch, shaped as in recommend). With
         item_map, itemid and the answers are original ids. For UserKNN the
         answer comes from the users who hold the item."""
-        single = (not isinstance(itemid, (list, tuple)) and not hasattr(itemid, "__array__")
+        single = (not isinstance(itemid, (list, tuple, range)) and getattr(itemid, "ndim", 0) == 0
                   if item_map is not None else _inputs.is_scalar(itemid))
         self._check_fitted()
         items, _ = _ids.id_array(self._map_in([itemid] if single else itemid, item_map),
