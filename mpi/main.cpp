@@ -30,32 +30,42 @@ struct MpiOptions {
   bool timings = false;         // --timings: per-rank figures on standard error
 };
 
-// Takes tovran-mpi's own options out of argv; false on a bad value.
+// If arg is "--name" (its value the next word) or "--name=VALUE", stores the
+// value and returns true.
+bool TakeValue(const char *name, int argc, char **argv, int *i, const char **value) {
+  const size_t len = std::strlen(name);
+  const char *arg = argv[*i];
+  if (std::strncmp(arg, name, len) != 0) return false;
+  if (arg[len] == '=') {
+    *value = arg + len + 1;
+    return true;
+  }
+  if (arg[len] != '\0') return false;
+  *value = *i + 1 < argc ? argv[++*i] : "";
+  return true;
+}
+
+// Takes tovran-mpi's own options out of argv (the others stay for tovran's
+// parser); false on a bad value.
 bool TakeMpiOptions(int *argc, char **argv, MpiOptions *opts) {
   int kept = 1;
   bool ok = true;
   for (int i = 1; i < *argc; i++) {
-    const char *arg = argv[i];
-    if (std::strcmp(arg, "--") == 0) {
+    const char *value = nullptr;
+    if (std::strcmp(argv[i], "--") == 0) {
       while (i < *argc) argv[kept++] = argv[i++];
       break;
     }
-    if (std::strcmp(arg, "--timings") == 0) {
+    if (std::strcmp(argv[i], "--timings") == 0) {
       opts->timings = true;
-    } else if (std::strcmp(arg, "--input") == 0 || std::strcmp(arg, "--lists") == 0) {
-      const char *value = i + 1 < *argc ? argv[++i] : "";
-      if (arg[2] == 'l') {
-        opts->lists = value;
-        ok = ok && *value != '\0';
-      } else if (std::strcmp(value, "root") == 0) {
-        opts->input = InputMode::kRoot;
-        opts->input_given = true;
-      } else if (std::strcmp(value, "ranks") == 0) {
-        opts->input = InputMode::kRanks;
-        opts->input_given = true;
-      } else {
-        ok = false;
-      }
+    } else if (TakeValue("--lists", *argc, argv, &i, &value)) {
+      opts->lists = value;
+      ok = ok && *value != '\0';
+    } else if (TakeValue("--input", *argc, argv, &i, &value)) {
+      const bool root = std::strcmp(value, "root") == 0, ranks = std::strcmp(value, "ranks") == 0;
+      opts->input = root ? InputMode::kRoot : InputMode::kRanks;
+      opts->input_given = true;
+      ok = ok && (root || ranks);
     } else {
       argv[kept++] = argv[i];
     }

@@ -75,7 +75,7 @@ void ExpectSameAsSingleProcess(const std::string &data, const std::string &name,
     for (int ranks = 1; ranks <= 4; ranks++) {
       SCOPED_TRACE(name + ", " + input + ", P = " + std::to_string(ranks));
       const std::string lists = WriteTempFile(name + ".lists", "");
-      std::vector<std::string> mpi_args = {"--input", input, "--lists", lists};
+      std::vector<std::string> mpi_args = {"--input=" + input, "--lists", lists};
       mpi_args.insert(mpi_args.end(), args.begin(), args.end());
       const ProgramOutput run = RunMpi(ranks, mpi_args);
       ASSERT_EQ(run.status, 0) << run.err;
@@ -202,6 +202,13 @@ TEST(MpiFaults, UnwritableOutputFailsBeforeTheRuns) {
   ExpectSameFailure({"--json", "/nonexistent/out.json", TOVRAN_SOURCE_DIR "/data/sample.txt"});
 }
 
+TEST(MpiFaults, BadOwnOptionFailsTheJob) {
+  const ProgramOutput run = RunMpi(2, {"--input", "disk", TOVRAN_SOURCE_DIR "/data/sample.txt"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, "");
+  EXPECT_NE(run.err.find("tovran-mpi: --input takes root or ranks"), std::string::npos) << run.err;
+}
+
 TEST(MpiFaults, BadCommandLineIsReportedOnce) {
   const ProgramOutput run = RunMpi(2, {"--threads", "0", "x.txt"});
   EXPECT_EQ(run.status, 1);
@@ -251,8 +258,9 @@ TEST(MpiFaults, RankKilledBySignalEndsTheJobPromptly) {
 #else
 
 TEST(MpiReport, NeedsMpi) {
-  GTEST_SKIP() << "tovran-mpi is not built: CMake found no MPI "
-                  "(install openmpi-bin and libopenmpi-dev, or configure with -DTOVRAN_MPI=ON)";
+  GTEST_SKIP() << "tovran-mpi or tovran-generate is not built: CMake found no MPI "
+                  "(install openmpi-bin and libopenmpi-dev; -DTOVRAN_MPI=ON requires it), "
+                  "or TOVRAN_MPI or TOVRAN_TOOLS is OFF";
 }
 
 #endif
