@@ -21,8 +21,6 @@ constexpr const char *kNullPairs = "The pair arrays should not be null.";
 constexpr const char *kPairOutside = "Pair %d (%d, %d) lies outside the %d x %d matrix.";
 constexpr const char *kNullParams = "TOVRAN_Build: the parameters should not be null.";
 constexpr const char *kBadMinSupport = "MinSupport should be greater than 0.";
-constexpr const char *kMinSupportUnwired =
-    "MinSupport %d is not available yet; only 3 is.";
 constexpr const char *kBadThreads = "NThreads should take a value from 1..%d.";
 
 template <class... Args>
@@ -66,19 +64,21 @@ std::string BuildFault(int32_t nrows, int32_t ncols, int32_t npairs, const int32
 
 Model *BuildAccepted(int32_t nrows, int32_t ncols, int32_t npairs, const int32_t *rowid,
                      const int32_t *colid, int32_t type, int32_t nnbr, float alpha,
-                     int32_t nthreads) {
+                     int32_t nthreads, int32_t min_support) {
   const MatrixHolder matrix(CreateMatrix(nrows, ncols, npairs, rowid, colid));
   Model *model = nullptr;
   switch (type) {
-    case TOVRAN_ITEM_COSINE: model = TOVRAN_Init_ColVecSim(matrix.get(), nnbr, nthreads); break;
+    case TOVRAN_ITEM_COSINE:
+      model = TOVRAN_Init_ColVecSim(matrix.get(), nnbr, min_support, nthreads);
+      break;
     case TOVRAN_ITEM_CPROB:
-      model = TOVRAN_Init_CProbSim(matrix.get(), nnbr, alpha, nthreads);
+      model = TOVRAN_Init_CProbSim(matrix.get(), nnbr, alpha, min_support, nthreads);
       model->alpha = alpha;
       break;
     default: model = TOVRAN_Init_Row(matrix.get(), nnbr); break;
   }
   model->nusers = nrows;
-  if (type != TOVRAN_USER_BASED) model->min_support = kMinItemFrequency;
+  if (type != TOVRAN_USER_BASED) model->min_support = min_support;
   return model;
 }
 
@@ -93,15 +93,14 @@ Model *TOVRAN_BuildModelThreads(int32_t nrows, int32_t ncols, int32_t npairs,
                                 int32_t type, int32_t nnbr, float alpha, int32_t nthreads) {
   const std::string fault = BuildFault(nrows, ncols, npairs, rowid, colid, type, nnbr, alpha);
   if (!fault.empty()) FatalError("%s\n", fault.c_str());
-  return BuildAccepted(nrows, ncols, npairs, rowid, colid, type, nnbr, alpha, nthreads);
+  return BuildAccepted(nrows, ncols, npairs, rowid, colid, type, nnbr, alpha, nthreads,
+                       kMinItemFrequency);
 }
 
 std::string ParamsFault(int32_t nrows, int32_t ncols, int32_t npairs, const int32_t *rowid,
                         const int32_t *colid, const TOVRAN_Params &p) {
   std::string fault = BuildFault(nrows, ncols, npairs, rowid, colid, p.kind, p.nnbr, p.alpha);
   if (fault.empty() && p.min_support < 1) fault = kBadMinSupport;
-  if (fault.empty() && p.kind != TOVRAN_USER_BASED && p.min_support != kMinItemFrequency)
-    fault = Format(kMinSupportUnwired, p.min_support);
   if (fault.empty() && (p.nthreads < 1 || p.nthreads > TOVRAN_MAX_THREADS))
     fault = Format(kBadThreads, TOVRAN_MAX_THREADS);
   return fault;
@@ -125,6 +124,6 @@ Model *TOVRAN_Build(int32_t nrows, int32_t ncols, int32_t npairs, const int32_t 
       return nullptr;
     }
     return BuildAccepted(nrows, ncols, npairs, rowid, colid, p.kind, p.nnbr, p.alpha,
-                         p.nthreads);
+                         p.nthreads, p.min_support);
   });
 }

@@ -7,10 +7,13 @@
 #include "matrix/sparse_matrix.h"
 
 // Builders; each takes a matrix fresh from CreateMatrix. The item builders
-// spread their items over nthreads threads (1: the caller alone). The
+// spread their items over nthreads threads (1: the caller alone) and take as
+// neighbours only items held by at least min_support >= 1 entries. The
 // matrix stays the caller's; an allocation that throws leaves no model.
-Model *TOVRAN_Init_ColVecSim(SparseMatrix *matrix, int32_t nnbr, int32_t nthreads);
-Model *TOVRAN_Init_CProbSim(SparseMatrix *matrix, int32_t nnbr, float alpha, int32_t nthreads);
+Model *TOVRAN_Init_ColVecSim(SparseMatrix *matrix, int32_t nnbr, int32_t min_support,
+                             int32_t nthreads);
+Model *TOVRAN_Init_CProbSim(SparseMatrix *matrix, int32_t nnbr, float alpha, int32_t min_support,
+                            int32_t nthreads);
 // Moves the matrix's six arrays into the model and nulls them in the matrix.
 Model *TOVRAN_Init_Row(SparseMatrix *matrix, int32_t nnbr);
 

@@ -26,7 +26,7 @@ constexpr const char *kNullEstimateArgument =
 int32_t EstimateAlphaStep(int32_t nrows, int32_t ncols, int32_t npairs,
                           const int32_t *rowid, const int32_t *colid,
                           int32_t nnbr, int32_t N, int32_t *hits,
-                          int32_t *ntried, int32_t nthreads) {
+                          int32_t *ntried, int32_t nthreads, int32_t min_support) {
   // The shuffle below indexes by row, so the pairs are checked first, and
   // the models of every step with them.
   const std::string fault =
@@ -67,7 +67,7 @@ int32_t EstimateAlphaStep(int32_t nrows, int32_t ncols, int32_t npairs,
 
   auto count_hits = [&](float alpha) {
     const ModelHolder model(BuildAccepted(nrows, ncols, ntrain, trowid.get(), tcolid.get(),
-                                          TOVRAN_ITEM_CPROB, nnbr, alpha, threads));
+                                          TOVRAN_ITEM_CPROB, nnbr, alpha, threads, min_support));
     TOVRAN_Scratch own = ModelScratch(model.get());
     std::vector<ScratchHolder> more;
     for (int32_t t = 1; t < threads; t++) more.emplace_back(TOVRAN_CreateScratch(model.get()));
@@ -124,7 +124,8 @@ int32_t TOVRAN_EstimateAlpha(int32_t nrows, int32_t ncols, int32_t npairs, const
     }
     TOVRAN_AlphaTrace steps;
     const int32_t step = EstimateAlphaStep(nrows, ncols, npairs, rowid, colid, cprob.nnbr, N,
-                                           steps.hits, &steps.ntried, cprob.nthreads);
+                                           steps.hits, &steps.ntried, cprob.nthreads,
+                                           cprob.min_support);
     for (int32_t j = 0; j < kAlphaSteps; j++) steps.alpha[j] = AlphaOfStep(j);
     *alpha = step * 0.1;
     if (trace != nullptr) *trace = steps;

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+#include "engine/model.h"
 #include "engine/tovran.h"
 
 // Number of alpha values the estimation can try: 0.0, 0.1, ..., 0.9.
@@ -33,8 +34,10 @@ int32_t WalkAlpha(CountHits count_hits, int32_t *hits, int32_t *ntried) {
 // kAlphaSteps). Returns the step j of the estimate j * 0.1. Builds and
 // queries on nthreads threads; the counts do not depend on nthreads. Ends
 // the process on invalid pairs or N < 1; an allocation that throws leaves
-// nothing behind.
+// nothing behind. The models take as neighbours only items with
+// min_support >= 1 training pairs.
 int32_t EstimateAlphaStep(int32_t nrows, int32_t ncols, int32_t npairs,
                           const int32_t *rowid, const int32_t *colid,
                           int32_t nnbr, int32_t N, int32_t *hits,
-                          int32_t *ntried, int32_t nthreads = 1);
+                          int32_t *ntried, int32_t nthreads = 1,
+                          int32_t min_support = kMinItemFrequency);

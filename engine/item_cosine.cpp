@@ -2,7 +2,8 @@
 #include "engine/item_lists.h"
 #include "matrix/column_view.h"
 
-Model *TOVRAN_Init_ColVecSim(SparseMatrix *matrix, int32_t nnbr, int32_t nthreads) {
+Model *TOVRAN_Init_ColVecSim(SparseMatrix *matrix, int32_t nnbr, int32_t min_support,
+                             int32_t nthreads) {
   // The rows take the column-normalised values, so that a row-times-column
   // product below is the cosine of two item columns.
   RowsFromColumns(matrix);
@@ -10,8 +11,8 @@ Model *TOVRAN_Init_ColVecSim(SparseMatrix *matrix, int32_t nnbr, int32_t nthread
       "TOVRAN_Init_ColVecSim: itemptr", "TOVRAN_Init_ColVecSim: itemind",
       "TOVRAN_Init_ColVecSim: itemval", "TOVRAN_Init_ColVecSim: model->marker",
       "TOVRAN_Init_ColVecSim: model->fcand"};
-  ModelHolder holder(
-      CreateItemModel(TOVRAN_ITEM_COSINE, matrix->ncols, nnbr, matrix->colptr, labels));
+  ModelHolder holder(CreateItemModel(TOVRAN_ITEM_COSINE, matrix->ncols, nnbr, min_support,
+                                     matrix->colptr, labels));
   Model *model = holder.get();
 
   const int32_t *colptr = matrix->colptr, *colind = matrix->colind;

@@ -5,14 +5,14 @@
 #include "util/checked_alloc.h"
 #include "util/free_all.h"
 
-Model *TOVRAN_Init_CProbSim(SparseMatrix *matrix, int32_t nnbr, float alpha,
+Model *TOVRAN_Init_CProbSim(SparseMatrix *matrix, int32_t nnbr, float alpha, int32_t min_support,
                             int32_t nthreads) {
   const ItemModelLabels labels = {
       "TOVRAN_Init_CProbSim: itemptr", "TOVRAN_Init_CProbSim: itemind",
       "TOVRAN_Init_CProbSim: itemval", "TOVRAN_Init_CProbSim: model->marker",
       "TOVRAN_Init_CProbSim: model->fcand"};
-  ModelHolder holder(
-      CreateItemModel(TOVRAN_ITEM_CPROB, matrix->ncols, nnbr, matrix->colptr, labels));
+  ModelHolder holder(CreateItemModel(TOVRAN_ITEM_CPROB, matrix->ncols, nnbr, min_support,
+                                     matrix->colptr, labels));
   Model *model = holder.get();
 
   // The rows are read as built: input order, row-normalised values.
@@ -30,7 +30,8 @@ Model *TOVRAN_Init_CProbSim(SparseMatrix *matrix, int32_t nnbr, float alpha,
     const int32_t k = GatherCandidates<false>(i, colptr[i], colptr[i + 1], colind, nullptr,
                                               rowptr, rowind, rowval, marker, fcand);
     for (int32_t t = 0; t < k; t++) {
-      // The candidate's frequency is at least 3, so its damping is not zero.
+      // The candidate's frequency is at least min_support >= 1, so its
+      // damping is not zero.
       fcand[t].value = float(double(fcand[t].value) / damping[fcand[t].key]);
     }
     return k;

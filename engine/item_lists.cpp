@@ -9,7 +9,7 @@
 #include "util/fill.h"
 #include "util/free_all.h"
 
-Model *CreateItemModel(int32_t type, int32_t ncols, int32_t nnbr,
+Model *CreateItemModel(int32_t type, int32_t ncols, int32_t nnbr, int32_t min_support,
                        const int32_t *colptr, const ItemModelLabels &labels) {
   ModelHolder model(CreateModel());
   model->type = type;
@@ -22,7 +22,7 @@ Model *CreateItemModel(int32_t type, int32_t ncols, int32_t nnbr,
   model->marker = AllocFilledInts(ncols, -1, labels.marker);
   model->fcand = AllocCands(ncols, labels.fcand);
   for (int32_t c = 0; c < ncols; c++)
-    if (colptr[c + 1] - colptr[c] < kMinItemFrequency) model->marker[c] = -2;
+    if (colptr[c + 1] - colptr[c] < min_support) model->marker[c] = -2;
   model->itemptr[0] = 0;
   return model.release();
 }

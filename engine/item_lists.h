@@ -15,8 +15,9 @@ struct ItemModelLabels {
 
 // A model of the given item type over ncols items with room for
 // ItemListRoom(nnbr, ncols) neighbours per item; marker is all -1, and -2 for
-// items held by fewer than kMinItemFrequency entries of colptr.
-Model *CreateItemModel(int32_t type, int32_t ncols, int32_t nnbr,
+// items held by fewer than min_support entries of colptr (those never become
+// neighbours).
+Model *CreateItemModel(int32_t type, int32_t ncols, int32_t nnbr, int32_t min_support,
                        const int32_t *colptr, const ItemModelLabels &labels);
 
 // Ranks the k candidates gathered in fcand, keeps up to nnbr of them,

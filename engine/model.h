@@ -50,7 +50,8 @@ struct ModelRelease {
 };
 using ModelHolder = std::unique_ptr<Model, ModelRelease>;
 
-// Neighbours count only among items held by at least this many entries.
+// Neighbours count only among items held by at least this many entries,
+// unless a build asks for another support (TOVRAN_Params::min_support).
 constexpr int32_t kMinItemFrequency = 3;
 
 // Room for one item's neighbour list: no item has more neighbours than

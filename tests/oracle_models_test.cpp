@@ -124,16 +124,18 @@ List UnitLength(List list) {
   return list;
 }
 
-bool Eligible(const Dense &d, int32_t c) { return d.frequency[size_t(c)] >= kMinItemFrequency; }
+bool Eligible(const Dense &d, int32_t c, int32_t support) {
+  return d.frequency[size_t(c)] >= support;
+}
 
 // Cosine: users ascending over the copies of item i; their items ascending.
-List CosineList(const Dense &d, int32_t i, int32_t nnbr) {
+List CosineList(const Dense &d, int32_t i, int32_t nnbr, int32_t support) {
   Accumulator acc(d.ncols);
   for (int32_t u = 0; u < d.nrows; u++) {
     for (int32_t copy_i = 0; copy_i < d.count[size_t(u)][size_t(i)]; copy_i++) {
       const double w = d.cosine_value[size_t(u)][size_t(i)];
       for (int32_t c = 0; c < d.ncols; c++) {
-        if (c == i || !Eligible(d, c)) continue;
+        if (c == i || !Eligible(d, c, support)) continue;
         const double v = d.cosine_value[size_t(u)][size_t(c)];
         for (int32_t copy_c = 0; copy_c < d.count[size_t(u)][size_t(c)]; copy_c++)
           acc.Add(c, float(v * w), [&](float sum) { return float(v * w + double(sum)); });
@@ -145,13 +147,13 @@ List CosineList(const Dense &d, int32_t i, int32_t nnbr) {
 
 // Conditional probability: users ascending over the copies of item i; their
 // items in input order; then each damped by its frequency to the alpha.
-List CProbList(const Dense &d, int32_t i, int32_t nnbr, float alpha) {
+List CProbList(const Dense &d, int32_t i, int32_t nnbr, float alpha, int32_t support) {
   Accumulator acc(d.ncols);
   for (int32_t u = 0; u < d.nrows; u++) {
     const float s = d.row_scale[size_t(u)];
     for (int32_t copy_i = 0; copy_i < d.count[size_t(u)][size_t(i)]; copy_i++)
       for (int32_t c : d.items[size_t(u)])
-        if (c != i && Eligible(d, c))
+        if (c != i && Eligible(d, c, support))
           acc.Add(c, s, [&](float sum) { return float(double(s) + double(sum)); });
   }
   for (CandidatePair &c : acc.list())
@@ -259,13 +261,17 @@ constexpr float kAlphas[] = {0.0f, 0.3f, 0.5f, 1.0f};
 constexpr int32_t kAnswerSizes[] = {1, 3, 10};
 
 void CheckItemModel(const Pairs &p, const Dense &d, int32_t type, int32_t nnbr, float alpha,
-                    uint32_t seed) {
-  Model *model = TOVRAN_BuildModel(p.nrows, p.ncols, int32_t(p.rowid.size()), p.rowid.data(),
-                                   p.colid.data(), type, nnbr, alpha);
+                    uint32_t seed, int32_t support = kMinItemFrequency) {
+  TOVRAN_Params params = TOVRAN_DefaultParams(type);
+  params.nnbr = nnbr;
+  params.alpha = alpha;
+  params.min_support = support;
+  Model *model = TOVRAN_Build(p.nrows, p.ncols, int32_t(p.rowid.size()), p.rowid.data(),
+                              p.colid.data(), &params);
   std::vector<List> lists;
   for (int32_t i = 0; i < p.ncols; i++) {
-    lists.push_back(type == TOVRAN_ITEM_COSINE ? CosineList(d, i, nnbr)
-                                               : CProbList(d, i, nnbr, alpha));
+    lists.push_back(type == TOVRAN_ITEM_COSINE ? CosineList(d, i, nnbr, support)
+                                               : CProbList(d, i, nnbr, alpha, support));
     ExpectSameBits(ModelList(model, i), lists.back(), i);
   }
   for (const std::vector<int32_t> &basket : Baskets(d, seed))
@@ -289,6 +295,19 @@ TEST(OracleModels, ConditionalProbabilityListsAndAnswersMatchDenseReference) {
     const Dense d = MakeDense(p);
     for (int32_t nnbr : kNeighbourSizes)
       for (float alpha : kAlphas) CheckItemModel(p, d, TOVRAN_ITEM_CPROB, nnbr, alpha, seed);
+  }
+}
+
+TEST(OracleModels, ItemModelsTakeNeighboursWithTheSupportAsked) {
+  for (uint32_t seed = 1; seed <= kSeeds / 4; seed++) {
+    SCOPED_TRACE(seed);
+    const Pairs p = RandomPairs(seed);
+    const Dense d = MakeDense(p);
+    for (int32_t support : {1, 2, 5}) {
+      SCOPED_TRACE(support);
+      CheckItemModel(p, d, TOVRAN_ITEM_COSINE, 5, 0.0f, seed, support);
+      CheckItemModel(p, d, TOVRAN_ITEM_CPROB, 5, 0.5f, seed, support);
+    }
   }
 }
 
