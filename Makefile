@@ -1,5 +1,5 @@
-# Thin wrapper over CMake. `make run` builds and runs the program on the
-# sample that ships here; `make test` builds and runs every test; `make
+# Thin wrapper over CMake. `make run` builds the program alone and runs it on
+# the sample that ships here; `make test` builds and runs every test; `make
 # sanitize` runs them again under AddressSanitizer and UBSan (an exhausted
 # heap must reach the program's own message, hence allocator_may_return_null);
 # `make bench` builds and runs the benchmarks (never part of the tests).
@@ -11,15 +11,19 @@ BENCH_BUILD ?= build-bench
 JOBS ?= $(shell nproc)
 TOVRAN_WERROR ?= OFF
 
-.PHONY: all build run test sanitize bench clean
+.PHONY: all configure build run test sanitize bench clean
 
 all: build
 
-build:
+configure:
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DTOVRAN_WERROR=$(TOVRAN_WERROR)
+
+build: configure
 	cmake --build $(BUILD) -j $(JOBS)
 
-run: build
+# Only the program and what it links; the tests are built by `make test`.
+run: configure
+	cmake --build $(BUILD) -j $(JOBS) --target tovran
 	./$(BUILD)/tovran data/sample.txt
 
 test: build

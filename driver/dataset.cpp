@@ -1,6 +1,7 @@
 #include "driver/dataset.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdarg>
 #include <cinttypes>
@@ -338,6 +339,24 @@ void ExitOnOpenFailure(const char *fname) {
   std::exit(1);
 }
 
+namespace {
+
+// Whether the file's first line is text holding a comma, a tab, a
+// semicolon or a letter: a table to convert rather than a dataset.
+bool LooksDelimited(const char *fname) {
+  std::FILE *in = std::fopen(fname, "r");
+  if (in == nullptr) return false;
+  bool found = false, text = true;
+  for (int ch = std::fgetc(in); ch != EOF && ch != '\n' && text; ch = std::fgetc(in)) {
+    found = found || ch == ',' || ch == '\t' || ch == ';' || std::isalpha(ch);
+    text = ch >= 0x20 ? ch != 0x7f : ch == '\t' || ch == '\r';
+  }
+  std::fclose(in);
+  return found && text;
+}
+
+}  // namespace
+
 bool LoadDataset(const char *fname, Dataset *ds, std::string *message) {
   std::FILE *in = std::fopen(fname, "r");
   if (in == nullptr) {
@@ -347,7 +366,13 @@ bool LoadDataset(const char *fname, Dataset *ds, std::string *message) {
   std::string error;
   const bool ok = ParseDataset(in, ds, &error);
   std::fclose(in);
-  if (!ok) *message = std::string("Error in file ") + fname + ": " + error;
+  if (!ok) {
+    *message = std::string("Error in file ") + fname + ": " + error;
+    const bool bad_header = error.rfind("header:", 0) == 0 || error.rfind("the header must", 0) == 0;
+    if (bad_header && LooksDelimited(fname))
+      *message += std::string("\nThe first line looks like delimited text (a table with commas, ") +
+                  "tabs or names);\nconvert the file first: tovran-convert " + fname + " OUT.txt";
+  }
   return ok;
 }
 

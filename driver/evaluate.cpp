@@ -1,11 +1,13 @@
 #include "driver/evaluate.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <charconv>
 #include <chrono>
-#include <cstdio>
-#include <vector>
+#include <cstdlib>
+#include <memory>
 
-#include "engine/tovran.h"
+#include "driver/popularity.h"
 #include "util/parallel.h"
 
 double Seconds() {
@@ -14,64 +16,193 @@ double Seconds() {
 }
 
 namespace {
+// The reason of the first failed flush of the report.
+int report_write_error = 0;
+}  // namespace
+
+void FlushLine(std::FILE *out) {
+  if (std::fflush(out) != 0 && report_write_error == 0) report_write_error = errno;
+}
+
+int ReportWriteError() { return report_write_error; }
+
+namespace {
 // Users handed to a query thread at a time.
 constexpr int64_t kBasketChunk = 256;
 
-// Start of every user's basket in the training pairs, end marker last.
-std::vector<int32_t> BasketStarts(const Dataset &ds) {
-  std::vector<int32_t> starts{0};
-  // Pairs f..i are one user's basket; the end marker closes the last one.
-  for (int32_t i = 0; i < ds.ntrain; i++)
-    if (ds.rowid[i + 1] != ds.rowid[i]) starts.push_back(i + 1);
-  return starts;
+// Prints one report line and lets a pipe or a log see it at once.
+template <class... Args>
+void Line(std::FILE *out, const char *format, Args... args) {
+  std::fprintf(out, format, args...);
+  FlushLine(out);
 }
 
 }  // namespace
 
-RunResult EvaluateModel(const Dataset &ds, int32_t type, int32_t nnbr, float alpha,
-                        int32_t nthreads) {
-  RunResult result;
-  result.type = type;
-  result.nnbr = nnbr;
-  result.alpha = alpha;
-  const int32_t *rowid = ds.rowid.get(), *colid = ds.colid.get(), *tvec = ds.tvec.get();
+EvalData::EvalData(const Dataset &dataset) : ds(dataset), starts{0}, frequency(size_t(ds.ncols), 0) {
+  // Pairs f..i are one user's basket; the end marker closes the last one.
+  for (int32_t i = 0; i < ds.ntrain; i++) {
+    frequency[size_t(ds.colid[i])]++;
+    if (ds.rowid[i + 1] != ds.rowid[i]) starts.push_back(i + 1);
+  }
+}
 
+ModelRecommender::ModelRecommender(Model *model, int32_t nthreads) : model_(model), scratch_{nullptr} {
+  for (int32_t t = 1; t < nthreads; t++) scratch_.push_back(TOVRAN_CreateScratch(model));
+}
+
+ModelRecommender::~ModelRecommender() {
+  for (size_t t = 1; t < scratch_.size(); t++) TOVRAN_FreeScratch(scratch_[t]);
+}
+
+int32_t ModelRecommender::Answer(int32_t thread, int32_t n, const int32_t *basket, int32_t N,
+                                 int32_t *rcmds) {
+  return thread == 0 ? TOVRAN_Recommend(model_, n, basket, N, rcmds)
+                     : TOVRAN_RecommendWith(model_, scratch_[size_t(thread)], n, basket, N, rcmds);
+}
+
+QueryOutcomes QueryUsers(Recommender &rec, const EvalData &data, int32_t first, int32_t last,
+                         int32_t N, int32_t nthreads, bool keep_lists, Progress *progress) {
+  QueryOutcomes q;
+  q.first = first;
+  const int32_t count = std::max(last - first, 0);
+  const int32_t threads = UsableThreads(nthreads, count);
+  q.ranks.assign(size_t(count), 0);
+  if (keep_lists) q.lists.assign(size_t(count) * size_t(N), -1);
+  // Each thread's recommended items, merged afterwards.
+  std::vector<std::vector<uint8_t>> seen(size_t(threads),
+                                         std::vector<uint8_t>(size_t(data.ds.ncols), 0));
+  std::vector<std::vector<int32_t>> rcmds(size_t(threads), std::vector<int32_t>(size_t(N), 0));
+  const int32_t *colid = data.ds.colid.get();
+  ParallelChunks(threads, count, kBasketChunk, [&](int32_t thread, int64_t begin, int64_t end) {
+    int32_t *answer = rcmds[size_t(thread)].data();
+    for (auto k = int32_t(begin); k < end; k++) {
+      const int32_t b = first + k, f = data.starts[size_t(b)], n = data.starts[size_t(b) + 1] - f;
+      const int32_t m = rec.Answer(thread, n, colid + f, N, answer);
+      q.ranks[size_t(k)] = RecordAnswer(answer, m, data.HeldOut(b), seen[size_t(thread)].data());
+      if (keep_lists && m > 0) std::copy_n(answer, m, q.lists.begin() + int64_t(k) * N);
+    }
+    if (progress != nullptr) progress->Add(end - begin);
+  });
+  q.recommended.assign(size_t(data.ds.ncols), 0);
+  for (const std::vector<uint8_t> &marks : seen)
+    for (size_t c = 0; c < marks.size(); c++) q.recommended[c] |= marks[c];
+  return q;
+}
+
+RunMetrics ReduceOutcomes(const QueryOutcomes &outcomes, const EvalData &data,
+                          const RunSpec &spec) {
+  RunMetrics m = SumRun(data.ds.ncols, outcomes.ranks, {outcomes.recommended});
+  m.top = spec.top;
+  const bool item_model = spec.kind == TOVRAN_ITEM_COSINE || spec.kind == TOVRAN_ITEM_CPROB;
+  const int32_t *colid = data.ds.colid.get();
+  for (size_t k = 0; k < outcomes.ranks.size(); k++) {
+    const auto b = outcomes.first + int32_t(k);
+    const int32_t f = data.starts[size_t(b)], l = data.starts[size_t(b) + 1];
+    const int32_t test = data.HeldOut(b);
+    if (std::find(colid + f, colid + l, test) != colid + l) {
+      m.in_basket++;
+    } else if (data.frequency[size_t(test)] == 0) {
+      m.unseen++;
+    } else if (item_model && data.frequency[size_t(test)] < spec.min_support) {
+      m.below_support++;
+    }
+  }
+  return m;
+}
+
+TOVRAN_Params ModelParams(const RunSpec &spec, int32_t nthreads) {
+  TOVRAN_Params params = TOVRAN_DefaultParams(spec.kind);
+  params.nnbr = spec.nnbr;
+  // The alpha is read for kind 2 only, the support for kinds 1 and 2.
+  params.alpha = float(spec.alpha);
+  if (spec.min_support > 0) params.min_support = spec.min_support;
+  params.nthreads = nthreads;
+  return params;
+}
+
+std::string AlphaText(const RunSpec &spec) {
+  char text[32];
+  if (spec.estimate_alpha) {
+    std::snprintf(text, sizeof text, "%.2f", spec.alpha);
+    return text;
+  }
+  const auto [end, ec] = std::to_chars(text, text + sizeof text, spec.alpha);
+  return std::string(text, ec == std::errc() ? end : text);
+}
+
+std::string BuildingLine(const RunSpec &spec, bool detailed) {
+  std::string params;
+  if (!detailed) {
+    params = "NNbr=" + std::to_string(spec.nnbr);
+  } else {
+    if (spec.kind != kPopularity) params = "NNbr=" + std::to_string(spec.nnbr) + ", ";
+    if (spec.kind == TOVRAN_ITEM_CPROB) params += "Alpha=" + AlphaText(spec) + ", ";
+    if (spec.kind == TOVRAN_ITEM_COSINE || spec.kind == TOVRAN_ITEM_CPROB)
+      params += "MinSupport=" + std::to_string(spec.min_support) + ", ";
+    params += "TopN=" + std::to_string(spec.top);
+  }
+  return "  Bulding model [" + params + "]...\n";
+}
+
+RunResult EvaluateRun(const EvalData &data, const RunSpec &spec, const EvalSettings &settings) {
+  RunResult result;
+  result.spec = spec;
+  const Dataset &ds = data.ds;
+  std::FILE *out = settings.out;
+  Progress *progress = settings.progress;
+  Line(out, "%s", BuildingLine(spec, settings.detailed).c_str());
+
+  if (progress != nullptr) progress->Start("building");
   const double build_start = Seconds();
-  Model *model = TOVRAN_BuildModelThreads(ds.nrows, ds.ncols, ds.ntrain, rowid, colid, type,
-                                          nnbr, alpha, nthreads);
+  Model *model = nullptr;
+  std::unique_ptr<Recommender> rec;
+  if (spec.kind == kPopularity) {
+    rec = std::make_unique<PopularityRecommender>(data.frequency, settings.nthreads);
+  } else {
+    const TOVRAN_Params params = ModelParams(spec, settings.nthreads);
+    model = TOVRAN_Build(ds.nrows, ds.ncols, ds.ntrain, ds.rowid.get(), ds.colid.get(), &params);
+    if (model == nullptr) {
+      // An invalid parameter or exhausted memory: the engine's reason, as
+      // its fatal messages are given.
+      std::fflush(stdout);
+      std::fprintf(stderr, "%s\n", TOVRAN_LastError());
+      std::exit(1);
+    }
+  }
   result.build_seconds = Seconds() - build_start;
+  if (progress != nullptr) progress->Finish();
 
   const double query_start = Seconds();
-  std::printf("  Computing top-10 recommendations...\n");
-  const std::vector<int32_t> starts = BasketStarts(ds);
-  const auto nbaskets = int32_t(starts.size()) - 1;
-  const int32_t threads = UsableThreads(nthreads, nbaskets);
-  std::vector<TOVRAN_Scratch *> scratch{nullptr};
-  for (int32_t t = 1; t < threads; t++) scratch.push_back(TOVRAN_CreateScratch(model));
-  // Each query's hit position and each thread's recommended items, summed
-  // in user order afterwards so that no figure depends on the thread count.
-  std::vector<uint8_t> positions(std::size_t(nbaskets), 0);
-  std::vector<std::vector<uint8_t>> seen(std::size_t(threads),
-                                         std::vector<uint8_t>(std::size_t(ds.ncols), 0));
-  ParallelChunks(threads, nbaskets, kBasketChunk, [&](int32_t thread, int64_t begin, int64_t end) {
-    int32_t rcmds[kTopN];
-    for (auto b = int32_t(begin); b < end; b++) {
-      const int32_t f = starts[b], n = starts[b + 1] - f;
-      const int32_t m = thread == 0 ? TOVRAN_Recommend(model, n, colid + f, kTopN, rcmds)
-                                    : TOVRAN_RecommendWith(model, scratch[thread], n, colid + f,
-                                                           kTopN, rcmds);
-      positions[b] = uint8_t(RecordAnswer(rcmds, m, tvec[rowid[f]], seen[thread].data()));
-    }
-  });
-  for (int32_t t = 1; t < threads; t++) TOVRAN_FreeScratch(scratch[t]);
+  Line(out, "  Computing top-%d recommendations...\n", spec.top);
+  const int32_t nbaskets = data.baskets();
+  if (model != nullptr)
+    rec = std::make_unique<ModelRecommender>(model, UsableThreads(settings.nthreads, nbaskets));
+  if (progress != nullptr) progress->Start("asking users", nbaskets);
+  QueryOutcomes outcomes = QueryUsers(*rec, data, 0, nbaskets, spec.top, settings.nthreads,
+                                      settings.keep_lists, progress);
+  if (progress != nullptr) progress->Finish();
+  rec.reset();
   result.query_seconds = Seconds() - query_start;
-  result.metrics = SumRun(ds.ncols, positions, seen);
+  result.metrics = ReduceOutcomes(outcomes, data, spec);
   result.hits = result.metrics.hits;
+  result.lists = std::move(outcomes.lists);
   // A zero elapsed time gives an infinite rate, printed as "inf".
   result.rate = double(ds.nrows) / result.query_seconds;
 
-  std::printf("    Nhits: %d, InitTime: %.2f secs, TopN-Rate: %.2f rcmds/sec\n\n", result.hits,
-              result.build_seconds, result.rate);
+  Line(out, "    Nhits: %d, InitTime: %.2f secs, TopN-Rate: %.2f rcmds/sec\n\n", result.hits,
+       result.build_seconds, result.rate);
   TOVRAN_FreeModel(model);
   return result;
+}
+
+RunResult EvaluateModel(const Dataset &ds, int32_t type, int32_t nnbr, float alpha,
+                        int32_t nthreads) {
+  RunSpec spec;
+  spec.kind = type;
+  spec.nnbr = nnbr;
+  spec.alpha = alpha;
+  EvalSettings settings;
+  settings.nthreads = nthreads;
+  return EvaluateRun(EvalData(ds), spec, settings);
 }

@@ -4,19 +4,30 @@
 #include <string>
 
 #include "driver/dataset.h"
+#include "driver/options.h"
 #include "driver/run_sequence.h"
 
-// Writes one JSON document with the statistics of ds (loaded from file), the
-// alpha estimation and every run of result; the README's "JSON results"
-// defines each field. Returns false if a write failed.
-bool WriteJsonReport(std::FILE *out, const char *file, const Dataset &ds,
-                     const SequenceResult &result);
+// Version of the document's layout; grows when a field changes meaning or
+// goes away (new fields alone keep it).
+constexpr int kJsonSchemaVersion = 2;
+
+// Wall-clock figures of the whole program call.
+struct ReportTimes {
+  double load_seconds = 0;   // reading the dataset
+  double total_seconds = 0;  // from the start to the end of the runs
+};
+
+// Writes one JSON document with the options in force, the statistics of ds,
+// every Alpha estimation and every run of result; the README's "JSON
+// results" defines each field. Returns false if a write failed.
+bool WriteJsonReport(std::FILE *out, const Options &opts, const Dataset &ds,
+                     const SequenceResult &result, const ReportTimes &times);
 
 // text as a JSON string literal, quotes included: '"', '\' and control
 // characters escaped, each byte that is not part of well-formed UTF-8 as
 // \ufffd (the replacement character), other bytes as they are.
 std::string JsonString(const char *text);
 
-// value as a JSON number that reads back to the same double ("%.17g"), or
+// value as the shortest JSON number that reads back to the same double, or
 // null when it is infinite or not a number.
 std::string JsonReal(double value);

@@ -7,8 +7,10 @@
 #include <string>
 
 #include "driver/dataset.h"
+#include "driver/evaluate.h"
 #include "driver/json_report.h"
 #include "driver/options.h"
+#include "driver/progress.h"
 #include "driver/run_sequence.h"
 #include "util/checked_alloc.h"
 #include "util/fatal_error.h"
@@ -22,14 +24,15 @@ namespace {
 bool StandardOutputFailed() {
   errno = 0;
   const bool failed = std::fflush(stdout) != 0 || std::ferror(stdout) != 0;
-  const int reason = errno != 0 ? errno : EIO;
+  // A line flushed during the runs may have failed first, with the reason.
+  const int reason = ReportWriteError() != 0 ? ReportWriteError() : errno != 0 ? errno : EIO;
   if (std::fclose(stdout) == 0 && !failed) return false;
   std::fprintf(stderr, "Error writing the report to standard output: %s\n",
                std::strerror(failed ? reason : errno));
   return true;
 }
 
-int Run(const Options &opts) {
+int Run(const Options &opts, double start) {
   const char *path = opts.json.c_str();
   const bool to_file = !opts.json.empty() && opts.json != "-";
   // The dataset opened for writing would be lost before it was read.
@@ -38,6 +41,8 @@ int Run(const Options &opts) {
     return 1;
   }
   const Dataset ds = ReadDataset(opts.file.c_str());
+  ReportTimes times;
+  times.load_seconds = Seconds() - start;
   // Created before the runs, so that a bad path costs no evaluation; put in
   // place only once complete, so that a failed run leaves an earlier file.
   OutputFile json;
@@ -47,10 +52,20 @@ int Run(const Options &opts) {
     std::fprintf(stderr, "Error opening file %s: %s\n", path, std::strerror(errno));
     return 1;
   }
-  const SequenceResult result = RunAll(ds, opts.threads);
-  if (opts.json == "-") WriteJsonReport(stdout, opts.file.c_str(), ds, result);
+  Progress progress(opts.progress);
+  EvalSettings settings;
+  settings.nthreads = opts.threads;
+  // "--json -": the document takes standard output, the report moves to
+  // standard error.
+  settings.out = opts.json == "-" ? stderr : stdout;
+  settings.detailed = opts.detailed;
+  settings.progress = &progress;
+  const SequenceResult result = RunAll(ds, opts.plan, settings);
+  if (opts.summary) PrintSummary(settings.out, result);
+  times.total_seconds = Seconds() - start;
+  if (opts.json == "-") WriteJsonReport(stdout, opts, ds, result, times);
   if (StandardOutputFailed()) return 1;
-  if (to_file && (!WriteJsonReport(json.stream(), opts.file.c_str(), ds, result) ||
+  if (to_file && (!WriteJsonReport(json.stream(), opts, ds, result, times) ||
                   !json.Commit(&error))) {
     std::fprintf(stderr, "Error writing file %s: %s\n", path, std::strerror(errno));
     return 1;
@@ -61,12 +76,13 @@ int Run(const Options &opts) {
 }  // namespace
 
 int main(int argc, char **argv) {
-  Options opts;
+  const double start = Seconds();
   // Exhausted memory in the standard library (its strings and lists) ends
   // the program with the labelled message too; with the heap that short, not
   // even an exception could be thrown.
   std::set_new_handler(
       [] { FatalError("***Memory allocation failed for the program's working lists."); });
+  Options opts;
   if (const std::optional<int> status = ParseOptions(argc, argv, &opts)) return *status;
-  return Run(opts);
+  return Run(opts, start);
 }

@@ -1,5 +1,7 @@
 #include "driver/run_sequence.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -9,51 +11,112 @@
 
 namespace {
 
-constexpr int32_t kItemNeighbours = 20;
-constexpr int32_t kUserNeighbours = 50;
+// The report's line before the estimate, ended once it is known.
+const char *const kEstimating = "  Estimating Alpha...";
 
-void PrintSeparator() {
-  std::printf("-----------------------------------------------------------------------------\n");
+void PrintSeparator(std::FILE *out) {
+  std::fprintf(out, "-----------------------------------------------------------------------------\n");
+  FlushLine(out);
 }
 
-void PrintBuilding(int32_t nnbr) { std::printf("  Bulding model [NNbr=%d]...\n", nnbr); }
+// The estimation for the parameters, made on first use.
+const AlphaEstimation &FindEstimation(const Dataset &ds, const RunSpec &spec,
+                                      const EvalSettings &settings, SequenceResult *result,
+                                      int32_t *index) {
+  auto &all = result->estimations;
+  for (size_t e = 0; e < all.size(); e++) {
+    if (all[e].top == spec.top && all[e].nnbr == spec.nnbr &&
+        all[e].min_support == spec.min_support) {
+      *index = int32_t(e);
+      return all[e];
+    }
+  }
+  all.push_back(EstimateAlpha(ds, spec.top, spec.nnbr, spec.min_support, settings.nthreads,
+                              settings.progress, isatty(fileno(settings.out)) == 1 ? kEstimating : nullptr));
+  result->alpha_seconds += all.back().seconds;
+  *index = int32_t(all.size()) - 1;
+  return all.back();
+}
 
 }  // namespace
 
-SequenceResult RunAll(const Dataset &ds, int32_t nthreads) {
-  SequenceResult result;
-  std::printf("Dataset Statistics: Nusers: %d, Nitems: %d, Ntrans; %d\n", ds.nrows, ds.ncols,
-              ds.ntrain);
-  PrintSeparator();
-
-  std::printf("Testing RType=1...\n");
-  PrintBuilding(kItemNeighbours);
-  result.runs[0] = EvaluateModel(ds, TOVRAN_ITEM_COSINE, kItemNeighbours, 0.0f, nthreads);
-  PrintSeparator();
-
-  std::printf("Testing RType=2...\n");
-  std::printf("  Estimating Alpha...");
-  std::fflush(stdout);
-  // The value TOVRAN_EstimateAlphaInit returns, with the hits behind it.
+AlphaEstimation EstimateAlpha(const Dataset &ds, int32_t top, int32_t nnbr, int32_t min_support,
+                              int32_t nthreads, Progress *progress, const char *resume) {
+  AlphaEstimation e;
+  e.top = top;
+  e.nnbr = nnbr;
+  e.min_support = min_support;
+  if (progress != nullptr) progress->Start("estimating", 0, resume);
+  const double start = Seconds();
+  TOVRAN_RestartRandom();
   TOVRAN_Params params = TOVRAN_DefaultParams(TOVRAN_ITEM_CPROB);
-  params.nnbr = kItemNeighbours;
+  params.nnbr = nnbr;
+  params.min_support = min_support;
   params.nthreads = nthreads;
   double estimate = 0.0;
   TOVRAN_AlphaTrace trace;
-  if (TOVRAN_EstimateAlpha(ds.nrows, ds.ncols, ds.ntrain, ds.rowid.get(), ds.colid.get(),
-                           &params, kTopN, &estimate, &trace) != 0)
+  if (TOVRAN_EstimateAlpha(ds.nrows, ds.ncols, ds.ntrain, ds.rowid.get(), ds.colid.get(), &params,
+                           top, &estimate, &trace) != 0)
     FatalError("%s", TOVRAN_LastError());
-  result.alpha_step = int32_t(std::lround(estimate * 10));
-  result.alpha_tried = trace.ntried;
-  std::copy_n(trace.hits, trace.ntried, result.alpha_hits);
-  const float alpha = float(estimate);
-  std::printf("  Alpha=%.2f\n", estimate);
-  PrintBuilding(kItemNeighbours);
-  result.runs[1] = EvaluateModel(ds, TOVRAN_ITEM_CPROB, kItemNeighbours, alpha, nthreads);
-  PrintSeparator();
+  e.step = int32_t(std::lround(estimate * 10));
+  e.tried = trace.ntried;
+  std::copy_n(trace.hits, trace.ntried, e.hits);
+  e.seconds = Seconds() - start;
+  if (progress != nullptr) progress->Finish();
+  return e;
+}
 
-  std::printf("Testing RType=3...\n");
-  PrintBuilding(kUserNeighbours);
-  result.runs[2] = EvaluateModel(ds, TOVRAN_USER_BASED, kUserNeighbours, 0.0f, nthreads);
+SequenceResult RunAll(const Dataset &ds, const RunPlan &plan, const EvalSettings &settings) {
+  SequenceResult result;
+  std::FILE *out = settings.out;
+  std::fprintf(out, "Dataset Statistics: Nusers: %d, Nitems: %d, Ntrans; %d\n", ds.nrows, ds.ncols,
+               ds.ntrain);
+  PrintSeparator(out);
+  const EvalData data(ds);
+  const std::vector<RunSpec> specs = ExpandRuns(plan);
+  for (size_t r = 0; r < specs.size(); r++) {
+    RunSpec spec = specs[r];
+    if (r > 0) PrintSeparator(out);
+    std::fprintf(out, "Testing RType=%d...\n", spec.kind);
+    FlushLine(out);
+    int32_t estimation = -1;
+    if (spec.estimate_alpha) {
+      std::fprintf(out, "%s", kEstimating);
+      FlushLine(out);
+      const AlphaEstimation &e = FindEstimation(ds, spec, settings, &result, &estimation);
+      // The value TOVRAN_EstimateAlphaInit returns; the model takes it in
+      // single precision.
+      spec.alpha = double(float(e.step * 0.1));
+      std::fprintf(out, "  Alpha=%.2f\n", e.step * 0.1);
+      FlushLine(out);
+    }
+    result.runs.push_back(EvaluateRun(data, spec, settings));
+    result.runs.back().estimation = estimation;
+  }
   return result;
+}
+
+const char *KindName(int32_t kind) {
+  static const char *const kNames[] = {"popularity", "item-cosine", "item-cprob", "user-based"};
+  return kind >= 0 && kind <= 3 ? kNames[kind] : "?";
+}
+
+void PrintSummary(std::FILE *out, const SequenceResult &result) {
+  std::fprintf(out, "Summary\n");
+  std::fprintf(out, "%-13s %6s %6s %6s %7s %7s %7s %7s %7s %7s %8s %8s %12s\n", "kind", "top",
+               "nnbr", "alpha", "support", "hits", "HR@N", "ARHR", "NDCG@N", "prec@N", "coverage",
+               "build_s", "users/s");
+  for (const RunResult &run : result.runs) {
+    const RunSpec &s = run.spec;
+    const RunMetrics &m = run.metrics;
+    const std::string kind = std::to_string(s.kind) + " " + KindName(s.kind);
+    const std::string nnbr = s.kind == kPopularity ? "-" : std::to_string(s.nnbr);
+    const std::string alpha = s.kind == TOVRAN_ITEM_CPROB ? AlphaText(s) : "-";
+    const std::string support = s.min_support > 0 ? std::to_string(s.min_support) : "-";
+    std::fprintf(out, "%-13s %6d %6s %6s %7s %7d %7.4f %7.4f %7.4f %7.4f %8.4f %8.2f %12.2f\n",
+                 kind.c_str(), s.top, nnbr.c_str(), alpha.c_str(), support.c_str(), run.hits,
+                 HitRate(m), AverageReciprocalHitRank(m), Ndcg(m), Precision(m), Coverage(m),
+                 run.build_seconds, run.rate);
+    FlushLine(out);
+  }
 }

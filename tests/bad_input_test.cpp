@@ -79,6 +79,17 @@ TEST(BadInput, EveryCorpusFileHasAnExpectedReason) {
         << entry.path() << " is not listed in kRejections";
 }
 
+TEST(BadInput, DelimitedTextGetsAHintToConvertIt) {
+  const std::string csv = WriteTempFile("ratings.csv", "userId,movieId,rating\n1,31,2.5\n");
+  const ProgramOutput run = RunTovran({csv});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, "Error in file " + csv +
+                         ": header: the number of users must be a non-negative integer, not "
+                         "'userId,movieId,rating'\n"
+                         "The first line looks like delimited text (a table with commas, tabs or "
+                         "names);\nconvert the file first: tovran-convert " + csv + " OUT.txt\n");
+}
+
 TEST(BadInput, DirectoryGivenAsTheFileIsRejected) {
   ExpectRejected(kCorpus, "cannot read it (Is a directory)");
 }

@@ -13,19 +13,23 @@ TEST(Metrics, CountsHitPositionsQueriesAndDistinctItems) {
   std::vector<std::vector<uint8_t>> seen(2, std::vector<uint8_t>(5, 0));
   const int32_t first[] = {3, 1, 4};
   const int32_t second[] = {1, 2};
-  std::vector<uint8_t> positions;
-  positions.push_back(uint8_t(RecordAnswer(first, 3, 4, seen[0].data())));
-  positions.push_back(uint8_t(RecordAnswer(second, 2, 0, seen[1].data())));
-  positions.push_back(uint8_t(RecordAnswer(second, -1, 1, seen[1].data())));  // invalid basket
-  positions.push_back(uint8_t(RecordAnswer(second, 2, 1, seen[0].data())));
-  EXPECT_EQ(positions, (std::vector<uint8_t>{3, 0, 0, 1}));
-  const RunMetrics m = SumRun(5, positions, seen);
+  std::vector<int32_t> positions;
+  positions.push_back(RecordAnswer(first, 3, 4, seen[0].data()));
+  positions.push_back(RecordAnswer(second, 2, 0, seen[1].data()));
+  positions.push_back(RecordAnswer(second, -1, 1, seen[1].data()));  // invalid basket
+  positions.push_back(RecordAnswer(second, 2, 1, seen[0].data()));
+  EXPECT_EQ(positions, (std::vector<int32_t>{3, 0, 0, 1}));
+  RunMetrics m = SumRun(5, positions, seen);
+  m.top = 3;
   EXPECT_EQ(m.queried, 4);
   EXPECT_EQ(m.hits, 2);
   EXPECT_EQ(m.distinct, 4);  // 1, 2, 3, 4
   EXPECT_DOUBLE_EQ(HitRate(m), 0.5);
   EXPECT_DOUBLE_EQ(AverageReciprocalHitRank(m), (1.0 / 3 + 1.0) / 4);
   EXPECT_DOUBLE_EQ(Coverage(m), 0.8);
+  // Ranks 3 and 1: gains 1/log2(4) and 1/log2(2).
+  EXPECT_DOUBLE_EQ(Ndcg(m), (0.5 + 1.0) / 4);
+  EXPECT_DOUBLE_EQ(Precision(m), 2.0 / (4 * 3));
 }
 
 TEST(Metrics, OnlyTheFirstMatchCountsAndEmptyRunsGiveZero) {
@@ -37,6 +41,8 @@ TEST(Metrics, OnlyTheFirstMatchCountsAndEmptyRunsGiveZero) {
   EXPECT_EQ(HitRate(empty), 0.0);
   EXPECT_EQ(AverageReciprocalHitRank(empty), 0.0);
   EXPECT_EQ(Coverage(empty), 0.0);
+  EXPECT_EQ(Ndcg(empty), 0.0);
+  EXPECT_EQ(Precision(empty), 0.0);
 }
 
 TEST(JsonText, EscapesQuotesBackslashesControlsAndReplacesNonUtf8) {
@@ -55,6 +61,8 @@ TEST(JsonText, EscapesQuotesBackslashesControlsAndReplacesNonUtf8) {
 
 TEST(JsonText, RealsRoundTripAndNonFiniteBecomesNull) {
   EXPECT_EQ(JsonReal(0.5), "0.5");
+  EXPECT_EQ(JsonReal(0.8), "0.8");  // shortest text, not 0.80000000000000004
+  EXPECT_EQ(JsonReal(1e300), "1e+300");
   EXPECT_EQ(std::stod(JsonReal(0.1)), 0.1);
   EXPECT_EQ(std::stod(JsonReal(2.0 / 3)), 2.0 / 3);
   EXPECT_EQ(JsonReal(std::numeric_limits<double>::infinity()), "null");

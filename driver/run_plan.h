@@ -1,0 +1,36 @@
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+// Kind 0 of a run: the popularity baseline (kinds 1..3 are the engine's).
+constexpr int32_t kPopularity = 0;
+
+// The support an item needs unless --min-support says otherwise.
+constexpr int32_t kDefaultSupport = 3;
+
+// The parameters of one run.
+struct RunSpec {
+  int32_t kind = 1;          // 0 popularity, 1 item cosine, 2 item cprob, 3 user-based
+  int32_t top = 10;          // N: items asked per user
+  int32_t nnbr = 20;         // neighbours (kinds 1..3); 0 for kind 0
+  int32_t min_support = kDefaultSupport;  // kinds 1, 2: pairs an item needs to be a neighbour; else 0
+  double alpha = 0;          // kind 2: the damping exponent (the estimate when estimated)
+  bool estimate_alpha = false;  // kind 2: alpha comes from the estimation
+};
+
+// What the runs of one program call are: each list is swept.
+struct RunPlan {
+  std::vector<int32_t> kinds{1, 2, 3};
+  std::vector<int32_t> top{10};
+  std::vector<int32_t> nnbr{20};       // item models
+  std::vector<int32_t> user_nnbr{50};  // the user-based model
+  std::vector<int32_t> min_support{kDefaultSupport};
+  std::vector<double> alpha;           // empty: estimate Alpha for each kind 2 run
+};
+
+// Every run of the plan, kinds in the order given, then for each kind every
+// combination of the lists that apply to it (top, then nnbr or user_nnbr,
+// then min_support, then alpha; the last varies fastest). Kind 2 without an
+// alpha list has one run per combination, with estimate_alpha set.
+std::vector<RunSpec> ExpandRuns(const RunPlan &plan);
