@@ -51,9 +51,11 @@ RunResult EvaluateDistributed(const Job &job, const DistributedData &data, int32
                               int32_t nnbr, float alpha, int32_t nthreads) {
   const Dataset &ds = *data.ds;
   RunResult result;
-  result.type = type;
-  result.nnbr = nnbr;
-  result.alpha = alpha;
+  result.spec.kind = type;
+  result.spec.top = kTopN;
+  result.spec.nnbr = nnbr;
+  result.spec.min_support = type == TOVRAN_USER_BASED ? 0 : kDefaultSupport;
+  result.spec.alpha = alpha;
 
   const double build_start = MPI_Wtime();
   Model *model = nullptr;
@@ -85,7 +87,10 @@ RunResult EvaluateDistributed(const Job &job, const DistributedData &data, int32
   const QueryOutcome outcome =
       QueryBlocks(job, model, ds.ncols, set, kTopN, nthreads, data.keep_lists);
   result.query_seconds = MPI_Wtime() - query_start;
-  result.metrics = SumRun(ds.ncols, outcome.positions, {outcome.seen});
+  QueryOutcomes outcomes;
+  outcomes.ranks.assign(outcome.positions.begin(), outcome.positions.end());
+  outcomes.recommended = outcome.seen;
+  result.metrics = ReduceOutcomes(outcomes, EvalData(ds), result.spec);
   result.hits = result.metrics.hits;
   result.rate = double(ds.nrows) / result.query_seconds;
   // Every rank reports the root's timings.
@@ -111,7 +116,8 @@ SequenceResult RunAllDistributed(const Job &job, const DistributedData &data, in
 
   std::printf("Testing RType=1...\n");
   PrintBuilding(kItemNeighbours);
-  result.runs[0] = EvaluateDistributed(job, data, TOVRAN_ITEM_COSINE, kItemNeighbours, 0.0f, nthreads);
+  result.runs.push_back(
+      EvaluateDistributed(job, data, TOVRAN_ITEM_COSINE, kItemNeighbours, 0.0f, nthreads));
   PrintSeparator();
 
   std::printf("Testing RType=2...\n");
@@ -126,19 +132,27 @@ SequenceResult RunAllDistributed(const Job &job, const DistributedData &data, in
     if (TOVRAN_EstimateAlpha(ds.nrows, ds.ncols, ds.ntrain, ds.rowid.get(), ds.colid.get(),
                              &params, kTopN, &estimate, &trace) != 0)
       return Failure{TOVRAN_LastError()};
-    result.alpha_step = int32_t(std::lround(estimate * 10));
-    result.alpha_tried = trace.ntried;
-    std::copy_n(trace.hits, trace.ntried, result.alpha_hits);
+    AlphaEstimation e;
+    e.top = kTopN;
+    e.nnbr = kItemNeighbours;
+    e.min_support = kDefaultSupport;
+    e.step = int32_t(std::lround(estimate * 10));
+    e.tried = trace.ntried;
+    std::copy_n(trace.hits, trace.ntried, e.hits);
+    result.estimations.push_back(e);
     return Failure{};
   });
   std::printf("  Alpha=%.2f\n", estimate);
   PrintBuilding(kItemNeighbours);
-  result.runs[1] =
-      EvaluateDistributed(job, data, TOVRAN_ITEM_CPROB, kItemNeighbours, float(estimate), nthreads);
+  result.runs.push_back(
+      EvaluateDistributed(job, data, TOVRAN_ITEM_CPROB, kItemNeighbours, float(estimate), nthreads));
+  result.runs.back().spec.estimate_alpha = true;
+  result.runs.back().estimation = 0;
   PrintSeparator();
 
   std::printf("Testing RType=3...\n");
   PrintBuilding(kUserNeighbours);
-  result.runs[2] = EvaluateDistributed(job, data, TOVRAN_USER_BASED, kUserNeighbours, 0.0f, nthreads);
+  result.runs.push_back(
+      EvaluateDistributed(job, data, TOVRAN_USER_BASED, kUserNeighbours, 0.0f, nthreads));
   return result;
 }

@@ -161,11 +161,14 @@ int Run(const Job &job, int argc, char **argv) {
   if (keep_lists) OpenOutput(job, mpi_opts.lists, opts.file, &lists);
   const DistributedData data = PrepareData(job, ds, keep_lists, lists.stream());
   const SequenceResult result = RunAllDistributed(job, data, opts.threads);
-  if (opts.json == "-" && job.root()) WriteJsonReport(stdout, opts.file.c_str(), ds, result);
+  ReportTimes times;
+  times.load_seconds = loaded - start;
+  times.total_seconds = MPI_Wtime() - start;
+  if (opts.json == "-" && job.root()) WriteJsonReport(stdout, opts, ds, result, times);
   FinishStandardOutput(job);
   if (keep_lists) CommitOutput(job, &lists, mpi_opts.lists, !job.root() || !std::ferror(lists.stream()));
   if (json_file) {
-    const bool written = !job.root() || WriteJsonReport(json.stream(), opts.file.c_str(), ds, result);
+    const bool written = !job.root() || WriteJsonReport(json.stream(), opts, ds, result, times);
     CommitOutput(job, &json, opts.json, written);
   }
   if (mpi_opts.timings) PrintTimings(job, loaded - start, MPI_Wtime() - start);

@@ -56,7 +56,7 @@ std::string Generated(const std::string &name, const std::string &args) {
 
 // JSON with the timing fields' values blanked.
 std::string MaskJsonTimings(const std::string &json) {
-  static const std::regex kTiming("(\"(build_seconds|query_seconds|rate)\": )[^,}]*");
+  static const std::regex kTiming("(\"(build_seconds|query_seconds|rate|load_seconds|alpha_seconds|total_seconds|seconds)\": )[^,}]*");
   return std::regex_replace(json, kTiming, "$1#");
 }
 
