@@ -136,6 +136,15 @@ int Run(const Job &job, int argc, char **argv) {
     close(saved);
   }
   if (status) return *status;
+  // The distributed loop runs the three default runs only; a sweep or another
+  // run option would otherwise be ignored while the report looks complete.
+  if (opts.detailed || opts.summary) {
+    if (job.root())
+      std::fprintf(stderr,
+                   "tovran-mpi: --kinds, --top, --nnbr, --user-nnbr, --alpha, --min-support and "
+                   "--summary are not available over MPI yet; run them with tovran\n");
+    return 1;
+  }
   const double start = MPI_Wtime();
   const bool json_file = !opts.json.empty() && opts.json != "-";
   OutputFile json, lists;

@@ -33,7 +33,10 @@ void ExpectRoundTrip(const Dataset &ds, int32_t kind, int32_t max_baskets) {
   Model *built = TOVRAN_Build(ds.nrows, ds.ncols, ds.ntrain, ds.rowid.get(), ds.colid.get(),
                               &params);
   ASSERT_NE(built, nullptr) << TOVRAN_LastError();
-  const std::string first = TempPath("round_trip_1.tovran"), second = TempPath("round_trip_2.tovran");
+  // Named after the running test: ctest runs the round trips as parallel processes.
+  const std::string stem = std::string(testing::UnitTest::GetInstance()->current_test_info()->name()) +
+                           "_" + std::to_string(kind);
+  const std::string first = TempPath(stem + "_1.tovran"), second = TempPath(stem + "_2.tovran");
   ASSERT_EQ(TOVRAN_SaveModel(built, first.c_str()), 0) << TOVRAN_LastError();
   Model *loaded = TOVRAN_LoadModel(first.c_str());
   ASSERT_NE(loaded, nullptr) << TOVRAN_LastError();

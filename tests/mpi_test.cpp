@@ -217,6 +217,12 @@ TEST(MpiFaults, BadCommandLineIsReportedOnce) {
   const size_t at = run.err.find(reason);
   ASSERT_NE(at, std::string::npos) << run.err;
   EXPECT_EQ(run.err.find(reason, at + 1), std::string::npos) << run.err;
+
+  // A run option the distributed loop cannot honour is refused, not ignored.
+  const ProgramOutput sweep = RunMpi(2, {"--kinds", "0", TOVRAN_SOURCE_DIR "/data/sample.txt"});
+  EXPECT_EQ(sweep.status, 1);
+  EXPECT_EQ(sweep.out, "");
+  EXPECT_NE(sweep.err.find("not available over MPI yet"), std::string::npos) << sweep.err;
 }
 
 // Runs the program that follows on every rank, after the shell command
@@ -247,8 +253,8 @@ TEST(MpiFaults, RankKilledBySignalEndsTheJobPromptly) {
   const ProgramOutput run = RunCommand(Mpirun(3, 120) + OnRankOne("(sleep 1; kill -9 $$) &") +
                                        ShellQuote(TOVRAN_MPI_PROGRAM) + " " + ShellQuote(data));
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  // Killed in the middle of the report, not before it started.
-  EXPECT_EQ(run.out.find("Dataset Statistics"), 0u) << run.out << run.err;
+  // Killed before the report ended (on a loaded machine the kill may come
+  // while the file is still being read).
   EXPECT_EQ(run.out.find("Testing RType=3"), std::string::npos) << run.out;
   EXPECT_NE(run.status, 0);
   EXPECT_NE(run.status, 124) << "the job hung";
