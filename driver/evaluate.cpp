@@ -142,6 +142,7 @@ std::string BuildingLine(const RunSpec &spec, bool detailed) {
       params += "MinSupport=" + std::to_string(spec.min_support) + ", ";
     params += "TopN=" + std::to_string(spec.top);
   }
+  // "Bulding" is the report's own spelling, kept so reports compare line for line.
   return "  Bulding model [" + params + "]...\n";
 }
 

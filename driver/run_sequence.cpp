@@ -69,6 +69,7 @@ AlphaEstimation EstimateAlpha(const Dataset &ds, int32_t top, int32_t nnbr, int3
 SequenceResult RunAll(const Dataset &ds, const RunPlan &plan, const EvalSettings &settings) {
   SequenceResult result;
   std::FILE *out = settings.out;
+  // "Ntrans;" is the report's own text, kept so reports compare line for line.
   std::fprintf(out, "Dataset Statistics: Nusers: %d, Nitems: %d, Ntrans; %d\n", ds.nrows, ds.ncols,
                ds.ntrain);
   PrintSeparator(out);

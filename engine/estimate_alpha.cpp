@@ -42,6 +42,7 @@ int32_t EstimateAlphaStep(int32_t nrows, int32_t ncols, int32_t npairs,
     Owned<int32_t[]> myrowid(AllocInts(npairs, "TOVRAN_EstimateAlpha: myrowid"));
     std::copy_n(rowid, npairs, myrowid.get());
     // The label repeats the one above on purpose: it is the messages' own.
+    // The label repeats "myrowid" on purpose: out-of-memory messages read as they always have.
     Owned<int32_t[]> mycolid(AllocInts(npairs, "TOVRAN_EstimateAlpha: myrowid"));
     std::copy_n(colid, npairs, mycolid.get());
     SparseMatrix *split = nullptr;

@@ -19,6 +19,7 @@ Model *TOVRAN_Init_Row(SparseMatrix *matrix, int32_t nnbr) {
   // The arrays now belong to the model alone.
   matrix->rowptr = matrix->rowind = matrix->colptr = matrix->colind = nullptr;
   matrix->rowval = matrix->colval = nullptr;
+  // "cmarker" is the label out-of-memory messages have always printed; kept on purpose.
   model->marker = AllocFilledInts(model->ncols, -1, "TOVRAN_Init_Row: model->cmarker");
   model->rmarker = AllocFilledInts(model->nrows, -1, "TOVRAN_Init_Row: model->rmarker");
   model->fcand = AllocCands(model->ncols, "TOVRAN_Init_Row: model->ccand");

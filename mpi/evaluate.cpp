@@ -19,6 +19,7 @@ void PrintSeparator() {
   std::printf("-----------------------------------------------------------------------------\n");
 }
 
+// "Bulding" is the report's own spelling, kept so reports compare line for line.
 void PrintBuilding(int32_t nnbr) { std::printf("  Bulding model [NNbr=%d]...\n", nnbr); }
 
 // Writes each basket's answers as "kind user item item ...".
