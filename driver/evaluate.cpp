@@ -91,10 +91,10 @@ QueryOutcomes QueryUsers(Recommender &rec, const EvalData &data, int32_t first, 
 }
 
 RunMetrics ReduceOutcomes(const QueryOutcomes &outcomes, const EvalData &data,
-                          const RunSpec &spec) {
+                          const RunSetup &setup) {
   RunMetrics m = SumRun(data.ds.ncols, outcomes.ranks, {outcomes.recommended});
-  m.top = spec.top;
-  const bool item_model = spec.kind == TOVRAN_ITEM_COSINE || spec.kind == TOVRAN_ITEM_CPROB;
+  m.top = setup.top;
+  const bool item_model = setup.kind == TOVRAN_ITEM_COSINE || setup.kind == TOVRAN_ITEM_CPROB;
   const int32_t *colid = data.ds.colid.get();
   for (size_t k = 0; k < outcomes.ranks.size(); k++) {
     const auto b = outcomes.first + int32_t(k);
@@ -104,64 +104,64 @@ RunMetrics ReduceOutcomes(const QueryOutcomes &outcomes, const EvalData &data,
       m.in_basket++;
     } else if (data.frequency[size_t(test)] == 0) {
       m.unseen++;
-    } else if (item_model && data.frequency[size_t(test)] < spec.min_support) {
+    } else if (item_model && data.frequency[size_t(test)] < setup.min_support) {
       m.below_support++;
     }
   }
   return m;
 }
 
-TOVRAN_Params ModelParams(const RunSpec &spec, int32_t nthreads) {
-  TOVRAN_Params params = TOVRAN_DefaultParams(spec.kind);
-  params.nnbr = spec.nnbr;
+TOVRAN_Params ModelParams(const RunSetup &setup, int32_t nthreads) {
+  TOVRAN_Params params = TOVRAN_DefaultParams(setup.kind);
+  params.nnbr = setup.nnbr;
   // The alpha is read for kind 2 only, the support for kinds 1 and 2.
-  params.alpha = float(spec.alpha);
-  if (spec.min_support > 0) params.min_support = spec.min_support;
+  params.alpha = float(setup.alpha);
+  if (setup.min_support > 0) params.min_support = setup.min_support;
   params.nthreads = nthreads;
   return params;
 }
 
-std::string AlphaText(const RunSpec &spec) {
+std::string AlphaText(const RunSetup &setup) {
   char text[32];
-  if (spec.estimate_alpha) {
-    std::snprintf(text, sizeof text, "%.2f", spec.alpha);
+  if (setup.estimate_alpha) {
+    std::snprintf(text, sizeof text, "%.2f", setup.alpha);
     return text;
   }
-  const auto [end, ec] = std::to_chars(text, text + sizeof text, spec.alpha);
+  const auto [end, ec] = std::to_chars(text, text + sizeof text, setup.alpha);
   return std::string(text, ec == std::errc() ? end : text);
 }
 
-std::string BuildingLine(const RunSpec &spec, bool detailed) {
+std::string BuildingLine(const RunSetup &setup, bool detailed) {
   std::string params;
   if (!detailed) {
-    params = "NNbr=" + std::to_string(spec.nnbr);
+    params = "NNbr=" + std::to_string(setup.nnbr);
   } else {
-    if (spec.kind != kPopularity) params = "NNbr=" + std::to_string(spec.nnbr) + ", ";
-    if (spec.kind == TOVRAN_ITEM_CPROB) params += "Alpha=" + AlphaText(spec) + ", ";
-    if (spec.kind == TOVRAN_ITEM_COSINE || spec.kind == TOVRAN_ITEM_CPROB)
-      params += "MinSupport=" + std::to_string(spec.min_support) + ", ";
-    params += "TopN=" + std::to_string(spec.top);
+    if (setup.kind != kPopularity) params = "NNbr=" + std::to_string(setup.nnbr) + ", ";
+    if (setup.kind == TOVRAN_ITEM_CPROB) params += "Alpha=" + AlphaText(setup) + ", ";
+    if (setup.kind == TOVRAN_ITEM_COSINE || setup.kind == TOVRAN_ITEM_CPROB)
+      params += "MinSupport=" + std::to_string(setup.min_support) + ", ";
+    params += "TopN=" + std::to_string(setup.top);
   }
   // "Bulding" is the report's own spelling, kept so reports compare line for line.
   return "  Bulding model [" + params + "]...\n";
 }
 
-RunResult EvaluateRun(const EvalData &data, const RunSpec &spec, const EvalSettings &settings) {
+RunResult EvaluateRun(const EvalData &data, const RunSetup &setup, const EvalSettings &settings) {
   RunResult result;
-  result.spec = spec;
+  result.setup = setup;
   const Dataset &ds = data.ds;
   std::FILE *out = settings.out;
   Progress *progress = settings.progress;
-  Line(out, "%s", BuildingLine(spec, settings.detailed).c_str());
+  Line(out, "%s", BuildingLine(setup, settings.detailed).c_str());
 
   if (progress != nullptr) progress->Start("building");
   const double build_start = Seconds();
   Model *model = nullptr;
   std::unique_ptr<Recommender> rec;
-  if (spec.kind == kPopularity) {
+  if (setup.kind == kPopularity) {
     rec = std::make_unique<PopularityRecommender>(data.frequency, settings.nthreads);
   } else {
-    const TOVRAN_Params params = ModelParams(spec, settings.nthreads);
+    const TOVRAN_Params params = ModelParams(setup, settings.nthreads);
     model = TOVRAN_Build(ds.nrows, ds.ncols, ds.ntrain, ds.rowid.get(), ds.colid.get(), &params);
     if (model == nullptr) {
       // An invalid parameter or exhausted memory: the engine's reason, as
@@ -175,17 +175,17 @@ RunResult EvaluateRun(const EvalData &data, const RunSpec &spec, const EvalSetti
   if (progress != nullptr) progress->Finish();
 
   const double query_start = Seconds();
-  Line(out, "  Computing top-%d recommendations...\n", spec.top);
+  Line(out, "  Computing top-%d recommendations...\n", setup.top);
   const int32_t nbaskets = data.baskets();
   if (model != nullptr)
     rec = std::make_unique<ModelRecommender>(model, UsableThreads(settings.nthreads, nbaskets));
   if (progress != nullptr) progress->Start("asking users", nbaskets);
-  QueryOutcomes outcomes = QueryUsers(*rec, data, 0, nbaskets, spec.top, settings.nthreads,
+  QueryOutcomes outcomes = QueryUsers(*rec, data, 0, nbaskets, setup.top, settings.nthreads,
                                       settings.keep_lists, progress);
   if (progress != nullptr) progress->Finish();
   rec.reset();
   result.query_seconds = Seconds() - query_start;
-  result.metrics = ReduceOutcomes(outcomes, data, spec);
+  result.metrics = ReduceOutcomes(outcomes, data, setup);
   result.hits = result.metrics.hits;
   result.lists = std::move(outcomes.lists);
   // A zero elapsed time gives an infinite rate, printed as "inf".
@@ -199,11 +199,11 @@ RunResult EvaluateRun(const EvalData &data, const RunSpec &spec, const EvalSetti
 
 RunResult EvaluateModel(const Dataset &ds, int32_t type, int32_t nnbr, float alpha,
                         int32_t nthreads) {
-  RunSpec spec;
-  spec.kind = type;
-  spec.nnbr = nnbr;
-  spec.alpha = alpha;
+  RunSetup setup;
+  setup.kind = type;
+  setup.nnbr = nnbr;
+  setup.alpha = alpha;
   EvalSettings settings;
   settings.nthreads = nthreads;
-  return EvaluateRun(EvalData(ds), spec, settings);
+  return EvaluateRun(EvalData(ds), setup, settings);
 }

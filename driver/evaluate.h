@@ -74,11 +74,11 @@ QueryOutcomes QueryUsers(Recommender &rec, const EvalData &data, int32_t first, 
                          int32_t N, int32_t nthreads, bool keep_lists = false,
                          Progress *progress = nullptr);
 
-// The metrics of a run of spec from the outcomes of its queries (one range
+// The metrics of a run of setup from the outcomes of its queries (one range
 // or several merged in basket order), the unreachable held-out items of
 // those baskets included.
 RunMetrics ReduceOutcomes(const QueryOutcomes &outcomes, const EvalData &data,
-                          const RunSpec &spec);
+                          const RunSetup &setup);
 
 // How a run is carried out and reported.
 struct EvalSettings {
@@ -91,7 +91,7 @@ struct EvalSettings {
 
 // The outcome of one run.
 struct RunResult {
-  RunSpec spec;
+  RunSetup setup;
   int32_t hits = 0;          // users whose held-out item was recommended
   double build_seconds = 0;  // the model (or the popularity order) alone
   double query_seconds = 0;  // the "Computing" line and the query loop
@@ -101,22 +101,22 @@ struct RunResult {
   std::vector<int32_t> lists;  // with keep_lists: QueryOutcomes::lists
 };
 
-// The engine's parameters for the model of spec (kinds 1..3), built on
+// The engine's parameters for the model of setup (kinds 1..3), built on
 // nthreads threads.
-TOVRAN_Params ModelParams(const RunSpec &spec, int32_t nthreads);
+TOVRAN_Params ModelParams(const RunSetup &setup, int32_t nthreads);
 
-// The "Bulding model [...]..." line of spec, newline included: the
+// The "Bulding model [...]..." line of setup, newline included: the
 // neighbour count alone, or every parameter of the kind when detailed.
-std::string BuildingLine(const RunSpec &spec, bool detailed);
+std::string BuildingLine(const RunSetup &setup, bool detailed);
 // Alpha as the report writes it: two decimals for an estimate, else the
 // shortest text that reads back to the value.
-std::string AlphaText(const RunSpec &spec);
+std::string AlphaText(const RunSetup &setup);
 
-// Prints the "Bulding" line, builds the model of spec from the training pairs
+// Prints the "Bulding" line, builds the model of setup from the training pairs
 // (or the popularity order), asks it for N items for every user with a
 // basket, prints the "Computing" line and the result line, and releases the
 // model. Only the timings depend on settings.nthreads.
-RunResult EvaluateRun(const EvalData &data, const RunSpec &spec, const EvalSettings &settings);
+RunResult EvaluateRun(const EvalData &data, const RunSetup &setup, const EvalSettings &settings);
 
 // The run of one model kind with N = kTopN and the default support, as the
 // report prints it.

@@ -56,7 +56,7 @@ void WriteEstimation(std::FILE *out, const AlphaEstimation &e) {
 }
 
 void WriteRun(std::FILE *out, const RunResult &run, const SequenceResult &result, bool last) {
-  const RunSpec &s = run.spec;
+  const RunSetup &s = run.setup;
   const RunMetrics &m = run.metrics;
   const bool cprob = s.kind == TOVRAN_ITEM_CPROB;
   std::string alpha = "null";

@@ -2,8 +2,8 @@
 
 #include "engine/tovran.h"
 
-std::vector<RunSpec> ExpandRuns(const RunPlan &plan) {
-  std::vector<RunSpec> runs;
+std::vector<RunSetup> ExpandRuns(const RunPlan &plan) {
+  std::vector<RunSetup> runs;
   for (const int32_t kind : plan.kinds) {
     const bool items = kind == TOVRAN_ITEM_COSINE || kind == TOVRAN_ITEM_CPROB;
     const std::vector<int32_t> none{0};
@@ -18,7 +18,7 @@ std::vector<RunSpec> ExpandRuns(const RunPlan &plan) {
       for (const int32_t nnbr : nnbrs)
         for (const int32_t support : supports)
           for (const double alpha : alphas)
-            runs.push_back(RunSpec{kind, top, nnbr, support, alpha, estimate});
+            runs.push_back(RunSetup{kind, top, nnbr, support, alpha, estimate});
   }
   return runs;
 }

@@ -10,7 +10,7 @@ constexpr int32_t kPopularity = 0;
 constexpr int32_t kDefaultSupport = 3;
 
 // The parameters of one run.
-struct RunSpec {
+struct RunSetup {
   int32_t kind = 1;          // 0 popularity, 1 item cosine, 2 item cprob, 3 user-based
   int32_t top = 10;          // N: items asked per user
   int32_t nnbr = 20;         // neighbours (kinds 1..3); 0 for kind 0
@@ -33,4 +33,4 @@ struct RunPlan {
 // combination of the lists that apply to it (top, then nnbr or user_nnbr,
 // then min_support, then alpha; the last varies fastest). Kind 2 without an
 // alpha list has one run per combination, with estimate_alpha set.
-std::vector<RunSpec> ExpandRuns(const RunPlan &plan);
+std::vector<RunSetup> ExpandRuns(const RunPlan &plan);

@@ -20,18 +20,18 @@ void PrintSeparator(std::FILE *out) {
 }
 
 // The estimation for the parameters, made on first use.
-const AlphaEstimation &FindEstimation(const Dataset &ds, const RunSpec &spec,
+const AlphaEstimation &FindEstimation(const Dataset &ds, const RunSetup &setup,
                                       const EvalSettings &settings, SequenceResult *result,
                                       int32_t *index) {
   auto &all = result->estimations;
   for (size_t e = 0; e < all.size(); e++) {
-    if (all[e].top == spec.top && all[e].nnbr == spec.nnbr &&
-        all[e].min_support == spec.min_support) {
+    if (all[e].top == setup.top && all[e].nnbr == setup.nnbr &&
+        all[e].min_support == setup.min_support) {
       *index = int32_t(e);
       return all[e];
     }
   }
-  all.push_back(EstimateAlpha(ds, spec.top, spec.nnbr, spec.min_support, settings.nthreads,
+  all.push_back(EstimateAlpha(ds, setup.top, setup.nnbr, setup.min_support, settings.nthreads,
                               settings.progress, isatty(fileno(settings.out)) == 1 ? kEstimating : nullptr));
   result->alpha_seconds += all.back().seconds;
   *index = int32_t(all.size()) - 1;
@@ -74,24 +74,24 @@ SequenceResult RunAll(const Dataset &ds, const RunPlan &plan, const EvalSettings
                ds.ntrain);
   PrintSeparator(out);
   const EvalData data(ds);
-  const std::vector<RunSpec> specs = ExpandRuns(plan);
-  for (size_t r = 0; r < specs.size(); r++) {
-    RunSpec spec = specs[r];
+  const std::vector<RunSetup> setups = ExpandRuns(plan);
+  for (size_t r = 0; r < setups.size(); r++) {
+    RunSetup setup = setups[r];
     if (r > 0) PrintSeparator(out);
-    std::fprintf(out, "Testing RType=%d...\n", spec.kind);
+    std::fprintf(out, "Testing RType=%d...\n", setup.kind);
     FlushLine(out);
     int32_t estimation = -1;
-    if (spec.estimate_alpha) {
+    if (setup.estimate_alpha) {
       std::fprintf(out, "%s", kEstimating);
       FlushLine(out);
-      const AlphaEstimation &e = FindEstimation(ds, spec, settings, &result, &estimation);
+      const AlphaEstimation &e = FindEstimation(ds, setup, settings, &result, &estimation);
       // The value TOVRAN_EstimateAlphaInit returns; the model takes it in
       // single precision.
-      spec.alpha = double(float(e.step * 0.1));
+      setup.alpha = double(float(e.step * 0.1));
       std::fprintf(out, "  Alpha=%.2f\n", e.step * 0.1);
       FlushLine(out);
     }
-    result.runs.push_back(EvaluateRun(data, spec, settings));
+    result.runs.push_back(EvaluateRun(data, setup, settings));
     result.runs.back().estimation = estimation;
   }
   return result;
@@ -108,7 +108,7 @@ void PrintSummary(std::FILE *out, const SequenceResult &result) {
                "nnbr", "alpha", "support", "hits", "HR@N", "ARHR", "NDCG@N", "prec@N", "coverage",
                "build_s", "users/s");
   for (const RunResult &run : result.runs) {
-    const RunSpec &s = run.spec;
+    const RunSetup &s = run.setup;
     const RunMetrics &m = run.metrics;
     const std::string kind = std::to_string(s.kind) + " " + KindName(s.kind);
     const std::string nnbr = s.kind == kPopularity ? "-" : std::to_string(s.nnbr);

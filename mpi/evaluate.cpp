@@ -52,11 +52,11 @@ RunResult EvaluateDistributed(const Job &job, const DistributedData &data, int32
                               int32_t nnbr, float alpha, int32_t nthreads) {
   const Dataset &ds = *data.ds;
   RunResult result;
-  result.spec.kind = type;
-  result.spec.top = kTopN;
-  result.spec.nnbr = nnbr;
-  result.spec.min_support = type == TOVRAN_USER_BASED ? 0 : kDefaultSupport;
-  result.spec.alpha = alpha;
+  result.setup.kind = type;
+  result.setup.top = kTopN;
+  result.setup.nnbr = nnbr;
+  result.setup.min_support = type == TOVRAN_USER_BASED ? 0 : kDefaultSupport;
+  result.setup.alpha = alpha;
 
   const double build_start = MPI_Wtime();
   Model *model = nullptr;
@@ -91,7 +91,7 @@ RunResult EvaluateDistributed(const Job &job, const DistributedData &data, int32
   QueryOutcomes outcomes;
   outcomes.ranks.assign(outcome.positions.begin(), outcome.positions.end());
   outcomes.recommended = outcome.seen;
-  result.metrics = ReduceOutcomes(outcomes, EvalData(ds), result.spec);
+  result.metrics = ReduceOutcomes(outcomes, EvalData(ds), result.setup);
   result.hits = result.metrics.hits;
   result.rate = double(ds.nrows) / result.query_seconds;
   // Every rank reports the root's timings.
@@ -147,7 +147,7 @@ SequenceResult RunAllDistributed(const Job &job, const DistributedData &data, in
   PrintBuilding(kItemNeighbours);
   result.runs.push_back(
       EvaluateDistributed(job, data, TOVRAN_ITEM_CPROB, kItemNeighbours, float(estimate), nthreads));
-  result.runs.back().spec.estimate_alpha = true;
+  result.runs.back().setup.estimate_alpha = true;
   result.runs.back().estimation = 0;
   PrintSeparator();
 

@@ -72,7 +72,7 @@ SequenceResult RunQuietly(const Dataset &ds, const Options &opts, int32_t nthrea
 }
 
 // The lists the library gives for a model of the run's parameters.
-std::vector<int32_t> LibraryLists(const Dataset &ds, const EvalData &data, const RunSpec &s) {
+std::vector<int32_t> LibraryLists(const Dataset &ds, const EvalData &data, const RunSetup &s) {
   TOVRAN_Params params = TOVRAN_DefaultParams(s.kind);
   params.nnbr = s.nnbr;
   params.alpha = float(s.alpha);
@@ -132,14 +132,14 @@ TEST(Evaluation, EachRunGivesTheLibrarysListsForItsParameters) {
   ASSERT_EQ(result.runs.size(), 3u);
   const int32_t kinds[] = {3, 2, 1};
   for (size_t r = 0; r < 3; r++) {
-    const RunSpec &s = result.runs[r].spec;
+    const RunSetup &s = result.runs[r].setup;
     EXPECT_EQ(s.kind, kinds[r]);
     EXPECT_EQ(s.top, 7);
     EXPECT_EQ(s.nnbr, s.kind == 3 ? 9 : 5);
     EXPECT_EQ(result.runs[r].lists, LibraryLists(ds, data, s)) << "kind " << s.kind;
   }
-  EXPECT_EQ(result.runs[1].spec.alpha, 0.3);
-  EXPECT_EQ(result.runs[1].spec.min_support, 2);
+  EXPECT_EQ(result.runs[1].setup.alpha, 0.3);
+  EXPECT_EQ(result.runs[1].setup.min_support, 2);
 }
 
 TEST(Evaluation, MinSupportKeepsRareItemsOutOfTheItemModelsLists) {
@@ -150,9 +150,9 @@ TEST(Evaluation, MinSupportKeepsRareItemsOutOfTheItemModelsLists) {
   for (const RunResult &run : result.runs) {
     for (const int32_t item : run.lists) {
       if (item < 0) continue;
-      EXPECT_GE(data.frequency[size_t(item)], run.spec.min_support);
+      EXPECT_GE(data.frequency[size_t(item)], run.setup.min_support);
     }
-    EXPECT_EQ(run.lists, LibraryLists(ds, data, run.spec));
+    EXPECT_EQ(run.lists, LibraryLists(ds, data, run.setup));
   }
   EXPECT_NE(result.runs[0].lists, result.runs[1].lists);
   EXPECT_GT(result.runs[1].metrics.below_support, result.runs[0].metrics.below_support);
@@ -166,12 +166,12 @@ TEST(Evaluation, PopularityBaselineEqualsABruteForceCount) {
       const SequenceResult result = RunQuietly(ds, Parse({"--kinds", "0", "--top", "1,10,60"}), threads);
       ASSERT_EQ(result.runs.size(), 3u);
       for (const RunResult &run : result.runs) {
-        const std::vector<int32_t> want = PopularLists(ds, data, run.spec.top);
-        EXPECT_EQ(run.lists, want) << "seed " << seed << ", N " << run.spec.top;
+        const std::vector<int32_t> want = PopularLists(ds, data, run.setup.top);
+        EXPECT_EQ(run.lists, want) << "seed " << seed << ", N " << run.setup.top;
         int32_t hits = 0;
         for (int32_t b = 0; b < data.baskets(); b++) {
-          const auto first = want.begin() + int64_t(b) * run.spec.top;
-          hits += std::find(first, first + run.spec.top, data.HeldOut(b)) != first + run.spec.top;
+          const auto first = want.begin() + int64_t(b) * run.setup.top;
+          hits += std::find(first, first + run.setup.top, data.HeldOut(b)) != first + run.setup.top;
         }
         EXPECT_EQ(run.hits, hits);
       }
@@ -188,9 +188,9 @@ TEST(Evaluation, UnreachableHeldOutItemsAreCountedByTheirFirstReason) {
   const SequenceResult result = RunQuietly(ds, Parse({"--kinds", "1,3,0"}));
   ASSERT_EQ(result.runs.size(), 3u);
   for (const RunResult &run : result.runs) {
-    EXPECT_EQ(run.metrics.in_basket, 5) << run.spec.kind;  // users 0..4
-    EXPECT_EQ(run.metrics.unseen, 1) << run.spec.kind;
-    EXPECT_EQ(run.metrics.below_support, run.spec.kind == 1 ? 1 : 0) << run.spec.kind;
+    EXPECT_EQ(run.metrics.in_basket, 5) << run.setup.kind;  // users 0..4
+    EXPECT_EQ(run.metrics.unseen, 1) << run.setup.kind;
+    EXPECT_EQ(run.metrics.below_support, run.setup.kind == 1 ? 1 : 0) << run.setup.kind;
   }
 }
 
