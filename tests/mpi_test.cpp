@@ -13,7 +13,7 @@
 
 #include "driver/dataset.h"
 #include "engine/tovran.h"
-#include "mpi/split.h"
+#include "programs/mpi/split.h"
 #include "tests/program_runner.h"
 
 namespace {

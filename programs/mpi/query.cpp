@@ -1,10 +1,10 @@
-#include "mpi/query.h"
+#include "programs/mpi/query.h"
 
 #include <algorithm>
 #include <climits>
 #include <stdexcept>
 
-#include "mpi/split.h"
+#include "programs/mpi/split.h"
 #include "util/parallel.h"
 
 namespace {

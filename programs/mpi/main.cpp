@@ -14,10 +14,10 @@
 
 #include "driver/json_report.h"
 #include "driver/options.h"
-#include "mpi/evaluate.h"
-#include "mpi/input.h"
-#include "mpi/job.h"
-#include "mpi/timings.h"
+#include "programs/mpi/evaluate.h"
+#include "programs/mpi/input.h"
+#include "programs/mpi/job.h"
+#include "programs/mpi/timings.h"
 #include "util/output_file.h"
 
 namespace {

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "engine/tovran.h"
-#include "mpi/job.h"
+#include "programs/mpi/job.h"
 
 // The queries of one run: basket b is items[starts[b] .. starts[b+1]) and is
 // hit when its answer holds tests[b].

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "mpi/job.h"
+#include "programs/mpi/job.h"
 
 // Collective: gathers every rank's figures (RankStats) and prints on the
 // root's standard error one line per rank (processor seconds in local

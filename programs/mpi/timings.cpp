@@ -1,4 +1,4 @@
-#include "mpi/timings.h"
+#include "programs/mpi/timings.h"
 
 #include <algorithm>
 #include <cinttypes>

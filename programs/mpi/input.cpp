@@ -1,4 +1,4 @@
-#include "mpi/input.h"
+#include "programs/mpi/input.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -1,4 +1,4 @@
-#include "mpi/evaluate.h"
+#include "programs/mpi/evaluate.h"
 
 #include <algorithm>
 #include <cmath>
@@ -7,8 +7,8 @@
 #include "driver/evaluate.h"
 #include "driver/metrics.h"
 #include "engine/tovran.h"
-#include "mpi/query.h"
-#include "mpi/split.h"
+#include "programs/mpi/query.h"
+#include "programs/mpi/split.h"
 
 namespace {
 

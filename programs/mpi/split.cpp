@@ -1,4 +1,4 @@
-#include "mpi/split.h"
+#include "programs/mpi/split.h"
 
 #include <algorithm>
 

@@ -5,7 +5,7 @@
 
 #include "driver/dataset.h"
 #include "driver/run_sequence.h"
-#include "mpi/job.h"
+#include "programs/mpi/job.h"
 
 // What the runs share: the dataset, how its queries split, and whether and
 // where the per-user lists go.

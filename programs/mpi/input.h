@@ -1,7 +1,7 @@
 #pragma once
 
 #include "driver/dataset.h"
-#include "mpi/job.h"
+#include "programs/mpi/job.h"
 
 // How the ranks obtain the dataset.
 enum class InputMode {

@@ -1,4 +1,4 @@
-#include "mpi/job.h"
+#include "programs/mpi/job.h"
 
 #include <algorithm>
 #include <climits>
