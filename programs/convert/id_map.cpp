@@ -1,4 +1,4 @@
-#include "tools/convert/id_map.h"
+#include "programs/convert/id_map.h"
 
 #include <climits>
 

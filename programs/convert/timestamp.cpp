@@ -1,4 +1,4 @@
-#include "tools/convert/timestamp.h"
+#include "programs/convert/timestamp.h"
 
 #include <cstdint>
 #include <string>

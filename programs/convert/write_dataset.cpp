@@ -1,4 +1,4 @@
-#include "tools/convert/write_dataset.h"
+#include "programs/convert/write_dataset.h"
 
 #include <cerrno>
 #include <cstdio>

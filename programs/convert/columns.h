@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/convert/convert_options.h"
+#include "programs/convert/convert_options.h"
 
 // Which field of a line holds what, counted from 0; -1 for unused.
 struct Columns {

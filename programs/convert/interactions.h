@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "tools/convert/convert_options.h"
-#include "tools/convert/id_map.h"
-#include "tools/convert/pair_sorter.h"
+#include "programs/convert/convert_options.h"
+#include "programs/convert/id_map.h"
+#include "programs/convert/pair_sorter.h"
 
 // The pairs read from an input, with ids mapped to indices, on their way
 // into output order.

@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <string>
 
-#include "tools/convert/convert_options.h"
-#include "tools/convert/interactions.h"
+#include "programs/convert/convert_options.h"
+#include "programs/convert/interactions.h"
 
 // What --dedupe and the k-core bounds left out.
 struct FilterCounts {

@@ -1,4 +1,4 @@
-#include "tools/convert/pair_sorter.h"
+#include "programs/convert/pair_sorter.h"
 
 #include <algorithm>
 #include <cerrno>

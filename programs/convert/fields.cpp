@@ -1,4 +1,4 @@
-#include "tools/convert/fields.h"
+#include "programs/convert/fields.h"
 
 #include <algorithm>
 

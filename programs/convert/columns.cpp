@@ -1,4 +1,4 @@
-#include "tools/convert/columns.h"
+#include "programs/convert/columns.h"
 
 #include <algorithm>
 #include <cctype>

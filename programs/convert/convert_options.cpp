@@ -1,4 +1,4 @@
-#include "tools/convert/convert_options.h"
+#include "programs/convert/convert_options.h"
 
 #include <cfloat>
 #include <climits>

@@ -4,10 +4,10 @@
 #include <optional>
 #include <string>
 
-#include "tools/convert/convert_options.h"
-#include "tools/convert/interactions.h"
-#include "tools/convert/pair_filter.h"
-#include "tools/convert/write_dataset.h"
+#include "programs/convert/convert_options.h"
+#include "programs/convert/interactions.h"
+#include "programs/convert/pair_filter.h"
+#include "programs/convert/write_dataset.h"
 
 int main(int argc, char **argv) {
   ConvertOptions opts;

@@ -1,13 +1,13 @@
-#include "tools/convert/interactions.h"
+#include "programs/convert/interactions.h"
 
 #include <climits>
 #include <cmath>
 #include <cstdlib>
 #include <memory>
 
-#include "tools/convert/columns.h"
-#include "tools/convert/fields.h"
-#include "tools/convert/timestamp.h"
+#include "programs/convert/columns.h"
+#include "programs/convert/fields.h"
+#include "programs/convert/timestamp.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/convert/fields.h"
+#include "programs/convert/fields.h"
 
 // One --where condition: the column (header name or position from 1) and the
 // text its field must equal.

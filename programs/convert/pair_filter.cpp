@@ -1,4 +1,4 @@
-#include "tools/convert/pair_filter.h"
+#include "programs/convert/pair_filter.h"
 
 #include <cerrno>
 #include <cstdio>

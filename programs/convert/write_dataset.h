@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "tools/convert/interactions.h"
+#include "programs/convert/interactions.h"
 
 // Writes the dataset to path ("users items pairs", then one "user item" line
 // a pair: users in index order, each user's pairs by time, ties and pairs
