@@ -162,7 +162,9 @@ RunResult EvaluateRun(const EvalData &data, const RunSetup &setup, const EvalSet
     rec = std::make_unique<PopularityRecommender>(data.frequency, settings.nthreads);
   } else {
     const TOVRAN_Params params = ModelParams(setup, settings.nthreads);
-    model = TOVRAN_Build(ds.nrows, ds.ncols, ds.ntrain, ds.rowid.get(), ds.colid.get(), &params);
+    model = settings.steps.build ? settings.steps.build(data, params)
+                                 : TOVRAN_Build(ds.nrows, ds.ncols, ds.ntrain, ds.rowid.get(),
+                                                ds.colid.get(), &params);
     if (model == nullptr) {
       // An invalid parameter or exhausted memory: the engine's reason, as
       // its fatal messages are given.
@@ -180,8 +182,11 @@ RunResult EvaluateRun(const EvalData &data, const RunSetup &setup, const EvalSet
   if (model != nullptr)
     rec = std::make_unique<ModelRecommender>(model, UsableThreads(settings.nthreads, nbaskets));
   if (progress != nullptr) progress->Start("asking users", nbaskets);
-  QueryOutcomes outcomes = QueryUsers(*rec, data, 0, nbaskets, setup.top, settings.nthreads,
-                                      settings.keep_lists, progress);
+  QueryOutcomes outcomes =
+      settings.steps.query
+          ? settings.steps.query(*rec, data, setup, settings.nthreads, settings.keep_lists, progress)
+          : QueryUsers(*rec, data, 0, nbaskets, setup.top, settings.nthreads, settings.keep_lists,
+                       progress);
   if (progress != nullptr) progress->Finish();
   rec.reset();
   result.query_seconds = Seconds() - query_start;

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -80,6 +81,25 @@ QueryOutcomes QueryUsers(Recommender &rec, const EvalData &data, int32_t first, 
 RunMetrics ReduceOutcomes(const QueryOutcomes &outcomes, const EvalData &data,
                           const RunSetup &setup);
 
+// Steps of the runs a caller may carry out its own way (over the processes
+// of a job, say); each one left empty is done here. A step that fails
+// returns the failure value with the reason in TOVRAN_LastError, or throws.
+struct RunSteps {
+  // The model of params (kinds 1..3) from the training pairs, as TOVRAN_Build
+  // gives it; null on failure.
+  std::function<Model *(const EvalData &data, const TOVRAN_Params &params)> build;
+  // The outcomes of every basket [0, data.baskets()) in basket order, as
+  // QueryUsers gives them for (rec, data, 0, data.baskets(), setup.top,
+  // nthreads, keep_lists, progress).
+  std::function<QueryOutcomes(Recommender &rec, const EvalData &data, const RunSetup &setup,
+                              int32_t nthreads, bool keep_lists, Progress *progress)>
+      query;
+  // As TOVRAN_EstimateAlpha over the training pairs of ds: 0, or -1.
+  std::function<int32_t(const Dataset &ds, const TOVRAN_Params &params, int32_t N, double *alpha,
+                        TOVRAN_AlphaTrace *trace)>
+      estimate;
+};
+
 // How a run is carried out and reported.
 struct EvalSettings {
   int32_t nthreads = 1;
@@ -87,6 +107,7 @@ struct EvalSettings {
   bool detailed = false;    // every parameter on the "Bulding model" line
   bool keep_lists = false;  // every user's list in RunResult::lists
   Progress *progress = nullptr;
+  RunSteps steps;
 };
 
 // The outcome of one run.

@@ -32,7 +32,9 @@ const AlphaEstimation &FindEstimation(const Dataset &ds, const RunSetup &setup,
     }
   }
   all.push_back(EstimateAlpha(ds, setup.top, setup.nnbr, setup.min_support, settings.nthreads,
-                              settings.progress, isatty(fileno(settings.out)) == 1 ? kEstimating : nullptr));
+                              settings.progress,
+                              isatty(fileno(settings.out)) == 1 ? kEstimating : nullptr,
+                              settings.steps));
   result->alpha_seconds += all.back().seconds;
   *index = int32_t(all.size()) - 1;
   return all.back();
@@ -41,7 +43,8 @@ const AlphaEstimation &FindEstimation(const Dataset &ds, const RunSetup &setup,
 }  // namespace
 
 AlphaEstimation EstimateAlpha(const Dataset &ds, int32_t top, int32_t nnbr, int32_t min_support,
-                              int32_t nthreads, Progress *progress, const char *resume) {
+                              int32_t nthreads, Progress *progress, const char *resume,
+                              const RunSteps &steps) {
   AlphaEstimation e;
   e.top = top;
   e.nnbr = nnbr;
@@ -55,9 +58,11 @@ AlphaEstimation EstimateAlpha(const Dataset &ds, int32_t top, int32_t nnbr, int3
   params.nthreads = nthreads;
   double estimate = 0.0;
   TOVRAN_AlphaTrace trace;
-  if (TOVRAN_EstimateAlpha(ds.nrows, ds.ncols, ds.ntrain, ds.rowid.get(), ds.colid.get(), &params,
-                           top, &estimate, &trace) != 0)
-    FatalError("%s", TOVRAN_LastError());
+  const int32_t status = steps.estimate
+                             ? steps.estimate(ds, params, top, &estimate, &trace)
+                             : TOVRAN_EstimateAlpha(ds.nrows, ds.ncols, ds.ntrain, ds.rowid.get(),
+                                                    ds.colid.get(), &params, top, &estimate, &trace);
+  if (status != 0) FatalError("%s", TOVRAN_LastError());
   e.step = int32_t(std::lround(estimate * 10));
   e.tried = trace.ntried;
   std::copy_n(trace.hits, trace.ntried, e.hits);

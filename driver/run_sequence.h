@@ -27,10 +27,10 @@ struct SequenceResult {
 
 // Runs the estimation of Alpha for a kind 2 run (the generator restarted
 // first, so that every estimate equals a fresh process's), on nthreads
-// threads; resume as in Progress::Start.
+// threads, by steps.estimate when given; resume as in Progress::Start.
 AlphaEstimation EstimateAlpha(const Dataset &ds, int32_t top, int32_t nnbr, int32_t min_support,
                               int32_t nthreads, Progress *progress = nullptr,
-                              const char *resume = nullptr);
+                              const char *resume = nullptr, const RunSteps &steps = {});
 
 // Prints the statistics line and evaluates every run of the plan in turn,
 // each in the report's block form, on settings.out. Alpha is estimated once

@@ -14,6 +14,8 @@
 
 #include "driver/json_report.h"
 #include "driver/options.h"
+#include "driver/progress.h"
+#include "driver/run_sequence.h"
 #include "programs/mpi/evaluate.h"
 #include "programs/mpi/input.h"
 #include "programs/mpi/job.h"
@@ -103,14 +105,32 @@ void CommitOutput(const Job &job, OutputFile *out, const std::string &path, bool
   });
 }
 
+// Writes each run's answers, user by user, as "kind user item item ...".
+void WriteLists(std::FILE *out, const Dataset &ds, const SequenceResult &result) {
+  const EvalData data(ds);
+  for (const RunResult &run : result.runs) {
+    const auto N = size_t(run.setup.top);
+    for (size_t b = 0; b < size_t(data.baskets()); b++) {
+      std::fprintf(out, "%d %d", run.setup.kind, ds.rowid[data.starts[b]]);
+      for (size_t t = 0; t < N && run.lists[b * N + t] >= 0; t++)
+        std::fprintf(out, " %d", run.lists[b * N + t]);
+      std::fputc('\n', out);
+    }
+  }
+}
+
 // Whether the root's report reached standard output whole.
 void FinishStandardOutput(const Job &job) {
   RunStep(job, "standard output", [&] {
     Failure failure;
     errno = 0;
-    if (job.root() && (std::fflush(stdout) != 0 || std::ferror(stdout) != 0))
+    if (!job.root()) return failure;
+    const bool failed = std::fflush(stdout) != 0 || std::ferror(stdout) != 0;
+    // A line flushed during the runs may have failed first, with the reason.
+    const int reason = ReportWriteError() != 0 ? ReportWriteError() : errno != 0 ? errno : EIO;
+    if (failed || ReportWriteError() != 0)
       failure.message = std::string("Error writing the report to standard output: ") +
-                        std::strerror(errno != 0 ? errno : EIO);
+                        std::strerror(reason);
     return failure;
   });
 }
@@ -136,15 +156,6 @@ int Run(const Job &job, int argc, char **argv) {
     close(saved);
   }
   if (status) return *status;
-  // The distributed loop runs the three default runs only; a sweep or another
-  // run option would otherwise be ignored while the report looks complete.
-  if (opts.detailed || opts.summary) {
-    if (job.root())
-      std::fprintf(stderr,
-                   "tovran-mpi: --kinds, --top, --nnbr, --user-nnbr, --alpha, --min-support and "
-                   "--summary are not available over MPI yet; run them with tovran\n");
-    return 1;
-  }
   const double start = MPI_Wtime();
   const bool json_file = !opts.json.empty() && opts.json != "-";
   OutputFile json, lists;
@@ -168,12 +179,23 @@ int Run(const Job &job, int argc, char **argv) {
   if (json_file) OpenOutput(job, opts.json, opts.file, &json);
   const bool keep_lists = mpi_opts.lists != nullptr;
   if (keep_lists) OpenOutput(job, mpi_opts.lists, opts.file, &lists);
-  const DistributedData data = PrepareData(job, ds, keep_lists, lists.stream());
-  const SequenceResult result = RunAllDistributed(job, data, opts.threads);
+  // Only the root's report is seen; with "--json -" it moves to standard
+  // error, as tovran's does.
+  Progress progress(opts.progress && job.root());
+  EvalSettings settings;
+  settings.nthreads = opts.threads;
+  settings.out = opts.json == "-" && job.root() ? stderr : stdout;
+  settings.detailed = opts.detailed;
+  settings.keep_lists = keep_lists;
+  settings.progress = &progress;
+  settings.steps = DistributedSteps(job);
+  const SequenceResult result = RunAll(ds, opts.plan, settings);
+  if (opts.summary) PrintSummary(settings.out, result);
   ReportTimes times;
   times.load_seconds = loaded - start;
   times.total_seconds = MPI_Wtime() - start;
   if (opts.json == "-" && job.root()) WriteJsonReport(stdout, opts, ds, result, times);
+  if (keep_lists && job.root()) WriteLists(lists.stream(), ds, result);
   FinishStandardOutput(job);
   if (keep_lists) CommitOutput(job, &lists, mpi_opts.lists, !job.root() || !std::ferror(lists.stream()));
   if (json_file) {

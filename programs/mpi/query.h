@@ -3,38 +3,21 @@
 #include <cstdint>
 #include <vector>
 
-#include "engine/tovran.h"
+#include "driver/evaluate.h"
 #include "programs/mpi/job.h"
 
-// The queries of one run: basket b is items[starts[b] .. starts[b+1]) and is
-// hit when its answer holds tests[b].
-struct QuerySet {
-  std::vector<int32_t> starts;  // nbaskets + 1 offsets into items
-  const int32_t *items = nullptr;
-  std::vector<int32_t> tests;   // nbaskets held-out items
-  std::vector<int64_t> work;    // nbaskets estimated costs, for the split
-};
+// Per-basket estimated cost of a run's queries, for the split: the
+// user-based kind's query reads the column of every basket item, so its
+// basket costs the sum of their training pairs; the other kinds' cost
+// follows the basket's size. One more each, so that no basket is free.
+std::vector<int64_t> QueryWork(const EvalData &data, int32_t kind);
 
-// What the queries of a run gave, the same on every rank and for every
-// number of ranks and threads.
-struct QueryOutcome {
-  std::vector<uint8_t> positions;  // per basket: 1-based hit position, 0 for a miss
-  std::vector<uint8_t> seen;       // per item: 1 if recommended to anyone
-  std::vector<int32_t> lists;      // root only, when asked: N answers per basket, -1 padded
-};
-
-// Collective: every rank holds the same model and queries its block of
-// baskets (consecutive, balanced by work) on nthreads threads, N answers
-// each; positions are gathered in basket order and the seen marks combined
-// on every rank. With keep_lists, the root also receives every answer.
-QueryOutcome QueryBlocks(const Job &job, Model *model, int32_t nitems, const QuerySet &set,
-                         int32_t N, int32_t nthreads, bool keep_lists);
-
-// Per-basket work of the item kinds (basket size + 1) and of the user-based
-// kind (sum of the basket items' column lengths + 1); collen holds every
-// item's number of training pairs.
-void ItemQueryWork(QuerySet *set);
-void UserQueryWork(QuerySet *set, const std::vector<int64_t> &collen);
-
-// Block bounds of the ranks over set's baskets, as QueryBlocks splits them.
-std::vector<int64_t> QueryBounds(const Job &job, const QuerySet &set);
+// Collective: the query step of the driver's runs over the job. Every rank
+// holds the same recommender and answers its block of baskets (consecutive,
+// balanced by QueryWork) with QueryUsers on nthreads threads; the hit ranks
+// are gathered in basket order and the recommended marks OR-combined on
+// every rank, so that every rank returns the outcomes QueryUsers gives over
+// all baskets. With keep_lists, the root alone receives every list.
+QueryOutcomes QueryBlocks(const Job &job, Recommender &rec, const EvalData &data,
+                          const RunSetup &setup, int32_t nthreads, bool keep_lists,
+                          Progress *progress);

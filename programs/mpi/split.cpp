@@ -18,10 +18,3 @@ std::vector<int64_t> SplitByWork(const std::vector<int64_t> &work, int parts) {
   }
   return bounds;
 }
-
-std::vector<int32_t> BasketStarts(const int32_t *rowid, int32_t npairs) {
-  std::vector<int32_t> starts{0};
-  for (int32_t i = 0; i < npairs; i++)
-    if (rowid[i + 1] != rowid[i]) starts.push_back(i + 1);
-  return starts;
-}

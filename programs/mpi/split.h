@@ -9,9 +9,3 @@
 // whole. Returns parts+1 bounds from 0 to n; blocks may be empty. The same
 // work always gives the same blocks.
 std::vector<int64_t> SplitByWork(const std::vector<int64_t> &work, int parts);
-
-// Start of every user's basket in the training pairs (users in file order),
-// the end marker last: baskets b is colid[starts[b] .. starts[b+1]).
-// rowid must carry an end marker at rowid[npairs] that differs from the last
-// user.
-std::vector<int32_t> BasketStarts(const int32_t *rowid, int32_t npairs);
