@@ -27,6 +27,32 @@ PairList FiveUsers() {
   return p;
 }
 
+// The model's own scratch answers every one-item basket, ids and scores, as
+// a fresh scratch does: the calls before left nothing behind in it.
+void ExpectAnswersAsAFreshScratch(Model *model) {
+  TOVRAN_ModelInfo info;
+  ASSERT_EQ(TOVRAN_GetModelInfo(model, &info), 0);
+  const int32_t n = info.nitems;
+  std::vector<int64_t> offsets;
+  std::vector<int32_t> items;
+  for (int32_t c = 0; c <= n; c++) offsets.push_back(c);
+  for (int32_t c = 0; c < n; c++) items.push_back(c);
+  std::vector<int32_t> ids(size_t(n) * size_t(n) + 1), counts(size_t(n) + 1);
+  std::vector<float> scores(ids.size());
+  std::vector<Scored> own;
+  for (int32_t c = 0; c < n; c++) own.push_back(AskScored(model, {c}, n));
+  ASSERT_EQ(TOVRAN_RecommendBatch(model, n, offsets.data(), items.data(), std::max(n, 1), 1,
+                                  ids.data(), scores.data(), counts.data()),
+            0);
+  for (int32_t c = 0; c < n; c++) {
+    const auto first = size_t(c) * size_t(n), last = first + size_t(counts[size_t(c)]);
+    EXPECT_EQ(own[size_t(c)].ids, std::vector<int32_t>(ids.begin() + first, ids.begin() + last))
+        << "basket {" << c << "}";
+    EXPECT_EQ(Bits(own[size_t(c)].scores),
+              Bits(std::vector<float>(scores.begin() + first, scores.begin() + last)));
+  }
+}
+
 void ExpectList(const Model *model, int32_t item, const std::vector<Neighbour> &expected) {
   const std::vector<Neighbour> list = ListOf(model, item);
   ASSERT_EQ(list.size(), expected.size());
@@ -42,7 +68,7 @@ TEST(ItemCosineModel, ListsAreCosinesCutToNnbrThenScaled) {
   const PairList p = FiveUsers();
   Model *wide = p.Build(TOVRAN_ITEM_COSINE, 20);
   ExpectList(wide, 0, {{1, 0.6817f}, {2, 0.6601f}, {3, 0.3156f}});
-  EXPECT_TRUE(MarkersClear(wide));
+  ExpectAnswersAsAFreshScratch(wide);
   Model *narrow = p.Build(TOVRAN_ITEM_COSINE, 2);
   ExpectList(narrow, 0, {{1, 0.7184f}, {2, 0.6956f}});
   EXPECT_EQ(narrow->itemptr[4] - narrow->itemptr[3], 2);
@@ -59,7 +85,7 @@ TEST(ItemCProbModel, AlphaDampsByTheCandidatesFrequency) {
   Model *a1 = p.Build(TOVRAN_ITEM_CPROB, 20, 1.0f);
   ExpectList(a1, 0, {{1, 0.7168f}, {2, 0.5981f}, {3, 0.3584f}});
   for (Model *m : {a0, a5, a1}) {
-    EXPECT_TRUE(MarkersClear(m));
+    ExpectAnswersAsAFreshScratch(m);
     TOVRAN_FreeModel(m);
   }
 }
@@ -83,7 +109,7 @@ TEST(ItemModels, RepeatedPairsCountTowardsEligibility) {
     EXPECT_EQ(ListOf(model, 3).size(), 1u);  // item 0 only; 3 is ineligible
     for (int32_t i = 0; i < 4; i++)
       for (const Neighbour &n : ListOf(model, i)) EXPECT_NE(n.item, 2);
-    EXPECT_TRUE(MarkersClear(model));
+    ExpectAnswersAsAFreshScratch(model);
     TOVRAN_FreeModel(model);
   }
 }
@@ -108,18 +134,20 @@ TEST(ItemModels, ZeroItemsGiveOneOffsetAndNoArrays) {
 TEST(RecommendByItems, SumsListsInBasketOrderAndSkipsBasketItems) {
   Model *model = HandItemModel(10, {{{2, 0.8f}, {3, 0.6f}}, {{0, 0.8f}, {3, 0.6f}},
                                     {}, {}, {}, {{7, 0.5f}, {9, 0.5f}}});
-  EXPECT_EQ(Ask(model, {0, 1}), (std::vector<int32_t>{3, 2}));
-  EXPECT_EQ(model->fcand[0].value, 1.2f);  // 0.6f + 0.6f in single precision
+  const Scored both = AskScored(model, {0, 1});
+  EXPECT_EQ(both.ids, (std::vector<int32_t>{3, 2}));
+  EXPECT_EQ(Bits(both.scores), Bits({1.2f, 0.8f}));  // 0.6f + 0.6f in single precision
   EXPECT_EQ(Ask(model, {5}), (std::vector<int32_t>{7, 9}));
   // The basket item 0 is in the list of 1 but never recommended; item 1's
   // list counts twice when the basket names it twice.
-  EXPECT_EQ(Ask(model, {1, 1}), (std::vector<int32_t>{0, 3}));
-  EXPECT_EQ(Bits(model->fcand[0].value), Bits(1.6f));
+  const Scored twice = AskScored(model, {1, 1});
+  EXPECT_EQ(twice.ids, (std::vector<int32_t>{0, 3}));
+  EXPECT_EQ(Bits(twice.scores), Bits({1.6f, 1.2f}));
   // One candidate more than wanted: the selection's end-game leaves the
   // first gathered one in front, not the best.
   EXPECT_EQ(Ask(model, {0, 1}, 1), (std::vector<int32_t>{2}));
   EXPECT_EQ(Ask(model, {}), std::vector<int32_t>{});
-  EXPECT_TRUE(MarkersClear(model));
+  ExpectAnswersAsAFreshScratch(model);
   TOVRAN_FreeModel(model);
 }
 
@@ -131,7 +159,7 @@ TEST(Recommend, AnItemOutsideTheRangeAnswersMinusOneAndTouchesNothing) {
     for (const std::vector<int32_t> &basket :
          {std::vector<int32_t>{0, 4}, std::vector<int32_t>{-1, 0}, std::vector<int32_t>{1, 2, 9}}) {
       EXPECT_EQ(TOVRAN_Recommend(model, int32_t(basket.size()), basket.data(), 3, rcmds), -1);
-      EXPECT_TRUE(MarkersClear(model));
+      ExpectAnswersAsAFreshScratch(model);
     }
     EXPECT_EQ(rcmds[0], -7);
     EXPECT_EQ(TOVRAN_Recommend(model, 1, std::vector<int32_t>{0}.data(), 0, rcmds), 0);
@@ -147,13 +175,16 @@ TEST(UserBasedModel, KeepsRowValuesInBothViewsAndOwnsTheArrays) {
   EXPECT_EQ(model->itemptr, nullptr);
   EXPECT_EQ(model->nrows, 5);
   EXPECT_EQ(model->ncols, 4);
-  // User 0 holds three items, so each of its entries is 0.57735026 in both views.
-  for (int32_t c = 0; c < 4; c++)
-    for (int32_t j = model->colptr[c]; j < model->colptr[c + 1]; j++)
-      if (model->colind[j] == 0) {
-        EXPECT_EQ(Bits(model->colval[j]), 0x3F13CD3Au);
-      }
-  EXPECT_TRUE(MarkersClear(model));
+  // A basket of one item: each holder's similarity is its row value, 0.57735026
+  // (3F13CD3A) for users 0 and 3 with three items, 0.70710677 for user 4;
+  // their other items weigh the same values again.
+  const double third = FromBits(0x3F13CD3A), half = 0.70710677f;
+  const Scored answer = AskScored(model, {0});
+  EXPECT_EQ(answer.ids, (std::vector<int32_t>{2, 1, 3}));
+  EXPECT_EQ(Bits(answer.scores),
+            Bits({float(third * third + double(float(half * half))),
+                  float(third * third + double(float(third * third))), float(third * third)}));
+  ExpectAnswersAsAFreshScratch(model);
   TOVRAN_FreeModel(model);
 }
 
@@ -164,20 +195,19 @@ TEST(RecommendByUsers, DropsNearIdenticalUsersThenScoresTheirNeighboursItems) {
   p.Add(0, {0, 1});
   p.Add(1, {0, 1, 2});
   p.Add(2, {1, 3});
-  Model *model = p.Build(TOVRAN_USER_BASED, 50);
-  EXPECT_EQ(Ask(model, {0, 1}), (std::vector<int32_t>{2, 3}));
-  // User 0 (0.99999994) went; users 1 and 2 remain, most similar first.
-  EXPECT_EQ(model->rcand[0].key, 1);
-  EXPECT_EQ(Bits(model->rcand[0].value), Bits(0.81649655f));
-  EXPECT_EQ(model->rcand[1].key, 2);
-  EXPECT_EQ(Bits(model->rcand[1].value), Bits(0.49999997f));
-  EXPECT_NEAR(model->fcand[0].value, 0.47140449f, 1e-7);
-  EXPECT_TRUE(MarkersClear(model));
+  // Two neighbours: had user 0 (0.99999994) stayed, it would crowd out user 2.
+  Model *model = p.Build(TOVRAN_USER_BASED, 2);
+  // Users 1 (0.81649655) and 2 (0.49999997) remain and weigh their own items.
+  const Scored answer = AskScored(model, {0, 1});
+  EXPECT_EQ(answer.ids, (std::vector<int32_t>{2, 3}));
+  EXPECT_EQ(Bits(answer.scores), Bits({float(double(0.81649655f) * double(0.57735026f)),
+                                       float(double(0.49999997f) * double(0.70710677f))}));
+  ExpectAnswersAsAFreshScratch(model);
   // A basket of one item: every holder's similarity is its row value; user 2
   // (0.70710677) stays; users 0 and 1 keep 0.70710677 and 0.57735026.
   EXPECT_EQ(Ask(model, {3}), (std::vector<int32_t>{1}));
   EXPECT_EQ(Ask(model, {}), std::vector<int32_t>{});
-  EXPECT_TRUE(MarkersClear(model));
+  ExpectAnswersAsAFreshScratch(model);
   TOVRAN_FreeModel(model);
 }
 
@@ -194,7 +224,7 @@ TEST(RecommendByUsers, TheNearIdenticalTestIsMadeInDoublePrecision) {
     Model *model = p.Build(TOVRAN_USER_BASED, 50);
     model->colval[0] = model->rowval[0] = value;
     EXPECT_EQ(Ask(model, {0}), value == at ? std::vector<int32_t>{} : std::vector<int32_t>{1});
-    EXPECT_TRUE(MarkersClear(model));
+    ExpectAnswersAsAFreshScratch(model);
     TOVRAN_FreeModel(model);
   }
 }
@@ -208,14 +238,14 @@ TEST(RecommendByUsers, EveryUserMetAgainAfterTheListHoldsThemAll) {
   p.ncols = 4;
   for (int32_t u = 0; u < 4; u++) p.Add(u, {0, 1, 2 + u % 2});
   Model *model = p.Build(TOVRAN_USER_BASED, 50);
-  // Four equal similarities: float(0.70710677 * float(0.57735026 * 2)).
-  EXPECT_EQ(Ask(model, {0, 1}), (std::vector<int32_t>{2, 3}));
-  for (int32_t t = 0; t < 4; t++) {
-    EXPECT_EQ(model->rcand[t].key, t);
-    EXPECT_EQ(Bits(model->rcand[t].value),
-              Bits(float(double(0.70710677f) * double(0.57735026f + 0.57735026f))));
-  }
-  EXPECT_TRUE(MarkersClear(model));
+  // Four equal similarities, float(0.70710677 * float(0.57735026 * 2)): items
+  // 2 and 3 each gather two of them.
+  const double sim = float(double(0.70710677f) * double(0.57735026f + 0.57735026f));
+  const float once = float(sim * double(0.57735026f)), twice = float(sim * double(0.57735026f) + once);
+  const Scored answer = AskScored(model, {0, 1});
+  EXPECT_EQ(answer.ids, (std::vector<int32_t>{2, 3}));
+  EXPECT_EQ(Bits(answer.scores), Bits({twice, twice}));
+  ExpectAnswersAsAFreshScratch(model);
   TOVRAN_Scratch *scratch = TOVRAN_CreateScratch(model);
   int32_t rcmds[10];
   // Through a scratch of its own: users 0 and 2 now hold the whole basket
@@ -245,7 +275,7 @@ class EveryKind : public ::testing::TestWithParam<int32_t> {
 TEST_P(EveryKind, AnswersStayWithinTheBasketsParityAndNeverRepeatTheBasket) {
   const PairList p = Checkerboard();
   Model *model = p.Build(GetParam(), 5, 0.5f);
-  EXPECT_TRUE(MarkersClear(model));
+  ExpectAnswersAsAFreshScratch(model);
   for (int32_t u = 0; u < 12; u++) {
     std::vector<int32_t> basket;
     for (size_t k = 0; k < p.rows.size(); k++)
@@ -259,7 +289,6 @@ TEST_P(EveryKind, AnswersStayWithinTheBasketsParityAndNeverRepeatTheBasket) {
       EXPECT_EQ(item % 2, u % 2);
       EXPECT_EQ(std::count(basket.begin(), basket.end(), item), 0);
     }
-    EXPECT_TRUE(MarkersClear(model));
     EXPECT_EQ(Ask(model, basket), answer) << "asking again gives the same answer";
   }
   TOVRAN_FreeModel(model);

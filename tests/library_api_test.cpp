@@ -44,20 +44,6 @@ Model *BuildWith(const PairList &p, const TOVRAN_Params &params) {
                       &params);
 }
 
-struct Scored {
-  std::vector<int32_t> ids;
-  std::vector<float> scores;
-};
-
-Scored AskScored(Model *model, const std::vector<int32_t> &basket, int32_t N) {
-  Scored answer{std::vector<int32_t>(size_t(N), -7), std::vector<float>(size_t(N), -7.0f)};
-  const int32_t m = TOVRAN_RecommendScored(model, int32_t(basket.size()), basket.data(), N,
-                                           answer.ids.data(), answer.scores.data());
-  answer.ids.resize(size_t(std::max(m, 0)));
-  answer.scores.resize(size_t(std::max(m, 0)));
-  return answer;
-}
-
 TEST(Build, GivesTheOriginalEntrysModelOnAnyThreadCount) {
   const PairList p = Patterned();
   for (int32_t kind : {TOVRAN_ITEM_COSINE, TOVRAN_ITEM_CPROB, TOVRAN_USER_BASED}) {

@@ -1,5 +1,6 @@
 #include "tests/model_fixtures.h"
 
+#include <algorithm>
 #include <cstddef>
 
 #include "util/checked_alloc.h"
@@ -11,21 +12,21 @@ std::vector<Neighbour> ListOf(const Model *model, int32_t item) {
   return list;
 }
 
-bool MarkersClear(const Model *model) {
-  const int32_t nitems = model->type == TOVRAN_USER_BASED ? model->ncols : model->nitems;
-  for (int32_t c = 0; c < nitems; c++)
-    if (model->marker[c] != -1) return false;
-  for (int32_t u = 0; u < model->nrows; u++)
-    if (model->rmarker[u] != -1) return false;
-  return true;
-}
-
 std::vector<int32_t> Ask(Model *model, const std::vector<int32_t> &basket, int32_t N) {
   std::vector<int32_t> rcmds(std::size_t(N), -7);
   const int32_t m = TOVRAN_Recommend(model, int32_t(basket.size()), basket.data(), N, rcmds.data());
   if (m < 0) return {m};
   rcmds.resize(std::size_t(m));
   return rcmds;
+}
+
+Scored AskScored(Model *model, const std::vector<int32_t> &basket, int32_t N) {
+  Scored answer{std::vector<int32_t>(std::size_t(N), -7), std::vector<float>(std::size_t(N), -7.0f)};
+  const int32_t m = TOVRAN_RecommendScored(model, int32_t(basket.size()), basket.data(), N,
+                                           answer.ids.data(), answer.scores.data());
+  answer.ids.resize(std::size_t(std::max(m, 0)));
+  answer.scores.resize(std::size_t(std::max(m, 0)));
+  return answer;
 }
 
 Model *HandItemModel(int32_t ncols, const std::vector<std::vector<Neighbour>> &lists) {

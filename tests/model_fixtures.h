@@ -30,11 +30,15 @@ struct Neighbour {
 };
 std::vector<Neighbour> ListOf(const Model *model, int32_t item);
 
-// True when every entry of marker and rmarker is -1.
-bool MarkersClear(const Model *model);
-
 // Runs one query and returns its answer (empty for 0), or {-1} for -1.
 std::vector<int32_t> Ask(Model *model, const std::vector<int32_t> &basket, int32_t N = 10);
+
+// One query's answer with the scores the ranking compared (both empty for -1).
+struct Scored {
+  std::vector<int32_t> ids;
+  std::vector<float> scores;
+};
+Scored AskScored(Model *model, const std::vector<int32_t> &basket, int32_t N = 10);
 
 // An item model over ncols items with hand-written lists, each (item, value).
 Model *HandItemModel(int32_t ncols, const std::vector<std::vector<Neighbour>> &lists);
