@@ -3,25 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstring>
 #include <random>
 #include <vector>
 
 #include "engine/candidates.h"
+#include "tests/fixtures.h"
 #include "tests/reference_candidates.h"
 
 namespace {
-
-// Bit patterns and keys of every entry, so that -0.0 and NaN compare exactly.
-std::vector<std::pair<uint32_t, int32_t>> Bits(const std::vector<CandidatePair> &c) {
-  std::vector<std::pair<uint32_t, int32_t>> out;
-  for (const CandidatePair &p : c) {
-    uint32_t bits;
-    std::memcpy(&bits, &p.value, sizeof bits);
-    out.push_back({bits, p.key});
-  }
-  return out;
-}
 
 // Values drawn from `distinct` levels, so that most entries tie with others.
 std::vector<CandidatePair> RandomPairs(std::mt19937 &rng, int32_t n, int32_t distinct) {

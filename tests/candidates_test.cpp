@@ -4,41 +4,23 @@
 #include <vector>
 
 #include "engine/candidates.h"
+#include "tests/fixtures.h"
 
 namespace {
 
 // Candidates with the given values and keys 0, 1, 2, ...
-std::vector<CandidatePair> Cands(const std::vector<float> &values) {
-  std::vector<CandidatePair> cands;
+List Cands(const std::vector<float> &values) {
+  List cands;
   for (size_t i = 0; i < values.size(); i++) cands.push_back({values[i], int32_t(i)});
   return cands;
 }
 
-std::vector<CandidatePair> Equal(int32_t n) { return Cands(std::vector<float>(size_t(n), 0.5f)); }
-
-std::vector<float> Values(const std::vector<CandidatePair> &cands) {
-  std::vector<float> values;
-  for (const CandidatePair &c : cands) values.push_back(c.value);
-  return values;
-}
-
-std::vector<int32_t> Keys(const std::vector<CandidatePair> &cands, size_t n) {
-  std::vector<int32_t> keys;
-  for (size_t i = 0; i < n; i++) keys.push_back(cands[i].key);
-  return keys;
-}
+List Equal(int32_t n) { return Cands(std::vector<float>(size_t(n), 0.5f)); }
 
 std::vector<int32_t> Range(int32_t from, int32_t to, int32_t step) {
   std::vector<int32_t> keys;
   for (int32_t k = from; step > 0 ? k <= to : k >= to; k += step) keys.push_back(k);
   return keys;
-}
-
-// Selects k, sorts the result and returns the keys of the ranked list.
-std::vector<int32_t> Rank(std::vector<CandidatePair> cands, int32_t k) {
-  int32_t m = SelectTopCandidates(int32_t(cands.size()), k, cands.data());
-  SortCandidates(m, cands.data());
-  return Keys(cands, size_t(m));
 }
 
 }  // namespace
@@ -70,41 +52,41 @@ TEST(SelectTopCandidates, PartitionsThenSettlesTheLastSegment) {
 }
 
 TEST(RankCandidates, EqualScoresFollowTheSwapsOfSelectionAndSort) {
-  EXPECT_EQ(Rank(Equal(25), 10), (std::vector<int32_t>{0, 12, 13, 14, 15, 16, 17, 18, 21, 22}));
-  EXPECT_EQ(Rank(Equal(12), 10), (std::vector<int32_t>{0, 10, 9, 8, 7, 6, 5, 1, 2, 3}));
+  EXPECT_EQ(Keys(Ranked(Equal(25), 10)), (std::vector<int32_t>{0, 12, 13, 14, 15, 16, 17, 18, 21, 22}));
+  EXPECT_EQ(Keys(Ranked(Equal(12), 10)), (std::vector<int32_t>{0, 10, 9, 8, 7, 6, 5, 1, 2, 3}));
 }
 
 TEST(SortCandidates, SmallArraysUseSentinelAndInsertion) {
   auto sentinel = Cands({1, 1, 3, 1});
   SortCandidates(4, sentinel.data());
-  EXPECT_EQ(Keys(sentinel, 4), (std::vector<int32_t>{2, 1, 0, 3}));
+  EXPECT_EQ(Keys(sentinel), (std::vector<int32_t>{2, 1, 0, 3}));
   auto mixed = Cands({2, 1, 2, 1, 2});
   SortCandidates(5, mixed.data());
-  EXPECT_EQ(Keys(mixed, 5), (std::vector<int32_t>{0, 2, 4, 1, 3}));
+  EXPECT_EQ(Keys(mixed), (std::vector<int32_t>{0, 2, 4, 1, 3}));
   auto one = Cands({7});
   SortCandidates(1, one.data());
-  EXPECT_EQ(Keys(one, 1), (std::vector<int32_t>{0}));
+  EXPECT_EQ(Keys(one), (std::vector<int32_t>{0}));
   SortCandidates(0, nullptr);
 }
 
 TEST(SortCandidates, QuicksortPhaseStartsAboveTwentyEntries) {
   auto twenty = Equal(20);
   SortCandidates(20, twenty.data());
-  EXPECT_EQ(Keys(twenty, 20), Range(0, 19, 1));
+  EXPECT_EQ(Keys(twenty), Range(0, 19, 1));
 
   auto twenty_one = Equal(21);
   SortCandidates(21, twenty_one.data());
   std::vector<int32_t> expected = {0};
   for (int32_t k : Range(19, 1, -1)) expected.push_back(k);
   expected.push_back(20);
-  EXPECT_EQ(Keys(twenty_one, 21), expected);
+  EXPECT_EQ(Keys(twenty_one), expected);
 
   auto thirty = Equal(30);
   SortCandidates(30, thirty.data());
   expected = {0};
   for (int32_t k : Range(28, 1, -1)) expected.push_back(k);
   expected.push_back(29);
-  EXPECT_EQ(Keys(thirty, 30), expected);
+  EXPECT_EQ(Keys(thirty), expected);
 }
 
 TEST(SortCandidates, LargeArraysWithDeferredSegmentsEndOrdered) {

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/fixtures.h"
 #include "tests/program_runner.h"
 
 namespace {
@@ -29,13 +30,8 @@ Converted Convert(const std::string &name, const std::string &input,
   std::vector<std::string> words = options;
   words.push_back(in);
   words.push_back(out);
-  std::string command = ShellQuote(TOVRAN_CONVERT);
-  for (const std::string &word : words) {
-    command += ' ';
-    command += ShellQuote(word);
-  }
   Converted c;
-  c.run = RunCommand(command);
+  c.run = RunProgram(TOVRAN_CONVERT, words);
   c.data = ReadFile(out);
   c.users = ReadFile(out + ".users");
   c.items = ReadFile(out + ".items");
@@ -57,24 +53,6 @@ void ExpectRejected(const Converted &c, const std::string &message) {
   EXPECT_EQ(c.data + c.users + c.items, "") << "something was written";
 }
 
-// The pairs of a dataset in the program's format.
-struct Pairs {
-  int nusers = 0, nitems = 0, npairs = 0;
-  std::vector<int> user, item;
-};
-
-Pairs ParsePairs(const std::string &text) {
-  std::istringstream in(text);
-  Pairs p;
-  in >> p.nusers >> p.nitems >> p.npairs;
-  int u, i;
-  while (in >> u >> i) {
-    p.user.push_back(u);
-    p.item.push_back(i);
-  }
-  return p;
-}
-
 std::vector<std::string> Lines(const std::string &text) {
   std::istringstream in(text);
   std::vector<std::string> lines;
@@ -84,11 +62,11 @@ std::vector<std::string> Lines(const std::string &text) {
 
 // The converted pairs with indices turned back into original ids.
 std::vector<std::string> OriginalPairs(const Converted &c) {
-  const Pairs p = ParsePairs(c.data);
+  const PairList p = PairsOfText(c.data);
   const std::vector<std::string> users = Lines(c.users), items = Lines(c.items);
   std::vector<std::string> pairs;
-  for (size_t k = 0; k < p.user.size(); k++)
-    pairs.push_back(users.at(size_t(p.user[k])) + " " + items.at(size_t(p.item[k])));
+  for (size_t k = 0; k < p.rows.size(); k++)
+    pairs.push_back(users.at(size_t(p.rows[k])) + " " + items.at(size_t(p.cols[k])));
   return pairs;
 }
 
@@ -186,9 +164,7 @@ TEST(Convert, MalformedLinesAreNamedAndNothingIsWritten) {
 TEST(Convert, AFailedConversionLeavesAnEarlierOutputAlone) {
   const std::string in = WriteTempFile("bad.csv", "user,item\na\n");
   const std::string out = WriteTempFile("kept.txt", "1 1 1\n0 0\n");
-  const ProgramOutput run =
-      RunCommand(ShellQuote(TOVRAN_CONVERT) + " " + ShellQuote(in) + " " + ShellQuote(out));
-  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(RunProgram(TOVRAN_CONVERT, {in, out}).status, 1);
   EXPECT_EQ(ReadFile(out), "1 1 1\n0 0\n");
 }
 
@@ -202,14 +178,12 @@ std::vector<std::string> FolderFiles(const std::string &folder) {
 }
 
 std::string RunConvert(const std::string &in, const std::string &out) {
-  const ProgramOutput run =
-      RunCommand(ShellQuote(TOVRAN_CONVERT) + " " + ShellQuote(in) + " " + ShellQuote(out));
+  const ProgramOutput run = RunProgram(TOVRAN_CONVERT, {in, out});
   return std::to_string(run.status) + " " + run.err;
 }
 
 TEST(Convert, FilesItDoesNotOwnAreNeverReplacedOrRemoved) {
-  const std::string dir = WriteTempFile("owned", "");
-  std::filesystem::remove(dir);
+  const std::string dir = TempPath("owned");
   std::filesystem::create_directory(dir);
   auto put = [&](const std::string &name, const std::string &text) {
     std::ofstream(dir + "/" + name, std::ios::binary) << text;
@@ -267,11 +241,11 @@ TEST(Convert, BadCommandLinesNameTheOptionAndExitWithOne) {
     EXPECT_NE(run.err.find("\nTry 'tovran-convert --help' for the options.\n"), std::string::npos)
         << run.err;
   }
-  const ProgramOutput help = RunCommand(ShellQuote(TOVRAN_CONVERT) + " --help");
+  const ProgramOutput help = RunProgram(TOVRAN_CONVERT, {"--help"});
   EXPECT_EQ(help.status, 0);
   for (const char *option : {"--where C=V", "--dedupe", "--min-user-pairs K", "--min-item-pairs K"})
     EXPECT_NE(help.out.find(option), std::string::npos) << option;
-  const ProgramOutput version = RunCommand(ShellQuote(TOVRAN_CONVERT) + " --version");
+  const ProgramOutput version = RunProgram(TOVRAN_CONVERT, {"--version"});
   EXPECT_EQ(version.status, 0);
   EXPECT_EQ(version.out.rfind("tovran-convert ", 0), 0u) << version.out;
 }
@@ -364,39 +338,39 @@ TEST(Convert, MinPairsDropsInRoundsUntilEveryoneLeftHasEnough) {
 // pairs, ordered through many temporary runs: the same pairs, in the same
 // order, under their ids.
 TEST(ConvertPipeline, MinPairsGivesTheKCoreOfTheSample) {
-  const Pairs p = ParsePairs(ReadFile(TOVRAN_SOURCE_DIR "/data/sample.txt"));
+  const PairList p = PairsOfText(ReadFile(TOVRAN_SOURCE_DIR "/data/sample.txt"));
   auto id = [](char kind, int index) { return std::string(1, kind) + std::to_string(index); };
   std::string csv;
-  for (size_t k = 0; k < p.user.size(); k++)
-    csv += id('u', p.user[k]) + "," + id('i', p.item[k]) + "\n";
+  for (size_t k = 0; k < p.rows.size(); k++)
+    csv += id('u', p.rows[k]) + "," + id('i', p.cols[k]) + "\n";
   const int min_user = 10, min_item = 15;  // seven rounds
   for (const bool dedupe : {false, true}) {
     // Without a timestamp, the copy kept is the last in the file.
-    std::vector<char> pair_kept(p.user.size(), 1);
-    for (size_t k = 0; dedupe && k < p.user.size(); k++)
-      for (size_t later = k + 1; later < p.user.size(); later++)
-        if (p.user[later] == p.user[k] && p.item[later] == p.item[k]) pair_kept[k] = 0;
+    std::vector<char> pair_kept(p.rows.size(), 1);
+    for (size_t k = 0; dedupe && k < p.rows.size(); k++)
+      for (size_t later = k + 1; later < p.rows.size(); later++)
+        if (p.rows[later] == p.rows[k] && p.cols[later] == p.cols[k]) pair_kept[k] = 0;
     const size_t repeats = size_t(std::count(pair_kept.begin(), pair_kept.end(), 0));
     for (bool dropped = true; dropped;) {
-      std::vector<int> user_pairs(size_t(p.nusers)), item_pairs(size_t(p.nitems));
-      for (size_t k = 0; k < p.user.size(); k++) {
-        user_pairs[size_t(p.user[k])] += pair_kept[k];
-        item_pairs[size_t(p.item[k])] += pair_kept[k];
+      std::vector<int> user_pairs(size_t(p.nrows)), item_pairs(size_t(p.ncols));
+      for (size_t k = 0; k < p.rows.size(); k++) {
+        user_pairs[size_t(p.rows[k])] += pair_kept[k];
+        item_pairs[size_t(p.cols[k])] += pair_kept[k];
       }
       dropped = false;
-      for (size_t k = 0; k < p.user.size(); k++) {
-        if (pair_kept[k] && (user_pairs[size_t(p.user[k])] < min_user ||
-                             item_pairs[size_t(p.item[k])] < min_item)) {
+      for (size_t k = 0; k < p.rows.size(); k++) {
+        if (pair_kept[k] && (user_pairs[size_t(p.rows[k])] < min_user ||
+                             item_pairs[size_t(p.cols[k])] < min_item)) {
           pair_kept[k] = 0;
           dropped = true;
         }
       }
     }
     std::vector<std::string> expected;
-    for (size_t k = 0; k < p.user.size(); k++)
-      if (pair_kept[k]) expected.push_back(id('u', p.user[k]) + " " + id('i', p.item[k]));
+    for (size_t k = 0; k < p.rows.size(); k++)
+      if (pair_kept[k]) expected.push_back(id('u', p.rows[k]) + " " + id('i', p.cols[k]));
     ASSERT_GT(expected.size(), size_t{800});
-    ASSERT_LT(expected.size(), p.user.size() - 500);
+    ASSERT_LT(expected.size(), p.rows.size() - 500);
     std::vector<std::string> options = {"--min-user-pairs", std::to_string(min_user),
                                         "--min-item-pairs", std::to_string(min_item),
                                         "--buffer-pairs",   "97"};
@@ -407,10 +381,9 @@ TEST(ConvertPipeline, MinPairsGivesTheKCoreOfTheSample) {
     const Converted c = Convert("sample-core.csv", csv, options);
     ASSERT_EQ(c.run.status, 0) << c.run.err;
     EXPECT_EQ(OriginalPairs(c), expected) << "dedupe " << dedupe;
-    const Pairs q = ParsePairs(c.data);
-    EXPECT_EQ(size_t(q.npairs), expected.size());
-    EXPECT_EQ(size_t(q.nusers), Lines(c.users).size());
-    EXPECT_EQ(size_t(q.nitems), Lines(c.items).size());
+    EXPECT_EQ(FirstLine(c.data), std::to_string(Lines(c.users).size()) + " " +
+                                     std::to_string(Lines(c.items).size()) + " " +
+                                     std::to_string(expected.size()));
     if (dedupe) {
       const std::string left_out = " (" + std::to_string(repeats) + " repeats left out)";
       EXPECT_NE(c.run.out.find(left_out), std::string::npos) << c.run.out;
@@ -423,11 +396,11 @@ TEST(ConvertPipeline, MinPairsGivesTheKCoreOfTheSample) {
 // every user's order, and the program must read the result.
 TEST(ConvertPipeline, MovieLensFileThroughConvertAndTovran) {
   const std::string sample = ReadFile(TOVRAN_SOURCE_DIR "/data/sample.txt");
-  const Pairs p = ParsePairs(sample);
+  const PairList p = PairsOfText(sample);
   std::string udata;
   std::vector<std::string> want;
-  for (size_t k = p.user.size(); k-- > 0;)
-    udata += std::to_string(p.user[k] + 1) + "\t" + std::to_string(p.item[k] + 1) + "\t4\t" +
+  for (size_t k = p.rows.size(); k-- > 0;)
+    udata += std::to_string(p.rows[k] + 1) + "\t" + std::to_string(p.cols[k] + 1) + "\t4\t" +
              std::to_string(880000000 + k) + "\n";
   const Converted c = Convert("sample.udata", udata);
   ASSERT_EQ(c.run.status, 0) << c.run.err;
@@ -435,12 +408,12 @@ TEST(ConvertPipeline, MovieLensFileThroughConvertAndTovran) {
   const Converted spilled = Convert("sample-spilled.udata", udata, {"--buffer-pairs", "97"});
   ExpectConverted(spilled, c.data, c.users, c.items);
   // Users come in order of first appearance, so compare user by user.
-  std::vector<std::vector<std::string>> by_user(size_t(p.nusers));
-  for (size_t k = 0; k < p.user.size(); k++)
-    by_user[size_t(p.user[k])].push_back(std::to_string(p.user[k] + 1) + " " +
-                                         std::to_string(p.item[k] + 1));
+  std::vector<std::vector<std::string>> by_user(size_t(p.nrows));
+  for (size_t k = 0; k < p.rows.size(); k++)
+    by_user[size_t(p.rows[k])].push_back(std::to_string(p.rows[k] + 1) + " " +
+                                         std::to_string(p.cols[k] + 1));
   std::vector<std::string> expected;
-  for (int u = p.nusers; u-- > 0;)
+  for (int u = p.nrows; u-- > 0;)
     expected.insert(expected.end(), by_user[size_t(u)].begin(), by_user[size_t(u)].end());
   EXPECT_EQ(OriginalPairs(c), expected);
 
@@ -454,13 +427,13 @@ TEST(ConvertPipeline, MovieLensFileThroughConvertAndTovran) {
 // The sample as a CSV with a header and string ids, in file order: the
 // conversion renumbers items in order of first appearance only.
 TEST(ConvertPipeline, CsvWithStringIdsThroughConvertAndTovran) {
-  const Pairs p = ParsePairs(ReadFile(TOVRAN_SOURCE_DIR "/data/sample.txt"));
+  const PairList p = PairsOfText(ReadFile(TOVRAN_SOURCE_DIR "/data/sample.txt"));
   std::string csv = "userId,itemId,rating,timestamp\n";
   std::vector<std::string> expected;
-  for (size_t k = 0; k < p.user.size(); k++) {
-    const std::string user = "customer-" + std::to_string(p.user[k]);
-    const std::string item = "sku \"" + std::to_string(p.item[k]) + "\"";
-    csv += user + ",\"sku \"\"" + std::to_string(p.item[k]) + "\"\"\",1.0,2020-01-01\n";
+  for (size_t k = 0; k < p.rows.size(); k++) {
+    const std::string user = "customer-" + std::to_string(p.rows[k]);
+    const std::string item = "sku \"" + std::to_string(p.cols[k]) + "\"";
+    csv += user + ",\"sku \"\"" + std::to_string(p.cols[k]) + "\"\"\",1.0,2020-01-01\n";
     expected.push_back(user + " " + item);
   }
   const Converted c = Convert("sample.csv", csv);
@@ -493,10 +466,10 @@ TEST(ConvertPipeline, MovieLens100kRatingsDatGivesTheSharedDatasetAndReport) {
   const std::string data = SharedData("ml100k.txt");
   if (data.empty()) GTEST_SKIP() << "shared data sets not present";
   const std::string original = ReadFile(data);
-  const Pairs p = ParsePairs(original);
+  const PairList p = PairsOfText(original);
   std::string dat;
-  for (size_t k = 0; k < p.user.size(); k++)
-    dat += std::to_string(p.user[k] + 1) + "::" + std::to_string(p.item[k] + 1) + "::3::" +
+  for (size_t k = 0; k < p.rows.size(); k++)
+    dat += std::to_string(p.rows[k] + 1) + "::" + std::to_string(p.cols[k] + 1) + "::3::" +
            std::to_string(978300000 + k / 3) + "\n";
   const Converted c = Convert("ml100k-ratings.dat", dat, {"--buffer-pairs=30000"});
   ASSERT_EQ(c.run.status, 0) << c.run.err;

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "driver/dataset.h"
+#include "tests/fixtures.h"
 #include "tests/program_runner.h"
 
 namespace {
@@ -17,13 +18,9 @@ struct Parsed {
 
 Parsed Parse(const std::string &text) {
   Parsed p;
-  std::FILE *in = fmemopen(const_cast<char *>(text.data()), text.size(), "r");
-  p.ok = ParseDataset(in, &p.ds, &p.error);
-  std::fclose(in);
+  p.ok = DatasetFromText(text, &p.ds, &p.error);
   return p;
 }
-
-std::vector<int32_t> Ints(const IntArray &a, int32_t n) { return {a.get(), a.get() + n}; }
 
 std::string ErrorOf(const std::string &text) {
   Parsed p = Parse(text);

@@ -16,6 +16,7 @@
 #include "driver/popularity.h"
 #include "driver/run_sequence.h"
 #include "engine/tovran.h"
+#include "tests/fixtures.h"
 #include "tests/program_runner.h"
 
 namespace {
@@ -42,20 +43,14 @@ std::string RandomDatasetText(uint32_t seed, int32_t nrows, int32_t ncols) {
 Dataset Load(const std::string &text) {
   Dataset ds;
   std::string error;
-  std::FILE *in = std::tmpfile();
-  std::fputs(text.c_str(), in);
-  std::rewind(in);
-  EXPECT_TRUE(ParseDataset(in, &ds, &error)) << error;
-  std::fclose(in);
+  EXPECT_TRUE(DatasetFromText(text, &ds, &error)) << error;
   return ds;
 }
 
+// The options of tovran's words with a dataset named last.
 Options Parse(std::vector<const char *> words) {
-  words.insert(words.begin(), "tovran");
   words.push_back("data.txt");
-  Options opts;
-  EXPECT_EQ(ParseOptions(int(words.size()), words.data(), &opts), std::nullopt);
-  return opts;
+  return ParseTovranWords(words).value();
 }
 
 // Every run of opts, its lists kept, the report thrown away.

@@ -11,9 +11,8 @@ void ExpectJsonAgreesWithReport(const std::string &data, const std::string &name
   const ProgramOutput run = RunTovran({"--json", json, data});
   ASSERT_EQ(run.status, 0) << run.err;
   const std::string report = WriteTempFile(name + ".report", run.out);
-  const ProgramOutput check = RunCommand(ShellQuote(TOVRAN_PYTHON) + " " +
-                                         ShellQuote(TOVRAN_SOURCE_DIR "/tests/check_json_report.py") +
-                                         " " + ShellQuote(json) + " " + ShellQuote(report));
+  const ProgramOutput check =
+      RunProgram(TOVRAN_PYTHON, {TOVRAN_SOURCE_DIR "/tests/check_json_report.py", json, report});
   EXPECT_EQ(check.status, 0) << check.out << check.err;
 }
 
@@ -53,8 +52,7 @@ TEST(JsonReport, UnwritablePathFailsBeforeTheRuns) {
 // once on standard error; an earlier document stays as it was.
 TEST(ProgramOutput, FailedWritesEndWithStatusOneAndTheReason) {
   const std::string data = TOVRAN_SOURCE_DIR "/data/sample.txt";
-  const ProgramOutput full = RunCommand(ShellQuote(TOVRAN_PROGRAM) + " " + ShellQuote(data) +
-                                        " >/dev/full");
+  const ProgramOutput full = RunTovran({data}, ">/dev/full ");
   EXPECT_EQ(full.status, 1);
   EXPECT_EQ(full.err, "Error writing the report to standard output: No space left on device\n");
 
@@ -63,8 +61,7 @@ TEST(ProgramOutput, FailedWritesEndWithStatusOneAndTheReason) {
   EXPECT_EQ(json.err, "Error writing file /dev/full: No space left on device\n");
 
   const std::string earlier = WriteTempFile("earlier.json", "{}\n");
-  const ProgramOutput both = RunCommand(ShellQuote(TOVRAN_PROGRAM) + " --json " +
-                                        ShellQuote(earlier) + " " + ShellQuote(data) + " >/dev/full");
+  const ProgramOutput both = RunTovran({"--json", earlier, data}, ">/dev/full ");
   EXPECT_EQ(both.status, 1);
   EXPECT_EQ(ReadFile(earlier), "{}\n");
   const ProgramOutput bad = RunTovran({"--json", earlier, WriteTempFile("bad.txt", "1 1 2\n0 0\n")});

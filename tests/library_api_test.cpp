@@ -15,8 +15,7 @@
 #include <thread>
 
 #include "engine/tovran.h"
-#include "tests/bits.h"
-#include "tests/model_fixtures.h"
+#include "tests/fixtures.h"
 
 using ::testing::ExitedWithCode;
 
@@ -39,16 +38,11 @@ TOVRAN_Params Params(int32_t kind, int32_t nnbr, float alpha = 0.5f, int32_t nth
   return params;
 }
 
-Model *BuildWith(const PairList &p, const TOVRAN_Params &params) {
-  return TOVRAN_Build(p.nrows, p.ncols, int32_t(p.rows.size()), p.rows.data(), p.cols.data(),
-                      &params);
-}
-
 TEST(Build, GivesTheOriginalEntrysModelOnAnyThreadCount) {
   const PairList p = Patterned();
   for (int32_t kind : {TOVRAN_ITEM_COSINE, TOVRAN_ITEM_CPROB, TOVRAN_USER_BASED}) {
     Model *original = p.Build(kind, 4, 0.5f);
-    Model *built = BuildWith(p, Params(kind, 4, 0.5f, 3));
+    Model *built = p.Build(Params(kind, 4, 0.5f, 3));
     ASSERT_NE(built, nullptr) << TOVRAN_LastError();
     for (int32_t u = 0; u < p.nrows; u++) {
       const std::vector<int32_t> basket(p.cols.begin() + 4 * u, p.cols.begin() + 4 * u + 4);
@@ -87,12 +81,12 @@ TEST(Build, RejectsEachInvalidRequestWithItsMessage) {
        "NThreads should take a value from 1..256."},
   };
   for (const Case &c : cases) {
-    EXPECT_EQ(BuildWith(p, c.params), nullptr);
+    EXPECT_EQ(p.Build(c.params), nullptr);
     EXPECT_STREQ(TOVRAN_LastError(), c.message);
   }
   PairList outside = p;
   outside.rows[3] = 40;
-  EXPECT_EQ(BuildWith(outside, cprob), nullptr);
+  EXPECT_EQ(outside.Build(cprob), nullptr);
   EXPECT_STREQ(TOVRAN_LastError(), "Pair 3 (40, 11) lies outside the 40 x 12 matrix.");
   EXPECT_EQ(TOVRAN_Build(2, 3, 1, nullptr, p.cols.data(), &cprob), nullptr);
   EXPECT_STREQ(TOVRAN_LastError(), "The pair arrays should not be null.");
@@ -109,36 +103,33 @@ TEST(Build, RejectsEachInvalidRequestWithItsMessage) {
 
 TEST(LastError, EachThreadKeepsItsOwnAndSuccessLeavesItAlone) {
   const PairList p = Patterned();
-  EXPECT_EQ(BuildWith(p, Params(0, 20)), nullptr);
+  EXPECT_EQ(p.Build(Params(0, 20)), nullptr);
   std::string other;
   std::thread([&] {
     other = TOVRAN_LastError();
-    EXPECT_EQ(BuildWith(p, Params(TOVRAN_ITEM_COSINE, 0)), nullptr);
+    EXPECT_EQ(p.Build(Params(TOVRAN_ITEM_COSINE, 0)), nullptr);
     other += "|" + std::string(TOVRAN_LastError());
   }).join();
   EXPECT_EQ(other, "|NNbr should be greater than 0.");
-  TOVRAN_FreeModel(BuildWith(p, Params(TOVRAN_ITEM_COSINE, 20)));
+  TOVRAN_FreeModel(p.Build(Params(TOVRAN_ITEM_COSINE, 20)));
   EXPECT_STREQ(TOVRAN_LastError(), "MType should take a value from {1, 2, 3}.");
 }
 
 TEST(RecommendScored, ASimilarItemsAnswerIsTheItemsOwnList) {
   const PairList p = Patterned();
-  Model *model = BuildWith(p, Params(TOVRAN_ITEM_COSINE, 6));
+  Model *model = p.Build(Params(TOVRAN_ITEM_COSINE, 6));
   for (int32_t c = 0; c < p.ncols; c++) {
     const Scored answer = AskScored(model, {c}, 20);
-    const std::vector<Neighbour> list = ListOf(model, c);
-    ASSERT_EQ(answer.ids.size(), list.size());
-    for (size_t l = 0; l < list.size(); l++) {
-      EXPECT_EQ(answer.ids[l], list[l].item);
-      EXPECT_EQ(Bits(answer.scores[l]), Bits(list[l].value));
-    }
+    const List list = ListOf(model, c);
+    EXPECT_EQ(answer.ids, Keys(list));
+    EXPECT_EQ(Bits(answer.scores), Bits(Values(list)));
   }
   TOVRAN_FreeModel(model);
 }
 
 TEST(RecommendScored, RejectsWhatItCannotAnswerWithoutWriting) {
   const PairList p = Patterned();
-  Model *model = BuildWith(p, Params(TOVRAN_USER_BASED, 10));
+  Model *model = p.Build(Params(TOVRAN_USER_BASED, 10));
   std::vector<int32_t> ids(3, -7);
   std::vector<float> scores(3, -7.0f);
   const int32_t basket[] = {1, 12};
@@ -162,7 +153,7 @@ TEST(RecommendScored, RejectsWhatItCannotAnswerWithoutWriting) {
 
 TEST(RecommendBatch, RejectsBadBatchesWithoutWriting) {
   const PairList p = Patterned();
-  Model *model = BuildWith(p, Params(TOVRAN_ITEM_CPROB, 10));
+  Model *model = p.Build(Params(TOVRAN_ITEM_CPROB, 10));
   const int32_t items[] = {0, 1, 2, 3, 12, 5};
   const int64_t good[] = {1, 3, 4}, falling[] = {0, 3, 2}, negative[] = {-1, 2, 3},
                 outside[] = {2, 3, 6};

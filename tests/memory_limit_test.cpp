@@ -105,8 +105,8 @@ TEST(MemoryLimit, EveryLimitGivesTheReportOrTheLabelledMessage) {
 // not allocated up front, so the fault named is the missing pairs.
 TEST(MemoryLimit, StreamedHeaderClaimingTooManyPairsIsAFormatFault) {
   SKIP_UNLESS_MEMORY_CAN_BE_LIMITED();
-  const ProgramOutput run = RunCommand("printf '2 2 2000000000\\n0 1\\n' | " + std::string(kLimit) +
-                                       ShellQuote(TOVRAN_PROGRAM) + " /dev/stdin");
+  const ProgramOutput run =
+      RunTovran({"/dev/stdin"}, "printf '2 2 2000000000\\n0 1\\n' | " + std::string(kLimit));
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.err, "Error in file /dev/stdin: the header announces 2000000000 pairs, but the "
                      "file holds only 1\n");

@@ -8,12 +8,10 @@
 
 #include "driver/dataset.h"
 #include "engine/tovran.h"
-#include "tests/bits.h"
+#include "tests/fixtures.h"
 #include "tests/program_runner.h"
 
 namespace {
-
-std::string TempPath(const std::string &name) { return testing::TempDir() + name; }
 
 // Every user's training basket, as offsets into the dataset's items.
 std::vector<int64_t> BasketOffsets(const Dataset &ds) {
@@ -121,7 +119,7 @@ TEST(ModelFile, AFailedSaveLeavesTheEarlierFileAlone) {
   const int32_t rows[] = {0, 1, 2}, cols[] = {0, 0, 0};
   const TOVRAN_Params params = TOVRAN_DefaultParams(TOVRAN_ITEM_COSINE);
   Model *model = TOVRAN_Build(3, 1, 3, rows, cols, &params);
-  const std::string folder = testing::TempDir() + "no_such_folder/m.tovran";
+  const std::string folder = TempPath("no_such_folder/m.tovran");
   EXPECT_EQ(TOVRAN_SaveModel(model, folder.c_str()), -1);
   EXPECT_EQ(std::string(TOVRAN_LastError()).rfind("Model file " + folder + ": cannot be written: ", 0),
             0u)

@@ -9,17 +9,16 @@
 #include <vector>
 
 #include "engine/tovran.h"
+#include "tests/fixtures.h"
 #include "tests/program_runner.h"
 
 namespace {
 
 const std::string kSample = TOVRAN_SOURCE_DIR "/data/sample.txt";
 
-ProgramOutput RunModel(const std::string &args, const std::string &input = "") {
-  return RunCommand(input + ShellQuote(TOVRAN_MODEL_PROGRAM) + " " + args);
+ProgramOutput RunModel(const std::vector<std::string> &args, const std::string &input = "") {
+  return RunProgram(TOVRAN_MODEL_PROGRAM, args, input);
 }
-
-std::string TempPath(const std::string &name) { return testing::TempDir() + name; }
 
 // The lines "query<TAB>rank<TAB>item<TAB>score" the library gives for basket.
 std::string LibraryLines(const std::string &model_path, const std::string &query,
@@ -43,70 +42,63 @@ std::string LibraryLines(const std::string &model_path, const std::string &query
 
 // User u's items of the sample, in file order (every pair, none held out).
 std::vector<int32_t> SampleBasket(int32_t u) {
-  std::istringstream in(ReadFile(kSample));
-  int64_t nrows, ncols, npairs, user, item;
-  in >> nrows >> ncols >> npairs;
+  const PairList p = PairsOfText(ReadFile(kSample));
   std::vector<int32_t> basket;
-  while (in >> user >> item)
-    if (user == u) basket.push_back(int32_t(item));
+  for (size_t k = 0; k < p.rows.size(); k++)
+    if (p.rows[k] == u) basket.push_back(p.cols[k]);
   return basket;
 }
 
 TEST(ModelProgram, PrintsTheLibrarysAnswersForTheModelItWrote) {
   for (const char *kind : {"1", "2", "3"}) {
     const std::string model = TempPath(std::string("kind") + kind + ".tovran");
-    const ProgramOutput build = RunModel("build " + ShellQuote(kSample) + " " + ShellQuote(model) +
-                                         " --kind " + kind + " --threads 2" +
-                                         (kind[0] == '2' ? " --alpha 0.3" : ""));
+    std::vector<std::string> args = {"build", kSample, model, "--kind", kind, "--threads", "2"};
+    if (kind[0] == '2') args.insert(args.end(), {"--alpha", "0.3"});
+    const ProgramOutput build = RunModel(args);
     ASSERT_EQ(build.status, 0) << build.err;
     EXPECT_EQ(build.err, "");
-    const ProgramOutput basket = RunModel("recommend " + ShellQuote(model) + " --basket 3,7,9 --top 5");
+    const ProgramOutput basket = RunModel({"recommend", model, "--basket", "3,7,9", "--top", "5"});
     EXPECT_EQ(basket.out, LibraryLines(model, "0", {3, 7, 9}, 5)) << "kind " << kind;
-    const ProgramOutput user =
-        RunModel("recommend " + ShellQuote(model) + " --user 4 --data " + ShellQuote(kSample));
+    const ProgramOutput user = RunModel({"recommend", model, "--user", "4", "--data", kSample});
     EXPECT_EQ(user.out, LibraryLines(model, "4", SampleBasket(4), 10));
     EXPECT_NE(user.out, "");
     // Baskets from standard input: one a line, numbered from 0; a blank line has no answers.
     const ProgramOutput lines =
-        RunModel("recommend " + ShellQuote(model) + " --baskets - --top 3", "printf '3 7,9\\n\\n5\\n' | ");
+        RunModel({"recommend", model, "--baskets", "-", "--top", "3"}, "printf '3 7,9\\n\\n5\\n' | ");
     EXPECT_EQ(lines.out, LibraryLines(model, "0", {3, 7, 9}, 3) + LibraryLines(model, "2", {5}, 3));
   }
   const std::string item_model = TempPath("kind1.tovran");
-  EXPECT_EQ(RunModel("similar " + ShellQuote(item_model) + " --item 4 --top 3").out,
+  EXPECT_EQ(RunModel({"similar", item_model, "--item", "4", "--top", "3"}).out,
             LibraryLines(item_model, "4", {4}, 3));
 }
 
 TEST(ModelProgram, InfoDescribesTheModelBuiltFromEveryPair) {
   const std::string model = TempPath("info.tovran");
-  const ProgramOutput build = RunModel("build " + ShellQuote(kSample) + " " + ShellQuote(model) +
-                                       " --kind 2 --nnbr 7 --alpha 0.5");
+  const ProgramOutput build =
+      RunModel({"build", kSample, model, "--kind", "2", "--nnbr", "7", "--alpha", "0.5"});
   ASSERT_EQ(build.status, 0) << build.err;
   EXPECT_EQ(build.out, model + ": kind 2 (item-cprob), nnbr 7, alpha 0.50, min support 3, "
                                "300 users, 120 items, 840 entries\n");
-  const ProgramOutput info = RunModel("info " + ShellQuote(model));
+  const ProgramOutput info = RunModel({"info", model});
   EXPECT_EQ(info.out, "file: " + model + "\nformat version: 1\nfile size: " +
                           std::to_string(ReadFile(model).size()) +
                           " bytes\nkind: 2 (item-cprob)\nnnbr: 7\nalpha: 0.5\nmin support: 3\n"
                           "users: 300\nitems: 120\nneighbour entries: 840\n");
   // The user model holds every pair of the file, the last of each user too.
   const std::string users = TempPath("users.tovran");
-  ASSERT_EQ(RunModel("build " + ShellQuote(kSample) + " " + ShellQuote(users) + " --kind 3").status, 0);
-  EXPECT_NE(RunModel("info " + ShellQuote(users)).out.find("pairs: 3278\n"), std::string::npos);
+  ASSERT_EQ(RunModel({"build", kSample, users, "--kind", "3"}).status, 0);
+  EXPECT_NE(RunModel({"info", users}).out.find("pairs: 3278\n"), std::string::npos);
 }
 
 TEST(ModelProgram, OriginalIdsGoThroughTheConvertersMaps) {
   const std::string data = TempPath("converted.txt"), model = TempPath("converted.tovran");
-  ASSERT_EQ(RunCommand(ShellQuote(TOVRAN_CONVERT) + " " +
-                       ShellQuote(TOVRAN_SOURCE_DIR "/data/sample.udata") + " " + ShellQuote(data))
-                .status,
-            0);
-  ASSERT_EQ(RunModel("build " + ShellQuote(data) + " " + ShellQuote(model) + " --kind 1").status, 0);
+  ASSERT_EQ(RunProgram(TOVRAN_CONVERT, {TOVRAN_SOURCE_DIR "/data/sample.udata", data}).status, 0);
+  ASSERT_EQ(RunModel({"build", data, model, "--kind", "1"}).status, 0);
   // Item 25 is index 0 and user 1 is index 0 (the README's worked example).
-  const ProgramOutput by_index = RunModel("recommend " + ShellQuote(model) + " --user 0 --data " +
-                                          ShellQuote(data) + " --top 3 --json");
-  const ProgramOutput by_id = RunModel("recommend " + ShellQuote(model) + " --user 1 --data " +
-                                       ShellQuote(data) + " --ids " + ShellQuote(data) +
-                                       " --top 3 --json");
+  const ProgramOutput by_index =
+      RunModel({"recommend", model, "--user", "0", "--data", data, "--top", "3", "--json"});
+  const ProgramOutput by_id = RunModel(
+      {"recommend", model, "--user", "1", "--data", data, "--ids", data, "--top", "3", "--json"});
   ASSERT_EQ(by_id.status, 0) << by_id.err;
   std::istringstream maps(ReadFile(data + ".items"));
   std::vector<std::string> names;
@@ -126,36 +118,35 @@ TEST(ModelProgram, OriginalIdsGoThroughTheConvertersMaps) {
     lines++;
   }
   EXPECT_EQ(lines, 3);
-  const ProgramOutput unknown = RunModel("similar " + ShellQuote(model) + " --item nosuch --ids " +
-                                         ShellQuote(data));
+  const ProgramOutput unknown = RunModel({"similar", model, "--item", "nosuch", "--ids", data});
   EXPECT_EQ(unknown.err, "tovran-model: --item: item 'nosuch' is not among the model's items\n");
 }
 
 TEST(ModelProgram, EveryErrorIsOneLineNamingTheFileOrOptionWithStatusOne) {
   const std::string model = TempPath("kind3.tovran");
-  ASSERT_EQ(RunModel("build " + ShellQuote(kSample) + " " + ShellQuote(model) + " --kind 3").status, 0);
+  ASSERT_EQ(RunModel({"build", kSample, model, "--kind", "3"}).status, 0);
   const std::string damaged = TOVRAN_SOURCE_DIR "/tests/bad_models/truncated.tovran";
-  const std::pair<std::string, std::string> cases[] = {
-      {"build " + kSample + " m.tovran", "tovran-model build: --kind: missing; give 1, 2 or 3\n"
-                                         "Try 'tovran-model build --help' for the options.\n"},
-      {"build " + kSample + " m.tovran --kind 1 --alpha 0.5",
+  const std::pair<std::vector<std::string>, std::string> cases[] = {
+      {{"build", kSample, "m.tovran"}, "tovran-model build: --kind: missing; give 1, 2 or 3\n"
+                                       "Try 'tovran-model build --help' for the options.\n"},
+      {{"build", kSample, "m.tovran", "--kind", "1", "--alpha", "0.5"},
        "tovran-model build: --alpha: only kind 2 has an alpha\n"
        "Try 'tovran-model build --help' for the options.\n"},
-      {"build /nonexistent/data.txt m.tovran --kind 1",
+      {{"build", "/nonexistent/data.txt", "m.tovran", "--kind", "1"},
        "tovran-model: /nonexistent/data.txt: cannot be opened: No such file or directory\n"},
-      {"info " + damaged, "tovran-model: Model file " + damaged +
+      {{"info", damaged}, "tovran-model: Model file " + damaged +
                               ": truncated: 96 bytes where the header's counts need 144\n"},
-      {"recommend " + model + " --basket 3,120", "tovran-model: --basket: item 120 is outside 0..119\n"},
-      {"recommend " + model + " --user 4", "tovran-model recommend: --data: --user needs the dataset\n"
-                                           "Try 'tovran-model recommend --help' for the options.\n"},
-      {"similar " + model + " --item 4",
+      {{"recommend", model, "--basket", "3,120"}, "tovran-model: --basket: item 120 is outside 0..119\n"},
+      {{"recommend", model, "--user", "4"}, "tovran-model recommend: --data: --user needs the dataset\n"
+                                            "Try 'tovran-model recommend --help' for the options.\n"},
+      {{"similar", model, "--item", "4"},
        "tovran-model: " + model + ": a user-based model (kind 3) has no item neighbours\n"},
-      {"evaluate " + model, "tovran-model: evaluate: unknown command (build, recommend, similar, info)\n"},
+      {{"evaluate", model}, "tovran-model: evaluate: unknown command (build, recommend, similar, info)\n"},
   };
   for (const auto &[args, message] : cases) {
     const ProgramOutput run = RunModel(args);
-    EXPECT_EQ(run.status, 1) << args;
-    EXPECT_EQ(run.out, "") << args;
+    EXPECT_EQ(run.status, 1) << message;
+    EXPECT_EQ(run.out, "") << message;
     EXPECT_EQ(run.err, message);
   }
 }

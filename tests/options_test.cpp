@@ -5,51 +5,37 @@
 #include <string>
 #include <vector>
 
-#include "driver/options.h"
+#include "tests/fixtures.h"
 #include "tests/program_runner.h"
 
-namespace {
-
-// Parses the words after the program name; true when the program should run.
-bool Parse(std::vector<const char *> words, Options *opts) {
-  words.insert(words.begin(), "tovran");
-  testing::internal::CaptureStderr();
-  const bool run = !ParseOptions(int(words.size()), words.data(), opts).has_value();
-  testing::internal::GetCapturedStderr();
-  return run;
-}
-
-}  // namespace
-
 TEST(Options, AcceptsTheFileAloneOrWithOptionsInAnyPosition) {
-  Options opts;
-  ASSERT_TRUE(Parse({"data.txt"}, &opts));
-  EXPECT_EQ(opts.file, "data.txt");
-  EXPECT_EQ(opts.json, "");
-  EXPECT_EQ(opts.threads, 1);
+  std::optional<Options> opts = ParseTovranWords({"data.txt"});
+  ASSERT_TRUE(opts);
+  EXPECT_EQ(opts->file, "data.txt");
+  EXPECT_EQ(opts->json, "");
+  EXPECT_EQ(opts->threads, 1);
 
-  ASSERT_TRUE(Parse({"--json", "out.json", "data.txt", "--threads", "256"}, &opts));
-  EXPECT_EQ(opts.file, "data.txt");
-  EXPECT_EQ(opts.json, "out.json");
-  EXPECT_EQ(opts.threads, 256);
+  ASSERT_TRUE(opts = ParseTovranWords({"--json", "out.json", "data.txt", "--threads", "256"}));
+  EXPECT_EQ(opts->file, "data.txt");
+  EXPECT_EQ(opts->json, "out.json");
+  EXPECT_EQ(opts->threads, 256);
 
-  ASSERT_TRUE(Parse({"data.txt", "--json=o.json", "--threads=3"}, &opts));
-  EXPECT_EQ(opts.json, "o.json");
-  EXPECT_EQ(opts.threads, 3);
+  ASSERT_TRUE(opts = ParseTovranWords({"data.txt", "--json=o.json", "--threads=3"}));
+  EXPECT_EQ(opts->json, "o.json");
+  EXPECT_EQ(opts->threads, 3);
 
-  ASSERT_TRUE(Parse({"--", "-odd-name.txt"}, &opts));
-  EXPECT_EQ(opts.file, "-odd-name.txt");
+  ASSERT_TRUE(opts = ParseTovranWords({"--", "-odd-name.txt"}));
+  EXPECT_EQ(opts->file, "-odd-name.txt");
 }
 
 TEST(Options, RejectsUnknownOptionsBadValuesAndFileCounts) {
-  Options opts;
   for (const std::vector<const char *> &words :
        {std::vector<const char *>{}, {"a.txt", "b.txt"}, {"--jsonx", "o", "a.txt"},
         {"-x", "a.txt"}, {"a.txt", "--json"}, {"--json=", "a.txt"}, {"--json", "o.json"},
         {"--threads", "2"}})
-    EXPECT_FALSE(Parse(words, &opts)) << words.size();
+    EXPECT_FALSE(ParseTovranWords(words)) << words.size();
   for (const char *bad : {"0", "-1", "257", "2x", "", "99999999999"})
-    EXPECT_FALSE(Parse({"--threads", bad, "data.txt"}, &opts)) << bad;
+    EXPECT_FALSE(ParseTovranWords({"--threads", bad, "data.txt"})) << bad;
 }
 
 TEST(Options, ProgramExplainsUsageErrorsOnStderrWithStatusOne) {

@@ -7,7 +7,6 @@
 // fed in the reference's order of first appearance.
 #include <gtest/gtest.h>
 
-#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <random>
@@ -16,31 +15,23 @@
 #include "engine/candidates.h"
 #include "engine/model.h"
 #include "engine/tovran.h"
+#include "tests/fixtures.h"
 
 namespace {
 
-using List = std::vector<CandidatePair>;
-
 // Random pairs with a popular head of items and a few repeated pairs.
-struct Pairs {
-  int32_t nrows = 0, ncols = 0;
-  std::vector<int32_t> rowid, colid;
-};
-
-Pairs RandomPairs(uint32_t seed) {
+PairList RandomPairs(uint32_t seed) {
   std::mt19937 rng(seed);
-  Pairs p;
+  PairList p;
   p.nrows = 5 + int32_t(rng() % 26);
   p.ncols = 4 + int32_t(rng() % 17);
   const int32_t npairs = int32_t(rng() % uint32_t(4 * p.nrows + 1));
   for (int32_t k = 0; k < npairs; k++) {
-    p.rowid.push_back(int32_t(rng() % uint32_t(p.nrows)));
+    const auto user = int32_t(rng() % uint32_t(p.nrows));
     // Half the draws from the first four items, so lists share many items.
-    p.colid.push_back(int32_t(rng() % uint32_t(rng() % 2 ? 4 : p.ncols)));
-    if (rng() % 16 == 0) {  // a repeated pair
-      p.rowid.push_back(p.rowid.back());
-      p.colid.push_back(p.colid.back());
-    }
+    const auto item = int32_t(rng() % uint32_t(rng() % 2 ? 4 : p.ncols));
+    p.Add(user, {item});
+    if (rng() % 16 == 0) p.Add(user, {item});  // a repeated pair
   }
   return p;
 }
@@ -56,15 +47,15 @@ struct Dense {
   std::vector<std::vector<float>> cosine_value;  // [user][item] row, then column scaled
 };
 
-Dense MakeDense(const Pairs &p) {
+Dense MakeDense(const PairList &p) {
   Dense d{p.nrows, p.ncols, {}, {}, {}, {}, {}};
   d.count.assign(size_t(p.nrows), std::vector<int32_t>(size_t(p.ncols), 0));
   d.items.assign(size_t(p.nrows), {});
   d.frequency.assign(size_t(p.ncols), 0);
-  for (size_t k = 0; k < p.rowid.size(); k++) {
-    d.count[size_t(p.rowid[k])][size_t(p.colid[k])]++;
-    d.items[size_t(p.rowid[k])].push_back(p.colid[k]);
-    d.frequency[size_t(p.colid[k])]++;
+  for (size_t k = 0; k < p.rows.size(); k++) {
+    d.count[size_t(p.rows[k])][size_t(p.cols[k])]++;
+    d.items[size_t(p.rows[k])].push_back(p.cols[k]);
+    d.frequency[size_t(p.cols[k])]++;
   }
   for (int32_t u = 0; u < p.nrows; u++) {
     const double entries = double(d.items[size_t(u)].size());
@@ -105,14 +96,6 @@ class Accumulator {
   std::vector<int32_t> slot_;
   List list_;
 };
-
-// The best `keep` of the list, best first.
-List Ranked(List list, int32_t keep) {
-  const int32_t n = SelectTopCandidates(int32_t(list.size()), keep, list.data());
-  SortCandidates(n, list.data());
-  list.resize(size_t(n));
-  return list;
-}
 
 // A neighbour list scaled to unit length, the squares summed best first.
 List UnitLength(List list) {
@@ -171,9 +154,7 @@ std::vector<int32_t> ItemAnswer(const std::vector<List> &lists, int32_t ncols,
     for (const CandidatePair &n : lists[size_t(b)])
       if (!in_basket[size_t(n.key)])
         acc.Add(n.key, n.value, [&](float sum) { return float(double(sum) + double(n.value)); });
-  std::vector<int32_t> answer;
-  for (const CandidatePair &c : Ranked(acc.list(), N)) answer.push_back(c.key);
-  return answer;
+  return Keys(Ranked(acc.list(), N));
 }
 
 // The answer of the user-based model: the basket's cosine with every user,
@@ -210,34 +191,7 @@ std::vector<int32_t> UserAnswer(const Dense &d, const std::vector<int32_t> &bask
       if (!in_basket[size_t(c)])
         items.Add(c, float(sim * s), [&](float sum) { return float(sim * s + double(sum)); });
   }
-  std::vector<int32_t> answer;
-  for (const CandidatePair &c : Ranked(items.list(), N)) answer.push_back(c.key);
-  return answer;
-}
-
-// The neighbour list item i has in the model.
-List ModelList(const Model *model, int32_t i) {
-  List list;
-  for (int32_t j = model->itemptr[i]; j < model->itemptr[i + 1]; j++)
-    list.push_back(CandidatePair{model->itemval[j], model->itemind[j]});
-  return list;
-}
-
-void ExpectSameBits(const List &got, const List &want, int32_t item) {
-  ASSERT_EQ(got.size(), want.size()) << "list of item " << item;
-  for (size_t l = 0; l < want.size(); l++) {
-    EXPECT_EQ(got[l].key, want[l].key) << "item " << item << ", place " << l;
-    EXPECT_EQ(std::bit_cast<uint32_t>(got[l].value), std::bit_cast<uint32_t>(want[l].value))
-        << "item " << item << ", place " << l << ": " << got[l].value << " vs " << want[l].value;
-  }
-}
-
-std::vector<int32_t> Ask(Model *model, const std::vector<int32_t> &basket, int32_t N) {
-  std::vector<int32_t> rcmds(size_t(N), -7);
-  const int32_t n = TOVRAN_Recommend(model, int32_t(basket.size()), basket.data(), N, rcmds.data());
-  EXPECT_GE(n, 0);
-  rcmds.resize(size_t(std::max(n, 0)));
-  return rcmds;
+  return Keys(Ranked(items.list(), N));
 }
 
 // Baskets: every user's own items (as the evaluation asks) and random ones
@@ -260,19 +214,18 @@ constexpr int32_t kNeighbourSizes[] = {1, 2, 3, 5, 20};
 constexpr float kAlphas[] = {0.0f, 0.3f, 0.5f, 1.0f};
 constexpr int32_t kAnswerSizes[] = {1, 3, 10};
 
-void CheckItemModel(const Pairs &p, const Dense &d, int32_t type, int32_t nnbr, float alpha,
+void CheckItemModel(const PairList &p, const Dense &d, int32_t type, int32_t nnbr, float alpha,
                     uint32_t seed, int32_t support = kMinItemFrequency) {
   TOVRAN_Params params = TOVRAN_DefaultParams(type);
   params.nnbr = nnbr;
   params.alpha = alpha;
   params.min_support = support;
-  Model *model = TOVRAN_Build(p.nrows, p.ncols, int32_t(p.rowid.size()), p.rowid.data(),
-                              p.colid.data(), &params);
+  Model *model = p.Build(params);
   std::vector<List> lists;
   for (int32_t i = 0; i < p.ncols; i++) {
     lists.push_back(type == TOVRAN_ITEM_COSINE ? CosineList(d, i, nnbr, support)
                                                : CProbList(d, i, nnbr, alpha, support));
-    ExpectSameBits(ModelList(model, i), lists.back(), i);
+    EXPECT_EQ(Bits(ListOf(model, i)), Bits(lists.back())) << "list of item " << i;
   }
   for (const std::vector<int32_t> &basket : Baskets(d, seed))
     for (int32_t N : kAnswerSizes) EXPECT_EQ(Ask(model, basket, N), ItemAnswer(lists, p.ncols, basket, N));
@@ -282,7 +235,7 @@ void CheckItemModel(const Pairs &p, const Dense &d, int32_t type, int32_t nnbr, 
 TEST(OracleModels, CosineListsAndAnswersMatchDenseReference) {
   for (uint32_t seed = 1; seed <= kSeeds; seed++) {
     SCOPED_TRACE(seed);
-    const Pairs p = RandomPairs(seed);
+    const PairList p = RandomPairs(seed);
     const Dense d = MakeDense(p);
     for (int32_t nnbr : kNeighbourSizes) CheckItemModel(p, d, TOVRAN_ITEM_COSINE, nnbr, 0.0f, seed);
   }
@@ -291,7 +244,7 @@ TEST(OracleModels, CosineListsAndAnswersMatchDenseReference) {
 TEST(OracleModels, ConditionalProbabilityListsAndAnswersMatchDenseReference) {
   for (uint32_t seed = 1; seed <= kSeeds; seed++) {
     SCOPED_TRACE(seed);
-    const Pairs p = RandomPairs(seed);
+    const PairList p = RandomPairs(seed);
     const Dense d = MakeDense(p);
     for (int32_t nnbr : kNeighbourSizes)
       for (float alpha : kAlphas) CheckItemModel(p, d, TOVRAN_ITEM_CPROB, nnbr, alpha, seed);
@@ -301,7 +254,7 @@ TEST(OracleModels, ConditionalProbabilityListsAndAnswersMatchDenseReference) {
 TEST(OracleModels, ItemModelsTakeNeighboursWithTheSupportAsked) {
   for (uint32_t seed = 1; seed <= kSeeds / 4; seed++) {
     SCOPED_TRACE(seed);
-    const Pairs p = RandomPairs(seed);
+    const PairList p = RandomPairs(seed);
     const Dense d = MakeDense(p);
     for (int32_t support : {1, 2, 5}) {
       SCOPED_TRACE(support);
@@ -314,11 +267,10 @@ TEST(OracleModels, ItemModelsTakeNeighboursWithTheSupportAsked) {
 TEST(OracleModels, UserBasedAnswersMatchDenseReference) {
   for (uint32_t seed = 1; seed <= kSeeds; seed++) {
     SCOPED_TRACE(seed);
-    const Pairs p = RandomPairs(seed);
+    const PairList p = RandomPairs(seed);
     const Dense d = MakeDense(p);
     for (int32_t nnbr : kNeighbourSizes) {
-      Model *model = TOVRAN_BuildModel(p.nrows, p.ncols, int32_t(p.rowid.size()), p.rowid.data(),
-                                       p.colid.data(), TOVRAN_USER_BASED, nnbr, 0.0f);
+      Model *model = p.Build(TOVRAN_USER_BASED, nnbr);
       for (const std::vector<int32_t> &basket : Baskets(d, seed))
         for (int32_t N : kAnswerSizes) EXPECT_EQ(Ask(model, basket, N), UserAnswer(d, basket, nnbr, N));
       TOVRAN_FreeModel(model);

@@ -14,10 +14,9 @@
 #include <vector>
 
 #include "engine/candidates.h"
+#include "tests/fixtures.h"
 
 namespace {
-
-using List = std::vector<CandidatePair>;
 
 List RandomList(std::mt19937 &rng, int32_t n) {
   static const float kLevels[] = {0.0f, 0.25f, 0.5f, 0.5f, 1.0f, 3.0f, 1e-30f};
@@ -39,12 +38,6 @@ Case RandomCase(std::mt19937 &rng, uint32_t max_n, uint32_t max_k) {
   return Case{n, k, RandomList(rng, n)};
 }
 
-std::vector<float> Values(const List &list, size_t from, size_t to) {
-  std::vector<float> values;
-  for (size_t t = from; t < to; t++) values.push_back(list[t].value);
-  return values;
-}
-
 std::vector<float> Descending(std::vector<float> values) {
   std::sort(values.begin(), values.end(), std::greater<>());
   return values;
@@ -62,8 +55,9 @@ bool SamePairs(List a, List b) {
 // Entries before `lo` are at least every entry from `lo` on.
 bool SettledBefore(const List &list, size_t lo) {
   if (lo == 0 || lo == list.size()) return true;
-  const std::vector<float> front = Values(list, 0, lo), back = Values(list, lo, list.size());
-  return *std::min_element(front.begin(), front.end()) >= *std::max_element(back.begin(), back.end());
+  const std::vector<float> values = Values(list);
+  const auto middle = values.begin() + long(lo);
+  return *std::min_element(values.begin(), middle) >= *std::max_element(middle, values.end());
 }
 
 // Short of three extra entries the selection may stop with a final segment
@@ -95,12 +89,6 @@ List ShortSortModel(List list) {
   return list;
 }
 
-std::vector<int32_t> Keys(const List &list) {
-  std::vector<int32_t> keys;
-  for (const CandidatePair &c : list) keys.push_back(c.key);
-  return keys;
-}
-
 TEST(OracleRanking, SelectionGathersTheLargestAsItsRulesSay) {
   std::mt19937 rng(2024);
   for (int trial = 0; trial < 20000; trial++) {
@@ -113,8 +101,8 @@ TEST(OracleRanking, SelectionGathersTheLargestAsItsRulesSay) {
     if (n <= k) {
       EXPECT_EQ(Keys(list), Keys(before));
     } else if (n >= k + 3) {
-      const std::vector<float> all = Descending(Values(before, 0, size_t(n)));
-      EXPECT_EQ(Descending(Values(list, 0, size_t(k))),
+      const std::vector<float> all = Descending(Values(before));
+      EXPECT_EQ(Descending(Values(List(list.begin(), list.begin() + k))),
                 std::vector<float>(all.begin(), all.begin() + k));
     } else {
       EXPECT_TRUE(SettledUpToFinalSegment(list, size_t(k)));
@@ -155,8 +143,8 @@ TEST(OracleRanking, SelectThenSortListsTheLargestInOrder) {
     SCOPED_TRACE(testing::Message() << "trial " << trial << ", n " << n << ", k " << k);
     ASSERT_TRUE(NonIncreasing(front));
     if (n <= k || n >= k + 3) {
-      const std::vector<float> all = Descending(Values(before, 0, size_t(n)));
-      EXPECT_EQ(Values(front, 0, size_t(m)), std::vector<float>(all.begin(), all.begin() + m));
+      const std::vector<float> all = Descending(Values(before));
+      EXPECT_EQ(Values(front), std::vector<float>(all.begin(), all.begin() + m));
     }
   }
 }

@@ -41,15 +41,17 @@ std::string ReadFile(const std::string &path) {
   return text.str();
 }
 
+std::string TempPath(const std::string &name) { return (TempDir() / name).string(); }
+
 std::string WriteTempFile(const std::string &name, const std::string &text) {
-  fs::path path = TempDir() / name;
+  const std::string path = TempPath(name);
   std::ofstream(path, std::ios::binary) << text;
-  return path.string();
+  return path;
 }
 
 ProgramOutput RunCommand(const std::string &command) {
   static int serial = 0;
-  const std::string base = (TempDir() / ("run" + std::to_string(serial++))).string();
+  const std::string base = TempPath("run" + std::to_string(serial++));
   std::string full = "( ";
   full += command;
   full += " ) >";
@@ -64,20 +66,21 @@ ProgramOutput RunCommand(const std::string &command) {
   return output;
 }
 
-ProgramOutput RunTovran(const std::vector<std::string> &args, const std::string &prefix) {
-  std::string command = prefix;
-  command += ShellQuote(TOVRAN_PROGRAM);
-  for (const std::string &arg : args) {
-    command += ' ';
-    command += ShellQuote(arg);
-  }
+ProgramOutput RunProgram(const std::string &program, const std::vector<std::string> &args,
+                         const std::string &prefix) {
+  std::string command = prefix + ShellQuote(program);
+  for (const std::string &arg : args) command += ' ' + ShellQuote(arg);
   return RunCommand(command);
+}
+
+ProgramOutput RunTovran(const std::vector<std::string> &args, const std::string &prefix) {
+  return RunProgram(TOVRAN_PROGRAM, args, prefix);
 }
 
 std::string GeneratedData() {
 #ifdef TOVRAN_GENERATOR
   static const std::string path = [] {
-    const std::string file = (TempDir() / "generated.txt").string();
+    const std::string file = TempPath("generated.txt");
     RunCommand(ShellQuote(TOVRAN_GENERATOR) + " 60000 11 >" + ShellQuote(file));
     return file;
   }();

@@ -12,15 +12,21 @@ struct ProgramOutput {
 
 // Runs `command` through the shell with stdout and stderr captured.
 ProgramOutput RunCommand(const std::string &command);
-// Runs the tovran program with the given arguments (each shell-quoted).
+// Runs program with the given arguments, each shell-quoted, after prefix
+// (shell text: a pipe into the program, a wrapper such as prlimit).
+ProgramOutput RunProgram(const std::string &program, const std::vector<std::string> &args,
+                         const std::string &prefix = "");
+// RunProgram for the tovran program.
 ProgramOutput RunTovran(const std::vector<std::string> &args, const std::string &prefix = "");
 
 // Quotes a word for the shell.
 std::string ShellQuote(const std::string &word);
 // Reads a whole file; empty if it cannot be read.
 std::string ReadFile(const std::string &path);
-// Writes text into a fresh file under the test's temporary directory and
-// returns its path.
+// A path under the test process's own temporary directory (nothing written).
+std::string TempPath(const std::string &name);
+// Writes text into a fresh file under the test process's temporary directory
+// and returns its path.
 std::string WriteTempFile(const std::string &name, const std::string &text);
 // A file of 60,000 pairs from tovran-generate (seed 11: 6,327 users, 1,200
 // items), written once per process; data/sample.txt where the generator is

@@ -8,44 +8,38 @@
 #include <vector>
 
 #include "engine/model.h"
-#include "tests/bits.h"
+#include "tests/fixtures.h"
 #include "tests/reference_queries.h"
 
 namespace {
 
-struct Pairs {
-  int32_t nrows = 0, ncols = 0;
-  std::vector<int32_t> rowid, colid;
-};
-
 // Users hold 1..maxrow items drawn from a skewed popularity; repeats of a
 // pair are kept unless distinct is set.
-Pairs RandomPairs(uint32_t seed, int32_t nrows, int32_t ncols, int32_t maxrow,
+PairList RandomPairs(uint32_t seed, int32_t nrows, int32_t ncols, int32_t maxrow,
                   bool distinct = false) {
   std::mt19937 rng(seed);
   std::uniform_int_distribution<int32_t> length(1, maxrow);
   std::geometric_distribution<int32_t> popular(4.0 / ncols);
-  Pairs p;
+  PairList p;
   p.nrows = nrows;
   p.ncols = ncols;
   for (int32_t u = 0; u < nrows; u++) {
-    const size_t first = p.colid.size();
+    const size_t first = p.cols.size();
     for (int32_t k = length(rng); k > 0; k--) {
       const int32_t c = popular(rng) % ncols;
-      if (distinct && std::find(p.colid.begin() + first, p.colid.end(), c) != p.colid.end()) continue;
-      p.rowid.push_back(u);
-      p.colid.push_back(c);
+      if (distinct && std::find(p.cols.begin() + first, p.cols.end(), c) != p.cols.end()) continue;
+      p.Add(u, {c});
     }
   }
   return p;
 }
 
 // Every user's own row as basket, then random baskets with repeats.
-std::vector<std::vector<int32_t>> Baskets(const Pairs &p, uint32_t seed) {
+std::vector<std::vector<int32_t>> Baskets(const PairList &p, uint32_t seed) {
   std::vector<std::vector<int32_t>> baskets;
-  for (size_t i = 0; i < p.rowid.size(); i++) {
-    if (i == 0 || p.rowid[i] != p.rowid[i - 1]) baskets.emplace_back();
-    baskets.back().push_back(p.colid[i]);
+  for (size_t i = 0; i < p.rows.size(); i++) {
+    if (i == 0 || p.rows[i] != p.rows[i - 1]) baskets.emplace_back();
+    baskets.back().push_back(p.cols[i]);
   }
   std::mt19937 rng(seed);
   std::uniform_int_distribution<int32_t> item(0, p.ncols - 1), length(1, 24);
@@ -62,9 +56,8 @@ std::vector<std::vector<int32_t>> Baskets(const Pairs &p, uint32_t seed) {
 // threads against the single answers.
 void ExpectSameAnswers(int32_t type, int32_t nnbr, float alpha, uint32_t seed,
                        bool distinct = false) {
-  const Pairs p = RandomPairs(seed, 400, 30, 9, distinct);
-  Model *model = TOVRAN_BuildModel(p.nrows, p.ncols, int32_t(p.rowid.size()), p.rowid.data(),
-                                   p.colid.data(), type, nnbr, alpha);
+  const PairList p = RandomPairs(seed, 400, 30, 9, distinct);
+  Model *model = p.Build(type, nnbr, alpha);
   const std::vector<std::vector<int32_t>> baskets = Baskets(p, seed + 1);
   for (int32_t N : {1, 10}) {
     std::vector<int64_t> offsets{0};
@@ -72,27 +65,22 @@ void ExpectSameAnswers(int32_t type, int32_t nnbr, float alpha, uint32_t seed,
     std::vector<float> single_scores;
     for (const std::vector<int32_t> &basket : baskets) {
       const auto n = int32_t(basket.size());
-      std::vector<int32_t> got(N), scored(N);
-      std::vector<float> scores(N), want_scores;
-      got.resize(TOVRAN_Recommend(model, n, basket.data(), N, got.data()));
-      const int32_t m = TOVRAN_RecommendScored(model, n, basket.data(), N, scored.data(),
-                                               scores.data());
-      scored.resize(m);
-      scores.resize(m);
+      std::vector<float> want_scores;
       const std::vector<int32_t> want =
           type == TOVRAN_USER_BASED
               ? ReferenceRecommendByUsers(*model, n, basket.data(), N, &want_scores)
               : ReferenceRecommendByItems(*model, n, basket.data(), N, &want_scores);
-      ASSERT_EQ(got, want) << "type " << type << " seed " << seed;
-      ASSERT_EQ(scored, want);
-      ASSERT_EQ(Bits(scores), Bits(want_scores));
+      ASSERT_EQ(Ask(model, basket, N), want) << "type " << type << " seed " << seed;
+      Scored scored = AskScored(model, basket, N);
+      ASSERT_EQ(scored.ids, want);
+      ASSERT_EQ(Bits(scored.scores), Bits(want_scores));
       items.insert(items.end(), basket.begin(), basket.end());
       offsets.push_back(int64_t(items.size()));
-      scored.resize(N, -1);
-      scores.resize(N, 0.0f);
-      single_ids.insert(single_ids.end(), scored.begin(), scored.end());
-      single_scores.insert(single_scores.end(), scores.begin(), scores.end());
-      single_counts.push_back(m);
+      single_counts.push_back(int32_t(scored.ids.size()));
+      scored.ids.resize(N, -1);
+      scored.scores.resize(N, 0.0f);
+      single_ids.insert(single_ids.end(), scored.ids.begin(), scored.ids.end());
+      single_scores.insert(single_scores.end(), scored.scores.begin(), scored.scores.end());
     }
     const auto nbaskets = int32_t(baskets.size());
     for (int32_t threads : {1, 3}) {

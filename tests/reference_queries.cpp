@@ -2,21 +2,19 @@
 
 #include <cmath>
 
+#include "tests/fixtures.h"
 #include "tests/reference_candidates.h"
 
 namespace {
 
-std::vector<int32_t> Rank(std::vector<CandidatePair> &cands, int32_t count, int32_t N,
-                          std::vector<float> *scores) {
-  const int32_t m = ReferenceSelectTop(count, N, cands.data());
-  ReferenceSort(m, cands.data());
-  std::vector<int32_t> keys;
-  if (scores != nullptr) scores->clear();
-  for (int32_t t = 0; t < m; t++) {
-    keys.push_back(cands[t].key);
-    if (scores != nullptr) scores->push_back(cands[t].value);
-  }
-  return keys;
+// The ids of the best N of the first count candidates, ranked as the engine
+// ranks them; their values in *scores unless it is null.
+std::vector<int32_t> Answer(std::vector<CandidatePair> &cands, int32_t count, int32_t N,
+                            std::vector<float> *scores) {
+  cands.resize(size_t(count));
+  const List ranked = Ranked(cands, N, ReferenceSelectTop, ReferenceSort);
+  if (scores != nullptr) *scores = Values(ranked);
+  return Keys(ranked);
 }
 
 }  // namespace
@@ -40,7 +38,7 @@ std::vector<int32_t> ReferenceRecommendByItems(const Model &model, int32_t n,
       }
     }
   }
-  return Rank(fcand, ncand, N, scores);
+  return Answer(fcand, ncand, N, scores);
 }
 
 std::vector<int32_t> ReferenceRecommendByUsers(const Model &model, int32_t n,
@@ -90,5 +88,5 @@ std::vector<int32_t> ReferenceRecommendByUsers(const Model &model, int32_t n,
       }
     }
   }
-  return Rank(fcand, nf, N, scores);
+  return Answer(fcand, nf, N, scores);
 }

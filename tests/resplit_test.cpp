@@ -6,14 +6,12 @@
 
 #include "engine/estimate_alpha.h"
 #include "engine/resplit.h"
-#include "tests/model_fixtures.h"
+#include "tests/fixtures.h"
 #include "util/free_all.h"
 
 using ::testing::ExitedWithCode;
 
 namespace {
-
-std::vector<int32_t> Ints(const int32_t *a, int32_t n) { return {a, a + n}; }
 
 // Runs a check on the generator as a fresh process would see it: the
 // threadsafe style re-executes the test binary, so no earlier draw counts.

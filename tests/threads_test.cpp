@@ -5,12 +5,12 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
-#include <cstring>
 #include <thread>
 #include <vector>
 
 #include "driver/dataset.h"
 #include "engine/model.h"
+#include "tests/fixtures.h"
 #include "tests/program_runner.h"
 
 namespace {
@@ -41,12 +41,6 @@ Lists AskAll(Model *model, const Dataset &ds, const std::vector<int32_t> &starts
   return lists;
 }
 
-std::vector<uint32_t> Bits(const float *values, int32_t n) {
-  std::vector<uint32_t> bits(n);
-  if (n > 0) std::memcpy(bits.data(), values, sizeof(float) * n);
-  return bits;
-}
-
 // Start of every basket in the training pairs, end marker last.
 std::vector<int32_t> BasketStarts(const Dataset &ds) {
   std::vector<int32_t> starts{0};
@@ -73,7 +67,7 @@ void ExpectSameModelsAndLists(const std::string &path) {
                   std::vector<int32_t>(many->itemptr, many->itemptr + many->nitems + 1));
         ASSERT_EQ(std::vector<int32_t>(one->itemind, one->itemind + nlist),
                   std::vector<int32_t>(many->itemind, many->itemind + nlist));
-        ASSERT_EQ(Bits(one->itemval, nlist), Bits(many->itemval, nlist));
+        ASSERT_EQ(Bits(one->itemval, size_t(nlist)), Bits(many->itemval, size_t(nlist)));
       }
       const Lists got = AskAll(many, ds, starts, nthreads);
       EXPECT_EQ(got.count, want.count) << "type " << type << ", " << nthreads << " threads";
