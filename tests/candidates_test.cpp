@@ -52,7 +52,8 @@ TEST(SelectTopCandidates, PartitionsThenSettlesTheLastSegment) {
 }
 
 TEST(RankCandidates, EqualScoresFollowTheSwapsOfSelectionAndSort) {
-  EXPECT_EQ(Keys(Ranked(Equal(25), 10)), (std::vector<int32_t>{0, 12, 13, 14, 15, 16, 17, 18, 21, 22}));
+  EXPECT_EQ(Keys(Ranked(Equal(25), 10)),
+            (std::vector<int32_t>{0, 12, 13, 14, 15, 16, 17, 18, 21, 22}));
   EXPECT_EQ(Keys(Ranked(Equal(12), 10)), (std::vector<int32_t>{0, 10, 9, 8, 7, 6, 5, 1, 2, 3}));
 }
 

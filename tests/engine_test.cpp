@@ -15,9 +15,7 @@ namespace {
 
 // Five users and four items; item frequencies 3, 3, 4, 3.
 PairList FiveUsers() {
-  PairList p;
-  p.nrows = 5;
-  p.ncols = 4;
+  PairList p{5, 4};
   p.Add(0, {0, 1, 2});
   p.Add(1, {2, 3});
   p.Add(2, {1, 2, 3});
@@ -92,9 +90,7 @@ TEST(ItemCProbModel, AlphaDampsByTheCandidatesFrequency) {
 TEST(ItemModels, RepeatedPairsCountTowardsEligibility) {
   // Item 1: two users, one holding it twice (frequency 3, eligible).
   // Item 2: two users (frequency 2, never a neighbour, but has a list).
-  PairList p;
-  p.nrows = 3;
-  p.ncols = 4;
+  PairList p{3, 4};
   p.Add(0, {0, 1, 1, 2});
   p.Add(1, {0, 1, 2});
   p.Add(2, {0, 3});
@@ -111,8 +107,7 @@ TEST(ItemModels, RepeatedPairsCountTowardsEligibility) {
 }
 
 TEST(ItemModels, ZeroItemsGiveOneOffsetAndNoArrays) {
-  PairList p;
-  p.nrows = 2;
+  PairList p{2, 0};
   Model *model = p.Build(TOVRAN_ITEM_COSINE, 20);
   EXPECT_EQ(model->nitems, 0);
   EXPECT_EQ(model->itemptr[0], 0);
@@ -185,9 +180,7 @@ TEST(UserBasedModel, KeepsRowValuesInBothViewsAndOwnsTheArrays) {
 }
 
 TEST(RecommendByUsers, DropsNearIdenticalUsersThenScoresTheirNeighboursItems) {
-  PairList p;
-  p.nrows = 3;
-  p.ncols = 4;
+  PairList p{3, 4};
   p.Add(0, {0, 1});
   p.Add(1, {0, 1, 2});
   p.Add(2, {1, 3});
@@ -210,9 +203,7 @@ TEST(RecommendByUsers, DropsNearIdenticalUsersThenScoresTheirNeighboursItems) {
 TEST(RecommendByUsers, TheNearIdenticalTestIsMadeInDoublePrecision) {
   // One user holding items 0 and 1; a basket {0} makes its similarity its
   // row value for item 0, set here by hand on each side of the threshold.
-  PairList p;
-  p.nrows = 1;
-  p.ncols = 2;
+  PairList p{1, 2};
   p.Add(0, {0, 1});
   const float at = 0.999f;  // 0.99900001, above 0.999 in double precision
   const float below = std::nextafter(at, 0.0f);  // 0.99899995
@@ -229,15 +220,14 @@ TEST(RecommendByUsers, EveryUserMetAgainAfterTheListHoldsThemAll) {
   // After column 0 every user is a candidate; column 1 meets each again, so
   // the query's write ahead of its list lands one past the last user (the
   // sanitizer build checks that the arrays have room for it).
-  PairList p;
-  p.nrows = 4;
-  p.ncols = 4;
+  PairList p{4, 4};
   for (int32_t u = 0; u < 4; u++) p.Add(u, {0, 1, 2 + u % 2});
   Model *model = p.Build(TOVRAN_USER_BASED, 50);
   // Four equal similarities, float(0.70710677 * float(0.57735026 * 2)): items
   // 2 and 3 each gather two of them.
   const double sim = float(double(0.70710677f) * double(0.57735026f + 0.57735026f));
-  const float once = float(sim * double(0.57735026f)), twice = float(sim * double(0.57735026f) + once);
+  const float once = float(sim * double(0.57735026f));
+  const float twice = float(sim * double(0.57735026f) + once);
   const Scored answer = AskScored(model, {0, 1});
   EXPECT_EQ(answer.ids, (std::vector<int32_t>{2, 3}));
   EXPECT_EQ(Bits(answer.scores), Bits({twice, twice}));
@@ -258,9 +248,7 @@ TEST(RecommendByUsers, EveryUserMetAgainAfterTheListHoldsThemAll) {
 class EveryKind : public ::testing::TestWithParam<int32_t> {
  protected:
   static PairList Checkerboard() {
-    PairList p;
-    p.nrows = 12;
-    p.ncols = 12;
+    PairList p{12, 12};
     for (int32_t u = 0; u < 12; u++)
       for (int32_t c = u % 2; c < 12; c += 2)
         if (c != u) p.Add(u, {c});
@@ -365,9 +353,7 @@ TEST(BuildModel, NnbrBeyondTheOtherItemsGivesTheirFullLists) {
     TOVRAN_FreeModel(full);
     TOVRAN_FreeModel(huge);
   }
-  PairList wide;  // 1000 items: 2^31-1 neighbours each once needed 8.6 TB
-  wide.nrows = 1;
-  wide.ncols = 1000;
+  PairList wide{1, 1000};  // 1000 items: 2^31-1 neighbours each once needed 8.6 TB
   wide.Add(0, {0, 1});
   TOVRAN_FreeModel(wide.Build(TOVRAN_ITEM_CPROB, std::numeric_limits<int32_t>::max()));
 }

@@ -101,7 +101,8 @@ std::vector<int32_t> Ask(Model *model, const std::vector<int32_t> &basket, int32
 }
 
 Scored AskScored(Model *model, const std::vector<int32_t> &basket, int32_t N) {
-  Scored answer{std::vector<int32_t>(std::size_t(N), -7), std::vector<float>(std::size_t(N), -7.0f)};
+  Scored answer{std::vector<int32_t>(std::size_t(N), -7),
+                std::vector<float>(std::size_t(N), -7.0f)};
   const int32_t m = TOVRAN_RecommendScored(model, int32_t(basket.size()), basket.data(), N,
                                            answer.ids.data(), answer.scores.data());
   answer.ids.resize(std::size_t(std::max(m, 0)));

@@ -21,7 +21,7 @@
 struct PairList {
   int32_t nrows = 0;
   int32_t ncols = 0;
-  std::vector<int32_t> rows, cols;
+  std::vector<int32_t> rows = {}, cols = {};
 
   void Add(int32_t user, std::initializer_list<int32_t> items);
   // TOVRAN_BuildModel on the pairs (invalid input ends the process).

@@ -23,9 +23,7 @@ namespace {
 
 // 40 users over 12 items, each user holding four items in a fixed pattern.
 PairList Patterned() {
-  PairList p;
-  p.nrows = 40;
-  p.ncols = 12;
+  PairList p{40, 12};
   for (int32_t u = 0; u < p.nrows; u++) p.Add(u, {u % 12, (u * 5 + 1) % 12, (u * 7 + 3) % 12, 11});
   return p;
 }
@@ -254,9 +252,7 @@ TEST(ExhaustedMemoryDeathTest, EntriesReturnTheLabelledMessageAndReleaseWhatThey
 
 // Users whose pairs favour a few popular items, so that Alpha matters.
 PairList Skewed() {
-  PairList p;
-  p.nrows = 120;
-  p.ncols = 30;
+  PairList p{120, 30};
   for (int32_t u = 0; u < p.nrows; u++)
     p.Add(u, {u % 3, (u * 7) % 30, (u * 11 + 5) % 30, (u * 13 + 2) % 30, (u / 4) % 30});
   return p;

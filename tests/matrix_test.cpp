@@ -82,7 +82,7 @@ TEST(SparseMatrix, ColumnScaleIsRoundedOnceFromADoubleSum) {
 }
 
 TEST(SparseMatrix, EmptyMatrixHasNullEntriesAndZeroOffsets) {
-  SparseMatrix *mat = Matrix({3, 2, {}, {}});
+  SparseMatrix *mat = Matrix({3, 2});
   EXPECT_EQ(mat->rowind, nullptr);
   EXPECT_EQ(mat->rowval, nullptr);
   EXPECT_EQ(mat->colind, nullptr);

@@ -64,7 +64,7 @@ TEST(ModelProgram, PrintsTheLibrarysAnswersForTheModelItWrote) {
     EXPECT_NE(user.out, "");
     // Baskets from standard input: one a line, numbered from 0; a blank line has no answers.
     const ProgramOutput lines =
-        RunModel({"recommend", model, "--baskets", "-", "--top", "3"}, "printf '3 7,9\\n\\n5\\n' | ");
+        RunModel({"recommend", model, "--baskets", "-", "--top", "3"}, "printf '3 7,9\\n\\n5\\n' |");
     EXPECT_EQ(lines.out, LibraryLines(model, "0", {3, 7, 9}, 3) + LibraryLines(model, "2", {5}, 3));
   }
   const std::string item_model = TempPath("kind1.tovran");
@@ -136,12 +136,15 @@ TEST(ModelProgram, EveryErrorIsOneLineNamingTheFileOrOptionWithStatusOne) {
        "tovran-model: /nonexistent/data.txt: cannot be opened: No such file or directory\n"},
       {{"info", damaged}, "tovran-model: Model file " + damaged +
                               ": truncated: 96 bytes where the header's counts need 144\n"},
-      {{"recommend", model, "--basket", "3,120"}, "tovran-model: --basket: item 120 is outside 0..119\n"},
-      {{"recommend", model, "--user", "4"}, "tovran-model recommend: --data: --user needs the dataset\n"
-                                            "Try 'tovran-model recommend --help' for the options.\n"},
+      {{"recommend", model, "--basket", "3,120"},
+       "tovran-model: --basket: item 120 is outside 0..119\n"},
+      {{"recommend", model, "--user", "4"},
+       "tovran-model recommend: --data: --user needs the dataset\n"
+       "Try 'tovran-model recommend --help' for the options.\n"},
       {{"similar", model, "--item", "4"},
        "tovran-model: " + model + ": a user-based model (kind 3) has no item neighbours\n"},
-      {{"evaluate", model}, "tovran-model: evaluate: unknown command (build, recommend, similar, info)\n"},
+      {{"evaluate", model},
+       "tovran-model: evaluate: unknown command (build, recommend, similar, info)\n"},
   };
   for (const auto &[args, message] : cases) {
     const ProgramOutput run = RunModel(args);

@@ -22,9 +22,7 @@ namespace {
 // Random pairs with a popular head of items and a few repeated pairs.
 PairList RandomPairs(uint32_t seed) {
   std::mt19937 rng(seed);
-  PairList p;
-  p.nrows = 5 + int32_t(rng() % 26);
-  p.ncols = 4 + int32_t(rng() % 17);
+  PairList p{5 + int32_t(rng() % 26), 4 + int32_t(rng() % 17)};
   const int32_t npairs = int32_t(rng() % uint32_t(4 * p.nrows + 1));
   for (int32_t k = 0; k < npairs; k++) {
     const auto user = int32_t(rng() % uint32_t(p.nrows));

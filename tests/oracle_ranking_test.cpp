@@ -26,16 +26,19 @@ List RandomList(std::mt19937 &rng, int32_t n) {
   return list;
 }
 
-// One random ranking problem: n entries, k wanted.
-struct Case {
-  int32_t n, k;
-  List before;
-};
-
-Case RandomCase(std::mt19937 &rng, uint32_t max_n, uint32_t max_k) {
-  const auto n = int32_t(rng() % (max_n + 1));
-  const auto k = int32_t(1 + rng() % max_k);
-  return Case{n, k, RandomList(rng, n)};
+// Runs check(n, k, before) on `trials` random ranking problems drawn from
+// seed: n entries (at most max_n), k wanted (1..max_k). Stops at the first
+// fatal failure.
+template <class Check>
+void ForRandomCases(uint32_t seed, int trials, uint32_t max_n, uint32_t max_k, Check check) {
+  std::mt19937 rng(seed);
+  for (int trial = 0; trial < trials && !testing::Test::HasFatalFailure(); trial++) {
+    const auto n = int32_t(rng() % (max_n + 1));
+    const auto k = int32_t(1 + rng() % max_k);
+    const List before = RandomList(rng, n);
+    SCOPED_TRACE(testing::Message() << "trial " << trial << ", n " << n << ", k " << k);
+    check(n, k, before);
+  }
 }
 
 std::vector<float> Descending(std::vector<float> values) {
@@ -90,13 +93,9 @@ List ShortSortModel(List list) {
 }
 
 TEST(OracleRanking, SelectionGathersTheLargestAsItsRulesSay) {
-  std::mt19937 rng(2024);
-  for (int trial = 0; trial < 20000; trial++) {
-    const auto [n, k, before] = RandomCase(rng, 69, 30);
+  ForRandomCases(2024, 20000, 69, 30, [](int32_t n, int32_t k, const List &before) {
     List list = before;
-    const int32_t got = SelectTopCandidates(n, k, list.data());
-    SCOPED_TRACE(testing::Message() << "trial " << trial << ", n " << n << ", k " << k);
-    ASSERT_EQ(got, std::min(n, k));
+    ASSERT_EQ(SelectTopCandidates(n, k, list.data()), std::min(n, k));
     ASSERT_TRUE(SamePairs(list, before));
     if (n <= k) {
       EXPECT_EQ(Keys(list), Keys(before));
@@ -107,46 +106,38 @@ TEST(OracleRanking, SelectionGathersTheLargestAsItsRulesSay) {
     } else {
       EXPECT_TRUE(SettledUpToFinalSegment(list, size_t(k)));
     }
-  }
+  });
 }
 
 TEST(OracleRanking, SortGivesANonIncreasingPermutation) {
-  std::mt19937 rng(7);
-  for (int trial = 0; trial < 5000; trial++) {
-    const auto [n, k, before] = RandomCase(rng, 399, 1);
+  ForRandomCases(7, 5000, 399, 1, [](int32_t n, int32_t, const List &before) {
     List list = before;
     SortCandidates(n, list.data());
-    SCOPED_TRACE(testing::Message() << "trial " << trial << ", n " << n);
     ASSERT_TRUE(SamePairs(list, before));
     ASSERT_TRUE(NonIncreasing(list));
-  }
+  });
 }
 
 TEST(OracleRanking, ShortSortIsSentinelSwapThenStableInsertion) {
-  std::mt19937 rng(11);
-  for (int trial = 0; trial < 20000; trial++) {
-    const auto [n, k, before] = RandomCase(rng, 20, 1);
+  ForRandomCases(11, 20000, 20, 1, [](int32_t n, int32_t, const List &before) {
     List list = before;
     SortCandidates(n, list.data());
-    EXPECT_EQ(Keys(list), Keys(ShortSortModel(before))) << "trial " << trial << ", n " << n;
-  }
+    EXPECT_EQ(Keys(list), Keys(ShortSortModel(before)));
+  });
 }
 
 TEST(OracleRanking, SelectThenSortListsTheLargestInOrder) {
-  std::mt19937 rng(99);
-  for (int trial = 0; trial < 10000; trial++) {
-    const auto [n, k, before] = RandomCase(rng, 299, 60);
+  ForRandomCases(99, 10000, 299, 60, [](int32_t n, int32_t k, const List &before) {
     List list = before;
     const int32_t m = SelectTopCandidates(n, k, list.data());
     SortCandidates(m, list.data());
     const List front(list.begin(), list.begin() + m);
-    SCOPED_TRACE(testing::Message() << "trial " << trial << ", n " << n << ", k " << k);
     ASSERT_TRUE(NonIncreasing(front));
     if (n <= k || n >= k + 3) {
       const std::vector<float> all = Descending(Values(before));
       EXPECT_EQ(Values(front), std::vector<float>(all.begin(), all.begin() + m));
     }
-  }
+  });
 }
 
 }  // namespace

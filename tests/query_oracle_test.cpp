@@ -20,9 +20,7 @@ PairList RandomPairs(uint32_t seed, int32_t nrows, int32_t ncols, int32_t maxrow
   std::mt19937 rng(seed);
   std::uniform_int_distribution<int32_t> length(1, maxrow);
   std::geometric_distribution<int32_t> popular(4.0 / ncols);
-  PairList p;
-  p.nrows = nrows;
-  p.ncols = ncols;
+  PairList p{nrows, ncols};
   for (int32_t u = 0; u < nrows; u++) {
     const size_t first = p.cols.size();
     for (int32_t k = length(rng); k > 0; k--) {

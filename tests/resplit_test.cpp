@@ -140,9 +140,7 @@ TEST(EstimateAlpha, TheWalkStopsBeforeTheFirstStrictFall) {
 }
 
 TEST(EstimateAlpha, ReadsTheCallersPairsOnlyAndStaysInRange) {
-  PairList p;
-  p.nrows = 40;
-  p.ncols = 15;
+  PairList p{40, 15};
   for (int32_t u = 0; u < 40; u++)
     for (int32_t c = 0; c < 15; c++)
       if ((u * 7 + c * 3) % 5 < 2 || c == u % 15) p.Add(u, {c});
