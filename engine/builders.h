@@ -6,14 +6,18 @@
 #include "engine/scratch.h"
 #include "matrix/sparse_matrix.h"
 
+struct ItemListBlock;
+
 // Builders; each takes a matrix fresh from CreateMatrix. The item builders
 // spread their items over nthreads threads (1: the caller alone) and take as
-// neighbours only items held by at least min_support >= 1 entries. The
-// matrix stays the caller's; an allocation that throws leaves no model.
+// neighbours only items held by at least min_support >= 1 entries. Given a
+// block, they build only its items' lists, staged there, and the model holds
+// no lists. The matrix stays the caller's; an allocation that throws leaves
+// no model.
 Model *TOVRAN_Init_ColVecSim(SparseMatrix *matrix, int32_t nnbr, int32_t min_support,
-                             int32_t nthreads);
+                             int32_t nthreads, const ItemListBlock *block = nullptr);
 Model *TOVRAN_Init_CProbSim(SparseMatrix *matrix, int32_t nnbr, float alpha, int32_t min_support,
-                            int32_t nthreads);
+                            int32_t nthreads, const ItemListBlock *block = nullptr);
 // Moves the matrix's six arrays into the model and nulls them in the matrix.
 Model *TOVRAN_Init_Row(SparseMatrix *matrix, int32_t nnbr);
 

@@ -19,8 +19,41 @@ namespace {
 constexpr int64_t kRowChunk = 256;
 
 constexpr const char *kBadTopN = "N should be greater than 0.";
+constexpr const char *kNullResplitArgument =
+    "TOVRAN_ResplitPairs: the arrays for the split should not be null.";
 constexpr const char *kNullEstimateArgument =
     "TOVRAN_EstimateAlpha: the parameters and the answer should not be null.";
+}  // namespace
+
+namespace {
+
+// The re-split the trials work on: a shuffled copy of the pairs, one pair of
+// each row held out in *tvec, the rest in *mat by row.
+void Resplit(int32_t nrows, int32_t ncols, int32_t npairs, const int32_t *rowid,
+             const int32_t *colid, MatrixHolder *mat, Owned<int32_t[]> *tvec) {
+  Owned<int32_t[]> myrowid(AllocInts(npairs, "TOVRAN_EstimateAlpha: myrowid"));
+  std::copy_n(rowid, npairs, myrowid.get());
+  // The label repeats "myrowid" on purpose: out-of-memory messages read as they always have.
+  Owned<int32_t[]> mycolid(AllocInts(npairs, "TOVRAN_EstimateAlpha: myrowid"));
+  std::copy_n(colid, npairs, mycolid.get());
+  SparseMatrix *split = nullptr;
+  int32_t *test = nullptr;
+  CreateTrainTestMatrix(nrows, ncols, npairs, myrowid.get(), mycolid.get(), &split, &test);
+  mat->reset(split);
+  tvec->reset(test);
+  // The shuffled copies are spent; releasing them on return lowers the peak.
+}
+
+// The training pairs of the re-split, row by row.
+void TrainingPairs(const SparseMatrix &mat, int32_t *trowid, int32_t *tcolid) {
+  for (int32_t r = 0; r < mat.nrows; r++) {
+    for (int32_t k = mat.rowptr[r]; k < mat.rowptr[r + 1]; k++) {
+      trowid[k] = r;
+      tcolid[k] = mat.rowind[k];
+    }
+  }
+}
+
 }  // namespace
 
 int32_t EstimateAlphaStep(int32_t nrows, int32_t ncols, int32_t npairs,
@@ -38,31 +71,13 @@ int32_t EstimateAlphaStep(int32_t nrows, int32_t ncols, int32_t npairs,
   N = std::max(1, std::min(N, ncols));
   MatrixHolder mat;
   Owned<int32_t[]> tvec;
-  {
-    Owned<int32_t[]> myrowid(AllocInts(npairs, "TOVRAN_EstimateAlpha: myrowid"));
-    std::copy_n(rowid, npairs, myrowid.get());
-    // The label repeats the one above on purpose: it is the messages' own.
-    // The label repeats "myrowid" on purpose: out-of-memory messages read as they always have.
-    Owned<int32_t[]> mycolid(AllocInts(npairs, "TOVRAN_EstimateAlpha: myrowid"));
-    std::copy_n(colid, npairs, mycolid.get());
-    SparseMatrix *split = nullptr;
-    int32_t *test = nullptr;
-    CreateTrainTestMatrix(nrows, ncols, npairs, myrowid.get(), mycolid.get(), &split, &test);
-    mat.reset(split);
-    tvec.reset(test);
-    // The shuffled copies are spent; releasing them here lowers the peak.
-  }
+  Resplit(nrows, ncols, npairs, rowid, colid, &mat, &tvec);
   const int32_t *rowptr = mat->rowptr, *rowind = mat->rowind;
   const int32_t ntrain = rowptr[nrows];
 
   Owned<int32_t[]> trowid(AllocInts(ntrain, "TOVRAN_EstimateAlphaInit: trowid"));
   Owned<int32_t[]> tcolid(AllocInts(ntrain, "TOVRAN_EstimateAlphaInit: tcolid"));
-  for (int32_t r = 0; r < nrows; r++) {
-    for (int32_t k = rowptr[r]; k < rowptr[r + 1]; k++) {
-      trowid[k] = r;
-      tcolid[k] = rowind[k];
-    }
-  }
+  TrainingPairs(*mat, trowid.get(), tcolid.get());
   const int32_t threads = UsableThreads(nthreads, nrows);
   Owned<int32_t[]> rcmds(AllocInts(int64_t{N} * threads, "TOVRAN_EstimateAlphaInit: rcmds"));
 
@@ -131,5 +146,28 @@ int32_t TOVRAN_EstimateAlpha(int32_t nrows, int32_t ncols, int32_t npairs, const
     *alpha = step * 0.1;
     if (trace != nullptr) *trace = steps;
     return 0;
+  });
+}
+
+int32_t TOVRAN_ResplitPairs(int32_t nrows, int32_t ncols, int32_t npairs, const int32_t *rowid,
+                            const int32_t *colid, int32_t *train_rowid, int32_t *train_colid,
+                            int32_t *test) {
+  return ReportingErrors<int32_t>(-1, [&]() -> int32_t {
+    const std::string fault = PairsFault(nrows, ncols, npairs, rowid, colid);
+    if (!fault.empty()) {
+      SetLastError("%s", fault.c_str());
+      return -1;
+    }
+    if ((npairs > 0 && (train_rowid == nullptr || train_colid == nullptr)) ||
+        (nrows > 0 && test == nullptr)) {
+      SetLastError("%s", kNullResplitArgument);
+      return -1;
+    }
+    MatrixHolder mat;
+    Owned<int32_t[]> tvec;
+    Resplit(nrows, ncols, npairs, rowid, colid, &mat, &tvec);
+    TrainingPairs(*mat, train_rowid, train_colid);
+    std::copy_n(tvec.get(), nrows, test);
+    return mat->rowptr[nrows];
   });
 }

@@ -14,20 +14,34 @@ struct ItemModelLabels {
 };
 
 // A model of the given item type over ncols items with room for
-// ItemListRoom(nnbr, ncols) neighbours per item; marker is all -1, and -2 for
-// items held by fewer than min_support entries of colptr (those never become
-// neighbours).
+// ItemListRoom(nnbr, ncols) neighbours per item (no list arrays at all
+// unless with_lists); marker is all -1, and -2 for items held by fewer than
+// min_support entries of colptr (those never become neighbours).
 Model *CreateItemModel(int32_t type, int32_t ncols, int32_t nnbr, int32_t min_support,
-                       const int32_t *colptr, const ItemModelLabels &labels);
+                       const int32_t *colptr, const ItemModelLabels &labels,
+                       bool with_lists = true);
+
+// Where the lists of items first..last-1 are staged: item i's at
+// (i - first) * ItemListRoom of ind and val, its length in counts[i - first].
+struct ItemListBlock {
+  int32_t first = 0, last = 0;
+  int32_t *counts = nullptr;
+  int32_t *ind = nullptr;
+  float *val = nullptr;
+};
+
+// Every item of the model, staged in its own arrays (lengths in itemptr + 1).
+ItemListBlock WholeModelBlock(Model *model);
 
 // Ranks the k candidates gathered in fcand, keeps up to nnbr of them,
-// scales the kept values to unit length and stages them as item i's list at
-// offset i * ItemListRoom, its length in itemptr[i + 1]. fcand is then spent.
-void StageItemList(Model *model, CandidatePair *fcand, int32_t i, int32_t k);
+// scales the kept values to unit length and stages them as item i's list in
+// block. fcand is then spent.
+void StageItemList(const Model *model, const ItemListBlock &block, CandidatePair *fcand,
+                   int32_t i, int32_t k);
 
-// Moves every staged list, in item order, to its packed place and turns the
-// lengths in itemptr into offsets.
-void PackItemLists(Model *model);
+// Moves every staged list of block, in item order, to its packed place from
+// the start of ind and val; returns the number of entries.
+int64_t PackItemLists(const Model *model, const ItemListBlock &block);
 
 // Per-thread copies of the model's marker (with its -2 marks) and fcand for
 // up to nthreads threads; entry 0 is the model's own pair, the others are
@@ -95,23 +109,29 @@ int32_t GatherCandidates(int32_t i, int32_t jbegin, int32_t jend,
 // ones, so chunks are small and taken in turn.
 constexpr int64_t kItemChunk = 32;
 
-// Fills the model's lists: gather(i, marker, fcand) leaves item i's k
+// Fills the lists of block's items, staged (null: the model's own lists,
+// packed and indexed): gather(i, marker, fcand) leaves item i's k
 // candidates in fcand, restores every mark it set and returns k. Items are
 // spread over nthreads threads, each with its own marker and fcand; the lists
-// do not depend on nthreads.
+// do not depend on nthreads nor on the block.
 template <class Gather>
-void BuildItemLists(Model *model, int32_t nthreads, Gather gather) {
+void BuildItemLists(Model *model, const ItemListBlock *block, int32_t nthreads, Gather gather) {
+  const ItemListBlock staged = block != nullptr ? *block : WholeModelBlock(model);
   {
     ThreadScratch scratch(model, nthreads);
-    ParallelChunks(int32_t(scratch.markers.size()), model->nitems, kItemChunk,
+    ParallelChunks(int32_t(scratch.markers.size()), staged.last - staged.first, kItemChunk,
                    [&](int32_t thread, int64_t begin, int64_t end) {
-                     for (auto i = int32_t(begin); i < end; i++) {
+                     for (auto i = int32_t(staged.first + begin); i < staged.first + end; i++) {
                        const int32_t k = gather(i, scratch.markers[thread], scratch.fcands[thread]);
-                       StageItemList(model, scratch.fcands[thread], i, k);
+                       StageItemList(model, staged, scratch.fcands[thread], i, k);
                      }
                    });
   }
-  PackItemLists(model);
+  if (block != nullptr) return;
+  PackItemLists(model, staged);
+  int32_t *itemptr = model->itemptr;
+  itemptr[0] = 0;
+  for (int32_t i = 0; i < model->nitems; i++) itemptr[i + 1] += itemptr[i];
 }
 
 // Clears every mark, the -2 ones included.

@@ -151,6 +151,41 @@ TOVRAN_API
 Model *TOVRAN_Build(int32_t nrows, int32_t ncols, int32_t npairs, const int32_t *rowid,
                     const int32_t *colid, const TOVRAN_Params *params);
 
+/* An item model (kinds 1, 2) built in pieces, its items shared among
+ * processes say: the lists of any range of items, then the model from every
+ * list. Each list equals the one TOVRAN_Build computes, bit for bit, however
+ * the items are cut and for every nthreads. */
+
+/* Most neighbours one item's list holds: min(nnbr, ncols - 1), 0 with
+ * fewer than two items or nnbr < 1. */
+TOVRAN_API
+int32_t TOVRAN_ItemListRoom(int32_t nnbr, int32_t ncols);
+
+/* Builds the neighbour lists of items first..last-1 (0 <= first <= last <=
+ * ncols) of the item model TOVRAN_Build makes from the same pairs and params
+ * (kind 1 or 2), on params->nthreads threads. Item i's list length goes to
+ * counts[i - first]; the lists follow one another in item order in ind
+ * (neighbour ids, best first) and val (similarities). Both need room for
+ * (last - first) * TOVRAN_ItemListRoom(params->nnbr, ncols) entries, as
+ * they are staged there before they are packed. Returns the number of
+ * entries, or -1 on invalid arguments, exhausted memory or a thread that
+ * cannot start (the arrays then undefined). */
+TOVRAN_API
+int64_t TOVRAN_BuildItemLists(int32_t nrows, int32_t ncols, int32_t npairs, const int32_t *rowid,
+                              const int32_t *colid, const TOVRAN_Params *params, int32_t first,
+                              int32_t last, int32_t *counts, int32_t *ind, float *val);
+
+/* The item model of params (kind 1 or 2; nthreads plays no part) over nrows
+ * users and ncols items with the given lists: counts[i] entries for item i,
+ * every item's list in item order in ind and val (copied). With the lists
+ * TOVRAN_BuildItemLists gives for the same pairs and params it is the model
+ * TOVRAN_Build gives. NULL on invalid parameters, a count outside
+ * 0..TOVRAN_ItemListRoom, a neighbour outside 0..ncols-1 or exhausted
+ * memory. The caller owns the model. */
+TOVRAN_API
+Model *TOVRAN_AssembleItemModel(int32_t nrows, int32_t ncols, const TOVRAN_Params *params,
+                                const int32_t *counts, const int32_t *ind, const float *val);
+
 /* As TOVRAN_Recommend, also writing the score of each answer (the value
  * the ranking compared) to scores[0..m-1] unless scores is NULL. Returns
  * the number m of answers; -1 when the model or a needed array is NULL or a
@@ -196,6 +231,21 @@ TOVRAN_API
 int32_t TOVRAN_EstimateAlpha(int32_t nrows, int32_t ncols, int32_t npairs, const int32_t *rowid,
                              const int32_t *colid, const TOVRAN_Params *params, int32_t N,
                              double *alpha, TOVRAN_AlphaTrace *trace);
+
+/* The re-split TOVRAN_EstimateAlpha tries its alphas on, for a caller that
+ * carries out the trials itself: draws from the same process-wide generator
+ * (after TOVRAN_RestartRandom, the re-split of a fresh process's first
+ * estimate), shuffles a copy of the pairs and holds out the first shuffled
+ * pair of every user as test[u] (-1 for a user without pairs). The other
+ * pairs go to train_rowid and train_colid (room for npairs each), user by
+ * user in user order: trial alpha's hit count is the number of users whose
+ * training items, asked of the type 2 model of those pairs with that alpha
+ * for N items, give their test item. Returns the number of training pairs,
+ * or -1 on invalid pairs, null arrays or exhausted memory. */
+TOVRAN_API
+int32_t TOVRAN_ResplitPairs(int32_t nrows, int32_t ncols, int32_t npairs, const int32_t *rowid,
+                            const int32_t *colid, int32_t *train_rowid, int32_t *train_colid,
+                            int32_t *test);
 
 /* Model files: the layout of docs/model-format.md (versioned,
  * little-endian, a CRC-32 over the whole file). */
