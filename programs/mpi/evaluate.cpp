@@ -1,6 +1,8 @@
 #include "programs/mpi/evaluate.h"
 
 #include "engine/tovran.h"
+#include "programs/mpi/alpha.h"
+#include "programs/mpi/build.h"
 #include "programs/mpi/query.h"
 
 RunSteps DistributedSteps(const Job &job) {
@@ -8,6 +10,10 @@ RunSteps DistributedSteps(const Job &job) {
   steps.build = [job](const EvalData &data, const TOVRAN_Params &params) {
     const Dataset &ds = data.ds;
     Model *model = nullptr;
+    if (params.kind != TOVRAN_USER_BASED)
+      return BuildItemModelOverJob(job, ds.nrows, ds.ncols, ds.ntrain, ds.rowid.get(),
+                                   ds.colid.get(), params);
+    // The user-based model is the matrix itself: nothing to share out.
     RunStep(job, "the model", [&] {
       model = TOVRAN_Build(ds.nrows, ds.ncols, ds.ntrain, ds.rowid.get(), ds.colid.get(), &params);
       return model != nullptr ? Failure{} : Failure{TOVRAN_LastError()};
@@ -19,14 +25,8 @@ RunSteps DistributedSteps(const Job &job) {
     return QueryBlocks(job, rec, data, setup, nthreads, keep_lists, progress);
   };
   steps.estimate = [job](const Dataset &ds, const TOVRAN_Params &params, int32_t N,
-                          double *alpha, TOVRAN_AlphaTrace *trace) {
-    RunStep(job, "the estimate of Alpha", [&] {
-      return TOVRAN_EstimateAlpha(ds.nrows, ds.ncols, ds.ntrain, ds.rowid.get(), ds.colid.get(),
-                                  &params, N, alpha, trace) == 0
-                 ? Failure{}
-                 : Failure{TOVRAN_LastError()};
-    });
-    return 0;
+                         double *alpha, TOVRAN_AlphaTrace *trace) {
+    return EstimateAlphaOverJob(job, ds, params, N, alpha, trace);
   };
   return steps;
 }

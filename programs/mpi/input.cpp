@@ -20,12 +20,6 @@ bool IsSpace(unsigned char ch) {
   return ch == ' ' || ch == '\n' || ch == '\t' || ch == '\r' || ch == '\v' || ch == '\f';
 }
 
-IntArray Ints(int64_t n) {
-  auto *block = static_cast<int32_t *>(std::malloc(size_t(n > 0 ? n : 1) * sizeof(int32_t)));
-  if (block == nullptr) throw std::bad_alloc();
-  return IntArray(block);
-}
-
 // The single-process loader's verdict on fname, with its message.
 Failure ParseOnRoot(const char *fname, Dataset *ds) {
   Failure failure;
@@ -229,4 +223,10 @@ Dataset ShareDataset(const Job &job, const char *fname, InputMode mode) {
   RunStep(job, "the dataset", [&] { return job.root() ? ParseOnRoot(fname, &ds) : Failure{}; });
   BroadcastDataset(job, &ds);
   return ds;
+}
+
+IntArray Ints(int64_t n) {
+  auto *block = static_cast<int32_t *>(std::malloc(size_t(n > 0 ? n : 1) * sizeof(int32_t)));
+  if (block == nullptr) throw std::bad_alloc();
+  return IntArray(block);
 }

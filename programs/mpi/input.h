@@ -19,3 +19,7 @@ Dataset ShareDataset(const Job &job, const char *fname, InputMode mode);
 // (header first), or false when they do not form a valid dataset; why is
 // not said (the caller parses the file again for the message).
 bool DatasetFromTokens(const int32_t *tokens, int64_t ntokens, Dataset *ds);
+
+// An array of n ints (room for one at least); std::bad_alloc when the heap
+// is exhausted.
+IntArray Ints(int64_t n);

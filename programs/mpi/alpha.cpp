@@ -1,0 +1,72 @@
+#include "programs/mpi/alpha.h"
+
+#include <algorithm>
+
+#include "driver/evaluate.h"
+#include "programs/mpi/build.h"
+#include "programs/mpi/input.h"
+#include "programs/mpi/query.h"
+#include "util/parallel.h"
+
+namespace {
+
+// The re-split as a dataset: its training pairs user by user, closed by an
+// end marker, and every user's held-out item.
+Dataset Resplit(const Dataset &ds) {
+  Dataset split;
+  split.nrows = ds.nrows;
+  split.ncols = ds.ncols;
+  split.rowid = Ints(int64_t{ds.ntrain} + 1);
+  split.colid = Ints(int64_t{ds.ntrain} + 1);
+  split.tvec = Ints(ds.nrows);
+  split.ntrain = TOVRAN_ResplitPairs(ds.nrows, ds.ncols, ds.ntrain, ds.rowid.get(), ds.colid.get(),
+                                     split.rowid.get(), split.colid.get(), split.tvec.get());
+  if (split.ntrain >= 0) {
+    split.rowid[split.ntrain] = -1;
+    split.colid[split.ntrain] = 0;
+  }
+  return split;
+}
+
+}  // namespace
+
+int32_t EstimateAlphaOverJob(const Job &job, const Dataset &ds, const TOVRAN_Params &params,
+                             int32_t N, double *alpha, TOVRAN_AlphaTrace *trace) {
+  Dataset split;
+  RunStep(job, "the estimate of Alpha", [&] {
+    split = Resplit(ds);
+    return split.ntrain >= 0 ? Failure{} : Failure{TOVRAN_LastError()};
+  });
+  const EvalData data(split);
+  TOVRAN_Params cprob = params;
+  cprob.kind = TOVRAN_ITEM_CPROB;
+  RunSetup setup;
+  setup.kind = TOVRAN_ITEM_CPROB;
+  setup.top = N;
+  TOVRAN_AlphaTrace steps{};
+  int32_t step = TOVRAN_ALPHA_STEPS;
+  steps.ntried = TOVRAN_ALPHA_STEPS;
+  for (int32_t j = 0; j < TOVRAN_ALPHA_STEPS; j++) steps.alpha[j] = float(j * 0.1);
+  // Each alpha in turn until the hits first fall.
+  for (int32_t j = 0; j < TOVRAN_ALPHA_STEPS; j++) {
+    cprob.alpha = steps.alpha[j];
+    Model *model = BuildItemModelOverJob(job, split.nrows, split.ncols, split.ntrain,
+                                         split.rowid.get(), split.colid.get(), cprob);
+    QueryOutcomes outcomes;
+    {
+      ModelRecommender rec(model, UsableThreads(params.nthreads, data.baskets()));
+      outcomes = QueryBlocks(job, rec, data, setup, params.nthreads, false, nullptr);
+    }
+    TOVRAN_FreeModel(model);
+    steps.hits[j] = int32_t(std::count_if(outcomes.ranks.begin(), outcomes.ranks.end(),
+                                          [](int32_t rank) { return rank > 0; }));
+    if (j > 0 && steps.hits[j] < steps.hits[j - 1]) {
+      steps.ntried = j + 1;
+      step = j - 1;
+      break;
+    }
+  }
+  *alpha = step * 0.1;
+  if (trace != nullptr) *trace = steps;
+  return 0;
+}
