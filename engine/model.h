@@ -27,7 +27,7 @@ struct Model {
   float *colval;
   CandidatePair *rcand;  // scratch: candidate users, UserCandidateRoom(nrows) pairs
   CandidatePair *fcand;  // scratch: candidate items
-  int32_t *rmarker;      // user id -> -1; a hit count while a query runs
+  int32_t *rmarker;      // user id -> -1; its slot in rcand while a query runs
   int32_t *marker;       // item id -> slot in fcand, -1, or -2 (excluded)
   // What the model was built from and with, for its file and its info.
   int32_t nusers;        // users of the pairs (every kind)

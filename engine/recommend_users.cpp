@@ -1,3 +1,4 @@
+#include <bit>
 #include <cmath>
 #include <cstdint>
 
@@ -8,11 +9,37 @@ namespace {
 // would only recommend what the basket already has.
 constexpr double kNearIdentical = 0.999;
 
-// value added to itself in single precision until it counts hits times.
-inline float RepeatedSum(float value, int32_t hits) {
-  float sum = value;
-  for (int32_t h = 1; h < hits; h++) sum += value;
-  return sum;
+// Drops the near-identical users; the last entry fills each freed slot, and
+// a slot is tested again after it is filled. Returns the users left.
+int32_t DropScanning(int32_t nr, CandidatePair *rcand) {
+  for (int32_t t = 0; t < nr;) {
+    if (double(rcand[t].value) > kNearIdentical) {
+      rcand[t] = rcand[--nr];
+    } else {
+      t++;
+    }
+  }
+  return nr;
+}
+
+// DropScanning with the places of the near-identical entries given in
+// increasing order (the keys of near[0..nnear-1]): entries between them are
+// never touched, so only those places and the entries moved into them are
+// visited. The same moves, in the same order.
+int32_t DropNoted(int32_t nr, CandidatePair *rcand, int32_t nnear, const CandidatePair *near) {
+  int32_t lo = 0, hi = nnear;  // near places still in the array
+  while (lo < hi) {
+    const int32_t t = near[lo].key, last = --nr;
+    if (last == t) break;  // the dropped entry was the last one
+    rcand[t] = rcand[last];
+    // The moved entry is near-identical exactly when its place was noted.
+    if (near[hi - 1].key == last) {
+      hi--;
+    } else {
+      lo++;
+    }
+  }
+  return nr;
 }
 }  // namespace
 
@@ -24,12 +51,10 @@ int32_t RecommendByUsers(const Model *model, TOVRAN_Scratch *scratch, int32_t n,
   int32_t *rmarker = scratch->rmarker, *marker = scratch->marker;
   CandidatePair *rcand = scratch->rcand, *fcand = scratch->fcand;
 
-  // Phase 1: every user's summed row values on the basket items. All values
-  // of a row are equal, so a user's sum is its value added to itself once per
-  // basket hit, in the same single-precision steps. One pass over the columns
-  // lists the users in first-arrival order with their row value and counts
-  // their hits in rmarker (-1 until met, then the count); a second pass over
-  // the list forms the sums and puts the marks back to -1.
+  // Phase 1: every user's summed row values on the basket items. One pass
+  // over the columns lists the users in first-arrival order, each with its
+  // running sum in single precision, and keeps each one's slot in rmarker
+  // (-1 until met). A second pass scales the sums and puts the marks back.
   // Every basket column is asked for at once, so that their misses overlap.
   for (int32_t t = 0; t < n; t++) {
     __builtin_prefetch(colind + colptr[basket[t]]);
@@ -39,37 +64,36 @@ int32_t RecommendByUsers(const Model *model, TOVRAN_Scratch *scratch, int32_t n,
   for (int32_t t = 0; t < n; t++) {
     const int32_t end = colptr[basket[t] + 1];
     for (int32_t j = colptr[basket[t]]; j < end; j++) {
-      // No branch: the slot after the list is always written and only kept
-      // for a user met first (rcand has one pair more than there are users).
+      // No branch: a user met first takes the slot after the list (rcand has
+      // one pair more than there are users) and its sum starts from -0.0,
+      // which leaves the first value as it is; a known user adds to its own.
       const int32_t u = colind[j];
       const int32_t mark = rmarker[u];
       const int32_t first = mark < 0;
-      rcand[nr] = CandidatePair{colval[j], u};
-      rmarker[u] = mark + 1 + first;
+      const auto known = uint32_t(first - 1);  // all ones for a known user
+      const int32_t slot = nr + ((mark - nr) & int32_t(known));
+      const uint32_t sum = std::bit_cast<uint32_t>(rcand[slot].value);
+      const float start = std::bit_cast<float>((sum & known) | (0x80000000u & ~known));
+      rcand[slot] = CandidatePair{start + colval[j], u};
+      rmarker[u] = slot;
       nr += first;
     }
   }
   const double s0 = n > 0 ? double(float(1.0 / std::sqrt(double(n)))) : 0.0;
+  // The places of near-identical users are noted on the way (in fcand's
+  // keys, while they fit) for the drop below.
+  const int32_t room = model->ncols;
+  int32_t nnear = 0;
   for (int32_t t = 0; t < nr; t++) {
-    const int32_t u = rcand[t].key;
-    const int32_t hits = rmarker[u];
-    rmarker[u] = -1;
-    // Up to three hits the sums are made in advance and one is chosen (the
-    // compiler then branches less); more hits are rare enough for a loop.
-    const float value = rcand[t].value;
-    const float two = value + value, three = two + value;
-    float sum = hits >= 3 ? three : hits == 2 ? two : value;
-    if (__builtin_expect(hits > 3, 0)) sum = RepeatedSum(value, hits);
-    rcand[t].value = float(s0 * double(sum));
-  }
-  // Drop near-identical users; the last entry fills the freed slot.
-  for (int32_t t = 0; t < nr;) {
-    if (double(rcand[t].value) > kNearIdentical) {
-      rcand[t] = rcand[--nr];
-    } else {
-      t++;
+    rmarker[rcand[t].key] = -1;
+    const float similarity = float(s0 * double(rcand[t].value));
+    rcand[t].value = similarity;
+    if (__builtin_expect(double(similarity) > kNearIdentical, 0)) {
+      if (nnear < room) fcand[nnear].key = t;
+      nnear++;
     }
   }
+  nr = nnear <= room ? DropNoted(nr, rcand, nnear, fcand) : DropScanning(nr, rcand);
   const int32_t nkeep = SelectTopCandidates(nr, model->nnbr, rcand);
   // And so is every neighbour's row, while the neighbours are sorted.
   for (int32_t t = 0; t < nkeep; t++) {

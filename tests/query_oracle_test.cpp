@@ -53,8 +53,7 @@ std::vector<std::vector<int32_t>> Baskets(const PairList &p, uint32_t seed) {
 // the reference's ids and scores, then all of them as one batch on 1 and 3
 // threads against the single answers.
 void ExpectSameAnswers(int32_t type, int32_t nnbr, float alpha, uint32_t seed,
-                       bool distinct = false) {
-  const PairList p = RandomPairs(seed, 400, 30, 9, distinct);
+                       const PairList &p) {
   Model *model = p.Build(type, nnbr, alpha);
   const std::vector<std::vector<int32_t>> baskets = Baskets(p, seed + 1);
   for (int32_t N : {1, 10}) {
@@ -95,6 +94,30 @@ void ExpectSameAnswers(int32_t type, int32_t nnbr, float alpha, uint32_t seed,
   TOVRAN_FreeModel(model);
 }
 
+void ExpectSameAnswers(int32_t type, int32_t nnbr, float alpha, uint32_t seed,
+                       bool distinct = false) {
+  ExpectSameAnswers(type, nnbr, alpha, seed, RandomPairs(seed, 400, 30, 9, distinct));
+}
+
+// Random users, the last ones holding the last item, every other one (the
+// last one included) nothing else: the baskets of those users meet each
+// other as near-identical users, some at the end of the candidates.
+PairList WithCopies(uint32_t seed, int32_t copies) {
+  const PairList random = RandomPairs(seed, 400, 30, 9, true);
+  PairList p{random.nrows, random.ncols};
+  for (size_t i = 0; i < random.rows.size(); i++)
+    if (random.rows[i] < p.nrows - copies) p.Add(random.rows[i], {random.cols[i]});
+  for (int32_t u = p.nrows - copies; u < p.nrows; u++) {
+    // Every other one (the last one not) holds a second item too.
+    if ((p.nrows - u) % 2 == 0) {
+      p.Add(u, {p.ncols - 1, u % (p.ncols - 1)});
+    } else {
+      p.Add(u, {p.ncols - 1});
+    }
+  }
+  return p;
+}
+
 TEST(QueryOracle, UserBasedMatchesTheFirstWrittenQuery) {
   for (uint32_t seed = 1; seed <= 6; seed++) ExpectSameAnswers(TOVRAN_USER_BASED, 50, 0.0f, seed);
   ExpectSameAnswers(TOVRAN_USER_BASED, 3, 0.0f, 99);
@@ -104,6 +127,12 @@ TEST(QueryOracle, UserBasedMatchesTheFirstWrittenQuery) {
 TEST(QueryOracle, UserBasedMatchesOnColumnsWithoutRepeats) {
   for (uint32_t seed = 1; seed <= 6; seed++)
     ExpectSameAnswers(TOVRAN_USER_BASED, 50, 0.0f, seed, true);
+}
+
+// Fewer near-identical users than a query notes (room for 30) and more.
+TEST(QueryOracle, UserBasedDropsNearIdenticalUsersAsTheFirstWrittenQuery) {
+  ExpectSameAnswers(TOVRAN_USER_BASED, 5, 0.0f, 7, WithCopies(7, 40));
+  ExpectSameAnswers(TOVRAN_USER_BASED, 10, 0.0f, 8, WithCopies(8, 120));
 }
 
 TEST(QueryOracle, ItemBasedMatchesTheFirstWrittenQuery) {
