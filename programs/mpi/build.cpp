@@ -16,7 +16,7 @@ std::vector<int64_t> ItemListWork(int32_t nrows, int32_t ncols, int32_t npairs,
 Model *BuildItemModelOverJob(const Job &job, int32_t nrows, int32_t ncols, int32_t npairs,
                              const int32_t *rowid, const int32_t *colid,
                              const TOVRAN_Params &params) {
-  const char *const what = "the model";
+  const char *const what = kModelStep;
   const auto size = size_t(job.size);
   std::vector<int64_t> bounds;
   std::vector<int32_t> counts, ind;

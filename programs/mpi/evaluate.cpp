@@ -14,7 +14,7 @@ RunSteps DistributedSteps(const Job &job) {
       return BuildItemModelOverJob(job, ds.nrows, ds.ncols, ds.ntrain, ds.rowid.get(),
                                    ds.colid.get(), params);
     // The user-based model is the matrix itself: nothing to share out.
-    RunStep(job, "the model", [&] {
+    RunStep(job, kModelStep, [&] {
       model = TOVRAN_Build(ds.nrows, ds.ncols, ds.ntrain, ds.rowid.get(), ds.colid.get(), &params);
       return model != nullptr ? Failure{} : Failure{TOVRAN_LastError()};
     });

@@ -39,12 +39,15 @@ void AgreeOnFailure(const Job &job, const Failure &local);
 struct RankStats {
   double busy_seconds = 0;
   double query_seconds = 0;  // the part of busy_seconds spent in the split queries
+  double build_seconds = 0;  // the part spent in the model builds (item lists split)
   int64_t bytes_sent = 0;
 };
 RankStats &Stats();
 
-// The name of the step that answers a rank's block of queries.
+// The names of the steps that answer a rank's block of queries and that
+// build a model.
 constexpr char kQueryStep[] = "the queries";
+constexpr char kModelStep[] = "the model";
 
 // Processor seconds of this process so far, all threads.
 double ProcessSeconds();
@@ -66,6 +69,7 @@ void RunStep(const Job &job, const char *what, Step step) {
   const double seconds = ProcessSeconds() - start;
   Stats().busy_seconds += seconds;
   if (std::string(what) == kQueryStep) Stats().query_seconds += seconds;
+  if (std::string(what) == kModelStep) Stats().build_seconds += seconds;
   AgreeOnFailure(job, failure);
 }
 
