@@ -294,16 +294,19 @@ TEST(MpiFaults, ExhaustedMemoryOnOneRankEndsTheJob) {
 }
 
 TEST(MpiFaults, RankKilledBySignalEndsTheJobPromptly) {
-  // Long enough to be killed in the middle: the user-based run alone takes
-  // seconds.
-  const std::string data = Generated("killed.txt", "300000 5");
+  // Long enough to be killed in the middle: the whole report takes several
+  // seconds on three ranks.
+  const std::string data = Generated("killed.txt", "1000000 5");
   const auto start = std::chrono::steady_clock::now();
   const ProgramOutput run = RunCommand(Mpirun(3, 120) + OnRankOne("(sleep 1; kill -9 $$) &") +
                                        ShellQuote(TOVRAN_MPI_PROGRAM) + " " + ShellQuote(data));
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  // Killed before the report ended (on a loaded machine the kill may come
-  // while the file is still being read).
-  EXPECT_EQ(run.out.find("Testing RType=3"), std::string::npos) << run.out;
+  // Killed before the report ended, its last result line missing (on a
+  // loaded machine the kill may come while the file is still being read).
+  int results = 0;
+  for (size_t at = run.out.find("Nhits:"); at != std::string::npos; at = run.out.find("Nhits:", at + 1))
+    results++;
+  EXPECT_LT(results, 3) << run.out;
   EXPECT_NE(run.status, 0);
   EXPECT_NE(run.status, 124) << "the job hung";
   EXPECT_LT(seconds, 30);
