@@ -1,0 +1,29 @@
+#pragma once
+
+#include <bit>
+#include <climits>
+#include <cstdint>
+
+// Gathers that keep each candidate's running sum in its mark: -1 is an item
+// not met yet, -2 one left out, any other mark the bits of a single-precision
+// sum (arithmetic never gives those two NaN patterns). Every step is then the
+// same instructions, with no branch on whether the item is new, but a mark
+// is read, added to and written back, so a repeated item waits for its last
+// write. That pays while the marks stay close to the core; beyond this many
+// items the gathers keep slots in the marks and branch instead (measured
+// both ways on data shapes of 1,000 to 40,000 items).
+constexpr int32_t kMaxItemsSummedInMarks = 16384;
+
+// The sum a step adds to: the mark's own value, or -0.0 for a new item (a sum
+// that starts from -0.0 is its first term, bit for bit).
+inline float MarkStart(int32_t mark) {
+  const int32_t fresh = -int32_t(mark == -1);
+  return std::bit_cast<float>((mark & ~fresh) | (INT32_MIN & fresh));
+}
+
+// The mark after a step that made sum: the sum's bits, except that a
+// left-out item keeps its mark.
+inline int32_t MarkAfter(int32_t mark, float sum) {
+  const int32_t left = -int32_t(mark == -2);
+  return (std::bit_cast<int32_t>(sum) & ~left) | (mark & left);
+}
