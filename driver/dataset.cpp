@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <charconv>
 #include <cerrno>
 #include <cstdarg>
 #include <cinttypes>
@@ -14,137 +15,128 @@ namespace {
 
 // Counts and ids must leave room for one more entry (end markers, offsets).
 constexpr int64_t kMaxCount = INT32_MAX - 1;
-constexpr size_t kTokenEcho = 24;  // characters of a bad token quoted back
-constexpr size_t kFastDigits = 18;  // longest number read straight from the buffer
+constexpr size_t kTokenEcho = 24;        // characters of a bad token quoted back
+constexpr size_t kFirstBuffer = 1 << 16;  // bytes read at a time; grows for longer tokens
+
+inline bool IsSpace(char ch) {
+  return ch == ' ' || ch == '\n' || ch == '\t' || ch == '\r' || ch == '\v' || ch == '\f';
+}
+
+inline TokenRead ReadInteger(const char *first, const char *last, int32_t *value) {
+  const char *digits = first;
+  const bool negative = *digits == '-';
+  if (negative || *digits == '+') digits++;
+  uint64_t magnitude = 0;
+  const auto [end, fault] = std::from_chars(digits, last, magnitude);
+  if (end == digits) return {digits, TokenVerdict::kNotInteger};
+  if (end != last && !IsSpace(*end)) return {end, TokenVerdict::kNotInteger};
+  if (fault == std::errc::result_out_of_range ||
+      magnitude > (negative ? uint64_t{1} << 31 : uint64_t{INT32_MAX}))
+    return {end, TokenVerdict::kTooLarge};
+  *value = int32_t(negative ? -int64_t(magnitude) : int64_t(magnitude));
+  return {end, TokenVerdict::kInteger};
+}
 
 // Splits a stream into white-space separated tokens, as formatted input
-// does, and reads each as a decimal integer with an optional sign.
+// does, and reads each with ReadIntegerToken. A token always lies whole in
+// the buffer; the buffer grows for one longer than itself.
 class TokenReader {
  public:
   enum Status { kOk, kEnd, kNotInteger, kTooLarge, kReadError };
 
-  explicit TokenReader(std::FILE *in) : in_(in) {}
+  explicit TokenReader(std::FILE *in)
+      : in_(in), buf_(static_cast<char *>(std::malloc(kFirstBuffer))), size_(kFirstBuffer) {
+    if (buf_ == nullptr) AllocationFailed("ReadDataset: read buffer", int64_t{kFirstBuffer});
+  }
+  ~TokenReader() { std::free(buf_); }
+  TokenReader(const TokenReader &) = delete;
+  TokenReader &operator=(const TokenReader &) = delete;
 
-  Status Next(int64_t *value) {
-    if (NextInBuffer(value)) return kOk;
-    fast_token_ = false;
-    int ch = Get();
-    while (IsSpace(ch)) ch = Get();
-    if (ch == EOF) return read_error_ ? kReadError : kEnd;
-    token_line_ = line_;
-    token_.clear();
-    echo_full_ = false;
-    bool negative = false, digits = false, valid = true;
-    uint64_t magnitude = 0;
-    if (ch == '+' || ch == '-') {
-      negative = ch == '-';
-      Keep(ch);
-      ch = Get();
-    }
-    for (; ch != EOF && !IsSpace(ch); ch = Get()) {
-      Keep(ch);
-      if (ch >= '0' && ch <= '9') {
-        digits = true;
-        if (magnitude <= uint64_t{1} << 32) magnitude = magnitude * 10 + uint64_t(ch - '0');
-      } else {
-        valid = false;
+  Status Next(int32_t *value) {
+    for (;;) {
+      while (pos_ < len_ && IsSpace(buf_[pos_])) {
+        if (buf_[pos_] == '\n') line_++;
+        pos_++;
       }
+      if (pos_ < len_) break;
+      if (!Refill()) return read_error_ ? kReadError : kEnd;
     }
-    if (read_error_) return kReadError;
-    if (!valid || !digits) return kNotInteger;
-    if (negative ? magnitude > uint64_t{1} << 31 : magnitude > INT32_MAX) return kTooLarge;
-    *value = negative ? -int64_t(magnitude) : int64_t(magnitude);
-    return kOk;
+    token_line_ = line_;
+    for (;;) {
+      const TokenRead token = ReadInteger(buf_ + pos_, buf_ + len_, value);
+      // A token that reaches the end of the buffer may go on past it; a bad
+      // one is quoted back, so enough of it must be at hand.
+      const bool short_echo = token.verdict == TokenVerdict::kNotInteger && len_ - pos_ <= kTokenEcho;
+      if ((token.end == buf_ + len_ || short_echo) && Refill()) continue;
+      if (read_error_) return kReadError;
+      token_start_ = pos_;
+      if (token.verdict == TokenVerdict::kNotInteger) return kNotInteger;
+      if (token.verdict == TokenVerdict::kTooLarge) return kTooLarge;
+      pos_ = size_t(token.end - buf_);
+      return kOk;
+    }
   }
 
-  // The last token read, shortened for messages.
+  // The last token read, shortened for messages: at most kTokenEcho
+  // characters, then "..."; control and non-ASCII bytes as \xNN.
   std::string token() const {
-    if (fast_token_) return std::string(reinterpret_cast<const char *>(buf_) + token_start_, token_size_);
-    return token_;
+    std::string echo;
+    for (size_t p = token_start_; p < len_ && !IsSpace(buf_[p]); p++) {
+      const auto ch = static_cast<unsigned char>(buf_[p]);
+      if (echo.size() >= kTokenEcho) {
+        echo += "...";
+        break;
+      }
+      if (ch >= 0x20 && ch < 0x7f) {
+        echo.push_back(char(ch));
+      } else {
+        // Control and non-ASCII bytes would garble the message; show their code.
+        static const char kHex[] = "0123456789abcdef";
+        echo += {'\\', 'x', kHex[ch >> 4], kHex[ch & 15]};
+      }
+    }
+    return echo;
   }
   // The line on which the last token started, counted from 1.
   int64_t token_line() const { return token_line_; }
+  int read_errno() const { return read_errno_; }
 
  private:
-  static bool IsSpace(int ch) {
-    return ch == ' ' || ch == '\n' || ch == '\t' || ch == '\r' || ch == '\v' || ch == '\f';
-  }
-
-  // Reads a short, well-formed number that lies wholly in the buffer, as the
-  // byte-wise path below would, and returns true; otherwise returns false
-  // with only the white space before the token consumed.
-  bool NextInBuffer(int64_t *value) {
-    size_t p = pos_;
-    while (p < len_ && IsSpace(buf_[p])) {
-      if (buf_[p] == '\n') line_++;
-      p++;
+  // Keeps the unread bytes, moved to the front (the buffer doubled when they
+  // fill it), and reads more after them; false at the end of the input or
+  // on a read error, which is then recorded.
+  bool Refill() {
+    if (at_end_) return false;
+    const size_t kept = len_ - pos_;
+    if (kept == size_) {
+      void *grown = std::realloc(buf_, 2 * size_);
+      if (grown == nullptr) AllocationFailed("ReadDataset: read buffer", int64_t(2 * size_));
+      buf_ = static_cast<char *>(grown);
+      size_ *= 2;
+    } else if (pos_ > 0) {
+      std::memmove(buf_, buf_ + pos_, kept);
     }
-    pos_ = p;
-    if (p == len_) return false;
-    size_t q = p;
-    const bool negative = buf_[q] == '-';
-    if (negative || buf_[q] == '+') q++;
-    const size_t digits = q;
-    uint64_t magnitude = 0;
-    while (q < len_ && q - digits < kFastDigits && buf_[q] >= '0' && buf_[q] <= '9')
-      magnitude = magnitude * 10 + uint64_t(buf_[q++] - '0');
-    // The token must end here, inside the buffer, after at least one digit.
-    if (q == digits || q == len_ || !IsSpace(buf_[q])) return false;
-    if (negative ? magnitude > uint64_t{1} << 31 : magnitude > INT32_MAX) return false;
-    *value = negative ? -int64_t(magnitude) : int64_t(magnitude);
-    token_line_ = line_;
-    fast_token_ = true;
-    token_start_ = p;
-    token_size_ = q - p;
-    pos_ = q;
-    return true;
-  }
-
-  int Get() {
-    if (pos_ == len_) {
-      len_ = std::fread(buf_, 1, sizeof buf_, in_);
-      pos_ = 0;
-      if (len_ == 0) {
-        if (std::ferror(in_)) {
-          read_error_ = true;
-          read_errno_ = errno;
-        }
-        return EOF;
-      }
+    pos_ = 0;
+    len_ = kept;
+    const size_t got = std::fread(buf_ + len_, 1, size_ - len_, in_);
+    len_ += got;
+    if (got > 0) return true;
+    at_end_ = true;
+    if (std::ferror(in_)) {
+      read_error_ = true;
+      read_errno_ = errno;
     }
-    const unsigned char ch = buf_[pos_++];
-    if (ch == '\n') line_++;
-    return ch;
-  }
-
-  void Keep(int ch) {
-    if (echo_full_) return;
-    if (token_.size() >= kTokenEcho) {
-      token_ += "...";
-      echo_full_ = true;
-    } else if (ch >= 0x20 && ch < 0x7f) {
-      token_.push_back(char(ch));
-    } else {
-      // Control and non-ASCII bytes would garble the message; show their code.
-      static const char kHex[] = "0123456789abcdef";
-      token_ += {'\\', 'x', kHex[ch >> 4], kHex[ch & 15]};
-    }
+    return false;
   }
 
   std::FILE *in_;
-  unsigned char buf_[1 << 16];
-  size_t pos_ = 0, len_ = 0;
+  char *buf_;
+  size_t size_;
+  size_t pos_ = 0, len_ = 0;  // the unread bytes are buf_[pos_ .. len_)
+  size_t token_start_ = 0;
   int64_t line_ = 1, token_line_ = 1;
-  std::string token_;
-  bool echo_full_ = false;
-  // A token read by NextInBuffer is buf_[token_start_ .. +token_size_).
-  bool fast_token_ = false;
-  size_t token_start_ = 0, token_size_ = 0;
-  bool read_error_ = false;
+  bool at_end_ = false, read_error_ = false;
   int read_errno_ = 0;
-
- public:
-  int read_errno() const { return read_errno_; }
 };
 
 std::string Format(const char *format, ...) __attribute__((format(printf, 1, 2)));
@@ -198,13 +190,19 @@ int64_t PairsThatFit(std::FILE *in) {
 
 }  // namespace
 
+bool IsDatasetSpace(char ch) { return IsSpace(ch); }
+
+TokenRead ReadIntegerToken(const char *first, const char *last, int32_t *value) {
+  return ReadInteger(first, last, value);
+}
+
 bool ParseDataset(std::FILE *in, Dataset *ds, std::string *error) {
   *ds = Dataset{};
   const int64_t fit = PairsThatFit(in);
   TokenReader reader(in);
 
   static const char *const kHeaderNames[3] = {"users", "items", "pairs"};
-  int64_t header[3];
+  int32_t header[3];
   for (int k = 0; k < 3; k++) {
     const TokenReader::Status status = reader.Next(&header[k]);
     if (status == TokenReader::kEnd) {
@@ -226,12 +224,12 @@ bool ParseDataset(std::FILE *in, Dataset *ds, std::string *error) {
       return false;
     }
     if (header[k] > kMaxCount) {
-      *error = Format("header: %" PRId64 " %s is more than can be indexed (at most %" PRId64 ")",
+      *error = Format("header: %d %s is more than can be indexed (at most %" PRId64 ")",
                       header[k], kHeaderNames[k], kMaxCount);
       return false;
     }
   }
-  const auto nrows = int32_t(header[0]), ncols = int32_t(header[1]), npairs = int32_t(header[2]);
+  const int32_t nrows = header[0], ncols = header[1], npairs = header[2];
 
   // A header that claims more pairs than the file can hold is found out
   // below; it need not cost an allocation of the claimed size first. Where
@@ -243,7 +241,8 @@ bool ParseDataset(std::FILE *in, Dataset *ds, std::string *error) {
 
   int32_t prev = -1;
   for (int32_t i = 0; i < npairs; i++) {
-    int64_t pair[2], lines[2];  // the user and the item, and the line of each
+    int32_t pair[2];
+    int64_t lines[2];  // the user and the item, and the line of each
     for (int k = 0; k < 2; k++) {
       const TokenReader::Status status = reader.Next(&pair[k]);
       lines[k] = reader.token_line();
@@ -272,7 +271,7 @@ bool ParseDataset(std::FILE *in, Dataset *ds, std::string *error) {
       GrowInts(&rowid, int64_t{room} + 1, "ReadDataset: rowid");
       GrowInts(&colid, int64_t{room} + 1, "ReadDataset: colid");
     }
-    const auto user = int32_t(pair[0]);
+    const int32_t user = pair[0];
     if (user != prev) {
       // tvec doubles as the record of runs already closed.
       if (prev >= 0) tvec[prev] = colid[i - 1];
@@ -285,11 +284,11 @@ bool ParseDataset(std::FILE *in, Dataset *ds, std::string *error) {
       prev = user;
     }
     rowid[i] = user;
-    colid[i] = int32_t(pair[1]);
+    colid[i] = pair[1];
   }
   if (prev >= 0) tvec[prev] = colid[npairs - 1];
 
-  int64_t extra;
+  int32_t extra;
   const TokenReader::Status status = reader.Next(&extra);
   if (status == TokenReader::kReadError) {
     *error = ReadFailure(reader);

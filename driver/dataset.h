@@ -23,6 +23,24 @@ struct Dataset {
   IntArray tvec;   // nrows entries
 };
 
+// The white space of the dataset format: space, \n, \t, \r, \v, \f.
+bool IsDatasetSpace(char ch);
+
+// What ReadIntegerToken found.
+enum class TokenVerdict { kInteger, kNotInteger, kTooLarge };
+struct TokenRead {
+  const char *end;  // where reading stopped: past the token, unless kNotInteger
+  TokenVerdict verdict;
+};
+
+// The dataset grammar's one number reader. Reads the token that starts at
+// first (first < last, *first not white space) as a decimal integer with an
+// optional sign that must fit in 32 bits, storing it in *value. A token ends
+// at white space or at last; when end == last the caller decides whether
+// more bytes belong to it. A token of digits followed by other bytes is
+// kNotInteger however long its digits.
+TokenRead ReadIntegerToken(const char *first, const char *last, int32_t *value);
+
 // Parses a dataset from an open stream: a header "users items pairs" and
 // that many "user item" pairs, any white space between numbers. Returns true
 // with *ds filled, or false with *error saying what is wrong (pair and line

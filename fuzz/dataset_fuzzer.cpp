@@ -1,11 +1,16 @@
-// Any bytes given to the loader either load into a dataset equal to the one
-// a plain reading of the format gives (so every invariant holds: runs
-// contiguous, ids in range, end marker, counts consistent) or are rejected
-// with a reason and an empty dataset. Memory errors and leaks are the
-// sanitizers' to find.
+// Any bytes given to the loader either load into the dataset that a plain
+// reading of the format gives (so every invariant holds: runs contiguous,
+// ids in range, end marker, counts consistent) or are rejected with the
+// reason the plain reading expects, at the same pair and line, and an empty
+// dataset. The plain reading shares nothing with the loader: lines split at
+// '\n', tokens taken by istringstream, numbers by strtoll. Memory errors and
+// leaks are the sanitizers' to find.
+#include <cerrno>
+#include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -16,92 +21,124 @@ namespace {
 // Files declaring more users than this are skipped: the loader's tvec is
 // sized by the header alone, and the fuzzer's memory limit is not the
 // subject here (tests/memory_limit_test.cpp covers exhausted memory).
-constexpr int64_t kMaxFuzzedUsers = int64_t{1} << 20;
-constexpr int64_t kMaxIndexable = INT32_MAX - 1;
+constexpr long long kMaxFuzzedUsers = 1LL << 20;
+constexpr long long kMaxIndexable = INT32_MAX - 1;
 
-[[noreturn]] void Fail(const char *what) {
-  std::fprintf(stderr, "dataset_fuzzer: %s\n", what);
+[[noreturn]] void Fail(const char *what, const std::string &detail = "") {
+  std::fprintf(stderr, "dataset_fuzzer: %s %s\n", what, detail.c_str());
   std::abort();
 }
 
-bool IsSpace(unsigned char ch) {
-  return ch == ' ' || ch == '\n' || ch == '\t' || ch == '\r' || ch == '\v' || ch == '\f';
-}
+struct Token {
+  std::string text;
+  long long line;
+};
 
-// The white-space separated tokens of the input.
-std::vector<std::string> Tokens(const uint8_t *data, size_t size) {
-  std::vector<std::string> tokens;
-  std::string token;
-  for (size_t i = 0; i <= size; i++) {
-    if (i == size || IsSpace(data[i])) {
-      if (!token.empty()) tokens.push_back(token);
-      token.clear();
-    } else {
-      token.push_back(char(data[i]));
-    }
+// The white-space separated tokens of the input with their lines.
+std::vector<Token> Tokens(const uint8_t *data, size_t size) {
+  std::vector<Token> tokens;
+  std::istringstream input(std::string(reinterpret_cast<const char *>(data), size));
+  std::string line, text;
+  for (long long number = 1; std::getline(input, line); number++) {
+    std::istringstream words(line);
+    while (words >> text) tokens.push_back({text, number});
   }
   return tokens;
 }
 
-// A token as a signed 32-bit decimal integer with an optional sign.
-bool ToInt32(const std::string &token, int64_t *value) {
-  size_t at = token[0] == '+' || token[0] == '-' ? 1 : 0;
-  if (at == token.size()) return false;
-  int64_t magnitude = 0;
-  for (size_t i = at; i < token.size(); i++) {
-    if (token[i] < '0' || token[i] > '9') return false;
-    magnitude = magnitude * 10 + (token[i] - '0');
-    if (magnitude > (int64_t{1} << 32)) magnitude = int64_t{1} << 32;
-  }
-  *value = token[0] == '-' ? -magnitude : magnitude;
-  return *value >= INT32_MIN && *value <= INT32_MAX;
+enum class Number { kOk, kNotInteger, kTooLarge };
+
+// A token as a decimal integer with an optional sign, in 32 bits.
+Number ToInt32(const std::string &text, long long *value) {
+  const char *begin = text.c_str();
+  char *end = nullptr;
+  errno = 0;
+  // strtoll itself would also take leading white space, which a token never has.
+  *value = std::strtoll(begin, &end, 10);
+  if (end == begin || end != begin + text.size()) return Number::kNotInteger;
+  if (errno == ERANGE || *value < INT32_MIN || *value > INT32_MAX) return Number::kTooLarge;
+  return Number::kOk;
 }
 
-// The dataset a plain reading of the format gives: counts in *ds, the
-// training pairs and held-out items in the vectors; false for a bad file.
-bool ReferenceLoad(const std::vector<std::string> &tokens, Dataset *ds,
-                   std::vector<int32_t> *rowid, std::vector<int32_t> *colid,
-                   std::vector<int32_t> *tvec) {
-  int64_t header[3];
-  if (tokens.size() < 3) return false;
-  for (int k = 0; k < 3; k++)
-    if (!ToInt32(tokens[k], &header[k]) || header[k] < 0 || header[k] > kMaxIndexable)
+// The plain reading: true with the dataset in the vectors and *ds's counts,
+// or false with *where holding how the loader's message must begin.
+bool ReferenceLoad(const std::vector<Token> &tokens, Dataset *ds, std::vector<int32_t> *rowid,
+                   std::vector<int32_t> *colid, std::vector<int32_t> *tvec, std::string *where) {
+  long long header[3];
+  for (size_t k = 0; k < 3; k++) {
+    if (k == tokens.size()) {
+      *where = "the header must be three non-negative integers (users, items, pairs), but the file holds " +
+               std::to_string(k);
       return false;
-  const int64_t npairs = header[2];
-  if (int64_t(tokens.size()) != 3 + 2 * npairs) return false;
-  ds->nrows = int32_t(header[0]);
-  ds->ncols = int32_t(header[1]);
+    }
+    const Number number = ToInt32(tokens[k].text, &header[k]);
+    if (number != Number::kOk || header[k] < 0 || header[k] > kMaxIndexable) {
+      *where = "header: ";
+      return false;
+    }
+  }
+  const long long npairs = header[2];
   tvec->assign(size_t(header[0]), -1);
   std::vector<bool> closed(size_t(header[0]), false);
-  std::vector<int32_t> users_of_pairs, items_of_pairs;
-  for (int64_t i = 0; i < npairs; i++) {
-    int64_t user, item;
-    if (!ToInt32(tokens[3 + 2 * i], &user) || !ToInt32(tokens[4 + 2 * i], &item)) return false;
-    if (user < 0 || user >= header[0] || item < 0 || item >= header[1]) return false;
-    if (i > 0 && users_of_pairs.back() != user) {
-      closed[size_t(users_of_pairs.back())] = true;
-      if (closed[size_t(user)]) return false;
+  std::vector<long long> users, items;
+  for (long long i = 0; i < npairs; i++) {
+    long long pair[2];
+    const std::string at = "pair " + std::to_string(i + 1) + " (line ";
+    for (size_t k = 0; k < 2; k++) {
+      const size_t t = size_t(3 + 2 * i) + k;
+      if (t >= tokens.size()) {
+        *where = "the header announces " + std::to_string(npairs) + " pairs, but the file holds only " +
+                 std::to_string(i);
+        return false;
+      }
+      const Number number = ToInt32(tokens[t].text, &pair[k]);
+      if (number != Number::kOk) {
+        *where = at + std::to_string(tokens[t].line) + "): '";
+        return false;
+      }
     }
-    users_of_pairs.push_back(int32_t(user));
-    items_of_pairs.push_back(int32_t(item));
+    const long long user_line = tokens[size_t(3 + 2 * i)].line, item_line = tokens[size_t(4 + 2 * i)].line;
+    if (pair[0] < 0 || pair[0] >= header[0]) {
+      *where = at + std::to_string(user_line) + "): user " + std::to_string(pair[0]);
+      return false;
+    }
+    if (pair[1] < 0 || pair[1] >= header[1]) {
+      *where = at + std::to_string(item_line) + "): item " + std::to_string(pair[1]);
+      return false;
+    }
+    if (i > 0 && users.back() != pair[0]) {
+      closed[size_t(users.back())] = true;
+      if (closed[size_t(pair[0])]) {
+        *where = at + std::to_string(user_line) + "): user " + std::to_string(pair[0]) + " appears again";
+        return false;
+      }
+    }
+    users.push_back(pair[0]);
+    items.push_back(pair[1]);
   }
-  for (int64_t i = 0; i < npairs; i++) {
-    const bool last_of_run = i + 1 == npairs || users_of_pairs[i + 1] != users_of_pairs[i];
+  if (tokens.size() > size_t(3 + 2 * npairs)) {
+    *where = "line " + std::to_string(tokens[size_t(3 + 2 * npairs)].line) + ": '";
+    return false;
+  }
+  for (size_t i = 0; i < users.size(); i++) {
+    const bool last_of_run = i + 1 == users.size() || users[i + 1] != users[i];
     if (last_of_run) {
-      (*tvec)[size_t(users_of_pairs[i])] = items_of_pairs[i];
+      (*tvec)[size_t(users[i])] = int32_t(items[i]);
     } else {
-      rowid->push_back(users_of_pairs[i]);
-      colid->push_back(items_of_pairs[i]);
+      rowid->push_back(int32_t(users[i]));
+      colid->push_back(int32_t(items[i]));
     }
   }
+  ds->nrows = int32_t(header[0]);
+  ds->ncols = int32_t(header[1]);
   ds->ntrain = int32_t(rowid->size());
   return true;
 }
 
 // The declared user count, read the plain way, or -1.
-int64_t DeclaredUsers(const std::vector<std::string> &tokens) {
-  int64_t users;
-  return !tokens.empty() && ToInt32(tokens[0], &users) ? users : -1;
+long long DeclaredUsers(const std::vector<Token> &tokens) {
+  long long users;
+  return !tokens.empty() && ToInt32(tokens[0].text, &users) == Number::kOk ? users : -1;
 }
 
 void ExpectEqual(const int32_t *got, const std::vector<int32_t> &want, const char *what) {
@@ -112,12 +149,13 @@ void ExpectEqual(const int32_t *got, const std::vector<int32_t> &want, const cha
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-  const std::vector<std::string> tokens = Tokens(data, size);
+  const std::vector<Token> tokens = Tokens(data, size);
   if (DeclaredUsers(tokens) > kMaxFuzzedUsers) return 0;
 
   Dataset want;
   std::vector<int32_t> rowid, colid, tvec;
-  const bool valid = ReferenceLoad(tokens, &want, &rowid, &colid, &tvec);
+  std::string where;
+  const bool valid = ReferenceLoad(tokens, &want, &rowid, &colid, &tvec, &where);
 
   std::FILE *in = fmemopen(const_cast<uint8_t *>(data), size, "r");
   if (in == nullptr) Fail("fmemopen failed");
@@ -127,13 +165,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   std::fclose(in);
 
   if (!loaded) {
-    if (valid) Fail("a valid file was rejected");
-    if (error.empty()) Fail("a rejection without a reason");
+    if (valid) Fail("a valid file was rejected:", error);
+    if (error.rfind(where, 0) != 0) Fail("the message differs from the plain reading's:", error + " | " + where);
     if (got.rowid || got.colid || got.tvec || got.nrows || got.ncols || got.ntrain)
       Fail("a rejected file left data behind");
     return 0;
   }
-  if (!valid) Fail("an invalid file was accepted");
+  if (!valid) Fail("an invalid file was accepted; the plain reading says:", where);
   if (got.nrows != want.nrows || got.ncols != want.ncols || got.ntrain != want.ntrain)
     Fail("counts differ from the plain reading");
   ExpectEqual(got.rowid.get(), rowid, "training users differ");

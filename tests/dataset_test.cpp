@@ -85,8 +85,8 @@ TEST(ReadDataset, AHeaderClaimingFarMorePairsThanTheFileHoldsCostsNoHugeAllocati
             "the header announces 2000000000 pairs, but the file holds only 1");
 }
 
-// Numbers read straight from the buffer and numbers read byte by byte
-// (across buffer ends, or malformed) give the same data and messages.
+// Numbers that cross the end of the read buffer read as any other; a token
+// longer than the buffer is read whole.
 TEST(ReadDataset, ReadsPairsThatStraddleTheReadBuffer) {
   // Enough pairs, with varied padding, that many numbers cross a 64 KiB end.
   const int32_t nusers = 9000;
@@ -102,6 +102,15 @@ TEST(ReadDataset, ReadsPairsThatStraddleTheReadBuffer) {
     ASSERT_EQ(p.ds.colid[2 * u + 1], (u + 1) % 7);
     ASSERT_EQ(p.ds.tvec[u], (u + 2) % 7);
   }
+
+  const std::string zeros(300000, '0'), nines(300000, '9');
+  const Parsed padded = Parse("2 2 2\n0 1\n1 " + zeros + "1\n");
+  ASSERT_TRUE(padded.ok) << padded.error;
+  EXPECT_EQ(padded.ds.tvec[1], 1);
+  EXPECT_EQ(ErrorOf("2 2 2\n0 1\n1 " + nines + "\n"),
+            "pair 2 (line 3): '" + nines.substr(0, 24) + "...' does not fit in 32 bits");
+  EXPECT_EQ(ErrorOf("2 2 2\n0 1\n1 " + zeros + "x\n"),
+            "pair 2 (line 3): '" + zeros.substr(0, 24) + "...' is not a decimal integer");
 }
 
 // Through a pipe the size is unknown: room grows as the pairs arrive (see

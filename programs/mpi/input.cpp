@@ -16,10 +16,6 @@ namespace {
 // Counts must leave room for one more entry, as in the single-process loader.
 constexpr int64_t kMaxCount = INT32_MAX - 1;
 
-bool IsSpace(unsigned char ch) {
-  return ch == ' ' || ch == '\n' || ch == '\t' || ch == '\r' || ch == '\v' || ch == '\f';
-}
-
 // The single-process loader's verdict on fname, with its message.
 Failure ParseOnRoot(const char *fname, Dataset *ds) {
   Failure failure;
@@ -61,16 +57,16 @@ bool ReadRange(int fd, int64_t begin, int64_t end, int64_t size, std::vector<cha
     if (got <= 0) return false;
     done += got;
   }
-  *starts_token = begin == 0 || IsSpace(static_cast<unsigned char>((*text)[0]));
+  *starts_token = begin == 0 || IsDatasetSpace((*text)[0]);
   if (begin > 0) text->erase(text->begin());
   // Only a token still open at the end of the range goes on past it.
-  const bool open = !text->empty() && !IsSpace(static_cast<unsigned char>(text->back()));
+  const bool open = !text->empty() && !IsDatasetSpace(text->back());
   for (int64_t at = end; open && at < size;) {
     char piece[4096];
     const ssize_t got = pread(fd, piece, sizeof piece, at);
     if (got <= 0) return false;
     for (ssize_t k = 0; k < got; k++) {
-      if (IsSpace(static_cast<unsigned char>(piece[k]))) return true;
+      if (IsDatasetSpace(piece[k])) return true;
       text->push_back(piece[k]);
     }
     at += got;
@@ -84,19 +80,15 @@ bool Tokenize(const std::vector<char> &text, bool starts_token, std::vector<int3
   size_t p = 0;
   const size_t n = text.size();
   if (!starts_token)
-    while (p < n && !IsSpace(static_cast<unsigned char>(text[p]))) p++;
+    while (p < n && !IsDatasetSpace(text[p])) p++;
   for (;;) {
-    while (p < n && IsSpace(static_cast<unsigned char>(text[p]))) p++;
+    while (p < n && IsDatasetSpace(text[p])) p++;
     if (p == n) return true;
-    const bool negative = text[p] == '-';
-    if (negative || text[p] == '+') p++;
-    const size_t digits = p;
-    uint64_t magnitude = 0;
-    for (; p < n && text[p] >= '0' && text[p] <= '9'; p++)
-      if (magnitude <= uint64_t{1} << 32) magnitude = magnitude * 10 + uint64_t(text[p] - '0');
-    if (p == digits || (p < n && !IsSpace(static_cast<unsigned char>(text[p])))) return false;
-    if (negative ? magnitude > uint64_t{1} << 31 : magnitude > INT32_MAX) return false;
-    tokens->push_back(int32_t(negative ? -int64_t(magnitude) : int64_t(magnitude)));
+    int32_t value;
+    const TokenRead token = ReadIntegerToken(text.data() + p, text.data() + n, &value);
+    if (token.verdict != TokenVerdict::kInteger) return false;
+    tokens->push_back(value);
+    p = size_t(token.end - text.data());
   }
 }
 
