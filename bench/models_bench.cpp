@@ -15,10 +15,7 @@ int32_t Neighbours(int32_t type) { return type == TOVRAN_USER_BASED ? 50 : 20; }
 
 // Start of each user's basket in the training pairs, end marker last.
 std::vector<int32_t> BasketStarts(const Dataset &ds) {
-  std::vector<int32_t> starts{0};
-  for (int32_t i = 0; i < ds.ntrain; i++)
-    if (ds.rowid[i + 1] != ds.rowid[i]) starts.push_back(i + 1);
-  return starts;
+  return {ds.bstart.get(), ds.bstart.get() + ds.nbaskets + 1};
 }
 
 // args: model type.

@@ -63,9 +63,7 @@ struct Baskets {
 
 Baskets FindBaskets(const Dataset &ds) {
   Baskets baskets;
-  baskets.starts.push_back(0);
-  for (int32_t i = 0; i < ds.ntrain; i++)
-    if (ds.rowid[i + 1] != ds.rowid[i]) baskets.starts.push_back(i + 1);
+  baskets.starts.assign(ds.bstart.get(), ds.bstart.get() + ds.nbaskets + 1);
   return baskets;
 }
 

@@ -300,8 +300,20 @@ bool ParseDataset(std::FILE *in, Dataset *ds, std::string *error) {
     return false;
   }
 
-  // Drop each run's last pair (held out above), keeping file order.
-  rowid[npairs] = nrows;
+  Dataset loaded;
+  loaded.nrows = nrows;
+  loaded.ncols = ncols;
+  loaded.rowid = std::move(rowid);
+  loaded.colid = std::move(colid);
+  loaded.tvec = std::move(tvec);
+  DropHeldOutPairs(npairs, &loaded);
+  *ds = std::move(loaded);
+  return true;
+}
+
+void DropHeldOutPairs(int32_t npairs, Dataset *ds) {
+  int32_t *rowid = ds->rowid.get(), *colid = ds->colid.get();
+  rowid[npairs] = ds->nrows;
   int32_t kept = 0;
   for (int32_t i = 0; i < npairs; i++) {
     if (rowid[i] == rowid[i + 1]) {
@@ -310,15 +322,22 @@ bool ParseDataset(std::FILE *in, Dataset *ds, std::string *error) {
       kept++;
     }
   }
-  rowid[kept] = nrows;
-
-  ds->nrows = nrows;
-  ds->ncols = ncols;
+  rowid[kept] = ds->nrows;
   ds->ntrain = kept;
-  ds->rowid = std::move(rowid);
-  ds->colid = std::move(colid);
-  ds->tvec = std::move(tvec);
-  return true;
+  RecordBasketStarts(ds);
+}
+
+void RecordBasketStarts(Dataset *ds) {
+  const int32_t *rowid = ds->rowid.get();
+  int32_t nbaskets = 0;
+  for (int32_t i = 0; i < ds->ntrain; i++)
+    if (i == 0 || rowid[i] != rowid[i - 1]) nbaskets++;
+  ds->bstart.reset(AllocInts(int64_t{nbaskets} + 1, "ReadDataset: bstart"));
+  int32_t b = 0;
+  for (int32_t i = 0; i < ds->ntrain; i++)
+    if (i == 0 || rowid[i] != rowid[i - 1]) ds->bstart[b++] = i;
+  ds->bstart[nbaskets] = ds->ntrain;
+  ds->nbaskets = nbaskets;
 }
 
 namespace {

@@ -39,12 +39,9 @@ void Line(std::FILE *out, const char *format, Args... args) {
 
 }  // namespace
 
-EvalData::EvalData(const Dataset &dataset) : ds(dataset), starts{0}, frequency(size_t(ds.ncols), 0) {
-  // Pairs f..i are one user's basket; the end marker closes the last one.
-  for (int32_t i = 0; i < ds.ntrain; i++) {
-    frequency[size_t(ds.colid[i])]++;
-    if (ds.rowid[i + 1] != ds.rowid[i]) starts.push_back(i + 1);
-  }
+EvalData::EvalData(const Dataset &dataset)
+    : ds(dataset), starts(dataset.bstart.get()), frequency(size_t(ds.ncols), 0) {
+  for (int32_t i = 0; i < ds.ntrain; i++) frequency[size_t(ds.colid[i])]++;
 }
 
 ModelRecommender::ModelRecommender(Model *model, int32_t nthreads) : model_(model), scratch_{nullptr} {

@@ -28,9 +28,9 @@ double Seconds();
 struct EvalData {
   explicit EvalData(const Dataset &ds);
   const Dataset &ds;
-  std::vector<int32_t> starts;     // basket b: training pairs starts[b]..starts[b+1]-1
+  const int32_t *starts;           // ds.bstart: basket b is training pairs starts[b]..starts[b+1]-1
   std::vector<int32_t> frequency;  // training pairs of each item
-  int32_t baskets() const { return int32_t(starts.size()) - 1; }
+  int32_t baskets() const { return ds.nbaskets; }
   // The held-out item of the user of basket b.
   int32_t HeldOut(int32_t b) const { return ds.tvec[ds.rowid[starts[size_t(b)]]]; }
 };

@@ -178,5 +178,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   ExpectEqual(got.colid.get(), colid, "training items differ");
   ExpectEqual(got.tvec.get(), tvec, "held-out items differ");
   if (got.rowid[got.ntrain] != got.nrows) Fail("the end marker is missing");
+  // A basket starts at every change of user among the training pairs.
+  std::vector<int32_t> starts;
+  for (size_t i = 0; i < rowid.size(); i++)
+    if (i == 0 || rowid[i] != rowid[i - 1]) starts.push_back(int32_t(i));
+  starts.push_back(int32_t(rowid.size()));
+  if (got.nbaskets + size_t{1} != starts.size()) Fail("the basket count differs");
+  ExpectEqual(got.bstart.get(), starts, "basket starts differ");
   return 0;
 }

@@ -39,6 +39,9 @@ TEST(ReadDataset, HoldsOutTheLastListedPairOfEveryUser) {
   EXPECT_EQ(Ints(p.ds.tvec, 3), (std::vector<int32_t>{3, 4, 3}));
   EXPECT_EQ(Ints(p.ds.rowid, 5), (std::vector<int32_t>{0, 0, 1, 2, 3}));
   EXPECT_EQ(Ints(p.ds.colid, 4), (std::vector<int32_t>{1, 2, 0, 2}));
+  // Users 0, 1 and 2 keep baskets of 2, 1 and 1 training pairs.
+  EXPECT_EQ(p.ds.nbaskets, 3);
+  EXPECT_EQ(Ints(p.ds.bstart, 4), (std::vector<int32_t>{0, 2, 3, 4}));
 }
 
 TEST(ReadDataset, AcceptsAnyWhiteSpaceSignsAndUsersWithoutPairs) {
@@ -49,11 +52,13 @@ TEST(ReadDataset, AcceptsAnyWhiteSpaceSignsAndUsersWithoutPairs) {
   EXPECT_EQ(Ints(p.ds.tvec, 4), (std::vector<int32_t>{2, -1, 3, -1}));
   EXPECT_EQ(Ints(p.ds.rowid, 3), (std::vector<int32_t>{0, 0, 4}));
   EXPECT_EQ(Ints(p.ds.colid, 2), (std::vector<int32_t>{5, 4}));
+  EXPECT_EQ(Ints(p.ds.bstart, p.ds.nbaskets + 1), (std::vector<int32_t>{0, 2}));
 
   Parsed empty = Parse("2 2 0");
   ASSERT_TRUE(empty.ok) << empty.error;
   EXPECT_EQ(empty.ds.ntrain, 0);
   EXPECT_EQ(empty.ds.rowid[0], 2);
+  EXPECT_EQ(Ints(empty.ds.bstart, empty.ds.nbaskets + 1), (std::vector<int32_t>{0}));
 }
 
 TEST(ReadDataset, RejectsEveryBreachOfTheFormatWithAReason) {

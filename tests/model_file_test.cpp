@@ -15,10 +15,7 @@ namespace {
 
 // Every user's training basket, as offsets into the dataset's items.
 std::vector<int64_t> BasketOffsets(const Dataset &ds) {
-  std::vector<int64_t> offsets{0};
-  for (int32_t i = 0; i < ds.ntrain; i++)
-    if (ds.rowid[i + 1] != ds.rowid[i]) offsets.push_back(i + 1);
-  return offsets;
+  return {ds.bstart.get(), ds.bstart.get() + ds.nbaskets + 1};
 }
 
 // Builds the model of kind on the dataset, saves, loads and saves it again;

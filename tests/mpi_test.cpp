@@ -190,15 +190,13 @@ TEST(MpiReport, ListsAreTheLibrarysAnswers) {
   for (int32_t type = 1; type <= 3; type++) {
     Model *model = TOVRAN_BuildModel(ds.nrows, ds.ncols, ds.ntrain, ds.rowid.get(), ds.colid.get(),
                                      type, nnbr[type - 1], type == 2 ? std::stof(alpha[1]) : 0.0f);
-    for (int32_t f = 0; f < ds.ntrain;) {
-      int32_t e = f;
-      while (ds.rowid[e] == ds.rowid[f]) e++;
+    for (int32_t b = 0; b < ds.nbaskets; b++) {
+      const int32_t f = ds.bstart[b], e = ds.bstart[b + 1];
       int32_t rcmds[10];
       const int32_t m = TOVRAN_Recommend(model, e - f, ds.colid.get() + f, 10, rcmds);
       expected << type << ' ' << ds.rowid[f];
       for (int32_t t = 0; t < m; t++) expected << ' ' << rcmds[t];
       expected << '\n';
-      f = e;
     }
     TOVRAN_FreeModel(model);
   }

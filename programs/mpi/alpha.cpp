@@ -24,6 +24,7 @@ Dataset Resplit(const Dataset &ds) {
   if (split.ntrain >= 0) {
     split.rowid[split.ntrain] = -1;
     split.colid[split.ntrain] = 0;
+    RecordBasketStarts(&split);
   }
   return split;
 }

@@ -26,8 +26,8 @@ Failure ParseOnRoot(const char *fname, Dataset *ds) {
 
 // Shares the root's dataset with every rank.
 void BroadcastDataset(const Job &job, Dataset *ds) {
-  int32_t counts[3] = {ds->nrows, ds->ncols, ds->ntrain};
-  MPI_Bcast(counts, 3, MPI_INT32_T, 0, MPI_COMM_WORLD);
+  int32_t counts[4] = {ds->nrows, ds->ncols, ds->ntrain, ds->nbaskets};
+  MPI_Bcast(counts, 4, MPI_INT32_T, 0, MPI_COMM_WORLD);
   RunStep(job, "the dataset", [&] {
     if (!job.root()) {
       ds->nrows = counts[0];
@@ -36,12 +36,15 @@ void BroadcastDataset(const Job &job, Dataset *ds) {
       ds->rowid = Ints(int64_t{ds->ntrain} + 1);
       ds->colid = Ints(int64_t{ds->ntrain} + 1);
       ds->tvec = Ints(ds->nrows);
+      ds->nbaskets = counts[3];
+      ds->bstart = Ints(int64_t{ds->nbaskets} + 1);
     }
     return Failure{};
   });
   BroadcastBytes(job, ds->rowid.get(), 4 * (int64_t{ds->ntrain} + 1), 0);
   BroadcastBytes(job, ds->colid.get(), 4 * (int64_t{ds->ntrain} + 1), 0);
   BroadcastBytes(job, ds->tvec.get(), 4 * int64_t{ds->nrows}, 0);
+  BroadcastBytes(job, ds->bstart.get(), 4 * (int64_t{ds->nbaskets} + 1), 0);
 }
 
 // Reads bytes [begin, end) of the file and, past end, the rest of a token
@@ -178,7 +181,6 @@ bool DatasetFromTokens(const int32_t *tokens, int64_t ntokens, Dataset *ds) {
   std::fill_n(tvec.get(), nrows, -1);
   // The last pair of each run is held out; a user whose run closed already
   // must not open another.
-  int32_t ntrain = 0;
   for (int32_t i = 0; i < npairs; i++) {
     const int32_t user = pairs[2 * int64_t{i}], item = pairs[2 * int64_t{i} + 1];
     if (user < 0 || user >= nrows || item < 0 || item >= ncols) return false;
@@ -186,26 +188,19 @@ bool DatasetFromTokens(const int32_t *tokens, int64_t ntokens, Dataset *ds) {
     if (last) {
       if (tvec[user] != -1) return false;
       tvec[user] = item;
-    } else {
-      ntrain++;
     }
   }
-  IntArray rowid = Ints(int64_t{ntrain} + 1), colid = Ints(int64_t{ntrain} + 1);
-  int32_t kept = 0;
-  for (int32_t i = 0; i + 1 < npairs; i++) {
-    if (pairs[2 * int64_t{i} + 2] == pairs[2 * int64_t{i}]) {
-      rowid[kept] = pairs[2 * int64_t{i}];
-      colid[kept] = pairs[2 * int64_t{i} + 1];
-      kept++;
-    }
+  IntArray rowid = Ints(int64_t{npairs} + 1), colid = Ints(int64_t{npairs} + 1);
+  for (int32_t i = 0; i < npairs; i++) {
+    rowid[i] = pairs[2 * int64_t{i}];
+    colid[i] = pairs[2 * int64_t{i} + 1];
   }
-  rowid[kept] = nrows;
   ds->nrows = nrows;
   ds->ncols = ncols;
-  ds->ntrain = kept;
   ds->rowid = std::move(rowid);
   ds->colid = std::move(colid);
   ds->tvec = std::move(tvec);
+  DropHeldOutPairs(npairs, ds);
   return true;
 }
 
