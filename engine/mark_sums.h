@@ -4,6 +4,8 @@
 #include <climits>
 #include <cstdint>
 
+#include "engine/candidates.h"
+
 // Gathers that keep each candidate's running sum in its mark: -1 is an item
 // not met yet, -2 one left out, any other mark the bits of a single-precision
 // sum (arithmetic never gives those two NaN patterns). Every step is then the
@@ -26,4 +28,14 @@ inline float MarkStart(int32_t mark) {
 inline int32_t MarkAfter(int32_t mark, float sum) {
   const int32_t left = -int32_t(mark == -2);
   return (std::bit_cast<int32_t>(sum) & ~left) | (mark & left);
+}
+
+// Gives the first k candidates of fcand, whose keys are set, the sums their
+// marks hold, and puts those marks back to -1.
+inline void TakeSumsFromMarks(int32_t k, int32_t *marker, CandidatePair *fcand) {
+  for (int32_t t = 0; t < k; t++) {
+    const int32_t c = fcand[t].key;
+    fcand[t].value = std::bit_cast<float>(marker[c]);
+    marker[c] = -1;
+  }
 }

@@ -79,11 +79,7 @@ int32_t GatherSumsInMarks(int32_t n, const int32_t *basket, const int32_t *itemp
       ncand += mark == -1;
     }
   }
-  for (int32_t t = 0; t < ncand; t++) {
-    const int32_t c = fcand[t].key;
-    fcand[t].value = std::bit_cast<float>(marker[c]);
-    marker[c] = -1;
-  }
+  TakeSumsFromMarks(ncand, marker, fcand);
   return ncand;
 }
 

@@ -19,10 +19,11 @@
 
 namespace {
 
-// Random pairs with a popular head of items and a few repeated pairs.
-PairList RandomPairs(uint32_t seed) {
+// Random pairs with a popular head of items and a few repeated pairs; wide
+// sets have thousands of items, where the builders keep their sums elsewhere.
+PairList RandomPairs(uint32_t seed, bool wide = false) {
   std::mt19937 rng(seed);
-  PairList p{5 + int32_t(rng() % 26), 4 + int32_t(rng() % 17)};
+  PairList p{5 + int32_t(rng() % 26), (wide ? 2100 : 4) + int32_t(rng() % 17)};
   const int32_t npairs = int32_t(rng() % uint32_t(4 * p.nrows + 1));
   for (int32_t k = 0; k < npairs; k++) {
     const auto user = int32_t(rng() % uint32_t(p.nrows));
@@ -246,6 +247,18 @@ TEST(OracleModels, ConditionalProbabilityListsAndAnswersMatchDenseReference) {
     const Dense d = MakeDense(p);
     for (int32_t nnbr : kNeighbourSizes)
       for (float alpha : kAlphas) CheckItemModel(p, d, TOVRAN_ITEM_CPROB, nnbr, alpha, seed);
+  }
+}
+
+TEST(OracleModels, ItemListsOverThousandsOfItemsMatchDenseReference) {
+  for (uint32_t seed = 1; seed <= kSeeds / 6; seed++) {
+    SCOPED_TRACE(seed);
+    const PairList p = RandomPairs(seed, true);
+    const Dense d = MakeDense(p);
+    for (int32_t nnbr : {2, 20}) {
+      CheckItemModel(p, d, TOVRAN_ITEM_COSINE, nnbr, 0.0f, seed, 1);
+      CheckItemModel(p, d, TOVRAN_ITEM_CPROB, nnbr, 0.3f, seed, 1);
+    }
   }
 }
 
