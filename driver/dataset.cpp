@@ -274,8 +274,8 @@ bool ParseDataset(std::FILE *in, Dataset *ds, std::string *error) {
     const int32_t user = pair[0];
     if (user != prev) {
       // tvec doubles as the record of runs already closed.
-      if (prev >= 0) tvec[prev] = colid[i - 1];
-      if (tvec[user] != -1) {
+      if (prev >= 0) tvec[size_t(prev)] = colid[size_t(i) - 1];
+      if (tvec[size_t(user)] != -1) {
         *error = Format("pair %d (line %" PRId64 "): user %d appears again after other users; "
                         "each user's pairs must stand together",
                         i + 1, lines[0], user);
@@ -283,10 +283,10 @@ bool ParseDataset(std::FILE *in, Dataset *ds, std::string *error) {
       }
       prev = user;
     }
-    rowid[i] = user;
-    colid[i] = pair[1];
+    rowid[size_t(i)] = user;
+    colid[size_t(i)] = pair[1];
   }
-  if (prev >= 0) tvec[prev] = colid[npairs - 1];
+  if (prev >= 0) tvec[size_t(prev)] = colid[size_t(npairs) - 1];
 
   int32_t extra;
   const TokenReader::Status status = reader.Next(&extra);
@@ -333,10 +333,10 @@ void RecordBasketStarts(Dataset *ds) {
   for (int32_t i = 0; i < ds->ntrain; i++)
     if (i == 0 || rowid[i] != rowid[i - 1]) nbaskets++;
   ds->bstart.reset(AllocInts(int64_t{nbaskets} + 1, "ReadDataset: bstart"));
-  int32_t b = 0;
+  int32_t *bstart = ds->bstart.get(), b = 0;
   for (int32_t i = 0; i < ds->ntrain; i++)
-    if (i == 0 || rowid[i] != rowid[i - 1]) ds->bstart[b++] = i;
-  ds->bstart[nbaskets] = ds->ntrain;
+    if (i == 0 || rowid[i] != rowid[i - 1]) bstart[b++] = i;
+  bstart[nbaskets] = ds->ntrain;
   ds->nbaskets = nbaskets;
 }
 

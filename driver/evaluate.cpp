@@ -41,7 +41,7 @@ void Line(std::FILE *out, const char *format, Args... args) {
 
 EvalData::EvalData(const Dataset &dataset)
     : ds(dataset), starts(dataset.bstart.get()), frequency(size_t(ds.ncols), 0) {
-  for (int32_t i = 0; i < ds.ntrain; i++) frequency[size_t(ds.colid[i])]++;
+  for (int32_t i = 0; i < ds.ntrain; i++) frequency[size_t(ds.colid[size_t(i)])]++;
 }
 
 ModelRecommender::ModelRecommender(Model *model, int32_t nthreads) : model_(model), scratch_{nullptr} {

@@ -32,7 +32,7 @@ struct EvalData {
   std::vector<int32_t> frequency;  // training pairs of each item
   int32_t baskets() const { return ds.nbaskets; }
   // The held-out item of the user of basket b.
-  int32_t HeldOut(int32_t b) const { return ds.tvec[ds.rowid[starts[size_t(b)]]]; }
+  int32_t HeldOut(int32_t b) const { return ds.tvec[size_t(ds.rowid[size_t(starts[b])])]; }
 };
 
 // Answers top-N queries from up to nthreads threads at once, thread t with

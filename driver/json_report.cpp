@@ -19,7 +19,7 @@ std::string StepText(int32_t step) {
 int32_t HeldOut(const Dataset &ds) {
   int32_t count = 0;
   for (int32_t u = 0; u < ds.nrows; u++)
-    if (ds.tvec[u] >= 0) count++;
+    if (ds.tvec[size_t(u)] >= 0) count++;
   return count;
 }
 

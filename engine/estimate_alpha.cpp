@@ -87,7 +87,7 @@ int32_t EstimateAlphaStep(int32_t nrows, int32_t ncols, int32_t npairs,
     TOVRAN_Scratch own = ModelScratch(model.get());
     std::vector<ScratchHolder> more;
     for (int32_t t = 1; t < threads; t++) more.emplace_back(TOVRAN_CreateScratch(model.get()));
-    std::vector<int32_t> nhits(threads, 0);
+    std::vector<int32_t> nhits(size_t(threads), 0);
     ParallelChunks(threads, nrows, kRowChunk, [&](int32_t thread, int64_t begin, int64_t end) {
       int32_t *mine = rcmds.get() + int64_t{N} * thread;
       TOVRAN_Scratch *scratch = thread == 0 ? &own : more[size_t(thread - 1)].get();
@@ -97,7 +97,7 @@ int32_t EstimateAlphaStep(int32_t nrows, int32_t ncols, int32_t npairs,
         if (count == 0) continue;
         const int32_t n = std::max(
             TOVRAN_RecommendWith(model.get(), scratch, count, rowind + rowptr[r], N, mine), 0);
-        if (std::find(mine, mine + n, tvec[r]) != mine + n) nhits[thread]++;
+        if (std::find(mine, mine + n, tvec[size_t(r)]) != mine + n) nhits[size_t(thread)]++;
       }
     });
     return std::accumulate(nhits.begin(), nhits.end(), 0);

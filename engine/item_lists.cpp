@@ -58,8 +58,8 @@ int64_t PackItemLists(const Model *model, const ItemListBlock &block) {
     const int64_t from = int64_t{k} * room;
     // Packed places never lie after staged ones, so a forward move is safe.
     if (from != to) {
-      std::memmove(block.ind + to, block.ind + from, sizeof(int32_t) * n);
-      std::memmove(block.val + to, block.val + from, sizeof(float) * n);
+      std::memmove(block.ind + to, block.ind + from, sizeof(int32_t) * size_t(n));
+      std::memmove(block.val + to, block.val + from, sizeof(float) * size_t(n));
     }
     to += n;
   }
@@ -75,7 +75,7 @@ ThreadScratch::ThreadScratch(Model *model, int32_t nthreads) {
   while (markers.size() < count) {
     // Each array is owned by its vector as soon as it exists.
     markers.push_back(AllocInts(model->nitems, "BuildItemLists: marker"));
-    std::memcpy(markers.back(), model->marker, sizeof(int32_t) * model->nitems);
+    std::memcpy(markers.back(), model->marker, sizeof(int32_t) * size_t(model->nitems));
     fcands.push_back(AllocCands(model->nitems, "BuildItemLists: fcand"));
   }
 }

@@ -152,8 +152,9 @@ void BuildItemLists(Model *model, const ItemListBlock *block, int32_t nthreads, 
     ParallelChunks(int32_t(scratch.markers.size()), staged.last - staged.first, kItemChunk,
                    [&](int32_t thread, int64_t begin, int64_t end) {
                      for (auto i = int32_t(staged.first + begin); i < staged.first + end; i++) {
-                       const int32_t k = gather(i, scratch.markers[thread], scratch.fcands[thread]);
-                       StageItemList(model, staged, scratch.fcands[thread], i, k);
+                       const auto t = size_t(thread);
+                       const int32_t k = gather(i, scratch.markers[t], scratch.fcands[t]);
+                       StageItemList(model, staged, scratch.fcands[t], i, k);
                      }
                    });
   }

@@ -322,7 +322,8 @@ Model *ReadModel(std::FILE *in, const char *name) {
   const int64_t size = ftello(in);
   std::rewind(in);
   unsigned char bytes[kModelHeaderBytes];
-  const size_t got = std::fread(bytes, 1, std::min<int64_t>(size, kModelHeaderBytes), in);
+  // A size ftello could not tell (-1) reads nothing; it is refused below.
+  const size_t got = std::fread(bytes, 1, size_t(std::clamp<int64_t>(size, 0, kModelHeaderBytes)), in);
   if (size < 0 || int64_t(got) != std::min<int64_t>(size, kModelHeaderBytes)) {
     SetLastError(kReadFailed, name, std::strerror(errno));
     return nullptr;

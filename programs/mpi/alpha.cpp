@@ -22,8 +22,8 @@ Dataset Resplit(const Dataset &ds) {
   split.ntrain = TOVRAN_ResplitPairs(ds.nrows, ds.ncols, ds.ntrain, ds.rowid.get(), ds.colid.get(),
                                      split.rowid.get(), split.colid.get(), split.tvec.get());
   if (split.ntrain >= 0) {
-    split.rowid[split.ntrain] = -1;
-    split.colid[split.ntrain] = 0;
+    split.rowid[size_t(split.ntrain)] = -1;
+    split.colid[size_t(split.ntrain)] = 0;
     RecordBasketStarts(&split);
   }
   return split;

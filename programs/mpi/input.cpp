@@ -186,14 +186,14 @@ bool DatasetFromTokens(const int32_t *tokens, int64_t ntokens, Dataset *ds) {
     if (user < 0 || user >= nrows || item < 0 || item >= ncols) return false;
     const bool last = i + 1 == npairs || pairs[2 * int64_t{i} + 2] != user;
     if (last) {
-      if (tvec[user] != -1) return false;
-      tvec[user] = item;
+      if (tvec[size_t(user)] != -1) return false;
+      tvec[size_t(user)] = item;
     }
   }
   IntArray rowid = Ints(int64_t{npairs} + 1), colid = Ints(int64_t{npairs} + 1);
   for (int32_t i = 0; i < npairs; i++) {
-    rowid[i] = pairs[2 * int64_t{i}];
-    colid[i] = pairs[2 * int64_t{i} + 1];
+    rowid[size_t(i)] = pairs[2 * int64_t{i}];
+    colid[size_t(i)] = pairs[2 * int64_t{i} + 1];
   }
   ds->nrows = nrows;
   ds->ncols = ncols;

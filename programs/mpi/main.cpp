@@ -111,7 +111,7 @@ void WriteLists(std::FILE *out, const Dataset &ds, const SequenceResult &result)
   for (const RunResult &run : result.runs) {
     const auto N = size_t(run.setup.top);
     for (size_t b = 0; b < size_t(data.baskets()); b++) {
-      std::fprintf(out, "%d %d", run.setup.kind, ds.rowid[data.starts[b]]);
+      std::fprintf(out, "%d %d", run.setup.kind, ds.rowid[size_t(data.starts[b])]);
       for (size_t t = 0; t < N && run.lists[b * N + t] >= 0; t++)
         std::fprintf(out, " %d", run.lists[b * N + t]);
       std::fputc('\n', out);
