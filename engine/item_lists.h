@@ -88,24 +88,10 @@ int32_t GatherCandidatesWith(int32_t i, int32_t jbegin, int32_t jend,
       const int32_t c = rowind[l];
       // Product and sum in double, one rounding: not two float operations.
       const double add = Weighted ? double(rowval[l]) * w : double(rowval[l]);
-      const int32_t mark = marker[c];
-      if constexpr (InMarks) {
-        marker[c] = MarkAfter(mark, float(add + double(MarkStart(mark))));
-        fcand[k].key = c;  // written for every step, kept for a new item
-        k += mark == -1;
-      } else if (mark == -1) {
-        fcand[k] = CandidatePair{float(add), c};
-        marker[c] = k++;
-      } else if (mark >= 0) {
-        fcand[mark].value = float(add + double(fcand[mark].value));
-      }
+      GatherStep<InMarks>(c, add, marker, fcand, k);
     }
   }
-  if constexpr (InMarks) {
-    TakeSumsFromMarks(k, marker, fcand);
-  } else {
-    for (int32_t t = 0; t < k; t++) marker[fcand[t].key] = -1;
-  }
+  EndGather<InMarks>(k, marker, fcand);
   marker[i] = own;
   return k;
 }

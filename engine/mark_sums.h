@@ -39,3 +39,35 @@ inline void TakeSumsFromMarks(int32_t k, int32_t *marker, CandidatePair *fcand) 
     marker[c] = -1;
   }
 }
+
+// One step of a gather whose sums are rounded once from double: item c
+// receives add. InMarks, its sum is kept in its mark (the id is written at
+// fcand[k] every step and kept for a new item); else its mark holds its slot
+// in fcand (-1 for a new item, which takes slot k). Items marked -2 are
+// skipped.
+template <bool InMarks>
+inline void GatherStep(int32_t c, double add, int32_t *__restrict marker,
+                       CandidatePair *__restrict fcand, int32_t &k) {
+  const int32_t mark = marker[c];
+  if constexpr (InMarks) {
+    marker[c] = MarkAfter(mark, float(add + double(MarkStart(mark))));
+    fcand[k].key = c;
+    k += mark == -1;
+  } else if (mark == -1) {
+    fcand[k] = CandidatePair{float(add), c};
+    marker[c] = k++;
+  } else if (mark >= 0) {
+    fcand[mark].value = float(add + double(fcand[mark].value));
+  }
+}
+
+// Ends a gather of k candidates by GatherStep: their sums in fcand, their
+// marks -1 again.
+template <bool InMarks>
+inline void EndGather(int32_t k, int32_t *marker, CandidatePair *fcand) {
+  if constexpr (InMarks) {
+    TakeSumsFromMarks(k, marker, fcand);
+  } else {
+    for (int32_t t = 0; t < k; t++) marker[fcand[t].key] = -1;
+  }
+}
