@@ -28,7 +28,8 @@ struct Model {
   CandidatePair *rcand;  // scratch: candidate users, UserCandidateRoom(nrows) pairs
   CandidatePair *fcand;  // scratch: candidate items
   int32_t *rmarker;      // user id -> -1; its slot in rcand while a query runs
-  int32_t *marker;       // item id -> slot in fcand, -1, or -2 (excluded)
+  int32_t *marker;       // item id -> -1; while building or querying also -2 (left
+                         // out), a slot in fcand or a sum (mark_sums.h)
   // What the model was built from and with, for its file and its info.
   int32_t nusers;        // users of the pairs (every kind)
   float alpha;           // type 2: the damping exponent; else 0

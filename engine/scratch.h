@@ -13,7 +13,7 @@ struct TOVRAN_Scratch {
   CandidatePair *rcand;  // nrows + 1: candidate users (type 3)
   CandidatePair *fcand;  // items: candidate items
   int32_t *rmarker;      // nrows: user id -> -1, its slot in rcand mid-query (type 3)
-  int32_t *marker;       // items: item id -> slot in fcand, -1, or -2
+  int32_t *marker;       // items: item id -> -1; mid-query -2, a slot or a sum (mark_sums.h)
 };
 
 // The model's own scratch arrays, borrowed.
