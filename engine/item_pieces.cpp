@@ -1,6 +1,7 @@
 // The item models built in pieces: the lists of a range of items, then the
 // model from every list.
 #include <algorithm>
+#include <cmath>
 #include <string>
 
 #include "engine/build.h"
@@ -18,6 +19,8 @@ constexpr const char *kBadRange = "%s: the items %d..%d do not lie inside 0..%d.
 constexpr const char *kNullLists = "%s: the list arrays should not be null.";
 constexpr const char *kBadCount = "%s: item %d has %d neighbours, outside 0..%d.";
 constexpr const char *kBadNeighbour = "%s: neighbour %d of item %d lies outside 0..%d.";
+constexpr const char *kBadSimilarity =
+    "%s: neighbour %d of item %d has a similarity that is not a finite number.";
 
 // Empty when params asks for an item model over the pairs; else the fault.
 std::string ItemParamsFault(const char *entry, int32_t nrows, int32_t ncols, int32_t npairs,
@@ -104,6 +107,11 @@ Model *TOVRAN_AssembleItemModel(int32_t nrows, int32_t ncols, const TOVRAN_Param
       for (int32_t l = at; l < at + counts[i]; l++) {
         if (ind[l] < 0 || ind[l] >= ncols) {
           SetLastError(kBadNeighbour, entry, l - at, i, ncols - 1);
+          return nullptr;
+        }
+        // Built lists hold finite similarities only, and the queries rely on it.
+        if (!std::isfinite(val[l])) {
+          SetLastError(kBadSimilarity, entry, l - at, i);
           return nullptr;
         }
       }

@@ -8,7 +8,9 @@
 
 // Gathers that keep each candidate's running sum in its mark: -1 is an item
 // not met yet, -2 one left out, any other mark the bits of a single-precision
-// sum (arithmetic never gives those two NaN patterns). Every step is then the
+// sum (arithmetic on finite values never gives those two NaN patterns, and a
+// model holds finite values only: the builds give no others, and the model
+// loader and the assembly from lists refuse them). Every step is then the
 // same instructions, with no branch on whether the item is new, but a mark
 // is read, added to and written back, so a repeated item waits for its last
 // write. That pays while the marks stay close to the core; beyond this many

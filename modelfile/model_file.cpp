@@ -201,6 +201,16 @@ std::string IndexFault(const char *name, const int32_t *ind, int64_t n, int32_t 
   return {};
 }
 
+// Empty when every val[0..n-1] is a finite number; else the fault. Built
+// models hold only finite similarities, and the queries rely on it: a NaN
+// sum could take the bits of an item's mark mid-query.
+std::string ValueFault(const char *name, const float *val, int64_t n) {
+  for (int64_t k = 0; k < n; k++)
+    if (!std::isfinite(val[k]))
+      return std::string(name) + "[" + std::to_string(k) + "] is not a finite number";
+  return {};
+}
+
 // The CRC-32 of the next n bytes of in; false when they cannot be read.
 bool StreamCrc(std::FILE *in, int64_t n, uLong *crc) {
   unsigned char buffer[1 << 16];
@@ -234,6 +244,7 @@ Model *ReadItemModel(Reader &reader, const Header &h, const char *name) {
     if (model->itemptr[i + 1] - model->itemptr[i] > room)
       fault = "item " + std::to_string(i) + " has more than " + std::to_string(room) + " neighbours";
   if (fault.empty()) fault = IndexFault("itemind", model->itemind, h.nentries, h.nitems);
+  if (fault.empty()) fault = ValueFault("itemval", model->itemval, h.nentries);
   if (!fault.empty()) {
     SetLastError(kBadArrays, name, fault.c_str());
     return nullptr;
@@ -260,6 +271,7 @@ Model *ReadUserModel(Reader &reader, const Header &h, const char *name) {
   }
   std::string fault = OffsetsFault("rowptr", mat->rowptr, h.nusers, h.nentries);
   if (fault.empty()) fault = IndexFault("rowind", mat->rowind, h.nentries, h.nitems);
+  if (fault.empty()) fault = ValueFault("rowval", mat->rowval, h.nentries);
   if (fault.empty()) {
     CreateColMat(mat.get());
     if (!std::equal(colptr.get(), colptr.get() + h.nitems + 1, mat->colptr))

@@ -178,6 +178,15 @@ TEST(ItemPieces, BadArgumentsAreReported) {
   EXPECT_EQ(TOVRAN_AssembleItemModel(2, 3, &params, good, outside, similarities), nullptr);
   EXPECT_STREQ(TOVRAN_LastError(), "TOVRAN_AssembleItemModel: neighbour 1 of item 1 lies outside 0..2.");
   EXPECT_EQ(TOVRAN_AssembleItemModel(2, 3, &user, good, neighbours, similarities), nullptr);
+  // A NaN whose bits are an item's mark would make the queries answer one item several times.
+  float nan_mark;
+  const int32_t mark = -1;
+  std::memcpy(&nan_mark, &mark, sizeof nan_mark);
+  const float not_finite[] = {1.0f, 0.6f, nan_mark, 1.0f};
+  EXPECT_EQ(TOVRAN_AssembleItemModel(2, 3, &params, good, neighbours, not_finite), nullptr);
+  EXPECT_STREQ(TOVRAN_LastError(),
+               "TOVRAN_AssembleItemModel: neighbour 1 of item 1 has a similarity that is not a "
+               "finite number.");
 }
 
 }  // namespace

@@ -98,6 +98,7 @@ TEST(ModelFile, EachDamagedFileGivesItsOwnMessage) {
       {"inconsistent_header.tovran", "inconsistent header: kind 7 is not 1, 2 or 3"},
       {"trailing_bytes.tovran", "4 bytes follow the model's end"},
       {"inconsistent_arrays.tovran", "inconsistent arrays: itemind[0] = 4 lies outside 0..3"},
+      {"nan_similarities.tovran", "inconsistent arrays: itemval[0] is not a finite number"},
   };
   for (const auto &[file, reason] : cases) {
     const std::string path = dir + file;

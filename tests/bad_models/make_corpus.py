@@ -32,6 +32,7 @@ def sealed(body):
 
 
 content = good[:-4]
+nentries = struct.unpack("<q", content[40:48])[0]
 files = {
     "empty.tovran": b"",
     "truncated.tovran": good[: len(good) * 2 // 3],
@@ -42,6 +43,10 @@ files = {
     "trailing_bytes.tovran": sealed(content + b"\0\0\0\0"),
     # The first neighbour id (after the header and five offsets) names item 4 of 0..3.
     "inconsistent_arrays.tovran": sealed(content[:68] + struct.pack("<i", 4) + content[72:]),
+    # Every similarity (after the header, five offsets and the neighbour ids) a
+    # NaN with the bits of -1, an item's mark in the queries.
+    "nan_similarities.tovran": sealed(content[:68 + 4 * nentries]
+                                      + b"\xff" * (4 * nentries)),
 }
 for name, data in files.items():
     (here / name).write_bytes(data)
