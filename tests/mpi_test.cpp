@@ -39,12 +39,7 @@ std::string Mpirun(int ranks, int seconds = 300) {
 }
 
 ProgramOutput RunMpi(int ranks, const std::vector<std::string> &args, const std::string &prefix = "") {
-  std::string command = Mpirun(ranks) + prefix + ShellQuote(TOVRAN_MPI_PROGRAM);
-  for (const std::string &arg : args) {
-    command += ' ';
-    command += ShellQuote(arg);
-  }
-  return RunCommand(command);
+  return RunProgram(TOVRAN_MPI_PROGRAM, args, Mpirun(ranks) + prefix);
 }
 
 // A generated data set; generated once per name.
@@ -296,8 +291,8 @@ TEST(MpiFaults, RankKilledBySignalEndsTheJobPromptly) {
   // seconds on three ranks.
   const std::string data = Generated("killed.txt", "1000000 5");
   const auto start = std::chrono::steady_clock::now();
-  const ProgramOutput run = RunCommand(Mpirun(3, 120) + OnRankOne("(sleep 1; kill -9 $$) &") +
-                                       ShellQuote(TOVRAN_MPI_PROGRAM) + " " + ShellQuote(data));
+  const ProgramOutput run =
+      RunProgram(TOVRAN_MPI_PROGRAM, {data}, Mpirun(3, 120) + OnRankOne("(sleep 1; kill -9 $$) &"));
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   // Killed before the report ended, its last result line missing (on a
   // loaded machine the kill may come while the file is still being read).
