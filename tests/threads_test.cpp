@@ -41,14 +41,9 @@ Lists AskAll(Model *model, const Dataset &ds, const std::vector<int32_t> &starts
   return lists;
 }
 
-// Start of every basket in the training pairs, end marker last.
-std::vector<int32_t> BasketStarts(const Dataset &ds) {
-  return {ds.bstart.get(), ds.bstart.get() + ds.nbaskets + 1};
-}
-
 void ExpectSameModelsAndLists(const std::string &path) {
   const Dataset ds = ReadDataset(path.c_str());
-  const std::vector<int32_t> starts = BasketStarts(ds);
+  const std::vector<int32_t> starts = Ints(ds.bstart, ds.nbaskets + 1);
 
   for (int32_t type : {TOVRAN_ITEM_COSINE, TOVRAN_ITEM_CPROB, TOVRAN_USER_BASED}) {
     const int32_t nnbr = type == TOVRAN_USER_BASED ? 50 : 20;
@@ -146,7 +141,7 @@ Answers AnswersWith(const Dataset &ds, const std::vector<int32_t> &starts, int32
 // the entries that take a thread count answer as on one thread.
 TEST(ThreadsDeathTest, EntriesCarryOnWhenNoThreadCanStart) {
   const Dataset ds = ReadDataset(TOVRAN_SOURCE_DIR "/data/sample.txt");
-  const std::vector<int32_t> starts = BasketStarts(ds);
+  const std::vector<int32_t> starts = Ints(ds.bstart, ds.nbaskets + 1);
   const Answers want = AnswersWith(ds, starts, 1);
   auto same_without_threads = [&] {
     if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) return false;
