@@ -29,8 +29,16 @@ void BM_Build(benchmark::State &state, const char *name) {
     TOVRAN_FreeModel(model);
   }
 }
-BENCHMARK_CAPTURE(BM_Build, ml100k, "ml100k.txt")->Arg(1)->Arg(2)->Arg(3)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_Build, retail, "retail.txt")->Arg(1)->Arg(2)->Arg(3)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Build, ml100k, "ml100k.txt")
+    ->Arg(1)
+    ->Arg(2)
+    ->Arg(3)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Build, retail, "retail.txt")
+    ->Arg(1)
+    ->Arg(2)
+    ->Arg(3)
+    ->Unit(benchmark::kMillisecond);
 
 // Users of the file sampled at this stride, so that one iteration spreads
 // over the whole file (popular and rare baskets alike).
@@ -56,8 +64,16 @@ void BM_Query(benchmark::State &state, const char *name) {
   state.SetItemsProcessed(queries);
   TOVRAN_FreeModel(model);
 }
-BENCHMARK_CAPTURE(BM_Query, ml100k, "ml100k.txt")->Arg(1)->Arg(2)->Arg(3)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_Query, retail, "retail.txt")->Arg(1)->Arg(2)->Arg(3)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Query, ml100k, "ml100k.txt")
+    ->Arg(1)
+    ->Arg(2)
+    ->Arg(3)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Query, retail, "retail.txt")
+    ->Arg(1)
+    ->Arg(2)
+    ->Arg(3)
+    ->Unit(benchmark::kMillisecond);
 
 void BM_EstimateAlpha(benchmark::State &state, const char *name) {
   const Dataset *ds = DatasetOrSkip(state, name);

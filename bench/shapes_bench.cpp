@@ -73,8 +73,7 @@ Model *Build(const Dataset &ds, int32_t type) {
 }
 
 // Summed segment lengths (ptr) of the items of every stride-th basket.
-int64_t BasketWork(const Dataset &ds, const Baskets &baskets, int32_t stride,
-                   const int32_t *ptr) {
+int64_t BasketWork(const Dataset &ds, const Baskets &baskets, int32_t stride, const int32_t *ptr) {
   int64_t work = 0;
   for (int32_t b = 0; b < baskets.Count(); b += stride)
     for (int32_t j = baskets.starts[size_t(b)]; j < baskets.starts[size_t(b) + 1]; j++)
@@ -174,11 +173,12 @@ void Measure(const char *name, const char *path, int reps, int64_t budget,
     TOVRAN_FreeModel(model);
   }
 
-  std::printf("| %s | %d | %d | %.1f | %.2f | %.0f | %.2f | %.2f | %.0fk / %.0fk | %.2f | %.2f "
-              "| %.0f / %.0f |\n",
-              name, ds.nrows, ds.ncols, double(ds.ntrain) / ds.nrows, fig.user_ns, fig.user_rate,
-              fig.item_ns[0], fig.item_ns[1], fig.item_rate[0] / 1e3, fig.item_rate[1] / 1e3,
-              fig.build_ns[0], fig.build_ns[1], 1e3 * fig.build_s[0], 1e3 * fig.build_s[1]);
+  std::printf(
+      "| %s | %d | %d | %.1f | %.2f | %.0f | %.2f | %.2f | %.0fk / %.0fk | %.2f | %.2f "
+      "| %.0f / %.0f |\n",
+      name, ds.nrows, ds.ncols, double(ds.ntrain) / ds.nrows, fig.user_ns, fig.user_rate,
+      fig.item_ns[0], fig.item_ns[1], fig.item_rate[0] / 1e3, fig.item_rate[1] / 1e3,
+      fig.build_ns[0], fig.build_ns[1], 1e3 * fig.build_s[0], 1e3 * fig.build_s[1]);
   std::fflush(stdout);
 }
 
@@ -212,9 +212,10 @@ int main(int argc, char **argv) {
   if (shapes.empty() || reps < 1 || budget < 1 ||
       !(only.empty() || only == "users" || only == "items" || only == "build"))
     Usage(argv[0]);
-  std::printf("| shape | users | items | pairs/user | user-based ns/entry | users/s "
-              "| type 1 ns/entry | type 2 ns/entry | type 1 / 2 users/s "
-              "| type 1 build ns/step | type 2 build ns/step | build ms (1 / 2) |\n");
+  std::printf(
+      "| shape | users | items | pairs/user | user-based ns/entry | users/s "
+      "| type 1 ns/entry | type 2 ns/entry | type 1 / 2 users/s "
+      "| type 1 build ns/step | type 2 build ns/step | build ms (1 / 2) |\n");
   std::printf("|---|---|---|---|---|---|---|---|---|---|---|---|\n");
   for (const std::string &shape : shapes) {
     const size_t eq = shape.find('=');

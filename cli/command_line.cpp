@@ -44,7 +44,8 @@ CommandLine::CommandLine(std::string program, std::string operands, std::string 
     : program_(std::move(program)), operand_text_(std::move(operands)), about_(std::move(about)) {}
 
 void CommandLine::Value(std::string name, std::string metavar, std::string help, Setter set) {
-  entries_.push_back(Entry{std::move(name), std::move(metavar), std::move(help), std::move(set), {}});
+  entries_.push_back(
+      Entry{std::move(name), std::move(metavar), std::move(help), std::move(set), {}});
 }
 
 void CommandLine::Flag(std::string name, std::string help, std::function<void()> on) {
@@ -210,7 +211,8 @@ std::string ParseReal(std::string_view text, double lo, double hi, double *value
   const auto [ptr, ec] = std::from_chars(text.data(), end, v);
   if (ptr != end || text.empty() || ec != std::errc() || !std::isfinite(v))
     return Quoted(text) + " is not a number";
-  if (v < lo || v > hi) return std::string(text) + " is outside " + RealText(lo) + ".." + RealText(hi);
+  if (v < lo || v > hi)
+    return std::string(text) + " is outside " + RealText(lo) + ".." + RealText(hi);
   *value = v;
   return "";
 }
@@ -235,8 +237,9 @@ std::string ParseList(std::string_view text, T lo, T hi, std::vector<T> *values,
 
 std::string ParseIntList(std::string_view text, int32_t lo, int32_t hi,
                          std::vector<int32_t> *values) {
-  return ParseList<int32_t>(text, lo, hi, values, [](std::string_view t, int32_t l, int32_t h,
-                                                     int32_t *v) { return ParseInt(t, l, h, v); });
+  return ParseList<int32_t>(
+      text, lo, hi, values,
+      [](std::string_view t, int32_t l, int32_t h, int32_t *v) { return ParseInt(t, l, h, v); });
 }
 
 std::string ParseRealList(std::string_view text, double lo, double hi,

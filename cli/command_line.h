@@ -89,8 +89,7 @@ std::string ParseReal(std::string_view text, double lo, double hi, double *value
 // A comma-separated list of the above, at least one entry, each in range.
 std::string ParseIntList(std::string_view text, int32_t lo, int32_t hi,
                          std::vector<int32_t> *values);
-std::string ParseRealList(std::string_view text, double lo, double hi,
-                          std::vector<double> *values);
+std::string ParseRealList(std::string_view text, double lo, double hi, std::vector<double> *values);
 
 // Setters built from the checkers, for CommandLine::Value.
 Setter IntTo(int32_t *target, int32_t lo, int32_t hi);

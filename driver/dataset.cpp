@@ -2,11 +2,11 @@
 
 #include <algorithm>
 #include <cctype>
-#include <charconv>
 #include <cerrno>
-#include <cstdarg>
+#include <charconv>
 #include <cinttypes>
 #include <climits>
+#include <cstdarg>
 #include <cstring>
 
 #include "util/checked_alloc.h"
@@ -15,7 +15,7 @@ namespace {
 
 // Counts and ids must leave room for one more entry (end markers, offsets).
 constexpr int64_t kMaxCount = INT32_MAX - 1;
-constexpr size_t kTokenEcho = 24;        // characters of a bad token quoted back
+constexpr size_t kTokenEcho = 24;         // characters of a bad token quoted back
 constexpr size_t kFirstBuffer = 1 << 16;  // bytes read at a time; grows for longer tokens
 
 inline bool IsSpace(char ch) {
@@ -66,7 +66,8 @@ class TokenReader {
       const TokenRead token = ReadInteger(buf_ + pos_, buf_ + len_, value);
       // A token that reaches the end of the buffer may go on past it; a bad
       // one is quoted back, so enough of it must be at hand.
-      const bool short_echo = token.verdict == TokenVerdict::kNotInteger && len_ - pos_ <= kTokenEcho;
+      const bool short_echo =
+          token.verdict == TokenVerdict::kNotInteger && len_ - pos_ <= kTokenEcho;
       if ((token.end == buf_ + len_ || short_echo) && Refill()) continue;
       if (read_error_) return kReadError;
       token_start_ = pos_;
@@ -162,7 +163,8 @@ std::string BadToken(TokenReader::Status status, const TokenReader &reader) {
 }
 
 std::string OutOfRange(const char *what, int64_t id, int32_t count, const char *plural) {
-  if (count == 0) return Format("%s %" PRId64 " is given, but the header declares no %s", what, id, plural);
+  if (count == 0)
+    return Format("%s %" PRId64 " is given, but the header declares no %s", what, id, plural);
   return Format("%s %" PRId64 " is outside 0..%d", what, id, count - 1);
 }
 
@@ -206,8 +208,10 @@ bool ParseDataset(std::FILE *in, Dataset *ds, std::string *error) {
   for (int k = 0; k < 3; k++) {
     const TokenReader::Status status = reader.Next(&header[k]);
     if (status == TokenReader::kEnd) {
-      *error = Format("the header must be three non-negative integers (users, items, pairs), "
-                      "but the file holds %d", k);
+      *error = Format(
+          "the header must be three non-negative integers (users, items, pairs), "
+          "but the file holds %d",
+          k);
       return false;
     }
     if (status == TokenReader::kReadError) {
@@ -215,7 +219,8 @@ bool ParseDataset(std::FILE *in, Dataset *ds, std::string *error) {
       return false;
     }
     if (status == TokenReader::kTooLarge) {
-      *error = Format("header: the number of %s, %s", kHeaderNames[k], BadToken(status, reader).c_str());
+      *error =
+          Format("header: the number of %s, %s", kHeaderNames[k], BadToken(status, reader).c_str());
       return false;
     }
     if (status != TokenReader::kOk || header[k] < 0) {
@@ -224,8 +229,8 @@ bool ParseDataset(std::FILE *in, Dataset *ds, std::string *error) {
       return false;
     }
     if (header[k] > kMaxCount) {
-      *error = Format("header: %d %s is more than can be indexed (at most %" PRId64 ")",
-                      header[k], kHeaderNames[k], kMaxCount);
+      *error = Format("header: %d %s is more than can be indexed (at most %" PRId64 ")", header[k],
+                      kHeaderNames[k], kMaxCount);
       return false;
     }
   }
@@ -276,7 +281,8 @@ bool ParseDataset(std::FILE *in, Dataset *ds, std::string *error) {
       // tvec doubles as the record of runs already closed.
       if (prev >= 0) tvec[size_t(prev)] = colid[size_t(i) - 1];
       if (tvec[size_t(user)] != -1) {
-        *error = Format("pair %d (line %" PRId64 "): user %d appears again after other users; "
+        *error = Format("pair %d (line %" PRId64
+                        "): user %d appears again after other users; "
                         "each user's pairs must stand together",
                         i + 1, lines[0], user);
         return false;
@@ -386,7 +392,8 @@ bool LoadDataset(const char *fname, Dataset *ds, std::string *message) {
   std::fclose(in);
   if (!ok) {
     *message = std::string("Error in file ") + fname + ": " + error;
-    const bool bad_header = error.rfind("header:", 0) == 0 || error.rfind("the header must", 0) == 0;
+    const bool bad_header =
+        error.rfind("header:", 0) == 0 || error.rfind("the header must", 0) == 0;
     if (bad_header && LooksDelimited(fname))
       *message += std::string("\nThe first line looks like delimited text (a table with commas, ") +
                   "tabs or names);\nconvert the file first: tovran-convert " + fname + " OUT.txt";

@@ -44,7 +44,8 @@ EvalData::EvalData(const Dataset &dataset)
   for (int32_t i = 0; i < ds.ntrain; i++) frequency[size_t(ds.colid[size_t(i)])]++;
 }
 
-ModelRecommender::ModelRecommender(Model *model, int32_t nthreads) : model_(model), scratch_{nullptr} {
+ModelRecommender::ModelRecommender(Model *model, int32_t nthreads)
+    : model_(model), scratch_{nullptr} {
   for (int32_t t = 1; t < nthreads; t++) scratch_.push_back(TOVRAN_CreateScratch(model));
 }
 
@@ -179,11 +180,11 @@ RunResult EvaluateRun(const EvalData &data, const RunSetup &setup, const EvalSet
   if (model != nullptr)
     rec = std::make_unique<ModelRecommender>(model, UsableThreads(settings.nthreads, nbaskets));
   if (progress != nullptr) progress->Start("asking users", nbaskets);
-  QueryOutcomes outcomes =
-      settings.steps.query
-          ? settings.steps.query(*rec, data, setup, settings.nthreads, settings.keep_lists, progress)
-          : QueryUsers(*rec, data, 0, nbaskets, setup.top, settings.nthreads, settings.keep_lists,
-                       progress);
+  QueryOutcomes outcomes = settings.steps.query
+                               ? settings.steps.query(*rec, data, setup, settings.nthreads,
+                                                      settings.keep_lists, progress)
+                               : QueryUsers(*rec, data, 0, nbaskets, setup.top, settings.nthreads,
+                                            settings.keep_lists, progress);
   if (progress != nullptr) progress->Finish();
   rec.reset();
   result.query_seconds = Seconds() - query_start;

@@ -62,9 +62,9 @@ class ModelRecommender : public Recommender {
 // The per-user outcome of the queries of baskets first..first+ranks.size()-1.
 struct QueryOutcomes {
   int32_t first = 0;
-  std::vector<int32_t> ranks;         // per basket: rank of the held-out item from 1, 0 a miss
-  std::vector<uint8_t> recommended;   // per item: 1 when some list holds it
-  std::vector<int32_t> lists;         // when kept: N entries per basket, -1 past the answers
+  std::vector<int32_t> ranks;        // per basket: rank of the held-out item from 1, 0 a miss
+  std::vector<uint8_t> recommended;  // per item: 1 when some list holds it
+  std::vector<int32_t> lists;        // when kept: N entries per basket, -1 past the answers
 };
 
 // Asks rec for N items for every basket in [first, last) (each user's

@@ -76,9 +76,9 @@ void WriteRun(std::FILE *out, const RunResult &run, const SequenceResult &result
                JsonReal(HitRate(m)).c_str());
   std::fprintf(out, "     \"distinct_items\": %d, \"catalogue_coverage\": %s,\n", m.distinct,
                JsonReal(Coverage(m)).c_str());
-  std::fprintf(out,
-               "     \"unreachable\": {\"in_basket\": %d, \"unseen\": %d, \"below_support\": %d},\n",
-               m.in_basket, m.unseen, m.below_support);
+  std::fprintf(
+      out, "     \"unreachable\": {\"in_basket\": %d, \"unseen\": %d, \"below_support\": %d},\n",
+      m.in_basket, m.unseen, m.below_support);
   std::fprintf(out, "     \"build_seconds\": %s, \"query_seconds\": %s, \"rate\": %s}%s\n",
                JsonReal(run.build_seconds).c_str(), JsonReal(run.query_seconds).c_str(),
                JsonReal(run.rate).c_str(), last ? "" : ",");
@@ -91,10 +91,14 @@ int Utf8Length(const unsigned char *p) {
   int n = 0;
   unsigned char low = 0x80, high = 0xBF;  // the range of the second byte
   if (p[0] < 0x80) return 1;
-  if (p[0] >= 0xC2 && p[0] <= 0xDF) n = 2;
-  else if (p[0] >= 0xE0 && p[0] <= 0xEF) n = 3;
-  else if (p[0] >= 0xF0 && p[0] <= 0xF4) n = 4;
-  else return 0;
+  if (p[0] >= 0xC2 && p[0] <= 0xDF)
+    n = 2;
+  else if (p[0] >= 0xE0 && p[0] <= 0xEF)
+    n = 3;
+  else if (p[0] >= 0xF0 && p[0] <= 0xF4)
+    n = 4;
+  else
+    return 0;
   if (p[0] == 0xE0) low = 0xA0;
   if (p[0] == 0xED) high = 0x9F;
   if (p[0] == 0xF0) low = 0x90;

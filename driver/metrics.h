@@ -7,13 +7,13 @@
 // hits, how much of the catalogue was recommended, and how many held-out
 // items no list could hold.
 struct RunMetrics {
-  int32_t nitems = 0;          // items of the catalogue
-  int32_t top = 0;             // N, items asked per user
-  int32_t queried = 0;         // users asked, i.e. users with a basket
-  int32_t hits = 0;            // users whose held-out item was answered
-  double reciprocal_sum = 0;   // sum over hits of 1 / rank, ranks from 1
-  double gain_sum = 0;         // sum over hits of 1 / log2(1 + rank)
-  int32_t distinct = 0;        // items recommended to at least one user
+  int32_t nitems = 0;         // items of the catalogue
+  int32_t top = 0;            // N, items asked per user
+  int32_t queried = 0;        // users asked, i.e. users with a basket
+  int32_t hits = 0;           // users whose held-out item was answered
+  double reciprocal_sum = 0;  // sum over hits of 1 / rank, ranks from 1
+  double gain_sum = 0;        // sum over hits of 1 / log2(1 + rank)
+  int32_t distinct = 0;       // items recommended to at least one user
   // Held-out items of queried users that no list can hold, by the first
   // reason that applies: in the user's own basket, never in a training pair,
   // or (item models) held by fewer training pairs than the support.

@@ -10,7 +10,7 @@ constexpr int32_t kMaxNeighbours = 1000000;
 constexpr int32_t kMaxSupport = 1000000;
 
 // Options that change the runs; any of them turns the detailed report on.
-const char *const kPlanOptions[] = {"--kinds",    "--top",   "--nnbr",
+const char *const kPlanOptions[] = {"--kinds",     "--top",   "--nnbr",
                                     "--user-nnbr", "--alpha", "--min-support"};
 
 }  // namespace
@@ -47,8 +47,9 @@ std::optional<int> ParseOptions(int argc, const char *const *argv, Options *opts
              "training pairs an item needs to become a neighbour in\n"
              "kinds 1 and 2 (default 3)",
              cli::IntListTo(&plan.min_support, 1, kMaxSupport));
-  line.Flag("--summary", "after the runs, a table of every run's metrics\n"
-                         "(the default when an option of the runs above is given)",
+  line.Flag("--summary",
+            "after the runs, a table of every run's metrics\n"
+            "(the default when an option of the runs above is given)",
             &opts->summary);
   line.Flag("--no-progress", "no progress line on a terminal's standard error",
             [opts] { opts->progress = false; });

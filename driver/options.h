@@ -9,13 +9,13 @@
 
 // The command line of tovran: [options] FILE (ParseOptions lists the options).
 struct Options {
-  std::string file;     // the dataset, the one operand
-  std::string json;     // --json OUT: where the JSON results go ("-": standard output), or empty
-  int32_t threads = 1;  // --threads N: threads for builds and query loops
-  RunPlan plan;         // --kinds, --top, --nnbr, --user-nnbr, --alpha, --min-support
-  bool summary = false;      // --summary, or any option of the plan given
-  bool detailed = false;     // an option of the plan given: parameters on every "Bulding" line
-  bool progress = true;      // false with --no-progress
+  std::string file;       // the dataset, the one operand
+  std::string json;       // --json OUT: where the JSON results go ("-": standard output), or empty
+  int32_t threads = 1;    // --threads N: threads for builds and query loops
+  RunPlan plan;           // --kinds, --top, --nnbr, --user-nnbr, --alpha, --min-support
+  bool summary = false;   // --summary, or any option of the plan given
+  bool detailed = false;  // an option of the plan given: parameters on every "Bulding" line
+  bool progress = true;   // false with --no-progress
 };
 
 // Largest accepted --threads value.

@@ -13,8 +13,8 @@ PopularityRecommender::PopularityRecommender(const std::vector<int32_t> &frequen
   });
 }
 
-int32_t PopularityRecommender::Answer(int32_t thread, int32_t n, const int32_t *basket,
-                                      int32_t N, int32_t *rcmds) {
+int32_t PopularityRecommender::Answer(int32_t thread, int32_t n, const int32_t *basket, int32_t N,
+                                      int32_t *rcmds) {
   std::vector<uint8_t> &mark = in_basket_[size_t(thread)];
   for (int32_t t = 0; t < n; t++)
     if (basket[t] < 0 || size_t(basket[t]) >= mark.size()) return -1;

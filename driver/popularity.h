@@ -16,6 +16,6 @@ class PopularityRecommender : public Recommender {
                  int32_t *rcmds) override;
 
  private:
-  std::vector<int32_t> order_;               // items held at least once, most held first
+  std::vector<int32_t> order_;                   // items held at least once, most held first
   std::vector<std::vector<uint8_t>> in_basket_;  // per thread, per item
 };

@@ -57,8 +57,8 @@ void Progress::Draw() {
   const int64_t done = done_.load(std::memory_order_relaxed);
   if (total_ > 0 && done > 0) {
     const double part = double(done) / double(total_);
-    std::fprintf(stderr, "\r\033[K%s%s[%s: %3.0f%%, %.0f s left]", resume_, gap_, phase_, 100.0 * part,
-                 spent / part - spent);
+    std::fprintf(stderr, "\r\033[K%s%s[%s: %3.0f%%, %.0f s left]", resume_, gap_, phase_,
+                 100.0 * part, spent / part - spent);
   } else {
     std::fprintf(stderr, "\r\033[K%s%s[%s: %.0f s]", resume_, gap_, phase_, spent);
   }

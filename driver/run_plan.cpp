@@ -7,7 +7,7 @@ std::vector<RunSetup> ExpandRuns(const RunPlan &plan) {
   for (const int32_t kind : plan.kinds) {
     const bool items = kind == TOVRAN_ITEM_COSINE || kind == TOVRAN_ITEM_CPROB;
     const std::vector<int32_t> none{0};
-    const std::vector<int32_t> &nnbrs = kind == kPopularity          ? none
+    const std::vector<int32_t> &nnbrs = kind == kPopularity         ? none
                                         : kind == TOVRAN_USER_BASED ? plan.user_nnbr
                                                                     : plan.nnbr;
     const std::vector<int32_t> &supports = items ? plan.min_support : none;

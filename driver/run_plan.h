@@ -11,11 +11,12 @@ constexpr int32_t kDefaultSupport = 3;
 
 // The parameters of one run.
 struct RunSetup {
-  int32_t kind = 1;          // 0 popularity, 1 item cosine, 2 item cprob, 3 user-based
-  int32_t top = 10;          // N: items asked per user
-  int32_t nnbr = 20;         // neighbours (kinds 1..3); 0 for kind 0
-  int32_t min_support = kDefaultSupport;  // kinds 1, 2: pairs an item needs to be a neighbour; else 0
-  double alpha = 0;          // kind 2: the damping exponent (the estimate when estimated)
+  int32_t kind = 1;   // 0 popularity, 1 item cosine, 2 item cprob, 3 user-based
+  int32_t top = 10;   // N: items asked per user
+  int32_t nnbr = 20;  // neighbours (kinds 1..3); 0 for kind 0
+  int32_t min_support =
+      kDefaultSupport;          // kinds 1, 2: pairs an item needs to be a neighbour; else 0
+  double alpha = 0;             // kind 2: the damping exponent (the estimate when estimated)
   bool estimate_alpha = false;  // kind 2: alpha comes from the estimation
 };
 
@@ -26,7 +27,7 @@ struct RunPlan {
   std::vector<int32_t> nnbr{20};       // item models
   std::vector<int32_t> user_nnbr{50};  // the user-based model
   std::vector<int32_t> min_support{kDefaultSupport};
-  std::vector<double> alpha;           // empty: estimate Alpha for each kind 2 run
+  std::vector<double> alpha;  // empty: estimate Alpha for each kind 2 run
 };
 
 // Every run of the plan, kinds in the order given, then for each kind every

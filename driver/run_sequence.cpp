@@ -15,7 +15,8 @@ namespace {
 const char *const kEstimating = "  Estimating Alpha...";
 
 void PrintSeparator(std::FILE *out) {
-  std::fprintf(out, "-----------------------------------------------------------------------------\n");
+  std::fprintf(out,
+               "-----------------------------------------------------------------------------\n");
   FlushLine(out);
 }
 
@@ -31,10 +32,9 @@ const AlphaEstimation &FindEstimation(const Dataset &ds, const RunSetup &setup,
       return all[e];
     }
   }
-  all.push_back(EstimateAlpha(ds, setup.top, setup.nnbr, setup.min_support, settings.nthreads,
-                              settings.progress,
-                              isatty(fileno(settings.out)) == 1 ? kEstimating : nullptr,
-                              settings.steps));
+  all.push_back(EstimateAlpha(
+      ds, setup.top, setup.nnbr, setup.min_support, settings.nthreads, settings.progress,
+      isatty(fileno(settings.out)) == 1 ? kEstimating : nullptr, settings.steps));
   result->alpha_seconds += all.back().seconds;
   *index = int32_t(all.size()) - 1;
   return all.back();
@@ -58,10 +58,10 @@ AlphaEstimation EstimateAlpha(const Dataset &ds, int32_t top, int32_t nnbr, int3
   params.nthreads = nthreads;
   double estimate = 0.0;
   TOVRAN_AlphaTrace trace;
-  const int32_t status = steps.estimate
-                             ? steps.estimate(ds, params, top, &estimate, &trace)
-                             : TOVRAN_EstimateAlpha(ds.nrows, ds.ncols, ds.ntrain, ds.rowid.get(),
-                                                    ds.colid.get(), &params, top, &estimate, &trace);
+  const int32_t status =
+      steps.estimate ? steps.estimate(ds, params, top, &estimate, &trace)
+                     : TOVRAN_EstimateAlpha(ds.nrows, ds.ncols, ds.ntrain, ds.rowid.get(),
+                                            ds.colid.get(), &params, top, &estimate, &trace);
   if (status != 0) FatalError("%s", TOVRAN_LastError());
   e.step = int32_t(std::lround(estimate * 10));
   e.tried = trace.ntried;

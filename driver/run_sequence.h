@@ -12,8 +12,8 @@
 // One estimation of Alpha, for the kind 2 runs with its parameters.
 struct AlphaEstimation {
   int32_t top = 0, nnbr = 0, min_support = 0;
-  int32_t step = 0;                // the estimate is step * 0.1
-  int32_t tried = 0;               // alphas tried: 0.0, 0.1, ...
+  int32_t step = 0;                       // the estimate is step * 0.1
+  int32_t tried = 0;                      // alphas tried: 0.0, 0.1, ...
   int32_t hits[TOVRAN_ALPHA_STEPS] = {};  // hits of each alpha tried
   double seconds = 0;
 };

@@ -43,8 +43,8 @@ std::string PairsFault(int32_t nrows, int32_t ncols, int32_t npairs, const int32
   return {};
 }
 
-void ValidatePairs(int32_t nrows, int32_t ncols, int32_t npairs,
-                   const int32_t *rowid, const int32_t *colid) {
+void ValidatePairs(int32_t nrows, int32_t ncols, int32_t npairs, const int32_t *rowid,
+                   const int32_t *colid) {
   const std::string fault = PairsFault(nrows, ncols, npairs, rowid, colid);
   if (!fault.empty()) FatalError("%s\n", fault.c_str());
 }
@@ -82,15 +82,14 @@ Model *BuildAccepted(int32_t nrows, int32_t ncols, int32_t npairs, const int32_t
   return model;
 }
 
-Model *TOVRAN_BuildModel(int32_t nrows, int32_t ncols, int32_t npairs,
-                         const int32_t *rowid, const int32_t *colid,
-                         int32_t type, int32_t nnbr, float alpha) {
+Model *TOVRAN_BuildModel(int32_t nrows, int32_t ncols, int32_t npairs, const int32_t *rowid,
+                         const int32_t *colid, int32_t type, int32_t nnbr, float alpha) {
   return TOVRAN_BuildModelThreads(nrows, ncols, npairs, rowid, colid, type, nnbr, alpha, 1);
 }
 
-Model *TOVRAN_BuildModelThreads(int32_t nrows, int32_t ncols, int32_t npairs,
-                                const int32_t *rowid, const int32_t *colid,
-                                int32_t type, int32_t nnbr, float alpha, int32_t nthreads) {
+Model *TOVRAN_BuildModelThreads(int32_t nrows, int32_t ncols, int32_t npairs, const int32_t *rowid,
+                                const int32_t *colid, int32_t type, int32_t nnbr, float alpha,
+                                int32_t nthreads) {
   const std::string fault = BuildFault(nrows, ncols, npairs, rowid, colid, type, nnbr, alpha);
   if (!fault.empty()) FatalError("%s\n", fault.c_str());
   return BuildAccepted(nrows, ncols, npairs, rowid, colid, type, nnbr, alpha, nthreads,
@@ -123,7 +122,7 @@ Model *TOVRAN_Build(int32_t nrows, int32_t ncols, int32_t npairs, const int32_t 
       SetLastError("%s", fault.c_str());
       return nullptr;
     }
-    return BuildAccepted(nrows, ncols, npairs, rowid, colid, p.kind, p.nnbr, p.alpha,
-                         p.nthreads, p.min_support);
+    return BuildAccepted(nrows, ncols, npairs, rowid, colid, p.kind, p.nnbr, p.alpha, p.nthreads,
+                         p.min_support);
   });
 }

@@ -93,7 +93,7 @@ inline uint64_t DownStops(const CandidatePair *c, int32_t base, int32_t count, f
 // untouched values are the scans' own stops.
 void BlockPartition(CandidatePair *c, int32_t lo, int32_t hi, float pivot, int32_t *pi,
                     int32_t *pj) {
-  int32_t a = lo, b = hi;  // the last swapped pair; the scans stop at them
+  int32_t a = lo, b = hi;              // the last swapped pair; the scans stop at them
   int32_t up = lo + 1, down = hi - 1;  // next entries not yet read into a mask
   uint64_t upmask = 0, downmask = 0;
   int32_t upbase = up, downbase = down;
@@ -156,8 +156,7 @@ void BlockPartition(CandidatePair *c, int32_t lo, int32_t hi, float pivot, int32
 // Median-of-three Hoare partition of c[lo..hi] (hi - lo > 2). Afterwards
 // c[lo..i-1] >= pivot >= c[j+1..hi], and i is j+1 or j+2. Entries lo and hi
 // bound both scans, so no index test is needed inside them.
-inline void Partition(CandidatePair *c, int32_t lo, int32_t hi, int32_t *pi,
-                      int32_t *pj) {
+inline void Partition(CandidatePair *c, int32_t lo, int32_t hi, int32_t *pi, int32_t *pj) {
   const float pivot = MedianOfThree(c, lo, lo + (hi - lo) / 2, hi);
   if (hi - lo >= kBlockSpan) {
     BlockPartition(c, lo, hi, pivot, pi, pj);

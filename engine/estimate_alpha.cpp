@@ -56,9 +56,8 @@ void TrainingPairs(const SparseMatrix &mat, int32_t *trowid, int32_t *tcolid) {
 
 }  // namespace
 
-int32_t EstimateAlphaStep(int32_t nrows, int32_t ncols, int32_t npairs,
-                          const int32_t *rowid, const int32_t *colid,
-                          int32_t nnbr, int32_t N, int32_t *hits,
+int32_t EstimateAlphaStep(int32_t nrows, int32_t ncols, int32_t npairs, const int32_t *rowid,
+                          const int32_t *colid, int32_t nnbr, int32_t N, int32_t *hits,
                           int32_t *ntried, int32_t nthreads, int32_t min_support) {
   // The shuffle below indexes by row, so the pairs are checked first, and
   // the models of every step with them.
@@ -105,19 +104,18 @@ int32_t EstimateAlphaStep(int32_t nrows, int32_t ncols, int32_t npairs,
   return WalkAlpha(count_hits, hits, ntried);
 }
 
-double TOVRAN_EstimateAlphaInit(int32_t nrows, int32_t ncols, int32_t npairs,
-                                const int32_t *rowid, const int32_t *colid,
-                                int32_t nnbr, int32_t N) {
+double TOVRAN_EstimateAlphaInit(int32_t nrows, int32_t ncols, int32_t npairs, const int32_t *rowid,
+                                const int32_t *colid, int32_t nnbr, int32_t N) {
   return TOVRAN_EstimateAlphaInitThreads(nrows, ncols, npairs, rowid, colid, nnbr, N, 1);
 }
 
 double TOVRAN_EstimateAlphaInitThreads(int32_t nrows, int32_t ncols, int32_t npairs,
-                                       const int32_t *rowid, const int32_t *colid,
-                                       int32_t nnbr, int32_t N, int32_t nthreads) {
+                                       const int32_t *rowid, const int32_t *colid, int32_t nnbr,
+                                       int32_t N, int32_t nthreads) {
   int32_t hits[kAlphaSteps];
   int32_t ntried = 0;
-  return EstimateAlphaStep(nrows, ncols, npairs, rowid, colid, nnbr, N, hits, &ntried,
-                           nthreads) * 0.1;
+  return EstimateAlphaStep(nrows, ncols, npairs, rowid, colid, nnbr, N, hits, &ntried, nthreads) *
+         0.1;
 }
 
 int32_t TOVRAN_EstimateAlpha(int32_t nrows, int32_t ncols, int32_t npairs, const int32_t *rowid,
@@ -139,9 +137,9 @@ int32_t TOVRAN_EstimateAlpha(int32_t nrows, int32_t ncols, int32_t npairs, const
       return -1;
     }
     TOVRAN_AlphaTrace steps;
-    const int32_t step = EstimateAlphaStep(nrows, ncols, npairs, rowid, colid, cprob.nnbr, N,
-                                           steps.hits, &steps.ntried, cprob.nthreads,
-                                           cprob.min_support);
+    const int32_t step =
+        EstimateAlphaStep(nrows, ncols, npairs, rowid, colid, cprob.nnbr, N, steps.hits,
+                          &steps.ntried, cprob.nthreads, cprob.min_support);
     for (int32_t j = 0; j < kAlphaSteps; j++) steps.alpha[j] = AlphaOfStep(j);
     *alpha = step * 0.1;
     if (trace != nullptr) *trace = steps;

@@ -36,8 +36,7 @@ int32_t WalkAlpha(CountHits count_hits, int32_t *hits, int32_t *ntried) {
 // the process on invalid pairs or N < 1; an allocation that throws leaves
 // nothing behind. The models take as neighbours only items with
 // min_support >= 1 training pairs.
-int32_t EstimateAlphaStep(int32_t nrows, int32_t ncols, int32_t npairs,
-                          const int32_t *rowid, const int32_t *colid,
-                          int32_t nnbr, int32_t N, int32_t *hits,
+int32_t EstimateAlphaStep(int32_t nrows, int32_t ncols, int32_t npairs, const int32_t *rowid,
+                          const int32_t *colid, int32_t nnbr, int32_t N, int32_t *hits,
                           int32_t *ntried, int32_t nthreads = 1,
                           int32_t min_support = kMinItemFrequency);

@@ -7,10 +7,10 @@
 
 Model *TOVRAN_Init_CProbSim(SparseMatrix *matrix, int32_t nnbr, float alpha, int32_t min_support,
                             int32_t nthreads, const ItemListBlock *block) {
-  const ItemModelLabels labels = {
-      "TOVRAN_Init_CProbSim: itemptr", "TOVRAN_Init_CProbSim: itemind",
-      "TOVRAN_Init_CProbSim: itemval", "TOVRAN_Init_CProbSim: model->marker",
-      "TOVRAN_Init_CProbSim: model->fcand"};
+  const ItemModelLabels labels = {"TOVRAN_Init_CProbSim: itemptr", "TOVRAN_Init_CProbSim: itemind",
+                                  "TOVRAN_Init_CProbSim: itemval",
+                                  "TOVRAN_Init_CProbSim: model->marker",
+                                  "TOVRAN_Init_CProbSim: model->fcand"};
   ModelHolder holder(CreateItemModel(TOVRAN_ITEM_CPROB, matrix->ncols, nnbr, min_support,
                                      matrix->colptr, labels, block == nullptr));
   Model *model = holder.get();
@@ -28,8 +28,8 @@ Model *TOVRAN_Init_CProbSim(SparseMatrix *matrix, int32_t nnbr, float alpha, int
     damping[c] = std::pow(double(colptr[c + 1] - colptr[c]), double(alpha));
 
   BuildItemLists(model, block, nthreads, [=](int32_t i, int32_t *marker, CandidatePair *fcand) {
-    const int32_t k = GatherCandidates<false>(i, colptr[i], colptr[i + 1], colind, nullptr,
-                                              rowptr, rowind, rowval, marker, fcand, nitems);
+    const int32_t k = GatherCandidates<false>(i, colptr[i], colptr[i + 1], colind, nullptr, rowptr,
+                                              rowind, rowval, marker, fcand, nitems);
     for (int32_t t = 0; t < k; t++) {
       // The candidate's frequency is at least min_support >= 1, so its
       // damping is not zero.

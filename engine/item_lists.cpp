@@ -1,7 +1,7 @@
 #include "engine/item_lists.h"
 
-#include <cmath>
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 
@@ -33,8 +33,8 @@ ItemListBlock WholeModelBlock(Model *model) {
   return ItemListBlock{0, model->nitems, model->itemptr + 1, model->itemind, model->itemval};
 }
 
-void StageItemList(const Model *model, const ItemListBlock &block, CandidatePair *fcand,
-                   int32_t i, int32_t k) {
+void StageItemList(const Model *model, const ItemListBlock &block, CandidatePair *fcand, int32_t i,
+                   int32_t k) {
   int32_t n = SelectTopCandidates(k, model->nnbr, fcand);
   SortCandidates(n, fcand);
   const int64_t d = int64_t{i - block.first} * ItemListRoom(model->nnbr, model->nitems);

@@ -37,8 +37,8 @@ ItemListBlock WholeModelBlock(Model *model);
 // Ranks the k candidates gathered in fcand, keeps up to nnbr of them,
 // scales the kept values to unit length and stages them as item i's list in
 // block. fcand is then spent.
-void StageItemList(const Model *model, const ItemListBlock &block, CandidatePair *fcand,
-                   int32_t i, int32_t k);
+void StageItemList(const Model *model, const ItemListBlock &block, CandidatePair *fcand, int32_t i,
+                   int32_t k);
 
 // Moves every staged list of block, in item order, to its packed place from
 // the start of ind and val; returns the number of entries.
@@ -115,8 +115,8 @@ int32_t GatherCandidates(int32_t i, int32_t jbegin, int32_t jend, const int32_t 
                          const float *rowval, int32_t *marker, CandidatePair *fcand,
                          int32_t nitems) {
   return nitems > kMinItemsBuiltWithMarks && nitems <= kMaxItemsSummedInMarks
-             ? GatherCandidatesWith<Weighted, true>(i, jbegin, jend, colind, colval, rowptr,
-                                                    rowind, rowval, marker, fcand)
+             ? GatherCandidatesWith<Weighted, true>(i, jbegin, jend, colind, colval, rowptr, rowind,
+                                                    rowval, marker, fcand)
              : GatherCandidatesWith<Weighted, false>(i, jbegin, jend, colind, colval, rowptr,
                                                      rowind, rowval, marker, fcand);
 }

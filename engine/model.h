@@ -13,17 +13,17 @@
 struct Model {
   int32_t type;
   int32_t nnbr;
-  int32_t nitems;   // item models: accepted item ids are 0..nitems-1
-  int32_t *itemptr; // nitems+1 offsets into itemind/itemval
-  int32_t *itemind; // neighbour ids, best first within each list
-  float *itemval;   // neighbour similarities, each list of unit length
-  int32_t nrows;    // type 3: users
-  int32_t ncols;    // type 3: accepted item ids are 0..ncols-1
+  int32_t nitems;    // item models: accepted item ids are 0..nitems-1
+  int32_t *itemptr;  // nitems+1 offsets into itemind/itemval
+  int32_t *itemind;  // neighbour ids, best first within each list
+  float *itemval;    // neighbour similarities, each list of unit length
+  int32_t nrows;     // type 3: users
+  int32_t ncols;     // type 3: accepted item ids are 0..ncols-1
   int32_t *rowptr;
   int32_t *rowind;
   int32_t *colptr;
   int32_t *colind;
-  float *rowval;    // row-normalised values, also in colval by column
+  float *rowval;  // row-normalised values, also in colval by column
   float *colval;
   CandidatePair *rcand;  // scratch: candidate users, UserCandidateRoom(nrows) pairs
   CandidatePair *fcand;  // scratch: candidate items
@@ -31,9 +31,9 @@ struct Model {
   int32_t *marker;       // item id -> -1; while building or querying also -2 (left
                          // out), a slot in fcand or a sum (mark_sums.h)
   // What the model was built from and with, for its file and its info.
-  int32_t nusers;        // users of the pairs (every kind)
-  float alpha;           // type 2: the damping exponent; else 0
-  int32_t min_support;   // item models: the eligibility threshold; else 0
+  int32_t nusers;       // users of the pairs (every kind)
+  float alpha;          // type 2: the damping exponent; else 0
+  int32_t min_support;  // item models: the eligibility threshold; else 0
 };
 
 // Pairs in a user-candidate array: one more than there are users, since the

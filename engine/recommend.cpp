@@ -131,8 +131,8 @@ void TOVRAN_FreeScratch(TOVRAN_Scratch *scratch) {
   FreeAll(&scratch->rcand, &scratch->fcand, &scratch->rmarker, &scratch->marker, &scratch);
 }
 
-int32_t TOVRAN_Recommend(Model *model, int32_t n, const int32_t *basket,
-                         int32_t N, int32_t *rcmds) {
+int32_t TOVRAN_Recommend(Model *model, int32_t n, const int32_t *basket, int32_t N,
+                         int32_t *rcmds) {
   TOVRAN_Scratch own = ModelScratch(model);
   return TOVRAN_RecommendWith(model, &own, n, basket, N, rcmds);
 }
@@ -170,7 +170,8 @@ int32_t TOVRAN_RecommendBatch(const Model *model, int32_t nbaskets, const int64_
     const int64_t begin = offsets[b], end = offsets[b + 1];
     if (begin < 0 || end < begin)
       return SetLastError(kBadOffsets, entry, b, static_cast<long long>(begin),
-                          static_cast<long long>(end)), -1;
+                          static_cast<long long>(end)),
+             -1;
     if (end - begin > INT32_MAX) return SetLastError(kLongBasket, entry, b, INT32_MAX), -1;
   }
   if (offsets[nbaskets] > offsets[0] && items == nullptr)
@@ -188,20 +189,20 @@ int32_t TOVRAN_RecommendBatch(const Model *model, int32_t nbaskets, const int64_
     const int32_t threads = UsableThreads(nthreads, nbaskets);
     std::vector<ScratchHolder> scratch;
     for (int32_t t = 0; t < threads; t++) scratch.emplace_back(TOVRAN_CreateScratch(model));
-    ParallelChunks(threads, nbaskets, kBasketChunk, [&](int32_t thread, int64_t begin,
-                                                        int64_t end) {
-      for (int64_t b = begin; b < end; b++) {
-        int32_t *ids = rcmds + b * N;
-        float *values = scores != nullptr ? scores + b * N : nullptr;
-        const int32_t m = Answer(model, scratch[size_t(thread)].get(),
-                                 int32_t(offsets[b + 1] - offsets[b]), items + offsets[b], N,
-                                 ids, values);
-        // Slots past the answers are marked, so that every basket's row is defined.
-        FillInts(N - m, -1, ids + m);
-        if (values != nullptr) std::fill(values + m, values + N, 0.0f);
-        if (counts != nullptr) counts[b] = m;
-      }
-    });
+    ParallelChunks(
+        threads, nbaskets, kBasketChunk, [&](int32_t thread, int64_t begin, int64_t end) {
+          for (int64_t b = begin; b < end; b++) {
+            int32_t *ids = rcmds + b * N;
+            float *values = scores != nullptr ? scores + b * N : nullptr;
+            const int32_t m =
+                Answer(model, scratch[size_t(thread)].get(), int32_t(offsets[b + 1] - offsets[b]),
+                       items + offsets[b], N, ids, values);
+            // Slots past the answers are marked, so that every basket's row is defined.
+            FillInts(N - m, -1, ids + m);
+            if (values != nullptr) std::fill(values + m, values + N, 0.0f);
+            if (counts != nullptr) counts[b] = m;
+          }
+        });
     return 0;
   });
 }
@@ -219,9 +220,10 @@ int32_t RecommendByItems(const Model *model, TOVRAN_Scratch *scratch, int32_t n,
     __builtin_prefetch(itemind + itemptr[basket[t]]);
     __builtin_prefetch(itemval + itemptr[basket[t]]);
   }
-  const int32_t ncand = model->nitems <= kMaxItemsSummedInMarks
-                            ? GatherSumsInMarks(n, basket, itemptr, itemind, itemval, marker, fcand)
-                            : GatherSumsInSlots(n, basket, itemptr, itemind, itemval, marker, fcand);
+  const int32_t ncand =
+      model->nitems <= kMaxItemsSummedInMarks
+          ? GatherSumsInMarks(n, basket, itemptr, itemind, itemval, marker, fcand)
+          : GatherSumsInSlots(n, basket, itemptr, itemind, itemval, marker, fcand);
   for (int32_t t = 0; t < n; t++) marker[basket[t]] = -1;
 
   const int32_t m = RankTopCandidates(ncand, N, fcand);

@@ -40,12 +40,11 @@ void ShufflePairs(int32_t n, int32_t *rowid, int32_t *colid) {
   }
 }
 
-void CreateTrainTestMatrix(int32_t nrows, int32_t ncols, int32_t npairs,
-                           int32_t *rowid, int32_t *colid, SparseMatrix **mat,
-                           int32_t **tvec) {
+void CreateTrainTestMatrix(int32_t nrows, int32_t ncols, int32_t npairs, int32_t *rowid,
+                           int32_t *colid, SparseMatrix **mat, int32_t **tvec) {
   ShufflePairs(npairs, rowid, colid);
-  MatrixHolder m(static_cast<SparseMatrix *>(
-      CheckedMalloc(sizeof(SparseMatrix), "CreateMatrix: mat")));
+  MatrixHolder m(
+      static_cast<SparseMatrix *>(CheckedMalloc(sizeof(SparseMatrix), "CreateMatrix: mat")));
   *m = SparseMatrix{nrows, ncols, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
   Owned<int32_t[]> owned_test(AllocFilledInts(nrows, -1, "CreateTrainTestMatrix: tvec"));
   int32_t *test = owned_test.get();

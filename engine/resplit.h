@@ -17,6 +17,5 @@ void ShufflePairs(int32_t n, int32_t *rowid, int32_t *colid);
 // a row-only matrix (nrows, ncols, rowptr, rowind) of the remaining pairs in
 // shuffled order; release it with FreeMatrix. An allocation that throws
 // leaves nothing behind (the pairs stay shuffled).
-void CreateTrainTestMatrix(int32_t nrows, int32_t ncols, int32_t npairs,
-                           int32_t *rowid, int32_t *colid, SparseMatrix **mat,
-                           int32_t **tvec);
+void CreateTrainTestMatrix(int32_t nrows, int32_t ncols, int32_t npairs, int32_t *rowid,
+                           int32_t *colid, SparseMatrix **mat, int32_t **tvec);

@@ -39,9 +39,8 @@ enum {
  * hold more than INT32_MAX entries, print one message on standard error and
  * end the process with status 1. The caller owns the model. */
 TOVRAN_API
-Model *TOVRAN_BuildModel(int32_t nrows, int32_t ncols, int32_t npairs,
-                         const int32_t *rowid, const int32_t *colid,
-                         int32_t type, int32_t nnbr, float alpha);
+Model *TOVRAN_BuildModel(int32_t nrows, int32_t ncols, int32_t npairs, const int32_t *rowid,
+                         const int32_t *colid, int32_t type, int32_t nnbr, float alpha);
 
 /* Writes up to N recommended item ids, best first, into rcmds (room for N)
  * for the basket of n item ids (n <= 0: empty; repeats allowed). Basket items
@@ -52,8 +51,7 @@ Model *TOVRAN_BuildModel(int32_t nrows, int32_t ncols, int32_t npairs,
  * above 0.999 are dropped as near-identical to the basket, and the answer
  * can then be short or empty. Pass distinct items and pairs to avoid it. */
 TOVRAN_API
-int32_t TOVRAN_Recommend(Model *model, int32_t n, const int32_t *basket,
-                         int32_t N, int32_t *rcmds);
+int32_t TOVRAN_Recommend(Model *model, int32_t n, const int32_t *basket, int32_t N, int32_t *rcmds);
 
 /* Releases a model; a null model is ignored. */
 TOVRAN_API
@@ -67,9 +65,8 @@ void TOVRAN_FreeModel(Model *model);
  * generator, so only the first estimate of a process is the same everywhere
  * unless TOVRAN_RestartRandom comes first. */
 TOVRAN_API
-double TOVRAN_EstimateAlphaInit(int32_t nrows, int32_t ncols, int32_t npairs,
-                                const int32_t *rowid, const int32_t *colid,
-                                int32_t nnbr, int32_t N);
+double TOVRAN_EstimateAlphaInit(int32_t nrows, int32_t ncols, int32_t npairs, const int32_t *rowid,
+                                const int32_t *colid, int32_t nnbr, int32_t N);
 
 /* Puts the generator behind TOVRAN_EstimateAlphaInit back to the state every
  * process starts from, so that the next estimate equals the first estimate
@@ -103,17 +100,17 @@ void TOVRAN_FreeScratch(TOVRAN_Scratch *scratch);
  * system refuses to start are done without. The model is the same bit for
  * bit for every nthreads. */
 TOVRAN_API
-Model *TOVRAN_BuildModelThreads(int32_t nrows, int32_t ncols, int32_t npairs,
-                                const int32_t *rowid, const int32_t *colid,
-                                int32_t type, int32_t nnbr, float alpha, int32_t nthreads);
+Model *TOVRAN_BuildModelThreads(int32_t nrows, int32_t ncols, int32_t npairs, const int32_t *rowid,
+                                const int32_t *colid, int32_t type, int32_t nnbr, float alpha,
+                                int32_t nthreads);
 
 /* As TOVRAN_EstimateAlphaInit, building and querying with nthreads threads
  * (as many as the system starts); the estimate is the same for every
  * nthreads. */
 TOVRAN_API
 double TOVRAN_EstimateAlphaInitThreads(int32_t nrows, int32_t ncols, int32_t npairs,
-                                       const int32_t *rowid, const int32_t *colid,
-                                       int32_t nnbr, int32_t N, int32_t nthreads);
+                                       const int32_t *rowid, const int32_t *colid, int32_t nnbr,
+                                       int32_t N, int32_t nthreads);
 
 /* Entries that report errors to the caller. None of them ends the process:
  * invalid input, exhausted memory or a thread that cannot start gives the
@@ -208,17 +205,17 @@ int32_t TOVRAN_RecommendScored(Model *model, int32_t n, const int32_t *basket, i
  * arrays undefined when memory is exhausted or a thread cannot start. */
 TOVRAN_API
 int32_t TOVRAN_RecommendBatch(const Model *model, int32_t nbaskets, const int64_t *offsets,
-                              const int32_t *items, int32_t N, int32_t nthreads,
-                              int32_t *rcmds, float *scores, int32_t *counts);
+                              const int32_t *items, int32_t N, int32_t nthreads, int32_t *rcmds,
+                              float *scores, int32_t *counts);
 
 /* The Alpha estimation's steps: alpha[j] = j * 0.1 (single precision, as
  * the model receives it) for j < ntried, with the hit count of the re-split
  * in hits[j]. */
 #define TOVRAN_ALPHA_STEPS 10
 typedef struct TOVRAN_AlphaTrace {
-  int32_t ntried;                    /* 1..TOVRAN_ALPHA_STEPS */
-  float alpha[TOVRAN_ALPHA_STEPS];   /* every entry filled */
-  int32_t hits[TOVRAN_ALPHA_STEPS];  /* the first ntried entries */
+  int32_t ntried;                   /* 1..TOVRAN_ALPHA_STEPS */
+  float alpha[TOVRAN_ALPHA_STEPS];  /* every entry filled */
+  int32_t hits[TOVRAN_ALPHA_STEPS]; /* the first ntried entries */
 } TOVRAN_AlphaTrace;
 
 /* As TOVRAN_EstimateAlphaInitThreads with params->nnbr, params->min_support

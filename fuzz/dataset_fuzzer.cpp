@@ -67,8 +67,10 @@ bool ReferenceLoad(const std::vector<Token> &tokens, Dataset *ds, std::vector<in
   long long header[3];
   for (size_t k = 0; k < 3; k++) {
     if (k == tokens.size()) {
-      *where = "the header must be three non-negative integers (users, items, pairs), but the file holds " +
-               std::to_string(k);
+      *where =
+          "the header must be three non-negative integers (users, items, pairs), but the file "
+          "holds " +
+          std::to_string(k);
       return false;
     }
     const Number number = ToInt32(tokens[k].text, &header[k]);
@@ -87,8 +89,8 @@ bool ReferenceLoad(const std::vector<Token> &tokens, Dataset *ds, std::vector<in
     for (size_t k = 0; k < 2; k++) {
       const size_t t = size_t(3 + 2 * i) + k;
       if (t >= tokens.size()) {
-        *where = "the header announces " + std::to_string(npairs) + " pairs, but the file holds only " +
-                 std::to_string(i);
+        *where = "the header announces " + std::to_string(npairs) +
+                 " pairs, but the file holds only " + std::to_string(i);
         return false;
       }
       const Number number = ToInt32(tokens[t].text, &pair[k]);
@@ -97,7 +99,8 @@ bool ReferenceLoad(const std::vector<Token> &tokens, Dataset *ds, std::vector<in
         return false;
       }
     }
-    const long long user_line = tokens[size_t(3 + 2 * i)].line, item_line = tokens[size_t(4 + 2 * i)].line;
+    const long long user_line = tokens[size_t(3 + 2 * i)].line,
+                    item_line = tokens[size_t(4 + 2 * i)].line;
     if (pair[0] < 0 || pair[0] >= header[0]) {
       *where = at + std::to_string(user_line) + "): user " + std::to_string(pair[0]);
       return false;
@@ -109,7 +112,8 @@ bool ReferenceLoad(const std::vector<Token> &tokens, Dataset *ds, std::vector<in
     if (i > 0 && users.back() != pair[0]) {
       closed[size_t(users.back())] = true;
       if (closed[size_t(pair[0])]) {
-        *where = at + std::to_string(user_line) + "): user " + std::to_string(pair[0]) + " appears again";
+        *where = at + std::to_string(user_line) + "): user " + std::to_string(pair[0]) +
+                 " appears again";
         return false;
       }
     }
@@ -166,7 +170,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
 
   if (!loaded) {
     if (valid) Fail("a valid file was rejected:", error);
-    if (error.rfind(where, 0) != 0) Fail("the message differs from the plain reading's:", error + " | " + where);
+    if (error.rfind(where, 0) != 0)
+      Fail("the message differs from the plain reading's:", error + " | " + where);
     if (got.rowid || got.colid || got.tvec || got.nrows || got.ncols || got.ntrain)
       Fail("a rejected file left data behind");
     return 0;

@@ -55,8 +55,8 @@ void ExpectMarkersClear(const Model *model) {
 
 // Alpha in [0, 1]: the bounds, -0.0, the neighbours of the bounds, or any.
 float ConsumeAlpha(FuzzedDataProvider &in) {
-  static const float kEdgeAlphas[] = {0.0f, 1.0f, -0.0f, std::nextafter(1.0f, 0.0f),
-                                   std::nextafter(0.0f, 1.0f), 0.5f};
+  static const float kEdgeAlphas[] = {
+      0.0f, 1.0f, -0.0f, std::nextafter(1.0f, 0.0f), std::nextafter(0.0f, 1.0f), 0.5f};
   const uint8_t pick = in.ConsumeIntegral<uint8_t>();
   if (pick < 6 * 16) return kEdgeAlphas[pick % 6];
   return in.ConsumeProbability<float>();
@@ -74,7 +74,8 @@ void CheckItemLists(const Model *model, const std::vector<int32_t> &frequency) {
       Expect(frequency[size_t(c)] >= kMinItemFrequency, "an ineligible neighbour");
       Expect(model->itemval[j] > 0.0f && std::isfinite(model->itemval[j]), "a bad similarity");
       Expect(j == itemptr[i] || model->itemval[j - 1] >= model->itemval[j], "a list out of order");
-      for (int32_t l = itemptr[i]; l < j; l++) Expect(model->itemind[l] != c, "a repeated neighbour");
+      for (int32_t l = itemptr[i]; l < j; l++)
+        Expect(model->itemind[l] != c, "a repeated neighbour");
     }
   }
 }
@@ -126,8 +127,7 @@ void CheckQuery(Model *model, int32_t limit, const std::vector<int32_t> &basket,
     Expect(got == std::min(N, ItemCandidates(model, asked)), "candidates missing from the answer");
 
   std::vector<int32_t> again(size_t(kMaxN), kUntouched);
-  Expect(TOVRAN_Recommend(model, n, basket.data(), N, again.data()) == got &&
-             again == rcmds,
+  Expect(TOVRAN_Recommend(model, n, basket.data(), N, again.data()) == got && again == rcmds,
          "the same basket gave another answer");
   ExpectMarkersClear(model);
 }
@@ -153,8 +153,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   }
   const std::vector<int32_t> rowid_before = rowid, colid_before = colid;
 
-  Model *model = TOVRAN_BuildModel(nrows, ncols, npairs, rowid.data(), colid.data(), type,
-                                   nnbr, alpha);
+  Model *model =
+      TOVRAN_BuildModel(nrows, ncols, npairs, rowid.data(), colid.data(), type, nnbr, alpha);
   Expect(rowid == rowid_before && colid == colid_before, "the build changed the pairs");
   Expect(model->type == type && model->nnbr == nnbr, "the model lost its parameters");
   ExpectMarkersClear(model);

@@ -16,20 +16,17 @@ void NormalizeSegments(int32_t n, const int32_t *ptr, float *val) {
   for (int32_t s = 0; s < n; s++) {
     if (ptr[s] >= ptr[s + 1]) continue;
     double sum = 0.0;
-    for (int32_t j = ptr[s]; j < ptr[s + 1]; j++)
-      sum += double(val[j]) * double(val[j]);
+    for (int32_t j = ptr[s]; j < ptr[s + 1]; j++) sum += double(val[j]) * double(val[j]);
     float scale = float(1.0 / std::sqrt(sum));
-    for (int32_t j = ptr[s]; j < ptr[s + 1]; j++)
-      val[j] = float(double(scale) * double(val[j]));
+    for (int32_t j = ptr[s]; j < ptr[s + 1]; j++) val[j] = float(double(scale) * double(val[j]));
   }
 }
 
 }  // namespace
 
-SparseMatrix *CreateMatrix(int32_t nrows, int32_t ncols, int32_t npairs,
-                           const int32_t *rowid, const int32_t *colid) {
-  auto *mat = static_cast<SparseMatrix *>(
-      CheckedMalloc(sizeof(SparseMatrix), "CreateMatrix: mat"));
+SparseMatrix *CreateMatrix(int32_t nrows, int32_t ncols, int32_t npairs, const int32_t *rowid,
+                           const int32_t *colid) {
+  auto *mat = static_cast<SparseMatrix *>(CheckedMalloc(sizeof(SparseMatrix), "CreateMatrix: mat"));
   *mat = SparseMatrix{nrows, ncols, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
   MatrixHolder holder(mat);
   mat->rowptr = AllocFilledInts(int64_t{nrows} + 1, 0, "CreateMatrix: rowptr");
@@ -49,15 +46,12 @@ SparseMatrix *CreateMatrix(int32_t nrows, int32_t ncols, int32_t npairs,
   return holder.release();
 }
 
-void NormalizeRows(SparseMatrix *mat) {
-  NormalizeSegments(mat->nrows, mat->rowptr, mat->rowval);
-}
+void NormalizeRows(SparseMatrix *mat) { NormalizeSegments(mat->nrows, mat->rowptr, mat->rowval); }
 
 void NormalizeColumns(SparseMatrix *mat) {
   NormalizeSegments(mat->ncols, mat->colptr, mat->colval);
 }
 
 void FreeMatrix(SparseMatrix *mat) {
-  FreeAll(&mat->rowptr, &mat->rowind, &mat->colptr, &mat->colind, &mat->rowval,
-          &mat->colval, &mat);
+  FreeAll(&mat->rowptr, &mat->rowind, &mat->colptr, &mat->colind, &mat->rowval, &mat->colval, &mat);
 }

@@ -22,8 +22,8 @@ struct SparseMatrix {
 // them and then scaled column by column. Repeated pairs stay separate entries.
 // The caller guarantees indices in range; the pair arrays are only read.
 // An allocation that throws leaves nothing behind.
-SparseMatrix *CreateMatrix(int32_t nrows, int32_t ncols, int32_t npairs,
-                           const int32_t *rowid, const int32_t *colid);
+SparseMatrix *CreateMatrix(int32_t nrows, int32_t ncols, int32_t npairs, const int32_t *rowid,
+                           const int32_t *colid);
 
 // Scales each non-empty row of rowval to unit Euclidean length.
 void NormalizeRows(SparseMatrix *mat);

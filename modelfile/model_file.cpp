@@ -19,9 +19,11 @@
 
 namespace {
 
-constexpr const char *kNullSaveArgument = "TOVRAN_SaveModel: the model and the path should not be null.";
+constexpr const char *kNullSaveArgument =
+    "TOVRAN_SaveModel: the model and the path should not be null.";
 constexpr const char *kNullLoadArgument = "TOVRAN_LoadModel: the path should not be null.";
-constexpr const char *kNullInfoArgument = "TOVRAN_GetModelInfo: the model and the record should not be null.";
+constexpr const char *kNullInfoArgument =
+    "TOVRAN_GetModelInfo: the model and the record should not be null.";
 constexpr const char *kCannotWrite = "Model file %s: cannot be written: %s";
 constexpr const char *kCannotOpen = "Model file %s: cannot be opened: %s";
 constexpr const char *kReadFailed = "Model file %s: cannot be read: %s";
@@ -160,8 +162,8 @@ int64_t OffsetCount(const Header &h) {
 
 // The file size the counts call for, or -1 when they cannot be counts.
 int64_t ExpectedSize(const Header &h) {
-  if (h.kind < TOVRAN_ITEM_COSINE || h.kind > TOVRAN_USER_BASED || h.nusers < 0 ||
-      h.nitems < 0 || h.nentries < 0 || h.nentries > INT32_MAX)
+  if (h.kind < TOVRAN_ITEM_COSINE || h.kind > TOVRAN_USER_BASED || h.nusers < 0 || h.nitems < 0 ||
+      h.nentries < 0 || h.nentries > INT32_MAX)
     return -1;
   int64_t arrays = 4 * OffsetCount(h) + 8 * h.nentries;
   if (h.kind == TOVRAN_USER_BASED) arrays += 4 * (int64_t{h.nitems} + 1);  // colptr
@@ -185,10 +187,10 @@ std::string HeaderFault(const Header &h) {
 std::string OffsetsFault(const char *name, const int32_t *ptr, int64_t n, int64_t end) {
   if (ptr[0] != 0) return std::string(name) + "[0] is not 0";
   for (int64_t k = 0; k < n; k++)
-    if (ptr[k + 1] < ptr[k])
-      return std::string(name) + " falls at " + std::to_string(k + 1);
-  if (ptr[n] != end) return std::string(name) + " ends at " + std::to_string(ptr[n]) +
-                            ", not at the entry count " + std::to_string(end);
+    if (ptr[k + 1] < ptr[k]) return std::string(name) + " falls at " + std::to_string(k + 1);
+  if (ptr[n] != end)
+    return std::string(name) + " ends at " + std::to_string(ptr[n]) + ", not at the entry count " +
+           std::to_string(end);
   return {};
 }
 
@@ -242,7 +244,8 @@ Model *ReadItemModel(Reader &reader, const Header &h, const char *name) {
   const int32_t room = ItemListRoom(h.nnbr, h.nitems);
   for (int32_t i = 0; fault.empty() && i < h.nitems; i++)
     if (model->itemptr[i + 1] - model->itemptr[i] > room)
-      fault = "item " + std::to_string(i) + " has more than " + std::to_string(room) + " neighbours";
+      fault =
+          "item " + std::to_string(i) + " has more than " + std::to_string(room) + " neighbours";
   if (fault.empty()) fault = IndexFault("itemind", model->itemind, h.nentries, h.nitems);
   if (fault.empty()) fault = ValueFault("itemval", model->itemval, h.nentries);
   if (!fault.empty()) {
@@ -257,15 +260,16 @@ Model *ReadItemModel(Reader &reader, const Header &h, const char *name) {
 // Reads the user model's row view and column starts and derives its column
 // view as the build does; NULL with the last error set.
 Model *ReadUserModel(Reader &reader, const Header &h, const char *name) {
-  MatrixHolder mat(static_cast<SparseMatrix *>(
-      CheckedMalloc(sizeof(SparseMatrix), "TOVRAN_LoadModel: matrix")));
+  MatrixHolder mat(
+      static_cast<SparseMatrix *>(CheckedMalloc(sizeof(SparseMatrix), "TOVRAN_LoadModel: matrix")));
   *mat = SparseMatrix{h.nusers, h.nitems, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
   mat->rowptr = AllocInts(int64_t{h.nusers} + 1, "TOVRAN_LoadModel: rowptr");
   mat->rowind = AllocInts(h.nentries, "TOVRAN_LoadModel: rowind");
   mat->rowval = AllocFloats(h.nentries, "TOVRAN_LoadModel: rowval");
   Owned<int32_t[]> colptr(AllocInts(int64_t{h.nitems} + 1, "TOVRAN_LoadModel: colptr"));
   if (!reader.Ints(mat->rowptr, int64_t{h.nusers} + 1) || !reader.Ints(mat->rowind, h.nentries) ||
-      !reader.Floats(mat->rowval, h.nentries) || !reader.Ints(colptr.get(), int64_t{h.nitems} + 1)) {
+      !reader.Floats(mat->rowval, h.nentries) ||
+      !reader.Ints(colptr.get(), int64_t{h.nitems} + 1)) {
     SetLastError(kReadFailed, name, std::strerror(errno));
     return nullptr;
   }
@@ -335,7 +339,8 @@ Model *ReadModel(std::FILE *in, const char *name) {
   std::rewind(in);
   unsigned char bytes[kModelHeaderBytes];
   // A size ftello could not tell (-1) reads nothing; it is refused below.
-  const size_t got = std::fread(bytes, 1, size_t(std::clamp<int64_t>(size, 0, kModelHeaderBytes)), in);
+  const size_t got =
+      std::fread(bytes, 1, size_t(std::clamp<int64_t>(size, 0, kModelHeaderBytes)), in);
   if (size < 0 || int64_t(got) != std::min<int64_t>(size, kModelHeaderBytes)) {
     SetLastError(kReadFailed, name, std::strerror(errno));
     return nullptr;
@@ -400,8 +405,8 @@ Model *ReadModel(std::FILE *in, const char *name) {
     return nullptr;
   }
   Reader reader(in);
-  Model *model = h.kind == TOVRAN_USER_BASED ? ReadUserModel(reader, h, name)
-                                             : ReadItemModel(reader, h, name);
+  Model *model =
+      h.kind == TOVRAN_USER_BASED ? ReadUserModel(reader, h, name) : ReadItemModel(reader, h, name);
   if (model == nullptr) return nullptr;
   model->nusers = h.nusers;
   model->alpha = h.alpha;

@@ -37,7 +37,8 @@ const std::map<std::string, std::string> kRejections = {
      "'\\x7fELF\\x02\\x01\\x01\\x00D'"},
     {"pair_not_integer.txt", "pair 2 (line 3): 'x' is not a decimal integer"},
     {"pair_hexadecimal.txt", "pair 1 (line 2): '0x1' is not a decimal integer"},
-    {"pair_long_token.txt", "pair 1 (line 2): 'abcdefghijklmnopqrstuvwx...' is not a decimal integer"},
+    {"pair_long_token.txt",
+     "pair 1 (line 2): 'abcdefghijklmnopqrstuvwx...' is not a decimal integer"},
     {"pair_beyond_32_bits.txt", "pair 2 (line 3): '99999999999' does not fit in 32 bits"},
     {"pair_negative_beyond_32_bits.txt", "pair 1 (line 2): '-2147483649' does not fit in 32 bits"},
     {"fewer_pairs.txt", "the header announces 4 pairs, but the file holds only 2"},
@@ -87,7 +88,8 @@ TEST(BadInput, DelimitedTextGetsAHintToConvertIt) {
                          ": header: the number of users must be a non-negative integer, not "
                          "'userId,movieId,rating'\n"
                          "The first line looks like delimited text (a table with commas, tabs or "
-                         "names);\nconvert the file first: tovran-convert " + csv + " OUT.txt\n");
+                         "names);\nconvert the file first: tovran-convert " +
+                         csv + " OUT.txt\n");
 }
 
 TEST(BadInput, DirectoryGivenAsTheFileIsRejected) {

@@ -59,12 +59,12 @@ static void PrintLists(const Pairs *p, Model *model, int32_t N) {
   free(rcmds);
 }
 
-#define CHECK(cond)                                           \
-  do {                                                        \
-    if (!(cond)) {                                            \
+#define CHECK(cond)                                            \
+  do {                                                         \
+    if (!(cond)) {                                             \
       fprintf(stderr, "line %d: %s fails\n", __LINE__, #cond); \
-      failures++;                                             \
-    }                                                         \
+      failures++;                                              \
+    }                                                          \
   } while (0)
 
 /* Item 0 goes with 1 and 2 for three users, item 3 with 4 for three others;

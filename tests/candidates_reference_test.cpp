@@ -82,8 +82,8 @@ TEST(RankTopCandidates, GivesTheReferenceSelectionAndSortsList) {
           ASSERT_EQ(mf, ms);
           fast.resize(mf);
           slow.resize(ms);
-          ASSERT_EQ(Bits(fast), Bits(slow)) << "n=" << n << " k=" << k << " levels=" << distinct
-                                            << " nan=" << nan;
+          ASSERT_EQ(Bits(fast), Bits(slow))
+              << "n=" << n << " k=" << k << " levels=" << distinct << " nan=" << nan;
         }
       }
     }

@@ -68,7 +68,8 @@ TEST(CommandLine, EveryErrorNamesTheOptionAndTheReason) {
   const std::vector<std::pair<std::vector<const char *>, std::string>> cases = {
       {{"--count", "0", "a"}, "prog: --count: 0 is outside 1..256\n"},
       {{"--count=2x", "a"}, "prog: --count: '2x' is not a whole number\n"},
-      {{"--count", "99999999999999999999", "a"}, "prog: --count: 99999999999999999999 is outside 1..256\n"},
+      {{"--count", "99999999999999999999", "a"},
+       "prog: --count: 99999999999999999999 is outside 1..256\n"},
       {{"a", "--count"}, "prog: --count: needs a value (N)\n"},
       {{"--name=", "a"}, "prog: --name: needs a value (TEXT)\n"},
       {{"--flag=1", "a"}, "prog: --flag: takes no value\n"},

@@ -117,8 +117,9 @@ TEST(Convert, TiesInTimeKeepInputOrderAndDatesCount) {
 
 TEST(Convert, NanosecondTimestampsOrderExactlyAndNoTimeIsInvented) {
   // As doubles both read 1.6e18; as integers "late" is one nanosecond later.
-  ExpectConverted(Convert("ns.csv", "user,item,ts\n1,late,1600000000000000001\n1,early,1600000000000000000\n"),
-                  "1 2 2\n0 1\n0 0\n", "1\n", "late\nearly\n");
+  ExpectConverted(
+      Convert("ns.csv", "user,item,ts\n1,late,1600000000000000001\n1,early,1600000000000000000\n"),
+      "1 2 2\n0 1\n0 0\n", "1\n", "late\nearly\n");
   ExpectConverted(Convert("frac.csv", "user,item,ts\n1,b,0.30000000000000001\n1,a,0.3\n"),
                   "1 2 2\n0 1\n0 0\n", "1\n", "b\na\n");
   ExpectRejected(Convert("feb.csv", "user,item,ts\n1,a,2020-02-28\n1,b,2020-02-31\n"),
@@ -150,7 +151,8 @@ TEST(Convert, BasketsOneLineEachNumberedByTheirLine) {
 }
 
 TEST(Convert, MalformedLinesAreNamedAndNothingIsWritten) {
-  ExpectRejected(Convert("short.csv", "user,item\na,b\nc\n"), "line 3: 1 fields, but column 2 is needed");
+  ExpectRejected(Convert("short.csv", "user,item\na,b\nc\n"),
+                 "line 3: 1 fields, but column 2 is needed");
   ExpectRejected(Convert("time.csv", "user,item,timestamp\na,b,1\na,c,yesterday\n"),
                  "line 3: timestamp 'yesterday' is neither a number nor a date");
   ExpectRejected(Convert("rating.csv", "user,item,rating\n1,2,x\n", {"--min-rating", "1"}),
@@ -195,12 +197,13 @@ TEST(Convert, FilesItDoesNotOwnAreNeverReplacedOrRemoved) {
   put("out.txt.users", "OLDU\n");
   std::filesystem::create_directory(out + ".items");
   put("out.txt.items/keep", "");
-  EXPECT_EQ(RunConvert(in, out), "1 tovran-convert: cannot write " + out +
-                                     ".items (it exists and is not a regular file); nothing written\n");
+  EXPECT_EQ(RunConvert(in, out),
+            "1 tovran-convert: cannot write " + out +
+                ".items (it exists and is not a regular file); nothing written\n");
   EXPECT_EQ(ReadFile(out), "OLD\n");
   EXPECT_EQ(ReadFile(out + ".users"), "OLDU\n");
-  EXPECT_EQ(FolderFiles(dir), (std::vector<std::string>{"in.csv", "out.txt", "out.txt.items",
-                                                         "out.txt.users"}));
+  EXPECT_EQ(FolderFiles(dir),
+            (std::vector<std::string>{"in.csv", "out.txt", "out.txt.items", "out.txt.users"}));
   // Names that the temporaries of another scheme might take are left alone.
   const std::string tmp_in = put("x.tmp", "user,item\na,b\n");
   std::filesystem::create_directory(dir + "/x.users.tmp");
@@ -217,8 +220,8 @@ TEST(Convert, FilesItDoesNotOwnAreNeverReplacedOrRemoved) {
             "1 tovran-convert: cannot write " + users + " (it is the input); nothing written\n");
   ASSERT_EQ(mkfifo((dir + "/pipe").c_str(), 0600), 0);
   EXPECT_EQ(RunConvert(in, dir + "/pipe"), "1 tovran-convert: cannot write " + dir +
-                                              "/pipe (it exists and is not a regular file); "
-                                              "nothing written\n");
+                                               "/pipe (it exists and is not a regular file); "
+                                               "nothing written\n");
   EXPECT_TRUE(std::filesystem::is_fifo(dir + "/pipe"));
 }
 
@@ -265,12 +268,11 @@ TEST(Convert, UnrecognisedHeadersAreNamedWhenTheFirstLineFails) {
 }
 
 TEST(Convert, ByteOrderMarkSkippedAndNamedColumnsTakeNoTimestampUnlessNamed) {
-  ExpectConverted(Convert("bom.csv", "\xEF\xBB\xBFuser,item\na,b\n"), "1 1 1\n0 0\n", "a\n",
-                  "b\n");
+  ExpectConverted(Convert("bom.csv", "\xEF\xBB\xBFuser,item\na,b\n"), "1 1 1\n0 0\n", "a\n", "b\n");
   // The fourth column would order the pairs if taken as the timestamp.
   const std::string udata = "u\ta\t1\t9\nu\tb\t1\t1\n";
-  ExpectConverted(Convert("named.tsv", udata, {"--user", "1", "--item", "2"}),
-                  "1 2 2\n0 0\n0 1\n", "u\n", "a\nb\n");
+  ExpectConverted(Convert("named.tsv", udata, {"--user", "1", "--item", "2"}), "1 2 2\n0 0\n0 1\n",
+                  "u\n", "a\nb\n");
   ExpectConverted(Convert("named2.tsv", udata, {"--item", "2", "--timestamp", "4"}),
                   "1 2 2\n0 1\n0 0\n", "u\n", "a\nb\n");
 }
@@ -327,7 +329,8 @@ TEST(Convert, MinPairsDropsInRoundsUntilEveryoneLeftHasEnough) {
   // The k-core of (users >= 2, items >= 3) is empty here: u has a, b, c;
   // v has a, b only, so v goes, then b, then u falls to two, and so on.
   ExpectConverted(c, "0 0 0\n", "", "");
-  const Converted two = Convert("core2.csv", csv, {"--min-user-pairs", "2", "--min-item-pairs", "2"});
+  const Converted two =
+      Convert("core2.csv", csv, {"--min-user-pairs", "2", "--min-item-pairs", "2"});
   ExpectConverted(two, "3 3 7\n0 0\n0 1\n0 2\n1 0\n1 1\n2 2\n2 0\n", "a\nb\nc\n", "u\nv\nw\n");
   EXPECT_NE(two.run.out.find("(too few pairs: 1 users, 0 items and their 1 pairs left out)"),
             std::string::npos)
@@ -469,8 +472,8 @@ TEST(ConvertPipeline, MovieLens100kRatingsDatGivesTheSharedDatasetAndReport) {
   const PairList p = PairsOfText(original);
   std::string dat;
   for (size_t k = 0; k < p.rows.size(); k++)
-    dat += std::to_string(p.rows[k] + 1) + "::" + std::to_string(p.cols[k] + 1) + "::3::" +
-           std::to_string(978300000 + k / 3) + "\n";
+    dat += std::to_string(p.rows[k] + 1) + "::" + std::to_string(p.cols[k] + 1) +
+           "::3::" + std::to_string(978300000 + k / 3) + "\n";
   const Converted c = Convert("ml100k-ratings.dat", dat, {"--buffer-pairs=30000"});
   ASSERT_EQ(c.run.status, 0) << c.run.err;
   ASSERT_TRUE(c.data == original) << "the converted file differs from " << data;

@@ -17,14 +17,16 @@ TEST(CountLimitsDeathTest, ItemModelRefusesMoreNeighboursThanItCanIndex) {
               "\\(at most 2147483647\\)\\.\n$");
   // 46342 items can have 46341 neighbours each: 2147534622 entries.
   EXPECT_EXIT(TOVRAN_BuildModel(1, 46342, 0, nullptr, nullptr, TOVRAN_ITEM_CPROB, INT32_MAX, 0.5f),
-              testing::ExitedWithCode(1), "^NNbr 2147483647 with NCols 46342 gives more neighbours");
+              testing::ExitedWithCode(1),
+              "^NNbr 2147483647 with NCols 46342 gives more neighbours");
   // The alpha test comes first, as for every parameter message.
   EXPECT_EXIT(TOVRAN_BuildModel(1, 46342, 0, nullptr, nullptr, TOVRAN_ITEM_CPROB, INT32_MAX, 2.0f),
               testing::ExitedWithCode(1), "^Alpha should take a value");
 }
 
 TEST(CountLimits, UserModelTakesAnyNeighbourhoodSize) {
-  Model *model = TOVRAN_BuildModel(1, 1000, 0, nullptr, nullptr, TOVRAN_USER_BASED, INT32_MAX, 0.0f);
+  Model *model =
+      TOVRAN_BuildModel(1, 1000, 0, nullptr, nullptr, TOVRAN_USER_BASED, INT32_MAX, 0.0f);
   int32_t rcmds[1];
   const int32_t basket[] = {0};
   EXPECT_EQ(TOVRAN_Recommend(model, 1, basket, 1, rcmds), 0);

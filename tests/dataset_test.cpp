@@ -62,26 +62,34 @@ TEST(ReadDataset, AcceptsAnyWhiteSpaceSignsAndUsersWithoutPairs) {
 }
 
 TEST(ReadDataset, RejectsEveryBreachOfTheFormatWithAReason) {
-  EXPECT_EQ(ErrorOf(""), "the header must be three non-negative integers (users, items, pairs), "
-                         "but the file holds 0");
-  EXPECT_EQ(ErrorOf("3 4"), "the header must be three non-negative integers (users, items, pairs), "
-                            "but the file holds 2");
-  EXPECT_EQ(ErrorOf("3 -4 1\n0 0"), "header: the number of items must be a non-negative integer, not '-4'");
-  EXPECT_EQ(ErrorOf("3 4 x1\n"), "header: the number of pairs must be a non-negative integer, not 'x1'");
+  EXPECT_EQ(ErrorOf(""),
+            "the header must be three non-negative integers (users, items, pairs), "
+            "but the file holds 0");
+  EXPECT_EQ(ErrorOf("3 4"),
+            "the header must be three non-negative integers (users, items, pairs), "
+            "but the file holds 2");
+  EXPECT_EQ(ErrorOf("3 -4 1\n0 0"),
+            "header: the number of items must be a non-negative integer, not '-4'");
+  EXPECT_EQ(ErrorOf("3 4 x1\n"),
+            "header: the number of pairs must be a non-negative integer, not 'x1'");
   EXPECT_EQ(ErrorOf("2147483647 4 1\n0 0"),
             "header: 2147483647 users is more than can be indexed (at most 2147483646)");
   EXPECT_EQ(ErrorOf("2 4 2\n0 1\n0 1.5\n"), "pair 2 (line 3): '1.5' is not a decimal integer");
   EXPECT_EQ(ErrorOf("2 4 2\n0 1\n0 -\n"), "pair 2 (line 3): '-' is not a decimal integer");
-  EXPECT_EQ(ErrorOf("2 4 1\n0 4294967296\n"), "pair 1 (line 2): '4294967296' does not fit in 32 bits");
-  EXPECT_EQ(ErrorOf("2 4 3\n0 1\n1 2\n"), "the header announces 3 pairs, but the file holds only 2");
+  EXPECT_EQ(ErrorOf("2 4 1\n0 4294967296\n"),
+            "pair 1 (line 2): '4294967296' does not fit in 32 bits");
+  EXPECT_EQ(ErrorOf("2 4 3\n0 1\n1 2\n"),
+            "the header announces 3 pairs, but the file holds only 2");
   EXPECT_EQ(ErrorOf("2 4 2\n0 1\n1 2\n1 3\n"), "line 4: '1' follows the last of the 2 pairs");
   EXPECT_EQ(ErrorOf("2 4 2\n0 1\n1 2 #\n"), "line 3: '#' follows the last of the 2 pairs");
   EXPECT_EQ(ErrorOf("2 4 2\n0 1\n2 2\n"), "pair 2 (line 3): user 2 is outside 0..1");
   EXPECT_EQ(ErrorOf("2 4 2\n0 1\n-1 2\n"), "pair 2 (line 3): user -1 is outside 0..1");
   EXPECT_EQ(ErrorOf("2 1682 1\n0 1700\n"), "pair 1 (line 2): item 1700 is outside 0..1681");
-  EXPECT_EQ(ErrorOf("2 0 1\n0 0\n"), "pair 1 (line 2): item 0 is given, but the header declares no items");
+  EXPECT_EQ(ErrorOf("2 0 1\n0 0\n"),
+            "pair 1 (line 2): item 0 is given, but the header declares no items");
   EXPECT_EQ(ErrorOf("3 4 4\n0 1\n1 2\n0 3\n2 0\n"),
-            "pair 3 (line 4): user 0 appears again after other users; each user's pairs must stand together");
+            "pair 3 (line 4): user 0 appears again after other users; each user's pairs must stand "
+            "together");
 }
 
 TEST(ReadDataset, AHeaderClaimingFarMorePairsThanTheFileHoldsCostsNoHugeAllocation) {
@@ -98,7 +106,8 @@ TEST(ReadDataset, ReadsPairsThatStraddleTheReadBuffer) {
   std::string text = std::to_string(nusers) + " 7 " + std::to_string(3 * nusers) + "\n";
   for (int32_t u = 0; u < nusers; u++)
     for (int32_t k = 0; k < 3; k++)
-      text += std::string(u % 3 + 1, ' ') + "+" + std::to_string(u) + "\t" + std::to_string((u + k) % 7) + "\r\n";
+      text += std::string(u % 3 + 1, ' ') + "+" + std::to_string(u) + "\t" +
+              std::to_string((u + k) % 7) + "\r\n";
   const Parsed p = Parse(text);
   ASSERT_TRUE(p.ok) << p.error;
   ASSERT_EQ(p.ds.ntrain, 2 * nusers);
@@ -122,9 +131,11 @@ TEST(ReadDataset, ReadsPairsThatStraddleTheReadBuffer) {
 // the memory-limit tests for a header that claims too many).
 TEST(ReadDataset, StreamsGrowTheirRoomAsPairsArrive) {
   const int32_t npairs = 300000;
-  std::FILE *in = popen(("awk 'BEGIN { print \"7 5 " + std::to_string(npairs) +
-                         "\"; for (i = 0; i < " + std::to_string(npairs) +
-                         "; i++) print int(i / 50000), i % 5 }'").c_str(), "r");
+  std::FILE *in =
+      popen(("awk 'BEGIN { print \"7 5 " + std::to_string(npairs) + "\"; for (i = 0; i < " +
+             std::to_string(npairs) + "; i++) print int(i / 50000), i % 5 }'")
+                .c_str(),
+            "r");
   ASSERT_NE(in, nullptr);
   Dataset ds;
   std::string error;
@@ -161,11 +172,13 @@ TEST(ReadDatasetProgram, FailuresExitWithOneAndPrintNoStatistics) {
   ProgramOutput missing = RunTovran({"/nonexistent/ratings.txt"});
   EXPECT_EQ(missing.status, 1);
   EXPECT_EQ(missing.out, "");
-  EXPECT_EQ(missing.err, "Error opening file /nonexistent/ratings.txt: No such file or directory\n");
+  EXPECT_EQ(missing.err,
+            "Error opening file /nonexistent/ratings.txt: No such file or directory\n");
 
   const std::string bad = WriteTempFile("ratings.txt", "2 1682 2\n0 5\n0 1700\n");
   ProgramOutput invalid = RunTovran({bad});
   EXPECT_EQ(invalid.status, 1);
   EXPECT_EQ(invalid.out, "");
-  EXPECT_EQ(invalid.err, "Error in file " + bad + ": pair 2 (line 3): item 1700 is outside 0..1681\n");
+  EXPECT_EQ(invalid.err,
+            "Error in file " + bad + ": pair 2 (line 3): item 1700 is outside 0..1681\n");
 }

@@ -123,8 +123,8 @@ TEST(ItemModels, ZeroItemsGiveOneOffsetAndNoArrays) {
 }
 
 TEST(RecommendByItems, SumsListsInBasketOrderAndSkipsBasketItems) {
-  Model *model = HandItemModel(10, {{{0.8f, 2}, {0.6f, 3}}, {{0.8f, 0}, {0.6f, 3}},
-                                    {}, {}, {}, {{0.5f, 7}, {0.5f, 9}}});
+  Model *model = HandItemModel(
+      10, {{{0.8f, 2}, {0.6f, 3}}, {{0.8f, 0}, {0.6f, 3}}, {}, {}, {}, {{0.5f, 7}, {0.5f, 9}}});
   const Scored both = AskScored(model, {0, 1});
   EXPECT_EQ(both.ids, (std::vector<int32_t>{3, 2}));
   EXPECT_EQ(Bits(both.scores), Bits({1.2f, 0.8f}));  // 0.6f + 0.6f in single precision
@@ -205,7 +205,7 @@ TEST(RecommendByUsers, TheNearIdenticalTestIsMadeInDoublePrecision) {
   // row value for item 0, set here by hand on each side of the threshold.
   PairList p{1, 2};
   p.Add(0, {0, 1});
-  const float at = 0.999f;  // 0.99900001, above 0.999 in double precision
+  const float at = 0.999f;                       // 0.99900001, above 0.999 in double precision
   const float below = std::nextafter(at, 0.0f);  // 0.99899995
   for (float value : {at, below}) {
     Model *model = p.Build(TOVRAN_USER_BASED, 50);
@@ -287,7 +287,8 @@ TEST_P(EveryKind, BuildLeavesThePairArraysUnchanged) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, EveryKind,
-                         ::testing::Values(TOVRAN_ITEM_COSINE, TOVRAN_ITEM_CPROB, TOVRAN_USER_BASED));
+                         ::testing::Values(TOVRAN_ITEM_COSINE, TOVRAN_ITEM_CPROB,
+                                           TOVRAN_USER_BASED));
 
 TEST(BuildModelDeathTest, ParametersAreCheckedInOrderWithExactMessages) {
   const PairList p = FiveUsers();

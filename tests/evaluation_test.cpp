@@ -72,8 +72,8 @@ std::vector<int32_t> LibraryLists(const Dataset &ds, const EvalData &data, const
   params.nnbr = s.nnbr;
   params.alpha = float(s.alpha);
   if (s.kind != TOVRAN_USER_BASED) params.min_support = s.min_support;
-  Model *model = TOVRAN_Build(ds.nrows, ds.ncols, ds.ntrain, ds.rowid.get(), ds.colid.get(),
-                              &params);
+  Model *model =
+      TOVRAN_Build(ds.nrows, ds.ncols, ds.ntrain, ds.rowid.get(), ds.colid.get(), &params);
   std::vector<int32_t> lists(size_t(data.baskets()) * size_t(s.top), -1);
   for (int32_t b = 0; b < data.baskets(); b++) {
     const int32_t f = data.starts[size_t(b)];
@@ -121,8 +121,8 @@ std::vector<std::string> ReportFigures(const std::string &report) {
 TEST(Evaluation, EachRunGivesTheLibrarysListsForItsParameters) {
   const Dataset ds = Load(RandomDatasetText(7, 150, 60));
   const EvalData data(ds);
-  const Options opts = Parse({"--kinds", "3,2,1", "--top", "7", "--nnbr", "5", "--user-nnbr",
-                              "9", "--alpha", "0.3", "--min-support", "2"});
+  const Options opts = Parse({"--kinds", "3,2,1", "--top", "7", "--nnbr", "5", "--user-nnbr", "9",
+                              "--alpha", "0.3", "--min-support", "2"});
   const SequenceResult result = RunQuietly(ds, opts);
   ASSERT_EQ(result.runs.size(), 3u);
   const int32_t kinds[] = {3, 2, 1};
@@ -158,7 +158,8 @@ TEST(Evaluation, PopularityBaselineEqualsABruteForceCount) {
     const Dataset ds = Load(RandomDatasetText(seed, 120, 50));
     const EvalData data(ds);
     for (const int32_t threads : {1, 3}) {
-      const SequenceResult result = RunQuietly(ds, Parse({"--kinds", "0", "--top", "1,10,60"}), threads);
+      const SequenceResult result =
+          RunQuietly(ds, Parse({"--kinds", "0", "--top", "1,10,60"}), threads);
       ASSERT_EQ(result.runs.size(), 3u);
       for (const RunResult &run : result.runs) {
         const std::vector<int32_t> want = PopularLists(ds, data, run.setup.top);
@@ -191,7 +192,8 @@ TEST(Evaluation, UnreachableHeldOutItemsAreCountedByTheirFirstReason) {
 
 TEST(EvaluationProgram, SweepRowsEqualSingleRunsEachInAFreshProcess) {
   const std::string data = TOVRAN_SOURCE_DIR "/data/sample.txt";
-  const ProgramOutput sweep = RunTovran({"--kinds", "2,0", "--nnbr", "10,20", "--top", "5,10", data});
+  const ProgramOutput sweep =
+      RunTovran({"--kinds", "2,0", "--nnbr", "10,20", "--top", "5,10", data});
   ASSERT_EQ(sweep.status, 0) << sweep.err;
   std::vector<std::string> singles;
   for (const char *top : {"5", "10"}) {

@@ -22,7 +22,8 @@ void ExpectReportMatches(const std::string &data, const std::string &expected,
 }  // namespace
 
 TEST(GoldenReport, SampleShippedWithTheRepository) {
-  ExpectReportMatches(TOVRAN_SOURCE_DIR "/data/sample.txt", TOVRAN_SOURCE_DIR "/data/sample.expected");
+  ExpectReportMatches(TOVRAN_SOURCE_DIR "/data/sample.txt",
+                      TOVRAN_SOURCE_DIR "/data/sample.expected");
 }
 
 // 60,000 generated pairs: the same bytes on every machine, so the same report.

@@ -27,11 +27,12 @@ Model *BuildInPieces(const Dataset &ds, const TOVRAN_Params &params,
   std::vector<float> val;
   for (size_t k = 0; k + 1 < cuts.size(); k++) {
     const int32_t first = cuts[k], last = cuts[k + 1];
-    std::vector<int32_t> piece_counts(size_t(last - first) + 1), piece_ind(size_t(last - first) * room + 1);
+    std::vector<int32_t> piece_counts(size_t(last - first) + 1),
+        piece_ind(size_t(last - first) * room + 1);
     std::vector<float> piece_val(piece_ind.size());
-    const int64_t n = TOVRAN_BuildItemLists(ds.nrows, ds.ncols, ds.ntrain, ds.rowid.get(),
-                                            ds.colid.get(), &params, first, last,
-                                            piece_counts.data(), piece_ind.data(), piece_val.data());
+    const int64_t n = TOVRAN_BuildItemLists(
+        ds.nrows, ds.ncols, ds.ntrain, ds.rowid.get(), ds.colid.get(), &params, first, last,
+        piece_counts.data(), piece_ind.data(), piece_val.data());
     EXPECT_GE(n, 0) << TOVRAN_LastError();
     if (n < 0) return nullptr;
     int64_t sum = 0;
@@ -41,8 +42,8 @@ Model *BuildInPieces(const Dataset &ds, const TOVRAN_Params &params,
     ind.insert(ind.end(), piece_ind.begin(), piece_ind.begin() + n);
     val.insert(val.end(), piece_val.begin(), piece_val.begin() + n);
   }
-  Model *model = TOVRAN_AssembleItemModel(ds.nrows, ds.ncols, &params, counts.data(), ind.data(),
-                                          val.data());
+  Model *model =
+      TOVRAN_AssembleItemModel(ds.nrows, ds.ncols, &params, counts.data(), ind.data(), val.data());
   EXPECT_NE(model, nullptr) << TOVRAN_LastError();
   return model;
 }
@@ -64,7 +65,8 @@ void ExpectPiecesMakeTheWholeModel(const std::string &path) {
     params.min_support = c.min_support;
     params.nthreads = c.nthreads;
     params.alpha = c.alpha;
-    Model *whole = TOVRAN_Build(ds.nrows, ds.ncols, ds.ntrain, ds.rowid.get(), ds.colid.get(), &params);
+    Model *whole =
+        TOVRAN_Build(ds.nrows, ds.ncols, ds.ntrain, ds.rowid.get(), ds.colid.get(), &params);
     ASSERT_NE(whole, nullptr) << TOVRAN_LastError();
     const int32_t nlist = whole->itemptr[n];
     for (const std::vector<int32_t> &cut : cuts) {
@@ -80,14 +82,13 @@ void ExpectPiecesMakeTheWholeModel(const std::string &path) {
       TOVRAN_ModelInfo want, got;
       ASSERT_EQ(TOVRAN_GetModelInfo(whole, &want), 0);
       ASSERT_EQ(TOVRAN_GetModelInfo(pieces, &got), 0);
-      EXPECT_EQ(std::vector<double>({double(want.params.kind), double(want.params.nnbr),
-                                     want.params.alpha, double(want.params.min_support),
-                                     double(want.nusers), double(want.nitems),
-                                     double(want.nentries)}),
-                std::vector<double>({double(got.params.kind), double(got.params.nnbr),
-                                     got.params.alpha, double(got.params.min_support),
-                                     double(got.nusers), double(got.nitems),
-                                     double(got.nentries)}));
+      EXPECT_EQ(
+          std::vector<double>({double(want.params.kind), double(want.params.nnbr),
+                               want.params.alpha, double(want.params.min_support),
+                               double(want.nusers), double(want.nitems), double(want.nentries)}),
+          std::vector<double>({double(got.params.kind), double(got.params.nnbr), got.params.alpha,
+                               double(got.params.min_support), double(got.nusers),
+                               double(got.nitems), double(got.nentries)}));
       TOVRAN_FreeModel(pieces);
     }
     TOVRAN_FreeModel(whole);
@@ -113,12 +114,14 @@ TEST(ItemPieces, ResplitGivesTheEstimationsTrials) {
   double estimate = 0;
   TOVRAN_AlphaTrace trace;
   ASSERT_EQ(TOVRAN_EstimateAlpha(ds.nrows, ds.ncols, ds.ntrain, ds.rowid.get(), ds.colid.get(),
-                                 &params, N, &estimate, &trace), 0);
+                                 &params, N, &estimate, &trace),
+            0);
 
   TOVRAN_RestartRandom();
   std::vector<int32_t> rowid(size_t(ds.ntrain)), colid(size_t(ds.ntrain)), test(size_t(ds.nrows));
-  const int32_t ntrain = TOVRAN_ResplitPairs(ds.nrows, ds.ncols, ds.ntrain, ds.rowid.get(),
-                                             ds.colid.get(), rowid.data(), colid.data(), test.data());
+  const int32_t ntrain =
+      TOVRAN_ResplitPairs(ds.nrows, ds.ncols, ds.ntrain, ds.rowid.get(), ds.colid.get(),
+                          rowid.data(), colid.data(), test.data());
   ASSERT_GE(ntrain, 0) << TOVRAN_LastError();
   for (int32_t j = 0; j < trace.ntried; j++) {
     params.alpha = trace.alpha[j];
@@ -135,9 +138,11 @@ TEST(ItemPieces, ResplitGivesTheEstimationsTrials) {
     EXPECT_EQ(hits, trace.hits[j]) << "alpha " << trace.alpha[j];
   }
   const int32_t outside[] = {5};
-  EXPECT_EQ(TOVRAN_ResplitPairs(1, 3, 1, outside, outside, rowid.data(), colid.data(), test.data()), -1);
+  EXPECT_EQ(TOVRAN_ResplitPairs(1, 3, 1, outside, outside, rowid.data(), colid.data(), test.data()),
+            -1);
   EXPECT_EQ(TOVRAN_ResplitPairs(1, 3, 0, nullptr, nullptr, nullptr, nullptr, nullptr), -1);
-  EXPECT_STREQ(TOVRAN_LastError(), "TOVRAN_ResplitPairs: the arrays for the split should not be null.");
+  EXPECT_STREQ(TOVRAN_LastError(),
+               "TOVRAN_ResplitPairs: the arrays for the split should not be null.");
 }
 
 // Each fault gives the error value and names what is wrong.
@@ -174,9 +179,11 @@ TEST(ItemPieces, BadArgumentsAreReported) {
   EXPECT_EQ(rcmds[0], 1);
   TOVRAN_FreeModel(model);
   EXPECT_EQ(TOVRAN_AssembleItemModel(2, 3, &params, too_many, neighbours, similarities), nullptr);
-  EXPECT_STREQ(TOVRAN_LastError(), "TOVRAN_AssembleItemModel: item 1 has 3 neighbours, outside 0..2.");
+  EXPECT_STREQ(TOVRAN_LastError(),
+               "TOVRAN_AssembleItemModel: item 1 has 3 neighbours, outside 0..2.");
   EXPECT_EQ(TOVRAN_AssembleItemModel(2, 3, &params, good, outside, similarities), nullptr);
-  EXPECT_STREQ(TOVRAN_LastError(), "TOVRAN_AssembleItemModel: neighbour 1 of item 1 lies outside 0..2.");
+  EXPECT_STREQ(TOVRAN_LastError(),
+               "TOVRAN_AssembleItemModel: neighbour 1 of item 1 lies outside 0..2.");
   EXPECT_EQ(TOVRAN_AssembleItemModel(2, 3, &user, good, neighbours, similarities), nullptr);
   // A NaN whose bits are an item's mark would make the queries answer one item several times.
   float nan_mark;

@@ -64,13 +64,15 @@ TEST(ProgramOutput, FailedWritesEndWithStatusOneAndTheReason) {
   const ProgramOutput both = RunTovran({"--json", earlier, data}, ">/dev/full ");
   EXPECT_EQ(both.status, 1);
   EXPECT_EQ(ReadFile(earlier), "{}\n");
-  const ProgramOutput bad = RunTovran({"--json", earlier, WriteTempFile("bad.txt", "1 1 2\n0 0\n")});
+  const ProgramOutput bad =
+      RunTovran({"--json", earlier, WriteTempFile("bad.txt", "1 1 2\n0 0\n")});
   EXPECT_EQ(bad.status, 1);
   EXPECT_EQ(ReadFile(earlier), "{}\n");
 }
 
 TEST(ProgramOutput, JsonNamingTheDatasetIsRefused) {
-  const std::string data = WriteTempFile("dataset.txt", ReadFile(TOVRAN_SOURCE_DIR "/data/sample.txt"));
+  const std::string data =
+      WriteTempFile("dataset.txt", ReadFile(TOVRAN_SOURCE_DIR "/data/sample.txt"));
   const ProgramOutput run = RunTovran({"--json", data, data});
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.out, "");

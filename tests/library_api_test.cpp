@@ -157,8 +157,8 @@ TEST(RecommendBatch, RejectsBadBatchesWithoutWriting) {
                 outside[] = {2, 3, 6};
   std::vector<int32_t> ids(6, -7), counts(2, -7);
   auto batch = [&](const int64_t *offsets, int32_t nbaskets = 2, int32_t threads = 2) {
-    return TOVRAN_RecommendBatch(model, nbaskets, offsets, items, 3, threads, ids.data(),
-                                 nullptr, counts.data());
+    return TOVRAN_RecommendBatch(model, nbaskets, offsets, items, 3, threads, ids.data(), nullptr,
+                                 counts.data());
   };
   EXPECT_EQ(batch(falling), -1);
   EXPECT_STREQ(TOVRAN_LastError(),
@@ -175,7 +175,8 @@ TEST(RecommendBatch, RejectsBadBatchesWithoutWriting) {
   EXPECT_STREQ(TOVRAN_LastError(),
                "TOVRAN_RecommendBatch: the number of baskets -1 should not be negative.");
   EXPECT_EQ(batch(good, 2, 0), -1);
-  EXPECT_STREQ(TOVRAN_LastError(), "TOVRAN_RecommendBatch: NThreads should take a value from 1..256.");
+  EXPECT_STREQ(TOVRAN_LastError(),
+               "TOVRAN_RecommendBatch: NThreads should take a value from 1..256.");
   EXPECT_EQ(batch(nullptr), -1);
   EXPECT_STREQ(TOVRAN_LastError(), "TOVRAN_RecommendBatch: the basket offsets should not be null.");
   EXPECT_EQ(ids, std::vector<int32_t>(6, -7));
@@ -243,7 +244,8 @@ TEST(ExhaustedMemoryDeathTest, EntriesReturnTheLabelledMessageAndReleaseWhatThey
                 const TOVRAN_Params params = Params(TOVRAN_ITEM_CPROB, 20);
                 double alpha = -1.0;
                 return TOVRAN_EstimateAlpha(2, 50000000, 4, rowid, colid, &params, 10, &alpha,
-                                            nullptr) == -1 && alpha == -1.0;
+                                            nullptr) == -1 &&
+                       alpha == -1.0;
               }),
               ExitedWithCode(0),
               "^\\*\\*\\*Memory allocation failed for TOVRAN_Init_CProbSim: itemind\\. "
@@ -262,17 +264,18 @@ TEST(EstimateAlpha, GivesTheOriginalEstimateWithItsSteps) {
   const PairList p = Skewed();
   const auto npairs = int32_t(p.rows.size());
   TOVRAN_RestartRandom();
-  const double want = TOVRAN_EstimateAlphaInit(p.nrows, p.ncols, npairs, p.rows.data(),
-                                               p.cols.data(), 5, 10);
+  const double want =
+      TOVRAN_EstimateAlphaInit(p.nrows, p.ncols, npairs, p.rows.data(), p.cols.data(), 5, 10);
   for (int32_t threads : {1, 3}) {
     TOVRAN_RestartRandom();
     TOVRAN_AlphaTrace trace;
     double alpha = -1.0;
     // Kind and alpha play no part.
     const TOVRAN_Params params = Params(TOVRAN_USER_BASED, 5, 0.7f, threads);
-    ASSERT_EQ(TOVRAN_EstimateAlpha(p.nrows, p.ncols, npairs, p.rows.data(), p.cols.data(),
-                                   &params, 10, &alpha, &trace),
-              0) << TOVRAN_LastError();
+    ASSERT_EQ(TOVRAN_EstimateAlpha(p.nrows, p.ncols, npairs, p.rows.data(), p.cols.data(), &params,
+                                   10, &alpha, &trace),
+              0)
+        << TOVRAN_LastError();
     EXPECT_EQ(alpha, want);
     // The steps: no fall before the last, which falls unless all ten were tried.
     ASSERT_GE(trace.ntried, 1);
@@ -291,8 +294,8 @@ TEST(EstimateAlpha, RejectsEachInvalidRequestWithItsMessage) {
   const auto npairs = int32_t(p.rows.size());
   double alpha = -1.0;
   auto estimate = [&](const TOVRAN_Params *params, int32_t N, const PairList &q) {
-    return TOVRAN_EstimateAlpha(q.nrows, q.ncols, npairs, q.rows.data(), q.cols.data(), params,
-                                N, &alpha, nullptr);
+    return TOVRAN_EstimateAlpha(q.nrows, q.ncols, npairs, q.rows.data(), q.cols.data(), params, N,
+                                &alpha, nullptr);
   };
   const TOVRAN_Params good = Params(TOVRAN_ITEM_CPROB, 20);
   EXPECT_EQ(estimate(&good, 0, p), -1);

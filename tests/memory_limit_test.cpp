@@ -26,28 +26,30 @@ bool CanLimitMemory(std::string *why) {
 #endif
 }
 
-#define SKIP_UNLESS_MEMORY_CAN_BE_LIMITED()             \
-  do {                                                  \
-    std::string why;                                    \
-    if (!CanLimitMemory(&why)) GTEST_SKIP() << why;     \
+#define SKIP_UNLESS_MEMORY_CAN_BE_LIMITED()         \
+  do {                                              \
+    std::string why;                                \
+    if (!CanLimitMemory(&why)) GTEST_SKIP() << why; \
   } while (false)
 
 TEST(MemoryLimit, LoaderNamesTheArrayItCannotAllocate) {
   SKIP_UNLESS_MEMORY_CAN_BE_LIMITED();
   // Two billion users need an 8 GB test vector before any pair is read.
-  const ProgramOutput run = RunTovran({WriteTempFile("many_users.txt", "2000000000 1 0\n")}, kLimit);
+  const ProgramOutput run =
+      RunTovran({WriteTempFile("many_users.txt", "2000000000 1 0\n")}, kLimit);
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.out, "");
-  EXPECT_EQ(run.err,
-            "***Memory allocation failed for ReadDataset: tvec. Requested size: 8000000000 bytes\n");
+  EXPECT_EQ(
+      run.err,
+      "***Memory allocation failed for ReadDataset: tvec. Requested size: 8000000000 bytes\n");
 }
 
 TEST(MemoryLimit, EngineNamesTheArrayItCannotAllocate) {
   SKIP_UNLESS_MEMORY_CAN_BE_LIMITED();
   // Fifty million items: the offsets fit (200 MB each), the 20 neighbours
   // per item (4 GB) do not.
-  const ProgramOutput run = RunTovran(
-      {WriteTempFile("many_items.txt", "2 50000000 4\n0 0\n0 1\n1 2\n1 3\n")}, kLimit);
+  const ProgramOutput run =
+      RunTovran({WriteTempFile("many_items.txt", "2 50000000 4\n0 0\n0 1\n1 2\n1 3\n")}, kLimit);
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.out,
             "Dataset Statistics: Nusers: 2, Nitems: 50000000, Ntrans; 2\n"
@@ -80,8 +82,8 @@ TEST(MemoryLimit, EveryLimitGivesTheReportOrTheLabelledMessage) {
   const std::string expected = MaskTimings(ReadFile(TOVRAN_SOURCE_DIR "/data/sample.expected"));
   int complete_in_a_row = 0, refused = 0;
   for (long limit = 3000000; limit < 40000000 && complete_in_a_row < 10; limit += 40000) {
-    const ProgramOutput run = RunTovran({"--threads", "2", kSample},
-                                        "prlimit --as=" + std::to_string(limit) + " ");
+    const ProgramOutput run =
+        RunTovran({"--threads", "2", kSample}, "prlimit --as=" + std::to_string(limit) + " ");
     SCOPED_TRACE("limit " + std::to_string(limit) + ": " + run.err);
     if (run.status == 127) continue;  // the loader itself found no room
     if (run.status == 0) {
@@ -108,8 +110,9 @@ TEST(MemoryLimit, StreamedHeaderClaimingTooManyPairsIsAFormatFault) {
   const ProgramOutput run =
       RunTovran({"/dev/stdin"}, "printf '2 2 2000000000\\n0 1\\n' | " + std::string(kLimit));
   EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.err, "Error in file /dev/stdin: the header announces 2000000000 pairs, but the "
-                     "file holds only 1\n");
+  EXPECT_EQ(run.err,
+            "Error in file /dev/stdin: the header announces 2000000000 pairs, but the "
+            "file holds only 1\n");
 }
 
 // 256 threads' stacks (8 MB each) do not fit in 1 GB of address space; the runs

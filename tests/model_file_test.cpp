@@ -25,12 +25,13 @@ void ExpectRoundTrip(const Dataset &ds, int32_t kind, int32_t max_baskets) {
   TOVRAN_Params params = TOVRAN_DefaultParams(kind);
   params.alpha = kind == TOVRAN_ITEM_CPROB ? 0.3f : 0.0f;
   params.nthreads = 2;
-  Model *built = TOVRAN_Build(ds.nrows, ds.ncols, ds.ntrain, ds.rowid.get(), ds.colid.get(),
-                              &params);
+  Model *built =
+      TOVRAN_Build(ds.nrows, ds.ncols, ds.ntrain, ds.rowid.get(), ds.colid.get(), &params);
   ASSERT_NE(built, nullptr) << TOVRAN_LastError();
   // Named after the running test: ctest runs the round trips as parallel processes.
-  const std::string stem = std::string(testing::UnitTest::GetInstance()->current_test_info()->name()) +
-                           "_" + std::to_string(kind);
+  const std::string stem =
+      std::string(testing::UnitTest::GetInstance()->current_test_info()->name()) + "_" +
+      std::to_string(kind);
   const std::string first = TempPath(stem + "_1.tovran"), second = TempPath(stem + "_2.tovran");
   ASSERT_EQ(TOVRAN_SaveModel(built, first.c_str()), 0) << TOVRAN_LastError();
   Model *loaded = TOVRAN_LoadModel(first.c_str());
@@ -119,8 +120,9 @@ TEST(ModelFile, AFailedSaveLeavesTheEarlierFileAlone) {
   Model *model = TOVRAN_Build(3, 1, 3, rows, cols, &params);
   const std::string folder = TempPath("no_such_folder/m.tovran");
   EXPECT_EQ(TOVRAN_SaveModel(model, folder.c_str()), -1);
-  EXPECT_EQ(std::string(TOVRAN_LastError()).rfind("Model file " + folder + ": cannot be written: ", 0),
-            0u)
+  EXPECT_EQ(
+      std::string(TOVRAN_LastError()).rfind("Model file " + folder + ": cannot be written: ", 0),
+      0u)
       << TOVRAN_LastError();
   EXPECT_EQ(ReadFile(path), "earlier");
   TOVRAN_FreeModel(model);

@@ -63,8 +63,8 @@ TEST(ModelProgram, PrintsTheLibrarysAnswersForTheModelItWrote) {
     EXPECT_EQ(user.out, LibraryLines(model, "4", SampleBasket(4), 10));
     EXPECT_NE(user.out, "");
     // Baskets from standard input: one a line, numbered from 0; a blank line has no answers.
-    const ProgramOutput lines =
-        RunModel({"recommend", model, "--baskets", "-", "--top", "3"}, "printf '3 7,9\\n\\n5\\n' |");
+    const ProgramOutput lines = RunModel({"recommend", model, "--baskets", "-", "--top", "3"},
+                                         "printf '3 7,9\\n\\n5\\n' |");
     EXPECT_EQ(lines.out, LibraryLines(model, "0", {3, 7, 9}, 3) + LibraryLines(model, "2", {5}, 3));
   }
   const std::string item_model = TempPath("kind1.tovran");
@@ -77,8 +77,9 @@ TEST(ModelProgram, InfoDescribesTheModelBuiltFromEveryPair) {
   const ProgramOutput build =
       RunModel({"build", kSample, model, "--kind", "2", "--nnbr", "7", "--alpha", "0.5"});
   ASSERT_EQ(build.status, 0) << build.err;
-  EXPECT_EQ(build.out, model + ": kind 2 (item-cprob), nnbr 7, alpha 0.50, min support 3, "
-                               "300 users, 120 items, 840 entries\n");
+  EXPECT_EQ(build.out, model +
+                           ": kind 2 (item-cprob), nnbr 7, alpha 0.50, min support 3, "
+                           "300 users, 120 items, 840 entries\n");
   const ProgramOutput info = RunModel({"info", model});
   EXPECT_EQ(info.out, "file: " + model + "\nformat version: 1\nfile size: " +
                           std::to_string(ReadFile(model).size()) +
@@ -110,9 +111,11 @@ TEST(ModelProgram, OriginalIdsGoThroughTheConvertersMaps) {
   while (std::getline(a, la) && std::getline(b, lb)) {
     int rank, item;
     char score[32];
-    ASSERT_EQ(std::sscanf(la.c_str(), "{\"query\": 0, \"rank\": %d, \"item\": %d, \"score\": %31[^}]}",
-                          &rank, &item, score),
-              3) << la;
+    ASSERT_EQ(
+        std::sscanf(la.c_str(), "{\"query\": 0, \"rank\": %d, \"item\": %d, \"score\": %31[^}]}",
+                    &rank, &item, score),
+        3)
+        << la;
     EXPECT_EQ(lb, "{\"query\": \"1\", \"rank\": " + std::to_string(rank) + ", \"item\": \"" +
                       names[size_t(item)] + "\", \"score\": " + score + "}");
     lines++;
@@ -127,15 +130,17 @@ TEST(ModelProgram, EveryErrorIsOneLineNamingTheFileOrOptionWithStatusOne) {
   ASSERT_EQ(RunModel({"build", kSample, model, "--kind", "3"}).status, 0);
   const std::string damaged = TOVRAN_SOURCE_DIR "/tests/bad_models/truncated.tovran";
   const std::pair<std::vector<std::string>, std::string> cases[] = {
-      {{"build", kSample, "m.tovran"}, "tovran-model build: --kind: missing; give 1, 2 or 3\n"
-                                       "Try 'tovran-model build --help' for the options.\n"},
+      {{"build", kSample, "m.tovran"},
+       "tovran-model build: --kind: missing; give 1, 2 or 3\n"
+       "Try 'tovran-model build --help' for the options.\n"},
       {{"build", kSample, "m.tovran", "--kind", "1", "--alpha", "0.5"},
        "tovran-model build: --alpha: only kind 2 has an alpha\n"
        "Try 'tovran-model build --help' for the options.\n"},
       {{"build", "/nonexistent/data.txt", "m.tovran", "--kind", "1"},
        "tovran-model: /nonexistent/data.txt: cannot be opened: No such file or directory\n"},
-      {{"info", damaged}, "tovran-model: Model file " + damaged +
-                              ": truncated: 96 bytes where the header's counts need 144\n"},
+      {{"info", damaged},
+       "tovran-model: Model file " + damaged +
+           ": truncated: 96 bytes where the header's counts need 144\n"},
       {{"recommend", model, "--basket", "3,120"},
        "tovran-model: --basket: item 120 is outside 0..119\n"},
       {{"recommend", model, "--user", "4"},

@@ -38,7 +38,8 @@ std::string Mpirun(int ranks, int seconds = 300) {
          std::to_string(seconds) + " mpirun --oversubscribe -np " + std::to_string(ranks) + " ";
 }
 
-ProgramOutput RunMpi(int ranks, const std::vector<std::string> &args, const std::string &prefix = "") {
+ProgramOutput RunMpi(int ranks, const std::vector<std::string> &args,
+                     const std::string &prefix = "") {
   return RunProgram(TOVRAN_MPI_PROGRAM, args, Mpirun(ranks) + prefix);
 }
 
@@ -51,7 +52,9 @@ std::string Generated(const std::string &name, const std::string &args) {
 
 // JSON with the timing fields' values blanked.
 std::string MaskJsonTimings(const std::string &json) {
-  static const std::regex kTiming("(\"(build_seconds|query_seconds|rate|load_seconds|alpha_seconds|total_seconds|seconds)\": )[^,}]*");
+  static const std::regex kTiming(
+      "(\"(build_seconds|query_seconds|rate|load_seconds|alpha_seconds|total_seconds|seconds)\": "
+      ")[^,}]*");
   return std::regex_replace(json, kTiming, "$1#");
 }
 
@@ -108,9 +111,9 @@ TEST(MpiReport, TwoThreadsInEachRank) {
 // Every run option of tovran, swept: every kind, several sizes and
 // supports, the summary; then given alphas and user neighbourhoods.
 TEST(MpiReport, SweepsOfEveryRunOption) {
-  ExpectSameAsSingleProcess(TOVRAN_SOURCE_DIR "/data/sample.txt", "sweep",
-                            {"--kinds", "0,1,2,3", "--nnbr", "5,10", "--top", "5,10",
-                             "--min-support", "2", "--summary"});
+  ExpectSameAsSingleProcess(
+      TOVRAN_SOURCE_DIR "/data/sample.txt", "sweep",
+      {"--kinds", "0,1,2,3", "--nnbr", "5,10", "--top", "5,10", "--min-support", "2", "--summary"});
   const std::string data = Generated("generated5.txt", "20000 5");
   ExpectSameAsSingleProcess(data, "sweep_alpha",
                             {"--kinds", "2,3", "--alpha", "0.2,0.7", "--user-nnbr", "10,30",
@@ -120,8 +123,8 @@ TEST(MpiReport, SweepsOfEveryRunOption) {
 // "--json -": the document on standard output, the report on standard
 // error, as tovran writes them.
 TEST(MpiReport, JsonOnStandardOutput) {
-  const std::vector<std::string> args = {"--json", "-", "--kinds", "0,2", "--summary",
-                                         TOVRAN_SOURCE_DIR "/data/sample.txt"};
+  const std::vector<std::string> args = {
+      "--json", "-", "--kinds", "0,2", "--summary", TOVRAN_SOURCE_DIR "/data/sample.txt"};
   const ProgramOutput single = RunTovran(args);
   ASSERT_EQ(single.status, 0) << single.err;
   for (int ranks : {1, 3}) {
@@ -224,9 +227,9 @@ void ExpectSameFailure(const std::vector<std::string> &args) {
 }
 
 TEST(MpiFaults, MalformedFilesGiveTheSingleProcessMessage) {
-  for (const std::string file : {"split_run.txt", "content_after_pairs.txt", "fewer_pairs.txt",
-                                 "pair_long_token.txt", "item_out_of_range.txt", "empty.txt",
-                                 "binary_garbage.bin", "header_beyond_32_bits.txt"}) {
+  for (const std::string file :
+       {"split_run.txt", "content_after_pairs.txt", "fewer_pairs.txt", "pair_long_token.txt",
+        "item_out_of_range.txt", "empty.txt", "binary_garbage.bin", "header_beyond_32_bits.txt"}) {
     SCOPED_TRACE(file);
     ExpectSameFailure({TOVRAN_SOURCE_DIR "/tests/bad_input/" + file});
   }
@@ -270,7 +273,8 @@ TEST(MpiFaults, BadCommandLineIsReportedOnce) {
 // `what` on rank 1 alone.
 std::string OnRankOne(const std::string &what) {
   return "sh -c " +
-         ShellQuote("if [ \"$OMPI_COMM_WORLD_RANK\" = 1 ]; then\n" + what + "\nfi\nexec \"$0\" \"$@\"") +
+         ShellQuote("if [ \"$OMPI_COMM_WORLD_RANK\" = 1 ]; then\n" + what +
+                    "\nfi\nexec \"$0\" \"$@\"") +
          " ";
 }
 
@@ -283,7 +287,8 @@ TEST(MpiFaults, ExhaustedMemoryOnOneRankEndsTheJob) {
   const ProgramOutput run = RunMpi(3, {data}, OnRankOne("ulimit -v 1000000"));
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.out, "");
-  EXPECT_NE(run.err.find("***Memory allocation failed for the dataset"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("***Memory allocation failed for the dataset"), std::string::npos)
+      << run.err;
 }
 
 TEST(MpiFaults, RankKilledBySignalEndsTheJobPromptly) {
@@ -293,11 +298,13 @@ TEST(MpiFaults, RankKilledBySignalEndsTheJobPromptly) {
   const auto start = std::chrono::steady_clock::now();
   const ProgramOutput run =
       RunProgram(TOVRAN_MPI_PROGRAM, {data}, Mpirun(3, 120) + OnRankOne("(sleep 1; kill -9 $$) &"));
-  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   // Killed before the report ended, its last result line missing (on a
   // loaded machine the kill may come while the file is still being read).
   int results = 0;
-  for (size_t at = run.out.find("Nhits:"); at != std::string::npos; at = run.out.find("Nhits:", at + 1))
+  for (size_t at = run.out.find("Nhits:"); at != std::string::npos;
+       at = run.out.find("Nhits:", at + 1))
     results++;
   EXPECT_LT(results, 3) << run.out;
   EXPECT_NE(run.status, 0);

@@ -29,10 +29,14 @@ TEST(Options, AcceptsTheFileAloneOrWithOptionsInAnyPosition) {
 }
 
 TEST(Options, RejectsUnknownOptionsBadValuesAndFileCounts) {
-  for (const std::vector<const char *> &words :
-       {std::vector<const char *>{}, {"a.txt", "b.txt"}, {"--jsonx", "o", "a.txt"},
-        {"-x", "a.txt"}, {"a.txt", "--json"}, {"--json=", "a.txt"}, {"--json", "o.json"},
-        {"--threads", "2"}})
+  for (const std::vector<const char *> &words : {std::vector<const char *>{},
+                                                 {"a.txt", "b.txt"},
+                                                 {"--jsonx", "o", "a.txt"},
+                                                 {"-x", "a.txt"},
+                                                 {"a.txt", "--json"},
+                                                 {"--json=", "a.txt"},
+                                                 {"--json", "o.json"},
+                                                 {"--threads", "2"}})
     EXPECT_FALSE(ParseTovranWords(words)) << words.size();
   for (const char *bad : {"0", "-1", "257", "2x", "", "99999999999"})
     EXPECT_FALSE(ParseTovranWords({"--threads", bad, "data.txt"})) << bad;

@@ -39,10 +39,10 @@ PairList RandomPairs(uint32_t seed, bool wide = false) {
 // order, the row scales and the doubly normalised values.
 struct Dense {
   int32_t nrows, ncols;
-  std::vector<std::vector<int32_t>> count;  // [user][item] copies
-  std::vector<std::vector<int32_t>> items;  // [user] items in input order
-  std::vector<int32_t> frequency;           // [item] entries of its column
-  std::vector<float> row_scale;             // [user] 1/sqrt(entries)
+  std::vector<std::vector<int32_t>> count;       // [user][item] copies
+  std::vector<std::vector<int32_t>> items;       // [user] items in input order
+  std::vector<int32_t> frequency;                // [item] entries of its column
+  std::vector<float> row_scale;                  // [user] 1/sqrt(entries)
   std::vector<std::vector<float>> cosine_value;  // [user][item] row, then column scaled
 };
 
@@ -227,7 +227,8 @@ void CheckItemModel(const PairList &p, const Dense &d, int32_t type, int32_t nnb
     EXPECT_EQ(Bits(ListOf(model, i)), Bits(lists.back())) << "list of item " << i;
   }
   for (const std::vector<int32_t> &basket : Baskets(d, seed))
-    for (int32_t N : kAnswerSizes) EXPECT_EQ(Ask(model, basket, N), ItemAnswer(lists, p.ncols, basket, N));
+    for (int32_t N : kAnswerSizes)
+      EXPECT_EQ(Ask(model, basket, N), ItemAnswer(lists, p.ncols, basket, N));
   TOVRAN_FreeModel(model);
 }
 
@@ -283,7 +284,8 @@ TEST(OracleModels, UserBasedAnswersMatchDenseReference) {
     for (int32_t nnbr : kNeighbourSizes) {
       Model *model = p.Build(TOVRAN_USER_BASED, nnbr);
       for (const std::vector<int32_t> &basket : Baskets(d, seed))
-        for (int32_t N : kAnswerSizes) EXPECT_EQ(Ask(model, basket, N), UserAnswer(d, basket, nnbr, N));
+        for (int32_t N : kAnswerSizes)
+          EXPECT_EQ(Ask(model, basket, N), UserAnswer(d, basket, nnbr, N));
       TOVRAN_FreeModel(model);
     }
   }

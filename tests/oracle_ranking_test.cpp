@@ -84,9 +84,8 @@ bool NonIncreasing(const List &list) {
 // The sort of a list of at most 20 entries: the first largest entry swapped
 // to the front, then an insertion pass in which no entry passes its equal.
 List ShortSortModel(List list) {
-  const auto best = std::max_element(list.begin(), list.end(), [](auto &a, auto &b) {
-    return a.value < b.value;
-  });
+  const auto best = std::max_element(list.begin(), list.end(),
+                                     [](auto &a, auto &b) { return a.value < b.value; });
   if (best != list.end()) std::iter_swap(list.begin(), best);
   std::stable_sort(list.begin(), list.end(), [](auto &a, auto &b) { return a.value > b.value; });
   return list;

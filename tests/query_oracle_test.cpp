@@ -16,7 +16,7 @@ namespace {
 // Users hold 1..maxrow items drawn from a skewed popularity; repeats of a
 // pair are kept unless distinct is set.
 PairList RandomPairs(uint32_t seed, int32_t nrows, int32_t ncols, int32_t maxrow,
-                  bool distinct = false) {
+                     bool distinct = false) {
   std::mt19937 rng(seed);
   std::uniform_int_distribution<int32_t> length(1, maxrow);
   std::geometric_distribution<int32_t> popular(4.0 / ncols);
@@ -52,8 +52,7 @@ std::vector<std::vector<int32_t>> Baskets(const PairList &p, uint32_t seed) {
 // Every basket through TOVRAN_Recommend and TOVRAN_RecommendScored against
 // the reference's ids and scores, then all of them as one batch on 1 and 3
 // threads against the single answers.
-void ExpectSameAnswers(int32_t type, int32_t nnbr, float alpha, uint32_t seed,
-                       const PairList &p) {
+void ExpectSameAnswers(int32_t type, int32_t nnbr, float alpha, uint32_t seed, const PairList &p) {
   Model *model = p.Build(type, nnbr, alpha);
   const std::vector<std::vector<int32_t>> baskets = Baskets(p, seed + 1);
   for (int32_t N : {1, 10}) {

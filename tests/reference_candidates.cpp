@@ -12,8 +12,7 @@ inline void Swap(CandidatePair *c, int32_t a, int32_t b) { std::swap(c[a], c[b])
 // Median-of-three Hoare partition of c[lo..hi] (hi - lo > 2). Afterwards
 // c[lo..i-1] >= pivot >= c[j+1..hi], and i is j+1 or j+2. Entries lo and hi
 // bound both scans, so no index test is needed inside them.
-inline void Partition(CandidatePair *c, int32_t lo, int32_t hi, int32_t *pi,
-                      int32_t *pj) {
+inline void Partition(CandidatePair *c, int32_t lo, int32_t hi, int32_t *pi, int32_t *pj) {
   int32_t mid = lo + (hi - lo) / 2;
   if (c[mid].value > c[lo].value) Swap(c, mid, lo);
   if (c[hi].value > c[mid].value) {

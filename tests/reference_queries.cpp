@@ -19,9 +19,8 @@ std::vector<int32_t> Answer(std::vector<CandidatePair> &cands, int32_t count, in
 
 }  // namespace
 
-std::vector<int32_t> ReferenceRecommendByItems(const Model &model, int32_t n,
-                                               const int32_t *basket, int32_t N,
-                                               std::vector<float> *scores) {
+std::vector<int32_t> ReferenceRecommendByItems(const Model &model, int32_t n, const int32_t *basket,
+                                               int32_t N, std::vector<float> *scores) {
   std::vector<int32_t> marker(model.nitems, -1);
   std::vector<CandidatePair> fcand(model.nitems);
   for (int32_t t = 0; t < n; t++) marker[basket[t]] = -2;
@@ -41,9 +40,8 @@ std::vector<int32_t> ReferenceRecommendByItems(const Model &model, int32_t n,
   return Answer(fcand, ncand, N, scores);
 }
 
-std::vector<int32_t> ReferenceRecommendByUsers(const Model &model, int32_t n,
-                                               const int32_t *basket, int32_t N,
-                                               std::vector<float> *scores) {
+std::vector<int32_t> ReferenceRecommendByUsers(const Model &model, int32_t n, const int32_t *basket,
+                                               int32_t N, std::vector<float> *scores) {
   std::vector<int32_t> rmarker(model.nrows, -1), marker(model.ncols, -1);
   std::vector<CandidatePair> rcand(model.nrows), fcand(model.ncols);
   int32_t nr = 0;
@@ -84,7 +82,8 @@ std::vector<int32_t> ReferenceRecommendByUsers(const Model &model, int32_t n,
         fcand[nf] = CandidatePair{float(sim * double(model.rowval[j])), c};
         marker[c] = nf++;
       } else {
-        fcand[marker[c]].value = float(sim * double(model.rowval[j]) + double(fcand[marker[c]].value));
+        fcand[marker[c]].value =
+            float(sim * double(model.rowval[j]) + double(fcand[marker[c]].value));
       }
     }
   }

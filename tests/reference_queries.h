@@ -11,10 +11,8 @@
 // and their scores in *scores unless it is null.
 
 // Item models (type 1 and 2).
-std::vector<int32_t> ReferenceRecommendByItems(const Model &model, int32_t n,
-                                               const int32_t *basket, int32_t N,
-                                               std::vector<float> *scores = nullptr);
+std::vector<int32_t> ReferenceRecommendByItems(const Model &model, int32_t n, const int32_t *basket,
+                                               int32_t N, std::vector<float> *scores = nullptr);
 // User-based model (type 3).
-std::vector<int32_t> ReferenceRecommendByUsers(const Model &model, int32_t n,
-                                               const int32_t *basket, int32_t N,
-                                               std::vector<float> *scores = nullptr);
+std::vector<int32_t> ReferenceRecommendByUsers(const Model &model, int32_t n, const int32_t *basket,
+                                               int32_t N, std::vector<float> *scores = nullptr);

@@ -15,17 +15,17 @@ namespace {
 
 // Runs a check on the generator as a fresh process would see it: the
 // threadsafe style re-executes the test binary, so no earlier draw counts.
-#define EXPECT_IN_FRESH_PROCESS(check)                                        \
-  do {                                                                        \
-    GTEST_FLAG_SET(death_test_style, "threadsafe");                           \
-    EXPECT_EXIT(std::exit((check) ? 0 : 3), ExitedWithCode(0), "");           \
+#define EXPECT_IN_FRESH_PROCESS(check)                              \
+  do {                                                              \
+    GTEST_FLAG_SET(death_test_style, "threadsafe");                 \
+    EXPECT_EXIT(std::exit((check) ? 0 : 3), ExitedWithCode(0), ""); \
   } while (0)
 
 bool FirstTenDraws() {
   std::vector<int32_t> draws;
   for (int i = 0; i < 10; i++) draws.push_back(NextRandom());
-  return draws == std::vector<int32_t>{41, 18467, 6334, 26500, 19169, 15724, 11478, 29358, 26962,
-                                       24464};
+  return draws ==
+         std::vector<int32_t>{41, 18467, 6334, 26500, 19169, 15724, 11478, 29358, 26962, 24464};
 }
 
 bool TenPairShuffle() {
@@ -37,7 +37,8 @@ bool TenPairShuffle() {
   ShufflePairs(10, rows.data(), cols.data());
   const std::vector<int32_t> from = {1, 9, 5, 8, 4, 6, 3, 7, 0, 2};
   for (int32_t k = 0; k < 10; k++)
-    if (rows[size_t(k)] != from[size_t(k)] || cols[size_t(k)] != 100 + from[size_t(k)]) return false;
+    if (rows[size_t(k)] != from[size_t(k)] || cols[size_t(k)] != 100 + from[size_t(k)])
+      return false;
   return true;
 }
 

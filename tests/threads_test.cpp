@@ -16,8 +16,8 @@
 namespace {
 
 struct Lists {
-  std::vector<int32_t> count;     // per basket, -1 for an invalid one
-  std::vector<int32_t> items;     // basket b's answer at b * kTop
+  std::vector<int32_t> count;  // per basket, -1 for an invalid one
+  std::vector<int32_t> items;  // basket b's answer at b * kTop
 };
 constexpr int32_t kTop = 10;
 
@@ -47,8 +47,8 @@ void ExpectSameModelsAndLists(const std::string &path) {
 
   for (int32_t type : {TOVRAN_ITEM_COSINE, TOVRAN_ITEM_CPROB, TOVRAN_USER_BASED}) {
     const int32_t nnbr = type == TOVRAN_USER_BASED ? 50 : 20;
-    Model *one = TOVRAN_BuildModel(ds.nrows, ds.ncols, ds.ntrain, ds.rowid.get(),
-                                   ds.colid.get(), type, nnbr, 0.3f);
+    Model *one = TOVRAN_BuildModel(ds.nrows, ds.ncols, ds.ntrain, ds.rowid.get(), ds.colid.get(),
+                                   type, nnbr, 0.3f);
     const Lists want = AskAll(one, ds, starts, 1);
     for (int32_t nthreads : {2, 3, 8}) {
       Model *many = TOVRAN_BuildModelThreads(ds.nrows, ds.ncols, ds.ntrain, ds.rowid.get(),

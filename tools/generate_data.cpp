@@ -58,12 +58,14 @@ class ItemPopularity {
       cumulative_[size_t(r)] = total;
     }
     for (int32_t r = 0; r < nitems; r++) id_[size_t(r)] = r;
-    for (int32_t r = nitems - 1; r > 0; r--) std::swap(id_[size_t(r)], id_[size_t(random.Below(r + 1))]);
+    for (int32_t r = nitems - 1; r > 0; r--)
+      std::swap(id_[size_t(r)], id_[size_t(random.Below(r + 1))]);
   }
 
   int32_t Draw(Random &random) const {
     const double target = random.Unit() * cumulative_.back();
-    const auto rank = std::upper_bound(cumulative_.begin(), cumulative_.end(), target) - cumulative_.begin();
+    const auto rank =
+        std::upper_bound(cumulative_.begin(), cumulative_.end(), target) - cumulative_.begin();
     return id_[size_t(std::min<int64_t>(rank, int64_t(id_.size()) - 1))];
   }
 
@@ -130,7 +132,8 @@ int main(int argc, char **argv) {
   }
   const int64_t npairs = ParseCount(argv[1], "PAIRS");
   const uint64_t seed = argc > 2 ? uint64_t(ParseCount(argv[2], "SEED")) : 1;
-  const int64_t nitems = argc > 3 ? ParseCount(argv[3], "ITEMS") : std::max<int64_t>(50, npairs / 50);
+  const int64_t nitems =
+      argc > 3 ? ParseCount(argv[3], "ITEMS") : std::max<int64_t>(50, npairs / 50);
   const double zipf = argc > 4 ? ParseReal(argv[4], "ZIPF", 0.0, 10.0) : kDefaultZipf;
   const double mean = argc > 5 ? ParseReal(argv[5], "MEAN", 1.0, 10000.0) : kDefaultBasketMean;
   if (nitems == 0 && npairs > 0) {
@@ -166,7 +169,8 @@ int main(int argc, char **argv) {
       } else {
         // A few tries for an item the user does not hold yet; then take it.
         item = popularity.Draw(random);
-        for (int tries = 0; tries < 8 && std::find(basket.begin(), basket.end(), item) != basket.end(); tries++)
+        for (int tries = 0;
+             tries < 8 && std::find(basket.begin(), basket.end(), item) != basket.end(); tries++)
           item = popularity.Draw(random);
       }
       basket.push_back(item);

@@ -33,7 +33,7 @@ class OutputFile {
   bool Commit(std::string *error);
 
   // Closes the stream if open and removes the temporary if not committed.
-// Every member leaves errno as the system set it for the failure reported.
+  // Every member leaves errno as the system set it for the failure reported.
   void Discard();
 
  private:

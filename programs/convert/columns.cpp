@@ -41,8 +41,7 @@ bool FindGiven(const std::string &given, const std::vector<std::string> *header,
   if (IsPosition(given)) {
     const long position = given.size() > 6 ? 0 : std::stol(given);
     if (position < 1 || size_t(position) > nfields) {
-      *error = option + " " + given + ": the first line has " +
-               std::to_string(nfields) + " fields";
+      *error = option + " " + given + ": the first line has " + std::to_string(nfields) + " fields";
       return false;
     }
     *column = int(position - 1);
@@ -127,8 +126,8 @@ bool ResolveColumns(const std::vector<std::string> *header, size_t nfields,
   }
   for (int role : {kUser, kItem}) {
     if (found[role] < 0) {
-      *error = std::string("no ") + kRoleNames[role] + " column: name one with --" +
-               kRoleNames[role];
+      *error =
+          std::string("no ") + kRoleNames[role] + " column: name one with --" + kRoleNames[role];
       if (header != nullptr) *error += " (the header has " + ListFields(*header) + ")";
       return false;
     }

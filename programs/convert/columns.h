@@ -9,7 +9,7 @@
 struct Columns {
   int user = -1;
   int item = -1;
-  int rating = -1;     // set only when --min-rating asks for it
+  int rating = -1;  // set only when --min-rating asks for it
   int timestamp = -1;
   // --where: a row is kept when, for every entry, its field equals one of
   // the values (a column named twice accepts either value).
@@ -18,7 +18,7 @@ struct Columns {
     std::vector<std::string> values;
   };
   std::vector<Where> where;
-  int needed = 0;      // fields every data line must have
+  int needed = 0;  // fields every data line must have
 };
 
 // True when the row's fields satisfy every --where condition of columns.

@@ -12,12 +12,16 @@ bool ParseDelimiter(std::string_view text, Delimiter *delimiter) {
     const char *text;
     Delimiter delimiter;
   };
-  static const Name kNames[] = {
-      {"auto", Delimiter::kAuto},       {",", Delimiter::kComma},
-      {"comma", Delimiter::kComma},     {"\t", Delimiter::kTab},
-      {"tab", Delimiter::kTab},         {";", Delimiter::kSemicolon},
-      {"semicolon", Delimiter::kSemicolon}, {"::", Delimiter::kDoubleColon},
-      {"whitespace", Delimiter::kWhitespace}, {"space", Delimiter::kWhitespace}};
+  static const Name kNames[] = {{"auto", Delimiter::kAuto},
+                                {",", Delimiter::kComma},
+                                {"comma", Delimiter::kComma},
+                                {"\t", Delimiter::kTab},
+                                {"tab", Delimiter::kTab},
+                                {";", Delimiter::kSemicolon},
+                                {"semicolon", Delimiter::kSemicolon},
+                                {"::", Delimiter::kDoubleColon},
+                                {"whitespace", Delimiter::kWhitespace},
+                                {"space", Delimiter::kWhitespace}};
   for (const Name &name : kNames) {
     if (text == name.text) {
       *delimiter = name.delimiter;
@@ -103,9 +107,9 @@ std::optional<int> ParseConvertOptions(int argc, const char *const *argv, Conver
              });
   line.Operands(2, 2);
   if (std::optional<int> status = line.Parse(argc, argv)) return status;
-  if (opts->baskets && (opts->has_min_rating || !opts->user.empty() || !opts->item.empty() ||
-                        !opts->rating.empty() || !opts->timestamp.empty() ||
-                        !opts->where.empty())) {
+  if (opts->baskets &&
+      (opts->has_min_rating || !opts->user.empty() || !opts->item.empty() ||
+       !opts->rating.empty() || !opts->timestamp.empty() || !opts->where.empty())) {
     line.PrintError("--baskets: takes no columns, no --min-rating and no --where");
     return 1;
   }

@@ -16,19 +16,19 @@ struct WhereCondition {
 
 // The command line of tovran-convert.
 struct ConvertOptions {
-  std::string input;             // "-" reads standard input
-  std::string output;            // the dataset; the id maps go to <output>.users/.items
+  std::string input;   // "-" reads standard input
+  std::string output;  // the dataset; the id maps go to <output>.users/.items
   Delimiter delimiter = Delimiter::kAuto;
-  int header = -1;               // -1: detect, 0: none, 1: the first line is one
+  int header = -1;  // -1: detect, 0: none, 1: the first line is one
   // Columns by header name or 1-based position; empty for the default.
   std::string user, item, rating, timestamp;
-  bool use_timestamp = true;     // false: keep input order even with a timestamp
-  bool baskets = false;          // one basket a line instead of one pair
-  bool has_min_rating = false;   // keep only pairs rated at least min_rating
+  bool use_timestamp = true;    // false: keep input order even with a timestamp
+  bool baskets = false;         // one basket a line instead of one pair
+  bool has_min_rating = false;  // keep only pairs rated at least min_rating
   double min_rating = 0;
   std::vector<WhereCondition> where;  // rows kept only when these hold
-  bool dedupe = false;           // keep one copy of a repeated (user, item) pair
-  int32_t min_user_pairs = 0;    // k-core bounds; 0 (or 1) keeps everyone
+  bool dedupe = false;                // keep one copy of a repeated (user, item) pair
+  int32_t min_user_pairs = 0;         // k-core bounds; 0 (or 1) keeps everyone
   int32_t min_item_pairs = 0;
   size_t buffer_pairs = size_t{1} << 22;  // pairs sorted in memory before a run is spilled
 };

@@ -4,7 +4,9 @@
 
 namespace {
 
-bool IsBlankChar(char ch) { return ch == ' ' || ch == '\t' || ch == '\r' || ch == '\v' || ch == '\f'; }
+bool IsBlankChar(char ch) {
+  return ch == ' ' || ch == '\t' || ch == '\r' || ch == '\v' || ch == '\f';
+}
 
 std::string_view Trim(std::string_view text) {
   while (!text.empty() && IsBlankChar(text.front())) text.remove_prefix(1);

@@ -160,8 +160,8 @@ bool ReadInteractions(std::FILE *in, const ConvertOptions &opts, Interactions *d
     const bool first = !started;
     if (!started) {
       started = true;
-      const bool header = opts.header == 1 || (opts.header == -1 && !opts.baskets &&
-                                               LooksLikeHeader(fields, opts));
+      const bool header =
+          opts.header == 1 || (opts.header == -1 && !opts.baskets && LooksLikeHeader(fields, opts));
       hint = opts.header == -1 && !opts.baskets && !header;
       if (!opts.baskets) {
         if (!ResolveColumns(header ? &fields : nullptr, fields.size(), opts, &columns, &reason)) {

@@ -12,12 +12,12 @@
 // The pairs read from an input, with ids mapped to indices, on their way
 // into output order.
 struct Interactions {
-  IdMap users;             // baskets: the input line number of each basket
+  IdMap users;  // baskets: the input line number of each basket
   IdMap items;
-  PairSorter pairs;        // its capacity comes from the options
-  int64_t lines = 0;       // lines read
-  int64_t below_min = 0;   // pairs dropped by --min-rating
-  int64_t unmatched = 0;   // rows dropped by --where
+  PairSorter pairs;       // its capacity comes from the options
+  int64_t lines = 0;      // lines read
+  int64_t below_min = 0;  // pairs dropped by --min-rating
+  int64_t unmatched = 0;  // rows dropped by --where
 };
 
 // Reads every line of in as opts describe, skipping a UTF-8 byte-order mark

@@ -39,8 +39,7 @@ class PairFile {
   // Writes what is pending and rewinds, ready for reading.
   bool Finish(std::string *error) {
     if (!Flush(error)) return false;
-    if (std::fflush(file_) != 0 || std::fseek(file_, 0, SEEK_SET) != 0)
-      return Fail("write", error);
+    if (std::fflush(file_) != 0 || std::fseek(file_, 0, SEEK_SET) != 0) return Fail("write", error);
     std::vector<PairRecord>().swap(chunk_);
     return true;
   }

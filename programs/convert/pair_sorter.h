@@ -23,8 +23,8 @@ struct PairRecord {
 struct PairSorter {
   size_t capacity = size_t{1} << 22;  // pairs held in memory at the most (32 bytes each)
   std::vector<PairRecord> buffer;
-  std::vector<std::FILE *> runs;      // sorted runs; closing one deletes it
-  int64_t count = 0;                  // pairs added
+  std::vector<std::FILE *> runs;  // sorted runs; closing one deletes it
+  int64_t count = 0;              // pairs added
 };
 
 // Adds one pair as the next in input order; spills the buffer when full.

@@ -115,8 +115,10 @@ bool ParseNumber(std::string_view text, Timestamp *time, std::string *why) {
   uint64_t whole = 0;
   for (int64_t k = 0; k < point; k++) {
     const auto digit = uint64_t(digits[size_t(k)] - '0');
-    if (whole > (UINT64_MAX - digit) / 10) whole = UINT64_MAX;
-    else whole = whole * 10 + digit;
+    if (whole > (UINT64_MAX - digit) / 10)
+      whole = UINT64_MAX;
+    else
+      whole = whole * 10 + digit;
   }
   int64_t units = 0;
   if (!FractionUnits(std::string_view(digits).substr(size_t(point)), &units)) {

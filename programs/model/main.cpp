@@ -148,8 +148,8 @@ class AnswerPrinter {
 };
 
 // The answer to one basket, printed.
-void Answer(Model *model, const std::string &query, const std::vector<int32_t> &basket,
-            int32_t top, AnswerPrinter &printer) {
+void Answer(Model *model, const std::string &query, const std::vector<int32_t> &basket, int32_t top,
+            AnswerPrinter &printer) {
   std::vector<int32_t> ids(static_cast<size_t>(top));
   std::vector<float> scores(static_cast<size_t>(top));
   const int32_t m = TOVRAN_RecommendScored(model, int32_t(basket.size()), basket.data(), top,
@@ -174,8 +174,9 @@ int Recommend(int argc, const char *const *argv) {
   line.Value("--ids", "DATA", "read and write the ids of DATA.users and DATA.items",
              cli::TextTo(&ids_data));
   line.Flag("--json", "one JSON object a line instead of query, rank, item, score", &json);
-  line.Epilogue("Output: query<TAB>rank<TAB>item<TAB>score, one line per answer; the query is "
-                "the basket's number from 0, or the user.");
+  line.Epilogue(
+      "Output: query<TAB>rank<TAB>item<TAB>score, one line per answer; the query is "
+      "the basket's number from 0, or the user.");
   line.Operands(1, 1);
   if (const std::optional<int> status = line.Parse(argc, argv)) return *status;
   const int sources = line.Given("--basket") + line.Given("--user") + line.Given("--baskets");
@@ -203,8 +204,8 @@ int Recommend(int argc, const char *const *argv) {
     ForEachLine(baskets_file, [&](const std::string &text, int64_t number) {
       const std::string where = (baskets_file == "-" ? "standard input" : baskets_file) +
                                 ": line " + std::to_string(number);
-      Answer(query.model(), std::to_string(number - 1), ParseItemList(text, where, names, info.nitems),
-             top, printer);
+      Answer(query.model(), std::to_string(number - 1),
+             ParseItemList(text, where, names, info.nitems), top, printer);
     });
   }
   return 0;
@@ -252,8 +253,10 @@ int Info(int argc, const char *const *argv) {
   std::printf("file size: %lld bytes\n", static_cast<long long>(facts.size));
   std::printf("kind: %d (%s)\n", info.params.kind, kKindNames[info.params.kind]);
   std::printf("nnbr: %d\n", info.params.nnbr);
-  if (info.params.kind == TOVRAN_ITEM_CPROB) std::printf("alpha: %.9g\n", double(info.params.alpha));
-  if (info.params.kind != TOVRAN_USER_BASED) std::printf("min support: %d\n", info.params.min_support);
+  if (info.params.kind == TOVRAN_ITEM_CPROB)
+    std::printf("alpha: %.9g\n", double(info.params.alpha));
+  if (info.params.kind != TOVRAN_USER_BASED)
+    std::printf("min support: %d\n", info.params.min_support);
   std::printf("users: %d\n", info.nusers);
   std::printf("items: %d\n", info.nitems);
   std::printf("%s: %lld\n", info.params.kind == TOVRAN_USER_BASED ? "pairs" : "neighbour entries",
@@ -292,10 +295,14 @@ int main(int argc, char **argv) {
   }
   int status = 1;
   try {
-    if (command == "build") status = Build(argc - 1, argv + 1);
-    else if (command == "recommend") status = Recommend(argc - 1, argv + 1);
-    else if (command == "similar") status = Similar(argc - 1, argv + 1);
-    else if (command == "info") status = Info(argc - 1, argv + 1);
+    if (command == "build")
+      status = Build(argc - 1, argv + 1);
+    else if (command == "recommend")
+      status = Recommend(argc - 1, argv + 1);
+    else if (command == "similar")
+      status = Similar(argc - 1, argv + 1);
+    else if (command == "info")
+      status = Info(argc - 1, argv + 1);
     else {
       std::fprintf(stderr, "%s: %s: unknown command (build, recommend, similar, info)\n", kProgram,
                    command.c_str());

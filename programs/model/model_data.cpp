@@ -131,8 +131,8 @@ void ForEachLine(const std::string &path,
     each(line, ++number);
     line.clear();
   }
-  if (std::ferror(in)) throw Failure{(path == "-" ? "standard input" : path) + ": " +
-                                     std::strerror(errno)};
+  if (std::ferror(in))
+    throw Failure{(path == "-" ? "standard input" : path) + ": " + std::strerror(errno)};
   if (!line.empty()) each(line, ++number);
 }
 

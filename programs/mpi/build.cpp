@@ -44,7 +44,8 @@ Model *BuildItemModelOverJob(const Job &job, int32_t nrows, int32_t ncols, int32
   RunStep(job, what, [&] {
     int64_t total = 0;
     for (size_t k = 0; k < size; k++) {
-      if (total + rank_entries[k] > INT32_MAX) throw std::length_error("more neighbours than one message holds");
+      if (total + rank_entries[k] > INT32_MAX)
+        throw std::length_error("more neighbours than one message holds");
       item_counts[k] = int(bounds[k + 1] - bounds[k]);
       item_offsets[k] = int(bounds[k]);
       entry_counts[k] = int(rank_entries[k]);

@@ -4,9 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
-#include <algorithm>
 #include <cstring>
 #include <new>
 #include <vector>
@@ -159,7 +159,8 @@ Dataset LoadByRanges(const Job &job, const char *fname) {
       Failure failure;
       if (job.root()) failure = ParseOnRoot(fname, &serial);
       if (job.root() && failure.message.empty())
-        failure.message = std::string("Error in file ") + fname + ": the file changed while it was read";
+        failure.message =
+            std::string("Error in file ") + fname + ": the file changed while it was read";
       return failure;
     });
   }

@@ -100,7 +100,8 @@ void CommitOutput(const Job &job, OutputFile *out, const std::string &path, bool
     Failure failure;
     std::string error;
     if (job.root() && (!written || !out->Commit(&error)))
-      failure.message = "Error writing file " + path + ": " + (written ? error : std::strerror(errno));
+      failure.message =
+          "Error writing file " + path + ": " + (written ? error : std::strerror(errno));
     return failure;
   });
 }
@@ -129,8 +130,8 @@ void FinishStandardOutput(const Job &job) {
     // A line flushed during the runs may have failed first, with the reason.
     const int reason = ReportWriteError() != 0 ? ReportWriteError() : errno != 0 ? errno : EIO;
     if (failed || ReportWriteError() != 0)
-      failure.message = std::string("Error writing the report to standard output: ") +
-                        std::strerror(reason);
+      failure.message =
+          std::string("Error writing the report to standard output: ") + std::strerror(reason);
     return failure;
   });
 }
@@ -197,7 +198,8 @@ int Run(const Job &job, int argc, char **argv) {
   if (opts.json == "-" && job.root()) WriteJsonReport(stdout, opts, ds, result, times);
   if (keep_lists && job.root()) WriteLists(lists.stream(), ds, result);
   FinishStandardOutput(job);
-  if (keep_lists) CommitOutput(job, &lists, mpi_opts.lists, !job.root() || !std::ferror(lists.stream()));
+  if (keep_lists)
+    CommitOutput(job, &lists, mpi_opts.lists, !job.root() || !std::ferror(lists.stream()));
   if (json_file) {
     const bool written = !job.root() || WriteJsonReport(json.stream(), opts, ds, result, times);
     CommitOutput(job, &json, opts.json, written);
@@ -215,7 +217,8 @@ int main(int argc, char **argv) {
   MPI_Comm_rank(MPI_COMM_WORLD, &job.rank);
   MPI_Comm_size(MPI_COMM_WORLD, &job.size);
   // Only the root's report is seen; the others run the same code silently.
-  if (!job.root() && std::freopen("/dev/null", "w", stdout) == nullptr) MPI_Abort(MPI_COMM_WORLD, 1);
+  if (!job.root() && std::freopen("/dev/null", "w", stdout) == nullptr)
+    MPI_Abort(MPI_COMM_WORLD, 1);
   int status = 0;
   try {
     status = Run(job, argc, argv);

@@ -50,7 +50,8 @@ QueryOutcomes QueryBlocks(const Job &job, Recommender &rec, const EvalData &data
     const std::vector<int64_t> bounds = SplitByWork(QueryWork(data, setup.kind), job.size);
     BlockLayout(bounds, 1, &counts, &offsets);
     if (keep_lists) BlockLayout(bounds, N, &list_counts, &list_offsets);
-    const auto first = int32_t(bounds[size_t(job.rank)]), last = int32_t(bounds[size_t(job.rank) + 1]);
+    const auto first = int32_t(bounds[size_t(job.rank)]),
+               last = int32_t(bounds[size_t(job.rank) + 1]);
     mine = QueryUsers(rec, data, first, last, N, nthreads, keep_lists, progress);
     all.ranks.resize(size_t(nbaskets));
     all.recommended.resize(size_t(nitems));

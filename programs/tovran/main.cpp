@@ -65,8 +65,8 @@ int Run(const Options &opts, double start) {
   times.total_seconds = Seconds() - start;
   if (opts.json == "-") WriteJsonReport(stdout, opts, ds, result, times);
   if (StandardOutputFailed()) return 1;
-  if (to_file && (!WriteJsonReport(json.stream(), opts, ds, result, times) ||
-                  !json.Commit(&error))) {
+  if (to_file &&
+      (!WriteJsonReport(json.stream(), opts, ds, result, times) || !json.Commit(&error))) {
     std::fprintf(stderr, "Error writing file %s: %s\n", path, std::strerror(errno));
     return 1;
   }
