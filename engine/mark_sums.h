@@ -42,24 +42,25 @@ inline void TakeSumsFromMarks(int32_t k, int32_t *marker, CandidatePair *fcand) 
   }
 }
 
-// One step of a gather whose sums are rounded once from double: item c
-// receives add. InMarks, its sum is kept in its mark (the id is written at
-// fcand[k] every step and kept for a new item); else its mark holds its slot
-// in fcand (-1 for a new item, which takes slot k). Items marked -2 are
-// skipped.
-template <bool InMarks>
-inline void GatherStep(int32_t c, double add, int32_t *__restrict marker,
+// One step of a gather: item c receives add, summed in Sum's precision and
+// rounded to single (double: each sum rounded once from double; float: a
+// plain single-precision sum). InMarks, its sum is kept in its mark (the id
+// is written at fcand[k] every step and kept for a new item); else its mark
+// holds its slot in fcand (-1 for a new item, which takes slot k). Items
+// marked -2 are skipped.
+template <bool InMarks, typename Sum = double>
+inline void GatherStep(int32_t c, Sum add, int32_t *__restrict marker,
                        CandidatePair *__restrict fcand, int32_t &k) {
   const int32_t mark = marker[c];
   if constexpr (InMarks) {
-    marker[c] = MarkAfter(mark, float(add + double(MarkStart(mark))));
+    marker[c] = MarkAfter(mark, float(add + Sum(MarkStart(mark))));
     fcand[k].key = c;
     k += mark == -1;
   } else if (mark == -1) {
     fcand[k] = CandidatePair{float(add), c};
     marker[c] = k++;
   } else if (mark >= 0) {
-    fcand[mark].value = float(add + double(fcand[mark].value));
+    fcand[mark].value = float(add + Sum(fcand[mark].value));
   }
 }
 

@@ -62,47 +62,18 @@ int32_t Answer(const Model *model, TOVRAN_Scratch *scratch, int32_t n, const int
 // The item query's gather: for each basket item in turn, its neighbour list's
 // values summed per neighbour in list order, in single precision, into fcand
 // in first-arrival order; items marked -2 are skipped. Returns the count;
-// every mark but the -2 ones is -1 again. Sums kept in the marks:
-int32_t GatherSumsInMarks(int32_t n, const int32_t *basket, const int32_t *itemptr,
-                          const int32_t *itemind, const float *itemval, int32_t *marker,
-                          CandidatePair *fcand) {
+// every mark but the -2 ones is -1 again.
+template <bool InMarks>
+int32_t GatherSums(int32_t n, const int32_t *basket, const int32_t *itemptr, const int32_t *itemind,
+                   const float *itemval, int32_t *marker, CandidatePair *fcand) {
   int32_t ncand = 0;
   for (int32_t t = 0; t < n; t++) {
     const int32_t b = basket[t];
     const int32_t end = itemptr[b + 1];
-    for (int32_t j = itemptr[b]; j < end; j++) {
-      const int32_t c = itemind[j];
-      const int32_t mark = marker[c];
-      marker[c] = MarkAfter(mark, MarkStart(mark) + itemval[j]);
-      // Written for every step, kept for a new item.
-      fcand[ncand].key = c;
-      ncand += mark == -1;
-    }
+    for (int32_t j = itemptr[b]; j < end; j++)
+      GatherStep<InMarks, float>(itemind[j], itemval[j], marker, fcand, ncand);
   }
-  TakeSumsFromMarks(ncand, marker, fcand);
-  return ncand;
-}
-
-// The same with each candidate's slot in fcand kept in its mark.
-int32_t GatherSumsInSlots(int32_t n, const int32_t *basket, const int32_t *itemptr,
-                          const int32_t *itemind, const float *itemval, int32_t *marker,
-                          CandidatePair *fcand) {
-  int32_t ncand = 0;
-  for (int32_t t = 0; t < n; t++) {
-    const int32_t b = basket[t];
-    for (int32_t j = itemptr[b]; j < itemptr[b + 1]; j++) {
-      const int32_t c = itemind[j];
-      const int32_t slot = marker[c];
-      if (slot == -2) continue;
-      if (slot == -1) {
-        fcand[ncand] = CandidatePair{itemval[j], c};
-        marker[c] = ncand++;
-      } else {
-        fcand[slot].value += itemval[j];
-      }
-    }
-  }
-  for (int32_t t = 0; t < ncand; t++) marker[fcand[t].key] = -1;
+  EndGather<InMarks>(ncand, marker, fcand);
   return ncand;
 }
 
@@ -222,8 +193,8 @@ int32_t RecommendByItems(const Model *model, TOVRAN_Scratch *scratch, int32_t n,
   }
   const int32_t ncand =
       model->nitems <= kMaxItemsSummedInMarks
-          ? GatherSumsInMarks(n, basket, itemptr, itemind, itemval, marker, fcand)
-          : GatherSumsInSlots(n, basket, itemptr, itemind, itemval, marker, fcand);
+          ? GatherSums<true>(n, basket, itemptr, itemind, itemval, marker, fcand)
+          : GatherSums<false>(n, basket, itemptr, itemind, itemval, marker, fcand);
   for (int32_t t = 0; t < n; t++) marker[basket[t]] = -1;
 
   const int32_t m = RankTopCandidates(ncand, N, fcand);
