@@ -1,6 +1,7 @@
 #include "engine/estimate_alpha.h"
 
 #include <algorithm>
+#include <climits>
 #include <numeric>
 #include <string>
 #include <vector>
@@ -21,6 +22,10 @@ constexpr int64_t kRowChunk = 256;
 constexpr const char *kBadTopN = "N should be greater than 0.";
 constexpr const char *kNullResplitArgument =
     "TOVRAN_ResplitPairs: the arrays for the split should not be null.";
+constexpr const char *kNullWalkArgument =
+    "TOVRAN_WalkAlpha: the hit counter and the answer should not be null.";
+constexpr const char *kUncountedTrial =
+    "TOVRAN_WalkAlpha: the hits of alpha %.1f were not counted.";
 constexpr const char *kNullEstimateArgument =
     "TOVRAN_EstimateAlpha: the parameters and the answer should not be null.";
 }  // namespace
@@ -104,6 +109,19 @@ int32_t EstimateAlphaStep(int32_t nrows, int32_t ncols, int32_t npairs, const in
   return WalkAlpha(count_hits, hits, ntried);
 }
 
+namespace {
+
+// Writes the estimate of step and, unless trace is NULL, the trace of steps
+// with every alpha filled in.
+void ReportEstimate(int32_t step, TOVRAN_AlphaTrace steps, double *alpha,
+                    TOVRAN_AlphaTrace *trace) {
+  for (int32_t j = 0; j < kAlphaSteps; j++) steps.alpha[j] = AlphaOfStep(j);
+  *alpha = step * 0.1;
+  if (trace != nullptr) *trace = steps;
+}
+
+}  // namespace
+
 double TOVRAN_EstimateAlphaInit(int32_t nrows, int32_t ncols, int32_t npairs, const int32_t *rowid,
                                 const int32_t *colid, int32_t nnbr, int32_t N) {
   return TOVRAN_EstimateAlphaInitThreads(nrows, ncols, npairs, rowid, colid, nnbr, N, 1);
@@ -140,11 +158,34 @@ int32_t TOVRAN_EstimateAlpha(int32_t nrows, int32_t ncols, int32_t npairs, const
     const int32_t step =
         EstimateAlphaStep(nrows, ncols, npairs, rowid, colid, cprob.nnbr, N, steps.hits,
                           &steps.ntried, cprob.nthreads, cprob.min_support);
-    for (int32_t j = 0; j < kAlphaSteps; j++) steps.alpha[j] = AlphaOfStep(j);
-    *alpha = step * 0.1;
-    if (trace != nullptr) *trace = steps;
+    ReportEstimate(step, steps, alpha, trace);
     return 0;
   });
+}
+
+int32_t TOVRAN_WalkAlpha(TOVRAN_CountHits count_hits, void *context, double *alpha,
+                         TOVRAN_AlphaTrace *trace) {
+  if (count_hits == nullptr || alpha == nullptr) {
+    SetLastError("%s", kNullWalkArgument);
+    return -1;
+  }
+  TOVRAN_AlphaTrace steps;
+  float uncounted = -1.0f;
+  // A count that fails ends the walk: a count below every other is a fall.
+  const int32_t step = WalkAlpha(
+      [&](float a) {
+        if (uncounted >= 0.0f) return INT32_MIN;
+        const int32_t hits = count_hits(a, context);
+        if (hits < 0) uncounted = a;
+        return hits < 0 ? INT32_MIN : hits;
+      },
+      steps.hits, &steps.ntried);
+  if (uncounted >= 0.0f) {
+    SetLastError(kUncountedTrial, double(uncounted));
+    return -1;
+  }
+  ReportEstimate(step, steps, alpha, trace);
+  return 0;
 }
 
 int32_t TOVRAN_ResplitPairs(int32_t nrows, int32_t ncols, int32_t npairs, const int32_t *rowid,

@@ -229,6 +229,21 @@ int32_t TOVRAN_EstimateAlpha(int32_t nrows, int32_t ncols, int32_t npairs, const
                              const int32_t *colid, const TOVRAN_Params *params, int32_t N,
                              double *alpha, TOVRAN_AlphaTrace *trace);
 
+/* Hit count of a trial of the estimation at alpha, for TOVRAN_WalkAlpha:
+ * at least 0, or negative when it could not be counted. */
+typedef int32_t (*TOVRAN_CountHits)(float alpha, void *context);
+
+/* The walk of TOVRAN_EstimateAlpha over its alphas, for a caller that
+ * carries out the trials itself (on the re-split of TOVRAN_ResplitPairs):
+ * asks count_hits(alpha, context) for alpha 0.0, 0.1, ... in turn, as the
+ * model receives them, until the count first falls, and writes the
+ * estimate to *alpha and, unless trace is NULL, every step tried to
+ * *trace, as TOVRAN_EstimateAlpha does. Returns 0, or -1 when count_hits
+ * or alpha is NULL or a count is negative. */
+TOVRAN_API
+int32_t TOVRAN_WalkAlpha(TOVRAN_CountHits count_hits, void *context, double *alpha,
+                         TOVRAN_AlphaTrace *trace);
+
 /* The re-split TOVRAN_EstimateAlpha tries its alphas on, for a caller that
  * carries out the trials itself: draws from the same process-wide generator
  * (after TOVRAN_RestartRandom, the re-split of a fresh process's first

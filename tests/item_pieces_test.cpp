@@ -197,3 +197,37 @@ TEST(ItemPieces, BadArgumentsAreReported) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(ItemPieces, WalkAlphaStopsAtTheFirstFallAndReportsAFailedCount) {
+  struct Counts {
+    std::vector<int32_t> hits;
+    std::vector<float> asked;
+  };
+  auto count = [](float alpha, void *context) {
+    auto *c = static_cast<Counts *>(context);
+    c->asked.push_back(alpha);
+    return c->hits[c->asked.size() - 1];
+  };
+  Counts rising_then_falling{{5, 7, 7, 6, 9}, {}};
+  double alpha = -1;
+  TOVRAN_AlphaTrace trace;
+  ASSERT_EQ(TOVRAN_WalkAlpha(count, &rising_then_falling, &alpha, &trace), 0);
+  EXPECT_EQ(alpha, 2 * 0.1);
+  EXPECT_EQ(trace.ntried, 4);
+  EXPECT_EQ(rising_then_falling.asked, (std::vector<float>{0.0f, 0.1f, 0.2f, float(3 * 0.1)}));
+  EXPECT_EQ(std::vector<int32_t>(trace.hits, trace.hits + 4), (std::vector<int32_t>{5, 7, 7, 6}));
+
+  Counts never_falling{std::vector<int32_t>(TOVRAN_ALPHA_STEPS, 3), {}};
+  ASSERT_EQ(TOVRAN_WalkAlpha(count, &never_falling, &alpha, nullptr), 0);
+  EXPECT_EQ(alpha, TOVRAN_ALPHA_STEPS * 0.1);
+
+  Counts failing{{4, -1, 9}, {}};
+  EXPECT_EQ(TOVRAN_WalkAlpha(count, &failing, &alpha, &trace), -1);
+  EXPECT_EQ(failing.asked.size(), 2u);
+  EXPECT_STREQ(TOVRAN_LastError(), "TOVRAN_WalkAlpha: the hits of alpha 0.1 were not counted.");
+  EXPECT_EQ(TOVRAN_WalkAlpha(nullptr, nullptr, &alpha, &trace), -1);
+}
+
+}  // namespace

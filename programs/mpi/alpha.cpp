@@ -44,13 +44,9 @@ int32_t EstimateAlphaOverJob(const Job &job, const Dataset &ds, const TOVRAN_Par
   RunSetup setup;
   setup.kind = TOVRAN_ITEM_CPROB;
   setup.top = N;
-  TOVRAN_AlphaTrace steps{};
-  int32_t step = TOVRAN_ALPHA_STEPS;
-  steps.ntried = TOVRAN_ALPHA_STEPS;
-  for (int32_t j = 0; j < TOVRAN_ALPHA_STEPS; j++) steps.alpha[j] = float(j * 0.1);
-  // Each alpha in turn until the hits first fall.
-  for (int32_t j = 0; j < TOVRAN_ALPHA_STEPS; j++) {
-    cprob.alpha = steps.alpha[j];
+  // Each trial's model built and queried over the job; the walk is the library's.
+  auto trial = [&](float a) -> int32_t {
+    cprob.alpha = a;
     Model *model = BuildItemModelOverJob(job, split.nrows, split.ncols, split.ntrain,
                                          split.rowid.get(), split.colid.get(), cprob);
     QueryOutcomes outcomes;
@@ -59,15 +55,11 @@ int32_t EstimateAlphaOverJob(const Job &job, const Dataset &ds, const TOVRAN_Par
       outcomes = QueryBlocks(job, rec, data, setup, params.nthreads, false, nullptr);
     }
     TOVRAN_FreeModel(model);
-    steps.hits[j] = int32_t(std::count_if(outcomes.ranks.begin(), outcomes.ranks.end(),
-                                          [](int32_t rank) { return rank > 0; }));
-    if (j > 0 && steps.hits[j] < steps.hits[j - 1]) {
-      steps.ntried = j + 1;
-      step = j - 1;
-      break;
-    }
-  }
-  *alpha = step * 0.1;
-  if (trace != nullptr) *trace = steps;
-  return 0;
+    return int32_t(std::count_if(outcomes.ranks.begin(), outcomes.ranks.end(),
+                                 [](int32_t rank) { return rank > 0; }));
+  };
+  using Trial = decltype(trial);
+  return TOVRAN_WalkAlpha(
+      [](float a, void *context) { return (*static_cast<Trial *>(context))(a); }, &trial, alpha,
+      trace);
 }
