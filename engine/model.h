@@ -27,7 +27,7 @@ struct Model {
   float *colval;
   CandidatePair *rcand;  // scratch: candidate users, UserCandidateRoom(nrows) pairs
   CandidatePair *fcand;  // scratch: candidate items
-  int32_t *rmarker;      // user id -> -1; its slot in rcand while a query runs
+  int32_t *rmarker;      // user id -> -1; its running sum while a query runs (mark_sums.h)
   int32_t *marker;       // item id -> -1; while building or querying also -2 (left
                          // out), a slot in fcand or a sum (mark_sums.h)
   // What the model was built from and with, for its file and its info.

@@ -74,10 +74,11 @@ int32_t RecommendByUsers(const Model *model, TOVRAN_Scratch *scratch, int32_t n,
   CandidatePair *rcand = scratch->rcand, *fcand = scratch->fcand;
 
   // Phase 1: every user's summed row values on the basket items. One pass
-  // over the columns lists the users in first-arrival order, each with its
-  // running sum in single precision, and keeps each one's slot in rmarker
-  // (-1 until met). A second pass scales the sums and puts the marks back.
-  // Every basket column is asked for at once, so that their misses overlap.
+  // over the columns lists the users in first-arrival order and keeps each
+  // one's running sum, in single precision, in its mark (as mark_sums.h does
+  // for items: -1 until met); a second pass scales the sums and puts the
+  // marks back. Every basket column is asked for at once, so that their
+  // misses overlap.
   for (int32_t t = 0; t < n; t++) {
     __builtin_prefetch(colind + colptr[basket[t]]);
     __builtin_prefetch(colval + colptr[basket[t]]);
@@ -86,19 +87,13 @@ int32_t RecommendByUsers(const Model *model, TOVRAN_Scratch *scratch, int32_t n,
   for (int32_t t = 0; t < n; t++) {
     const int32_t end = colptr[basket[t] + 1];
     for (int32_t j = colptr[basket[t]]; j < end; j++) {
-      // No branch: a user met first takes the slot after the list (rcand has
-      // one pair more than there are users) and its sum starts from -0.0,
-      // which leaves the first value as it is; a known user adds to its own.
+      // No branch: the user is written after the list and kept there only
+      // when new (rcand has one pair more than there are users).
       const int32_t u = colind[j];
       const int32_t mark = rmarker[u];
-      const int32_t first = mark < 0;
-      const auto known = uint32_t(first - 1);  // all ones for a known user
-      const int32_t slot = nr + ((mark - nr) & int32_t(known));
-      const uint32_t sum = std::bit_cast<uint32_t>(rcand[slot].value);
-      const float start = std::bit_cast<float>((sum & known) | (0x80000000u & ~known));
-      rcand[slot] = CandidatePair{start + colval[j], u};
-      rmarker[u] = slot;
-      nr += first;
+      rmarker[u] = std::bit_cast<int32_t>(MarkStart(mark) + colval[j]);
+      rcand[nr].key = u;
+      nr += mark == -1;
     }
   }
   const double s0 = n > 0 ? double(float(1.0 / std::sqrt(double(n)))) : 0.0;
@@ -107,8 +102,8 @@ int32_t RecommendByUsers(const Model *model, TOVRAN_Scratch *scratch, int32_t n,
   const int32_t room = model->ncols;
   int32_t nnear = 0;
   for (int32_t t = 0; t < nr; t++) {
+    const float similarity = float(s0 * double(std::bit_cast<float>(rmarker[rcand[t].key])));
     rmarker[rcand[t].key] = -1;
-    const float similarity = float(s0 * double(rcand[t].value));
     rcand[t].value = similarity;
     if (__builtin_expect(double(similarity) > kNearIdentical, 0)) {
       if (nnear < room) fcand[nnear].key = t;
