@@ -18,11 +18,10 @@ Model *TOVRAN_Init_ColVecSim(SparseMatrix *matrix, int32_t nnbr, int32_t min_sup
   const int32_t *colptr = matrix->colptr, *colind = matrix->colind;
   const int32_t *rowptr = matrix->rowptr, *rowind = matrix->rowind;
   const float *colval = matrix->colval, *rowval = matrix->rowval;
-  const int32_t nitems = matrix->ncols;
 
   BuildItemLists(model, block, nthreads, [=](int32_t i, int32_t *marker, CandidatePair *fcand) {
     return GatherCandidates<true>(i, colptr[i], colptr[i + 1], colind, colval, rowptr, rowind,
-                                  rowval, marker, fcand, nitems);
+                                  rowval, marker, fcand);
   });
   ResetItemMarkers(model);
   return holder.release();

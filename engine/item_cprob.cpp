@@ -19,7 +19,6 @@ Model *TOVRAN_Init_CProbSim(SparseMatrix *matrix, int32_t nnbr, float alpha, int
   const int32_t *rowptr = matrix->rowptr, *rowind = matrix->rowind;
   const int32_t *colptr = matrix->colptr, *colind = matrix->colind;
   const float *rowval = matrix->rowval;
-  const int32_t nitems = matrix->ncols;
   // Each candidate is damped by its own frequency to the power alpha, the
   // same double for every list it enters, so it is raised once per item.
   auto *damping = static_cast<double *>(
@@ -29,7 +28,7 @@ Model *TOVRAN_Init_CProbSim(SparseMatrix *matrix, int32_t nnbr, float alpha, int
 
   BuildItemLists(model, block, nthreads, [=](int32_t i, int32_t *marker, CandidatePair *fcand) {
     const int32_t k = GatherCandidates<false>(i, colptr[i], colptr[i + 1], colind, nullptr, rowptr,
-                                              rowind, rowval, marker, fcand, nitems);
+                                              rowind, rowval, marker, fcand);
     for (int32_t t = 0; t < k; t++) {
       // The candidate's frequency is at least min_support >= 1, so its
       // damping is not zero.

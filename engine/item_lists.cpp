@@ -85,4 +85,9 @@ ThreadScratch::~ThreadScratch() {
   for (size_t t = 1; t < fcands.size(); t++) std::free(fcands[t]);
 }
 
+void StartBuildMarks(Model *model) {
+  for (int32_t c = 0; c < model->nitems; c++)
+    model->marker[c] = model->marker[c] == -2 ? kLeftOutSum : kUnmetSum;
+}
+
 void ResetItemMarkers(Model *model) { FillInts(model->nitems, -1, model->marker); }
