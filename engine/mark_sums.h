@@ -7,7 +7,7 @@
 #include "engine/candidates.h"
 
 // Gathers that keep each candidate's running sum in its mark (items here; the
-// user-based query keeps its users' sums the same way): -1 is an item
+// user-based query keeps its users' sums likewise, model.h): -1 is an item
 // not met yet, -2 one left out, any other mark the bits of a single-precision
 // sum (arithmetic on finite values never gives those two NaN patterns, and a
 // model holds finite values only: the builds give no others, and the model

@@ -1,13 +1,15 @@
 #include "engine/model.h"
 
+#include <bit>
+
 #include "util/checked_alloc.h"
 #include "util/free_all.h"
 
 Model *CreateModel() {
   auto *model = static_cast<Model *>(CheckedMalloc(sizeof(Model), "CreateModel: model"));
-  *model = Model{-1,      -1,      -1,      nullptr, nullptr, nullptr, -1,
-                 -1,      nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                 nullptr, nullptr, nullptr, nullptr, -1,      0.0f,    0};
+  *model = Model{-1,      -1,      -1,      nullptr, nullptr, nullptr, -1,      -1,
+                 nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                 nullptr, nullptr, -1,      0.0f,    0,       false};
   return model;
 }
 
@@ -16,4 +18,10 @@ void TOVRAN_FreeModel(Model *model) {
   FreeAll(&model->itemptr, &model->itemind, &model->itemval, &model->rowptr, &model->rowind,
           &model->colptr, &model->colind, &model->rowval, &model->colval, &model->rcand,
           &model->fcand, &model->rmarker, &model->marker, &model);
+}
+
+bool HoldsNegativeZero(const float *values, int64_t n) {
+  for (int64_t j = 0; j < n; j++)
+    if (std::bit_cast<uint32_t>(values[j]) == 0x80000000u) return true;
+  return false;
 }

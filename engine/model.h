@@ -1,5 +1,6 @@
 #pragma once
 
+#include <climits>
 #include <cstdint>
 #include <memory>
 
@@ -27,19 +28,30 @@ struct Model {
   float *colval;
   CandidatePair *rcand;  // scratch: candidate users, UserCandidateRoom(nrows) pairs
   CandidatePair *fcand;  // scratch: candidate items
-  int32_t *rmarker;      // user id -> -1; its running sum while a query runs (mark_sums.h)
+  int32_t *rmarker;      // user id -> UnmetUserMark(); its running sum while a query runs
   int32_t *marker;       // item id -> -1; while building or querying also -2 (left
                          // out), a slot in fcand or a sum (mark_sums.h)
   // What the model was built from and with, for its file and its info.
   int32_t nusers;       // users of the pairs (every kind)
   float alpha;          // type 2: the damping exponent; else 0
   int32_t min_support;  // item models: the eligibility threshold; else 0
+  bool negzero_rows;    // type 3: some row value is -0.0
 };
 
 // Pairs in a user-candidate array: one more than there are users, since the
 // user-based query writes the slot after its list before it knows whether the
 // user is new (none without users: no query then gathers anything).
 constexpr int64_t UserCandidateRoom(int32_t nrows) { return nrows > 0 ? int64_t{nrows} + 1 : 0; }
+
+// A user-based query keeps each user's running sum in its mark, and a user
+// not met yet holds -0.0, the sum of no terms, from which the first addition
+// gives the first term bit for bit. Only a sum of -0.0 terms is -0.0 again,
+// so when a row holds -0.0 the mark of a user not met is -1 instead, a NaN
+// no sum of finite values gives, and the first addition starts from -0.0.
+inline int32_t UnmetUserMark(const Model *model) { return model->negzero_rows ? -1 : INT32_MIN; }
+
+// Whether any of the n values is -0.0.
+bool HoldsNegativeZero(const float *values, int64_t n);
 
 // A record with every integer -1 and every array null.
 Model *CreateModel();

@@ -1,4 +1,5 @@
 #include <bit>
+#include <climits>
 #include <cmath>
 #include <cstdint>
 
@@ -42,6 +43,32 @@ int32_t DropNoted(int32_t nr, CandidatePair *rcand, int32_t nnear, const Candida
   }
   return nr;
 }
+
+// Phase 1's pass over the basket's columns: returns the users met, listed
+// in first-arrival order in rcand's keys, with their sums in their marks.
+// FromMark: a user not met holds -0.0 and every addition starts from the
+// mark; else it holds -1 and the first one starts from -0.0 (MarkStart).
+template <bool FromMark>
+int32_t SumHits(int32_t n, const int32_t *basket, const int32_t *__restrict colptr,
+                const int32_t *__restrict colind, const float *__restrict colval,
+                int32_t *__restrict rmarker, CandidatePair *__restrict rcand) {
+  int32_t nr = 0;
+  for (int32_t t = 0; t < n; t++) {
+    const int32_t end = colptr[basket[t] + 1];
+    for (int32_t j = colptr[basket[t]]; j < end; j++) {
+      // No branch: the user is written after the list and kept there only
+      // when new (rcand has one pair more than there are users).
+      const int32_t u = colind[j];
+      const int32_t mark = rmarker[u];
+      const float start = FromMark ? std::bit_cast<float>(mark) : MarkStart(mark);
+      rmarker[u] = std::bit_cast<int32_t>(start + colval[j]);
+      rcand[nr].key = u;
+      nr += mark == (FromMark ? INT32_MIN : -1);
+    }
+  }
+  return nr;
+}
+
 // Phase 2's gather: each of the nkeep neighbours' rows in turn adds its
 // values times the neighbour's similarity (product and sum in double, one
 // rounding) into fcand, in first-arrival order; items marked -2 are skipped.
@@ -73,29 +100,19 @@ int32_t RecommendByUsers(const Model *model, TOVRAN_Scratch *scratch, int32_t n,
   int32_t *rmarker = scratch->rmarker, *marker = scratch->marker;
   CandidatePair *rcand = scratch->rcand, *fcand = scratch->fcand;
 
-  // Phase 1: every user's summed row values on the basket items. One pass
-  // over the columns lists the users in first-arrival order and keeps each
-  // one's running sum, in single precision, in its mark (as mark_sums.h does
-  // for items: -1 until met); a second pass scales the sums and puts the
-  // marks back. Every basket column is asked for at once, so that their
+  // Phase 1: every user's summed row values on the basket items, in
+  // single precision, kept in the users' marks (model.h), and the users
+  // listed in first-arrival order; a second pass scales the sums and puts
+  // the marks back. Every basket column is asked for at once, so that their
   // misses overlap.
   for (int32_t t = 0; t < n; t++) {
     __builtin_prefetch(colind + colptr[basket[t]]);
     __builtin_prefetch(colval + colptr[basket[t]]);
   }
-  int32_t nr = 0;
-  for (int32_t t = 0; t < n; t++) {
-    const int32_t end = colptr[basket[t] + 1];
-    for (int32_t j = colptr[basket[t]]; j < end; j++) {
-      // No branch: the user is written after the list and kept there only
-      // when new (rcand has one pair more than there are users).
-      const int32_t u = colind[j];
-      const int32_t mark = rmarker[u];
-      rmarker[u] = std::bit_cast<int32_t>(MarkStart(mark) + colval[j]);
-      rcand[nr].key = u;
-      nr += mark == -1;
-    }
-  }
+  const int32_t unmet = UnmetUserMark(model);
+  int32_t nr = unmet == INT32_MIN
+                   ? SumHits<true>(n, basket, colptr, colind, colval, rmarker, rcand)
+                   : SumHits<false>(n, basket, colptr, colind, colval, rmarker, rcand);
   const double s0 = n > 0 ? double(float(1.0 / std::sqrt(double(n)))) : 0.0;
   // The places of near-identical users are noted on the way (in fcand's
   // keys, while they fit) for the drop below.
@@ -103,7 +120,7 @@ int32_t RecommendByUsers(const Model *model, TOVRAN_Scratch *scratch, int32_t n,
   int32_t nnear = 0;
   for (int32_t t = 0; t < nr; t++) {
     const float similarity = float(s0 * double(std::bit_cast<float>(rmarker[rcand[t].key])));
-    rmarker[rcand[t].key] = -1;
+    rmarker[rcand[t].key] = unmet;
     rcand[t].value = similarity;
     if (__builtin_expect(double(similarity) > kNearIdentical, 0)) {
       if (nnear < room) fcand[nnear].key = t;

@@ -12,7 +12,7 @@
 struct TOVRAN_Scratch {
   CandidatePair *rcand;  // nrows + 1: candidate users (type 3)
   CandidatePair *fcand;  // items: candidate items
-  int32_t *rmarker;      // nrows: user id -> -1, its running sum mid-query (type 3)
+  int32_t *rmarker;      // nrows: user id -> UnmetUserMark, its running sum mid-query (type 3)
   int32_t *marker;       // items: item id -> -1; mid-query -2, a slot or a sum (mark_sums.h)
 };
 

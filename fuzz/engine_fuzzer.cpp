@@ -40,16 +40,17 @@ void Expect(bool holds, const char *what) {
   if (!holds) Fail(what);
 }
 
-bool AllMinusOne(const int32_t *marker, int32_t n) {
-  return std::all_of(marker, marker + std::max(n, 0), [](int32_t m) { return m == -1; });
+bool AllEqual(const int32_t *marker, int32_t n, int32_t value) {
+  return std::all_of(marker, marker + std::max(n, 0), [value](int32_t m) { return m == value; });
 }
 
 void ExpectMarkersClear(const Model *model) {
   if (model->type == TOVRAN_USER_BASED) {
-    Expect(AllMinusOne(model->marker, model->ncols), "marker not -1 after an operation");
-    Expect(AllMinusOne(model->rmarker, model->nrows), "rmarker not -1 after an operation");
+    Expect(AllEqual(model->marker, model->ncols, -1), "marker not -1 after an operation");
+    Expect(AllEqual(model->rmarker, model->nrows, UnmetUserMark(model)),
+           "rmarker not back to its unmet mark after an operation");
   } else {
-    Expect(AllMinusOne(model->marker, model->nitems), "marker not -1 after an operation");
+    Expect(AllEqual(model->marker, model->nitems, -1), "marker not -1 after an operation");
   }
 }
 

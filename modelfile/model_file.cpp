@@ -297,7 +297,9 @@ Model *ReadUserModel(Reader &reader, const Header &h, const char *name) {
   std::swap(model->colind, mat->colind);
   std::swap(model->colval, mat->colval);
   model->marker = AllocFilledInts(h.nitems, -1, "TOVRAN_LoadModel: marker");
-  model->rmarker = AllocFilledInts(h.nusers, -1, "TOVRAN_LoadModel: rmarker");
+  model->negzero_rows = HoldsNegativeZero(model->rowval, h.nentries);
+  model->rmarker =
+      AllocFilledInts(h.nusers, UnmetUserMark(model.get()), "TOVRAN_LoadModel: rmarker");
   model->fcand = AllocCands(h.nitems, "TOVRAN_LoadModel: fcand");
   model->rcand = AllocCands(UserCandidateRoom(h.nusers), "TOVRAN_LoadModel: rcand");
   return model.release();

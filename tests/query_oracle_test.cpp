@@ -2,13 +2,17 @@
 // first-written ones on seeded random data: few items and short rows, so
 // that similarities tie often and first-arrival order decides lists.
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <algorithm>
+#include <cstring>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "engine/model.h"
 #include "tests/fixtures.h"
+#include "tests/program_runner.h"
 #include "tests/reference_queries.h"
 
 namespace {
@@ -52,8 +56,7 @@ std::vector<std::vector<int32_t>> Baskets(const PairList &p, uint32_t seed) {
 // Every basket through TOVRAN_Recommend and TOVRAN_RecommendScored against
 // the reference's ids and scores, then all of them as one batch on 1 and 3
 // threads against the single answers.
-void ExpectSameAnswers(int32_t type, int32_t nnbr, float alpha, uint32_t seed, const PairList &p) {
-  Model *model = p.Build(type, nnbr, alpha);
+void ExpectSameAnswers(int32_t type, Model *model, uint32_t seed, const PairList &p) {
   const std::vector<std::vector<int32_t>> baskets = Baskets(p, seed + 1);
   for (int32_t N : {1, 10}) {
     std::vector<int64_t> offsets{0};
@@ -90,6 +93,11 @@ void ExpectSameAnswers(int32_t type, int32_t nnbr, float alpha, uint32_t seed, c
       EXPECT_EQ(counts, single_counts);
     }
   }
+}
+
+void ExpectSameAnswers(int32_t type, int32_t nnbr, float alpha, uint32_t seed, const PairList &p) {
+  Model *model = p.Build(type, nnbr, alpha);
+  ExpectSameAnswers(type, model, seed, p);
   TOVRAN_FreeModel(model);
 }
 
@@ -132,6 +140,34 @@ TEST(QueryOracle, UserBasedMatchesOnColumnsWithoutRepeats) {
 TEST(QueryOracle, UserBasedDropsNearIdenticalUsersAsTheFirstWrittenQuery) {
   ExpectSameAnswers(TOVRAN_USER_BASED, 5, 0.0f, 7, WithCopies(7, 40));
   ExpectSameAnswers(TOVRAN_USER_BASED, 10, 0.0f, 8, WithCopies(8, 120));
+}
+
+// A model file may hold rows of -0.0, whose sums stay -0.0 (a user's mark
+// before it is met): the queries must list each such user once all the same.
+TEST(QueryOracle, UserBasedMatchesOnLoadedRowsOfNegativeZero) {
+  const PairList p = RandomPairs(11, 400, 30, 9);
+  Model *built = p.Build(TOVRAN_USER_BASED, 40);
+  const std::string path = TempPath("negative_zero_rows.tovran");
+  ASSERT_EQ(TOVRAN_SaveModel(built, path.c_str()), 0) << TOVRAN_LastError();
+  std::string bytes = ReadFile(path);
+  // After the header (48 bytes) and the row offsets: the column ids, then
+  // the row values; a third of the users get -0.0 throughout, another third
+  // at their first entry only.
+  const size_t values = 48 + 4 * size_t(built->nrows + 1) + 4 * size_t(built->rowptr[built->nrows]);
+  for (int32_t u = 0; u < built->nrows; u++)
+    for (int32_t j = built->rowptr[u]; j < built->rowptr[u + 1]; j++)
+      if (u % 3 == 0 || (u % 3 == 1 && j == built->rowptr[u]))
+        std::memcpy(&bytes[values + 4 * size_t(j)], "\0\0\0\x80", 4);
+  bytes.resize(bytes.size() - 4);
+  const auto crc =
+      uint32_t(crc32(0, reinterpret_cast<const Bytef *>(bytes.data()), uInt(bytes.size())));
+  for (int shift = 0; shift < 32; shift += 8) bytes.push_back(char((crc >> shift) & 0xff));
+  const std::string patched = WriteTempFile("negative_zero_rows_patched.tovran", bytes);
+  TOVRAN_FreeModel(built);
+  Model *loaded = TOVRAN_LoadModel(patched.c_str());
+  ASSERT_NE(loaded, nullptr) << TOVRAN_LastError();
+  ExpectSameAnswers(TOVRAN_USER_BASED, loaded, 11, p);
+  TOVRAN_FreeModel(loaded);
 }
 
 TEST(QueryOracle, ItemBasedMatchesTheFirstWrittenQuery) {
