@@ -59,22 +59,52 @@ int32_t Answer(const Model *model, TOVRAN_Scratch *scratch, int32_t n, const int
   }
 }
 
+// The item query keeps its sums in the marks up to this many items (marks of
+// 128 KB); beyond, it keeps slots and asks for whole lists up front
+// (measured on data shapes of 1,000 to 40,000 items).
+constexpr int32_t kMaxItemsQueriedInMarks = 32768;
+
 // The item query's gather: for each basket item in turn, its neighbour list's
 // values summed per neighbour in list order, in single precision, into fcand
-// in first-arrival order; items marked -2 are skipped. Returns the count;
-// every mark but the -2 ones is -1 again.
+// in first-arrival order. Returns the count; every mark but the basket items'
+// is -1 again.
+//
+// InMarks, the sums are kept in the marks (mark_sums.h) and the basket items
+// must be marked +0.0: such an item is a known one, which never takes a
+// slot, so the step needs no test for it (its mark collects sums nobody
+// reads, and arithmetic never makes it -1). Else the marks hold slots and
+// the basket items must be marked -2.
 template <bool InMarks>
 int32_t GatherSums(int32_t n, const int32_t *basket, const int32_t *itemptr, const int32_t *itemind,
-                   const float *itemval, int32_t *marker, CandidatePair *fcand) {
+                   const float *itemval, int32_t *__restrict marker,
+                   CandidatePair *__restrict fcand) {
   int32_t ncand = 0;
   for (int32_t t = 0; t < n; t++) {
     const int32_t b = basket[t];
     const int32_t end = itemptr[b + 1];
-    for (int32_t j = itemptr[b]; j < end; j++)
-      GatherStep<InMarks, float>(itemind[j], itemval[j], marker, fcand, ncand);
+    for (int32_t j = itemptr[b]; j < end; j++) {
+      const int32_t c = itemind[j];
+      if constexpr (InMarks) {
+        const int32_t mark = marker[c];
+        marker[c] = std::bit_cast<int32_t>(float(itemval[j] + MarkStart(mark)));
+        fcand[ncand].key = c;
+        ncand += mark == -1;
+      } else {
+        GatherStep<false, float>(c, itemval[j], marker, fcand, ncand);
+      }
+    }
   }
   EndGather<InMarks>(ncand, marker, fcand);
   return ncand;
+}
+
+// Asks for every cache line of [begin, end).
+template <typename T>
+void PrefetchLines(const T *begin, const T *end) {
+  constexpr uintptr_t kLine = 64;
+  const uintptr_t last = reinterpret_cast<uintptr_t>(end) - 1;
+  for (uintptr_t p = reinterpret_cast<uintptr_t>(begin) & ~(kLine - 1); p <= last; p += kLine)
+    __builtin_prefetch(reinterpret_cast<const void *>(p));
 }
 
 }  // namespace
@@ -186,15 +216,22 @@ int32_t RecommendByItems(const Model *model, TOVRAN_Scratch *scratch, int32_t n,
   CandidatePair *fcand = scratch->fcand;
 
   // Every basket item's list is asked for at once, so that their misses overlap.
+  const bool in_marks = model->nitems <= kMaxItemsQueriedInMarks;
   for (int32_t t = 0; t < n; t++) {
-    marker[basket[t]] = -2;
-    __builtin_prefetch(itemind + itemptr[basket[t]]);
-    __builtin_prefetch(itemval + itemptr[basket[t]]);
+    const int32_t b = basket[t];
+    if (in_marks) {
+      marker[b] = 0;
+      __builtin_prefetch(itemind + itemptr[b]);
+      __builtin_prefetch(itemval + itemptr[b]);
+    } else {
+      marker[b] = -2;
+      PrefetchLines(itemind + itemptr[b], itemind + itemptr[b + 1]);
+      PrefetchLines(itemval + itemptr[b], itemval + itemptr[b + 1]);
+    }
   }
   const int32_t ncand =
-      model->nitems <= kMaxItemsSummedInMarks
-          ? GatherSums<true>(n, basket, itemptr, itemind, itemval, marker, fcand)
-          : GatherSums<false>(n, basket, itemptr, itemind, itemval, marker, fcand);
+      in_marks ? GatherSums<true>(n, basket, itemptr, itemind, itemval, marker, fcand)
+               : GatherSums<false>(n, basket, itemptr, itemind, itemval, marker, fcand);
   for (int32_t t = 0; t < n; t++) marker[basket[t]] = -1;
 
   const int32_t m = RankTopCandidates(ncand, N, fcand);
