@@ -170,6 +170,17 @@ TEST(QueryOracle, UserBasedMatchesOnLoadedRowsOfNegativeZero) {
   TOVRAN_FreeModel(loaded);
 }
 
+// Over 32,768 items, where the queries keep slots in the item marks: the
+// random pairs over 30 items, and every seventh user also holds one of the
+// last five.
+TEST(QueryOracle, AnswersOverManyItemsMatchTheFirstWrittenQueries) {
+  PairList p = RandomPairs(5, 400, 30, 9);
+  p.ncols = 40000;
+  for (int32_t u = 0; u < p.nrows; u += 7) p.Add(u, {p.ncols - 1 - u % 5});
+  ExpectSameAnswers(TOVRAN_USER_BASED, 50, 0.0f, 5, p);
+  ExpectSameAnswers(TOVRAN_ITEM_COSINE, 20, 0.0f, 5, p);
+}
+
 TEST(QueryOracle, ItemBasedMatchesTheFirstWrittenQuery) {
   for (uint32_t seed = 1; seed <= 3; seed++) {
     ExpectSameAnswers(TOVRAN_ITEM_COSINE, 20, 0.0f, seed);
