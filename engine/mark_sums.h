@@ -6,31 +6,29 @@
 
 #include "engine/candidates.h"
 
-// Gathers that keep each candidate's running sum in its mark (items here; the
+// The queries' gathers keep each candidate's running sum in its mark (the
 // user-based query keeps its users' sums likewise, model.h): -1 is an item
-// not met yet, -2 one left out, any other mark the bits of a single-precision
-// sum (arithmetic on finite values never gives those two NaN patterns, and a
-// model holds finite values only: the builds give no others, and the model
-// loader and the assembly from lists refuse them). Every step is then the
-// same instructions, with no branch on whether the item is new, but a mark
-// is read, added to and written back, so a repeated item waits for its last
-// write. That pays while the marks stay close to the core; beyond this many
-// items the gathers keep slots in the marks and branch instead (measured
+// not met yet, any other mark the bits of a single-precision sum
+// (arithmetic on finite values never gives that NaN pattern, and a model
+// holds finite values only: the builds give no others, and the model loader
+// and the assembly from lists refuse them). The items a gather leaves out
+// are marked +0.0: known items to it, never listed, whose marks collect
+// sums nobody reads. Every step is then the same instructions, with no
+// branch, but a mark is read, added to and written back, so a repeated item
+// waits for its last write. That pays while the marks stay close to the
+// core; beyond this many items (marks of 128 KB) the gathers keep slots in
+// the marks and branch instead, and mark the left-out items -2 (measured
 // both ways on data shapes of 1,000 to 40,000 items).
-constexpr int32_t kMaxItemsSummedInMarks = 16384;
+constexpr int32_t kMaxItemsSummedInMarks = 32768;
+
+// The mark of an item a gather leaves out (GatherStep).
+constexpr int32_t LeftOutMark(bool in_marks) { return in_marks ? 0 : -2; }
 
 // The sum a step adds to: the mark's own value, or -0.0 for a new item (a sum
 // that starts from -0.0 is its first term, bit for bit).
 inline float MarkStart(int32_t mark) {
   const int32_t fresh = -int32_t(mark == -1);
   return std::bit_cast<float>((mark & ~fresh) | (INT32_MIN & fresh));
-}
-
-// The mark after a step that made sum: the sum's bits, except that a
-// left-out item keeps its mark.
-inline int32_t MarkAfter(int32_t mark, float sum) {
-  const int32_t left = -int32_t(mark == -2);
-  return (std::bit_cast<int32_t>(sum) & ~left) | (mark & left);
 }
 
 // Gives the first k candidates of fcand, whose keys are set, the sums their
@@ -48,13 +46,13 @@ inline void TakeSumsFromMarks(int32_t k, int32_t *marker, CandidatePair *fcand) 
 // plain single-precision sum). InMarks, its sum is kept in its mark (the id
 // is written at fcand[k] every step and kept for a new item); else its mark
 // holds its slot in fcand (-1 for a new item, which takes slot k). Items
-// marked -2 are skipped.
+// marked LeftOutMark(InMarks) are left out.
 template <bool InMarks, typename Sum = double>
 inline void GatherStep(int32_t c, Sum add, int32_t *__restrict marker,
                        CandidatePair *__restrict fcand, int32_t &k) {
   const int32_t mark = marker[c];
   if constexpr (InMarks) {
-    marker[c] = MarkAfter(mark, float(add + Sum(MarkStart(mark))));
+    marker[c] = std::bit_cast<int32_t>(float(add + Sum(MarkStart(mark))));
     fcand[k].key = c;
     k += mark == -1;
   } else if (mark == -1) {

@@ -59,21 +59,11 @@ int32_t Answer(const Model *model, TOVRAN_Scratch *scratch, int32_t n, const int
   }
 }
 
-// The item query keeps its sums in the marks up to this many items (marks of
-// 128 KB); beyond, it keeps slots and asks for whole lists up front
-// (measured on data shapes of 1,000 to 40,000 items).
-constexpr int32_t kMaxItemsQueriedInMarks = 32768;
-
 // The item query's gather: for each basket item in turn, its neighbour list's
 // values summed per neighbour in list order, in single precision, into fcand
-// in first-arrival order. Returns the count; every mark but the basket items'
+// in first-arrival order, by GatherStep; the basket items must be marked
+// LeftOutMark(InMarks). Returns the count; every mark but the basket items'
 // is -1 again.
-//
-// InMarks, the sums are kept in the marks (mark_sums.h) and the basket items
-// must be marked +0.0: such an item is a known one, which never takes a
-// slot, so the step needs no test for it (its mark collects sums nobody
-// reads, and arithmetic never makes it -1). Else the marks hold slots and
-// the basket items must be marked -2.
 template <bool InMarks>
 int32_t GatherSums(int32_t n, const int32_t *basket, const int32_t *itemptr, const int32_t *itemind,
                    const float *itemval, int32_t *__restrict marker,
@@ -82,17 +72,8 @@ int32_t GatherSums(int32_t n, const int32_t *basket, const int32_t *itemptr, con
   for (int32_t t = 0; t < n; t++) {
     const int32_t b = basket[t];
     const int32_t end = itemptr[b + 1];
-    for (int32_t j = itemptr[b]; j < end; j++) {
-      const int32_t c = itemind[j];
-      if constexpr (InMarks) {
-        const int32_t mark = marker[c];
-        marker[c] = std::bit_cast<int32_t>(float(itemval[j] + MarkStart(mark)));
-        fcand[ncand].key = c;
-        ncand += mark == -1;
-      } else {
-        GatherStep<false, float>(c, itemval[j], marker, fcand, ncand);
-      }
-    }
+    for (int32_t j = itemptr[b]; j < end; j++)
+      GatherStep<InMarks, float>(itemind[j], itemval[j], marker, fcand, ncand);
   }
   EndGather<InMarks>(ncand, marker, fcand);
   return ncand;
@@ -216,15 +197,14 @@ int32_t RecommendByItems(const Model *model, TOVRAN_Scratch *scratch, int32_t n,
   CandidatePair *fcand = scratch->fcand;
 
   // Every basket item's list is asked for at once, so that their misses overlap.
-  const bool in_marks = model->nitems <= kMaxItemsQueriedInMarks;
+  const bool in_marks = model->nitems <= kMaxItemsSummedInMarks;
   for (int32_t t = 0; t < n; t++) {
     const int32_t b = basket[t];
+    marker[b] = LeftOutMark(in_marks);
     if (in_marks) {
-      marker[b] = 0;
       __builtin_prefetch(itemind + itemptr[b]);
       __builtin_prefetch(itemval + itemptr[b]);
     } else {
-      marker[b] = -2;
       PrefetchLines(itemind + itemptr[b], itemind + itemptr[b + 1]);
       PrefetchLines(itemval + itemptr[b], itemval + itemptr[b + 1]);
     }

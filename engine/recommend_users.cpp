@@ -69,20 +69,11 @@ int32_t SumHits(int32_t n, const int32_t *basket, const int32_t *__restrict colp
   return nr;
 }
 
-// Phase 2 keeps its sums in the item marks up to this many items (marks of
-// 128 KB), slots beyond (measured on nine data shapes of 1,000 to 40,000
-// items: the sums in the marks gain up to 17 % on 1,000 to 8,000 items, are
-// even on 16,470 and 20,000, lose 9 % on 40,000).
-constexpr int32_t kMaxItemsGatheredInMarks = 32768;
-
 // Phase 2's gather: each of the nkeep neighbours' rows in turn adds its
 // values times the neighbour's similarity (product and sum in double, one
-// rounding) into fcand, in first-arrival order; basket items are left out.
-// InMarks, the sums are kept in the marks (mark_sums.h) and the basket items
-// must be marked +0.0: known items to the step, which never list them (their
-// marks collect sums nobody reads, and never become -1). Else the marks hold
-// slots and the basket items must be marked -2. Returns the count; every
-// mark but the basket items' is -1 again.
+// rounding) into fcand, in first-arrival order, by GatherStep; the basket
+// items must be marked LeftOutMark(InMarks). Returns the count; every mark
+// but the basket items' is -1 again.
 template <bool InMarks>
 int32_t GatherRows(int32_t nkeep, const CandidatePair *rcand, const int32_t *__restrict rowptr,
                    const int32_t *__restrict rowind, const float *__restrict rowval,
@@ -91,18 +82,8 @@ int32_t GatherRows(int32_t nkeep, const CandidatePair *rcand, const int32_t *__r
   for (int32_t t = 0; t < nkeep; t++) {
     const double sim = rcand[t].value;
     const int32_t u = rcand[t].key, end = rowptr[u + 1];
-    for (int32_t j = rowptr[u]; j < end; j++) {
-      const int32_t c = rowind[j];
-      if constexpr (InMarks) {
-        const int32_t mark = marker[c];
-        marker[c] =
-            std::bit_cast<int32_t>(float(sim * double(rowval[j]) + double(MarkStart(mark))));
-        fcand[nf].key = c;
-        nf += mark == -1;
-      } else {
-        GatherStep<false>(c, sim * double(rowval[j]), marker, fcand, nf);
-      }
-    }
+    for (int32_t j = rowptr[u]; j < end; j++)
+      GatherStep<InMarks>(rowind[j], sim * double(rowval[j]), marker, fcand, nf);
   }
   EndGather<InMarks>(nf, marker, fcand);
   return nf;
@@ -155,8 +136,8 @@ int32_t RecommendByUsers(const Model *model, TOVRAN_Scratch *scratch, int32_t n,
   SortCandidates(nkeep, rcand);
 
   // Phase 2: the neighbours' items outside the basket, weighted by similarity.
-  const bool in_marks = model->ncols <= kMaxItemsGatheredInMarks;
-  for (int32_t t = 0; t < n; t++) marker[basket[t]] = in_marks ? 0 : -2;
+  const bool in_marks = model->ncols <= kMaxItemsSummedInMarks;
+  for (int32_t t = 0; t < n; t++) marker[basket[t]] = LeftOutMark(in_marks);
   const int32_t nf = in_marks
                          ? GatherRows<true>(nkeep, rcand, rowptr, rowind, rowval, marker, fcand)
                          : GatherRows<false>(nkeep, rcand, rowptr, rowind, rowval, marker, fcand);
