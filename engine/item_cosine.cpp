@@ -20,8 +20,8 @@ Model *TOVRAN_Init_ColVecSim(SparseMatrix *matrix, int32_t nnbr, int32_t min_sup
   const float *colval = matrix->colval, *rowval = matrix->rowval;
 
   BuildItemLists(model, block, nthreads, [=](int32_t i, int32_t *marker, CandidatePair *fcand) {
-    return GatherCandidates<true>(i, colptr[i], colptr[i + 1], colind, colval, rowptr, rowind,
-                                  rowval, marker, fcand);
+    return GatherCandidates<true, false>(i, colptr[i], colptr[i + 1], colind, colval, rowptr,
+                                         rowind, rowval, marker, fcand, nullptr);
   });
   ResetItemMarkers(model);
   return holder.release();

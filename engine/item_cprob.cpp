@@ -27,14 +27,10 @@ Model *TOVRAN_Init_CProbSim(SparseMatrix *matrix, int32_t nnbr, float alpha, int
     damping[c] = std::pow(double(colptr[c + 1] - colptr[c]), double(alpha));
 
   BuildItemLists(model, block, nthreads, [=](int32_t i, int32_t *marker, CandidatePair *fcand) {
-    const int32_t k = GatherCandidates<false>(i, colptr[i], colptr[i + 1], colind, nullptr, rowptr,
-                                              rowind, rowval, marker, fcand);
-    for (int32_t t = 0; t < k; t++) {
-      // The candidate's frequency is at least min_support >= 1, so its
-      // damping is not zero.
-      fcand[t].value = float(double(fcand[t].value) / damping[fcand[t].key]);
-    }
-    return k;
+    // The candidate's frequency is at least min_support >= 1, so its damping
+    // is not zero.
+    return GatherCandidates<false, true>(i, colptr[i], colptr[i + 1], colind, nullptr, rowptr,
+                                         rowind, rowval, marker, fcand, damping);
   });
   FreeAll(&damping);
   ResetItemMarkers(model);
