@@ -25,11 +25,13 @@ constexpr int32_t kMaxItemsSummedInMarks = 32768;
 constexpr int32_t LeftOutMark(bool in_marks) { return in_marks ? 0 : -2; }
 
 // The sum a step adds to: the mark's own value, or -0.0 for a new item (a sum
-// that starts from -0.0 is its first term, bit for bit).
-inline float MarkStart(int32_t mark) {
-  const int32_t fresh = -int32_t(mark == -1);
-  return std::bit_cast<float>((mark & ~fresh) | (INT32_MIN & fresh));
+// that starts from -0.0 is its first term, bit for bit); fresh is 1 when the
+// mark is -1, else 0.
+inline float MarkStart(int32_t mark, int32_t fresh) {
+  // All bits kept for a known item, the sign bit alone (of -1's) for a new one.
+  return std::bit_cast<float>(mark & ((fresh - 1) | INT32_MIN));
 }
+inline float MarkStart(int32_t mark) { return MarkStart(mark, mark == -1); }
 
 // Gives the first k candidates of fcand, whose keys are set, the sums their
 // marks hold, and puts those marks back to -1.
@@ -52,9 +54,10 @@ inline void GatherStep(int32_t c, Sum add, int32_t *__restrict marker,
                        CandidatePair *__restrict fcand, int32_t &k) {
   const int32_t mark = marker[c];
   if constexpr (InMarks) {
-    marker[c] = std::bit_cast<int32_t>(float(add + Sum(MarkStart(mark))));
+    const int32_t fresh = mark == -1;
+    marker[c] = std::bit_cast<int32_t>(float(add + Sum(MarkStart(mark, fresh))));
     fcand[k].key = c;
-    k += mark == -1;
+    k += fresh;
   } else if (mark == -1) {
     fcand[k] = CandidatePair{float(add), c};
     marker[c] = k++;
