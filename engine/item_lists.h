@@ -101,13 +101,14 @@ int32_t GatherCandidates(int32_t i, int32_t jbegin, int32_t jend, const int32_t 
                          const double *__restrict damping) {
   const int32_t own = marker[i];
   marker[i] = kLeftOutSum;
-  int32_t k = 0;
+  int64_t k = 0;
   for (int32_t j = jbegin; j < jend; j++) {
     // Rows lie far apart; ask for one a few users ahead while this one is read.
     if (j + kRowsAhead < jend) PrefetchRow(rowptr, rowind, rowval, colind[j + kRowsAhead]);
     const double w = Weighted ? double(colval[j]) : 1.0;
-    const int32_t u = colind[j], end = rowptr[u + 1];
-    for (int32_t l = rowptr[u]; l < end; l++) {
+    const int32_t u = colind[j];
+    const int64_t end = rowptr[u + 1];
+    for (int64_t l = rowptr[u]; l < end; l++) {
       const int32_t c = rowind[l];
       // Product and sum in double, one rounding: not two float operations.
       const double add = Weighted ? double(rowval[l]) * w : double(rowval[l]);
@@ -118,7 +119,7 @@ int32_t GatherCandidates(int32_t i, int32_t jbegin, int32_t jend, const int32_t 
       k += mark == kUnmetSum;
     }
   }
-  int32_t t = 0;
+  int64_t t = 0;
   if constexpr (Damped) {
     // Two quotients per division instruction, each the same as alone.
     using Doubles2 = double __attribute__((vector_size(16)));
@@ -141,7 +142,7 @@ int32_t GatherCandidates(int32_t i, int32_t jbegin, int32_t jend, const int32_t 
     marker[c] = kUnmetSum;
   }
   marker[i] = own;
-  return k;
+  return int32_t(k);
 }
 
 // Items handed to a thread at a time; popular items cost far more than rare
