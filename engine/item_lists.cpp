@@ -90,4 +90,4 @@ void StartBuildMarks(Model *model) {
     model->marker[c] = model->marker[c] == -2 ? kLeftOutSum : kUnmetSum;
 }
 
-void ResetItemMarkers(Model *model) { FillInts(model->nitems, -1, model->marker); }
+void ResetItemMarkers(Model *model) { RestItemMarks(model); }

@@ -177,5 +177,5 @@ void BuildItemLists(Model *model, const ItemListBlock *block, int32_t nthreads, 
   for (int32_t i = 0; i < model->nitems; i++) itemptr[i + 1] += itemptr[i];
 }
 
-// Clears every mark, the -2 ones included.
+// Puts every mark at rest, the -2 ones included (RestItemMarks).
 void ResetItemMarkers(Model *model);

@@ -34,12 +34,13 @@ inline float MarkStart(int32_t mark, int32_t fresh) {
 inline float MarkStart(int32_t mark) { return MarkStart(mark, mark == -1); }
 
 // Gives the first k candidates of fcand, whose keys are set, the sums their
-// marks hold, and puts those marks back to -1.
-inline void TakeSumsFromMarks(int32_t k, int32_t *marker, CandidatePair *fcand) {
+// marks hold, and puts those marks back to unmet.
+inline void TakeSumsFromMarks(int32_t k, int32_t *marker, CandidatePair *fcand,
+                              int32_t unmet = -1) {
   for (int32_t t = 0; t < k; t++) {
     const int32_t c = fcand[t].key;
     fcand[t].value = std::bit_cast<float>(marker[c]);
-    marker[c] = -1;
+    marker[c] = unmet;
   }
 }
 
@@ -64,6 +65,18 @@ inline void GatherStep(int32_t c, Sum add, int32_t *__restrict marker,
   } else if (mark >= 0) {
     fcand[mark].value = float(add + Sum(fcand[mark].value));
   }
+}
+
+// GatherStep in the marks when an item not met is marked -0.0 instead of -1
+// (RestItemMarks): the step adds to the mark as it is, and a new item is one
+// whose mark was -0.0. Left-out items are marked +0.0 as before.
+template <typename Sum = double>
+inline void GatherStepFromZero(int32_t c, Sum add, int32_t *__restrict marker,
+                               CandidatePair *__restrict fcand, int32_t &k) {
+  const int32_t mark = marker[c];
+  marker[c] = std::bit_cast<int32_t>(float(add + Sum(std::bit_cast<float>(mark))));
+  fcand[k].key = c;
+  k += mark == INT32_MIN;
 }
 
 // Ends a gather of k candidates by GatherStep: their sums in fcand, their

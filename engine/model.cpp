@@ -2,14 +2,16 @@
 
 #include <bit>
 
+#include "engine/mark_sums.h"
 #include "util/checked_alloc.h"
+#include "util/fill.h"
 #include "util/free_all.h"
 
 Model *CreateModel() {
   auto *model = static_cast<Model *>(CheckedMalloc(sizeof(Model), "CreateModel: model"));
   *model = Model{-1,      -1,      -1,      nullptr, nullptr, nullptr, -1,      -1,
                  nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                 nullptr, nullptr, -1,      0.0f,    0,       false};
+                 nullptr, nullptr, -1,      0.0f,    0,       false,   -1};
   return model;
 }
 
@@ -24,4 +26,11 @@ bool HoldsNegativeZero(const float *values, int64_t n) {
   for (int64_t j = 0; j < n; j++)
     if (std::bit_cast<uint32_t>(values[j]) == 0x80000000u) return true;
   return false;
+}
+
+void RestItemMarks(Model *model) {
+  const bool zero = model->itemptr != nullptr && model->nitems <= kMaxItemsSummedInMarks &&
+                    !HoldsNegativeZero(model->itemval, model->itemptr[model->nitems]);
+  model->unmet_item_mark = zero ? INT32_MIN : -1;
+  FillInts(model->nitems, model->unmet_item_mark, model->marker);
 }

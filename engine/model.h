@@ -10,7 +10,8 @@
 
 // A built model. Item models (type 1, 2) keep packed neighbour lists; the
 // user-based model (type 3) keeps the whole matrix. Unused integer fields are
-// -1 and unused arrays null. Between operations every marker entry is -1.
+// -1 and unused arrays null. Between operations every marker entry is -1 (item
+// models: unmet_item_mark, RestItemMarks).
 struct Model {
   int32_t type;
   int32_t nnbr;
@@ -29,13 +30,16 @@ struct Model {
   CandidatePair *rcand;  // scratch: candidate users, UserCandidateRoom(nrows) pairs
   CandidatePair *fcand;  // scratch: candidate items
   int32_t *rmarker;      // user id -> UnmetUserMark(); its running sum while a query runs
-  int32_t *marker;       // item id -> -1; while building or querying also -2 (left
-                         // out), a slot in fcand or a sum (mark_sums.h)
+  int32_t *marker;       // item id -> -1 (item models: unmet_item_mark); while building
+                         // or querying also -2 (left out), a slot in fcand or a sum
+                         // (mark_sums.h)
   // What the model was built from and with, for its file and its info.
   int32_t nusers;       // users of the pairs (every kind)
   float alpha;          // type 2: the damping exponent; else 0
   int32_t min_support;  // item models: the eligibility threshold; else 0
   bool negzero_rows;    // type 3: some row value is -0.0
+  int32_t unmet_item_mark;  // item models: every marker entry between operations
+                            // (RestItemMarks); -1 until their lists are in place
 };
 
 // Pairs in a user-candidate array: one more than there are users, since the
@@ -52,6 +56,13 @@ inline int32_t UnmetUserMark(const Model *model) { return model->negzero_rows ? 
 
 // Whether any of the n values is -0.0.
 bool HoldsNegativeZero(const float *values, int64_t n);
+
+// An item model whose queries keep their sums in the marks rests its marks at
+// -0.0, the sum of no terms, so that a query's step adds to a mark as it is
+// and finds new items by that mark. Only a sum of -0.0 terms is -0.0 again,
+// so when a list holds -0.0 (or the model has no lists) the marks rest at -1
+// instead. Sets unmet_item_mark so, and every marker entry to it.
+void RestItemMarks(Model *model);
 
 // A record with every integer -1 and every array null.
 Model *CreateModel();

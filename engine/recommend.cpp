@@ -61,10 +61,11 @@ int32_t Answer(const Model *model, TOVRAN_Scratch *scratch, int32_t n, const int
 
 // The item query's gather: for each basket item in turn, its neighbour list's
 // values summed per neighbour in list order, in single precision, into fcand
-// in first-arrival order, by GatherStep; the basket items must be marked
+// in first-arrival order, by GatherStep (GatherStepFromZero when FromZero:
+// marks at rest are -0.0); the basket items must be marked
 // LeftOutMark(InMarks). Returns the count; every mark but the basket items'
-// is -1 again.
-template <bool InMarks>
+// is at rest again.
+template <bool InMarks, bool FromZero = false>
 int32_t GatherSums(int32_t n, const int32_t *basket, const int32_t *itemptr, const int32_t *itemind,
                    const float *itemval, int32_t *__restrict marker,
                    CandidatePair *__restrict fcand) {
@@ -72,10 +73,17 @@ int32_t GatherSums(int32_t n, const int32_t *basket, const int32_t *itemptr, con
   for (int32_t t = 0; t < n; t++) {
     const int32_t b = basket[t];
     const int32_t end = itemptr[b + 1];
-    for (int32_t j = itemptr[b]; j < end; j++)
-      GatherStep<InMarks, float>(itemind[j], itemval[j], marker, fcand, ncand);
+    for (int32_t j = itemptr[b]; j < end; j++) {
+      if constexpr (FromZero)
+        GatherStepFromZero<float>(itemind[j], itemval[j], marker, fcand, ncand);
+      else
+        GatherStep<InMarks, float>(itemind[j], itemval[j], marker, fcand, ncand);
+    }
   }
-  EndGather<InMarks>(ncand, marker, fcand);
+  if constexpr (FromZero)
+    TakeSumsFromMarks(ncand, marker, fcand, INT32_MIN);
+  else
+    EndGather<InMarks>(ncand, marker, fcand);
   return ncand;
 }
 
@@ -104,7 +112,8 @@ TOVRAN_Scratch *TOVRAN_CreateScratch(const Model *model) {
   scratch->rcand = AllocCands(UserCandidateRoom(rows), "TOVRAN_CreateScratch: rcand");
   scratch->fcand = AllocCands(items, "TOVRAN_CreateScratch: fcand");
   scratch->rmarker = AllocFilledInts(rows, UnmetUserMark(model), "TOVRAN_CreateScratch: rmarker");
-  scratch->marker = AllocFilledInts(items, -1, "TOVRAN_CreateScratch: marker");
+  scratch->marker =
+      AllocFilledInts(items, users ? -1 : model->unmet_item_mark, "TOVRAN_CreateScratch: marker");
   return scratch.release();
 }
 
@@ -209,10 +218,13 @@ int32_t RecommendByItems(const Model *model, TOVRAN_Scratch *scratch, int32_t n,
       PrefetchLines(itemval + itemptr[b], itemval + itemptr[b + 1]);
     }
   }
+  // The scratch's marks rest as the model's do (TOVRAN_CreateScratch).
+  const int32_t unmet = model->unmet_item_mark;
   const int32_t ncand =
-      in_marks ? GatherSums<true>(n, basket, itemptr, itemind, itemval, marker, fcand)
-               : GatherSums<false>(n, basket, itemptr, itemind, itemval, marker, fcand);
-  for (int32_t t = 0; t < n; t++) marker[basket[t]] = -1;
+      unmet == INT32_MIN ? GatherSums<true, true>(n, basket, itemptr, itemind, itemval, marker, fcand)
+      : in_marks         ? GatherSums<true>(n, basket, itemptr, itemind, itemval, marker, fcand)
+                         : GatherSums<false>(n, basket, itemptr, itemind, itemval, marker, fcand);
+  for (int32_t t = 0; t < n; t++) marker[basket[t]] = unmet;
 
   const int32_t m = RankTopCandidates(ncand, N, fcand);
   for (int32_t t = 0; t < m; t++) rcmds[t] = fcand[t].key;

@@ -50,7 +50,8 @@ void ExpectMarkersClear(const Model *model) {
     Expect(AllEqual(model->rmarker, model->nrows, UnmetUserMark(model)),
            "rmarker not back to its unmet mark after an operation");
   } else {
-    Expect(AllEqual(model->marker, model->nitems, -1), "marker not -1 after an operation");
+    Expect(AllEqual(model->marker, model->nitems, model->unmet_item_mark),
+           "marker not back to its unmet mark after an operation");
   }
 }
 

@@ -254,6 +254,7 @@ Model *ReadItemModel(Reader &reader, const Header &h, const char *name) {
   }
   model->marker = AllocFilledInts(h.nitems, -1, "TOVRAN_LoadModel: marker");
   model->fcand = AllocCands(h.nitems, "TOVRAN_LoadModel: fcand");
+  RestItemMarks(model.get());
   return model.release();
 }
 

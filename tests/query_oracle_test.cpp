@@ -142,31 +142,59 @@ TEST(QueryOracle, UserBasedDropsNearIdenticalUsersAsTheFirstWrittenQuery) {
   ExpectSameAnswers(TOVRAN_USER_BASED, 10, 0.0f, 8, WithCopies(8, 120));
 }
 
+// Saves built and loads it back with -0.0 for every value j (of count, from
+// byte values of the file on) that zero(j) picks; the checksum is redone.
+template <typename Zero>
+Model *LoadWithNegativeZeros(Model *built, const char *name, size_t values, int32_t count,
+                             Zero zero) {
+  const std::string path = TempPath(std::string(name) + ".tovran");
+  EXPECT_EQ(TOVRAN_SaveModel(built, path.c_str()), 0) << TOVRAN_LastError();
+  std::string bytes = ReadFile(path);
+  for (int32_t j = 0; j < count; j++)
+    if (zero(j)) std::memcpy(&bytes[values + 4 * size_t(j)], "\0\0\0\x80", 4);
+  bytes.resize(bytes.size() - 4);
+  const auto crc =
+      uint32_t(crc32(0, reinterpret_cast<const Bytef *>(bytes.data()), uInt(bytes.size())));
+  for (int shift = 0; shift < 32; shift += 8) bytes.push_back(char((crc >> shift) & 0xff));
+  Model *loaded = TOVRAN_LoadModel(WriteTempFile(std::string(name) + "_patched.tovran", bytes).c_str());
+  EXPECT_NE(loaded, nullptr) << TOVRAN_LastError();
+  return loaded;
+}
+
 // A model file may hold rows of -0.0, whose sums stay -0.0 (a user's mark
 // before it is met): the queries must list each such user once all the same.
 TEST(QueryOracle, UserBasedMatchesOnLoadedRowsOfNegativeZero) {
   const PairList p = RandomPairs(11, 400, 30, 9);
   Model *built = p.Build(TOVRAN_USER_BASED, 40);
-  const std::string path = TempPath("negative_zero_rows.tovran");
-  ASSERT_EQ(TOVRAN_SaveModel(built, path.c_str()), 0) << TOVRAN_LastError();
-  std::string bytes = ReadFile(path);
   // After the header (48 bytes) and the row offsets: the column ids, then
   // the row values; a third of the users get -0.0 throughout, another third
   // at their first entry only.
   const size_t values = 48 + 4 * size_t(built->nrows + 1) + 4 * size_t(built->rowptr[built->nrows]);
+  std::vector<bool> zero;
   for (int32_t u = 0; u < built->nrows; u++)
     for (int32_t j = built->rowptr[u]; j < built->rowptr[u + 1]; j++)
-      if (u % 3 == 0 || (u % 3 == 1 && j == built->rowptr[u]))
-        std::memcpy(&bytes[values + 4 * size_t(j)], "\0\0\0\x80", 4);
-  bytes.resize(bytes.size() - 4);
-  const auto crc =
-      uint32_t(crc32(0, reinterpret_cast<const Bytef *>(bytes.data()), uInt(bytes.size())));
-  for (int shift = 0; shift < 32; shift += 8) bytes.push_back(char((crc >> shift) & 0xff));
-  const std::string patched = WriteTempFile("negative_zero_rows_patched.tovran", bytes);
+      zero.push_back(u % 3 == 0 || (u % 3 == 1 && j == built->rowptr[u]));
+  Model *loaded = LoadWithNegativeZeros(built, "negative_zero_rows", values,
+                                        built->rowptr[built->nrows],
+                                        [&](int32_t j) { return zero[size_t(j)]; });
   TOVRAN_FreeModel(built);
-  Model *loaded = TOVRAN_LoadModel(patched.c_str());
-  ASSERT_NE(loaded, nullptr) << TOVRAN_LastError();
+  ASSERT_NE(loaded, nullptr);
   ExpectSameAnswers(TOVRAN_USER_BASED, loaded, 11, p);
+  TOVRAN_FreeModel(loaded);
+}
+
+// Likewise neighbour lists of -0.0 (an item's mark before it is met, when
+// the lists hold none): every third value of the lists.
+TEST(QueryOracle, ItemBasedMatchesOnLoadedListsOfNegativeZero) {
+  const PairList p = RandomPairs(12, 400, 30, 9);
+  Model *built = p.Build(TOVRAN_ITEM_COSINE, 20);
+  const int32_t entries = built->itemptr[built->nitems];
+  const size_t values = 48 + 4 * size_t(built->nitems + 1) + 4 * size_t(entries);
+  Model *loaded = LoadWithNegativeZeros(built, "negative_zero_lists", values, entries,
+                                        [](int32_t j) { return j % 3 == 0; });
+  TOVRAN_FreeModel(built);
+  ASSERT_NE(loaded, nullptr);
+  ExpectSameAnswers(TOVRAN_ITEM_COSINE, loaded, 12, p);
   TOVRAN_FreeModel(loaded);
 }
 
