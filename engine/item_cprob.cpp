@@ -1,9 +1,25 @@
+#include <bit>
+#include <cassert>
 #include <cmath>
 
 #include "engine/builders.h"
 #include "engine/item_lists.h"
 #include "util/checked_alloc.h"
 #include "util/free_all.h"
+
+namespace {
+
+// True when every entry of each row holds the row's first value.
+[[maybe_unused]] bool RowsHoldOneValue(const SparseMatrix *matrix) {
+  for (int32_t u = 0; u < matrix->nrows; u++)
+    for (int32_t l = matrix->rowptr[u]; l < matrix->rowptr[u + 1]; l++)
+      if (std::bit_cast<int32_t>(matrix->rowval[l]) !=
+          std::bit_cast<int32_t>(matrix->rowval[matrix->rowptr[u]]))
+        return false;
+  return true;
+}
+
+}  // namespace
 
 Model *TOVRAN_Init_CProbSim(SparseMatrix *matrix, int32_t nnbr, float alpha, int32_t min_support,
                             int32_t nthreads, const ItemListBlock *block) {
@@ -15,7 +31,8 @@ Model *TOVRAN_Init_CProbSim(SparseMatrix *matrix, int32_t nnbr, float alpha, int
                                      matrix->colptr, labels, block == nullptr));
   Model *model = holder.get();
 
-  // The rows are read as built: input order, row-normalised values.
+  // The rows are read as built: input order, row-normalised values, all the
+  // values of a row the same (the gather reads one per row).
   const int32_t *rowptr = matrix->rowptr, *rowind = matrix->rowind;
   const int32_t *colptr = matrix->colptr, *colind = matrix->colind;
   const float *rowval = matrix->rowval;
@@ -26,6 +43,7 @@ Model *TOVRAN_Init_CProbSim(SparseMatrix *matrix, int32_t nnbr, float alpha, int
   for (int32_t c = 0; c < matrix->ncols; c++)
     damping[c] = std::pow(double(colptr[c + 1] - colptr[c]), double(alpha));
 
+  assert(RowsHoldOneValue(matrix));
   BuildItemLists(model, block, nthreads, [=](int32_t i, int32_t *marker, CandidatePair *fcand) {
     // The candidate's frequency is at least min_support >= 1, so its damping
     // is not zero.

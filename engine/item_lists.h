@@ -88,7 +88,9 @@ void StartBuildMarks(Model *model);
 // their count: for each user u of column i (entries jbegin..jend-1 of colind)
 // in column order, each entry of u's row in row order adds its row value,
 // times colval[j] when Weighted (product and sum in double, one rounding to
-// single precision). When Damped, each candidate c's sum is then divided by
+// single precision). Unweighted, every row must hold one value throughout
+// (as the rows of CreateMatrix do: ones scaled by one factor per row), and it
+// is read once per row. When Damped, each candidate c's sum is then divided by
 // damping[c] (in double, rounded to single). marker is in the build's form
 // (StartBuildMarks): items marked left out are skipped, and so is i itself,
 // whose mark is held at kLeftOutSum meanwhile. Every mark is as before on
@@ -105,13 +107,14 @@ int32_t GatherCandidates(int32_t i, int32_t jbegin, int32_t jend, const int32_t 
   for (int32_t j = jbegin; j < jend; j++) {
     // Rows lie far apart; ask for one a few users ahead while this one is read.
     if (j + kRowsAhead < jend) PrefetchRow(rowptr, rowind, rowval, colind[j + kRowsAhead]);
-    const double w = Weighted ? double(colval[j]) : 1.0;
     const int32_t u = colind[j];
     const int64_t end = rowptr[u + 1];
+    // Unweighted, the row's one value (u holds item i, so the row is not empty).
+    const double w = Weighted ? double(colval[j]) : double(rowval[rowptr[u]]);
     for (int64_t l = rowptr[u]; l < end; l++) {
       const int32_t c = rowind[l];
       // Product and sum in double, one rounding: not two float operations.
-      const double add = Weighted ? double(rowval[l]) * w : double(rowval[l]);
+      const double add = Weighted ? double(rowval[l]) * w : w;
       const int32_t mark = marker[c];
       marker[c] = std::bit_cast<int32_t>(float(add + double(std::bit_cast<float>(mark))));
       // The id is written every step and kept for a new item.
