@@ -3,6 +3,7 @@
 #include <bit>
 #include <climits>
 #include <cstdint>
+#include <type_traits>
 
 #include "engine/candidates.h"
 
@@ -20,9 +21,6 @@
 // the marks and branch instead, and mark the left-out items -2 (measured
 // both ways on data shapes of 1,000 to 40,000 items).
 constexpr int32_t kMaxItemsSummedInMarks = 32768;
-
-// The mark of an item a gather leaves out (GatherStep).
-constexpr int32_t LeftOutMark(bool in_marks) { return in_marks ? 0 : -2; }
 
 // The sum a step adds to: the mark's own value, or -0.0 for a new item (a sum
 // that starts from -0.0 is its first term, bit for bit); fresh is 1 when the
@@ -44,17 +42,47 @@ inline void TakeSumsFromMarks(int32_t k, int32_t *marker, CandidatePair *fcand,
   }
 }
 
+// How a query's gather keeps its candidates: slots in the marks (items not
+// met at -1, left-out ones at -2), sums in the marks (not met at -1, left
+// out at +0.0), or sums in marks that rest at -0.0 (RestItemMarks; left out
+// at +0.0).
+enum class Gather { kSlots, kSums, kSumsFromZero };
+
+// The way a query of a model whose marks rest at unmet gathers over items.
+inline Gather GatherFor(int32_t unmet, int32_t items) {
+  return unmet == INT32_MIN                ? Gather::kSumsFromZero
+         : items <= kMaxItemsSummedInMarks ? Gather::kSums
+                                           : Gather::kSlots;
+}
+
+// The mark of an item a gather leaves out.
+constexpr int32_t LeftOutMark(Gather how) { return how == Gather::kSlots ? -2 : 0; }
+
+// Calls run with how as a compile-time constant (std::integral_constant).
+template <typename Run>
+decltype(auto) WithGather(Gather how, Run run) {
+  switch (how) {
+    case Gather::kSumsFromZero: return run(std::integral_constant<Gather, Gather::kSumsFromZero>{});
+    case Gather::kSums: return run(std::integral_constant<Gather, Gather::kSums>{});
+    default: return run(std::integral_constant<Gather, Gather::kSlots>{});
+  }
+}
+
 // One step of a gather: item c receives add, summed in Sum's precision and
 // rounded to single (double: each sum rounded once from double; float: a
-// plain single-precision sum). InMarks, its sum is kept in its mark (the id
-// is written at fcand[k] every step and kept for a new item); else its mark
-// holds its slot in fcand (-1 for a new item, which takes slot k). Items
-// marked LeftOutMark(InMarks) are left out.
-template <bool InMarks, typename Sum = double>
+// plain single-precision sum). With sums in the marks, the id is written at
+// fcand[k] every step and kept for a new item, and the step adds to the
+// mark as it is (kSumsFromZero) or to MarkStart; with slots, a new item
+// takes slot k. Items marked LeftOutMark(How) are left out.
+template <Gather How, typename Sum = double>
 inline void GatherStep(int32_t c, Sum add, int32_t *__restrict marker,
                        CandidatePair *__restrict fcand, int32_t &k) {
   const int32_t mark = marker[c];
-  if constexpr (InMarks) {
+  if constexpr (How == Gather::kSumsFromZero) {
+    marker[c] = std::bit_cast<int32_t>(float(add + Sum(std::bit_cast<float>(mark))));
+    fcand[k].key = c;
+    k += mark == INT32_MIN;
+  } else if constexpr (How == Gather::kSums) {
     const int32_t fresh = mark == -1;
     marker[c] = std::bit_cast<int32_t>(float(add + Sum(MarkStart(mark, fresh))));
     fcand[k].key = c;
@@ -67,25 +95,13 @@ inline void GatherStep(int32_t c, Sum add, int32_t *__restrict marker,
   }
 }
 
-// GatherStep in the marks when an item not met is marked -0.0 instead of -1
-// (RestItemMarks): the step adds to the mark as it is, and a new item is one
-// whose mark was -0.0. Left-out items are marked +0.0 as before.
-template <typename Sum = double>
-inline void GatherStepFromZero(int32_t c, Sum add, int32_t *__restrict marker,
-                               CandidatePair *__restrict fcand, int32_t &k) {
-  const int32_t mark = marker[c];
-  marker[c] = std::bit_cast<int32_t>(float(add + Sum(std::bit_cast<float>(mark))));
-  fcand[k].key = c;
-  k += mark == INT32_MIN;
-}
-
 // Ends a gather of k candidates by GatherStep: their sums in fcand, their
-// marks -1 again.
-template <bool InMarks>
+// marks at rest again.
+template <Gather How>
 inline void EndGather(int32_t k, int32_t *marker, CandidatePair *fcand) {
-  if constexpr (InMarks) {
-    TakeSumsFromMarks(k, marker, fcand);
-  } else {
+  if constexpr (How == Gather::kSlots) {
     for (int32_t t = 0; t < k; t++) marker[fcand[t].key] = -1;
+  } else {
+    TakeSumsFromMarks(k, marker, fcand, How == Gather::kSumsFromZero ? INT32_MIN : -1);
   }
 }

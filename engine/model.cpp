@@ -1,6 +1,7 @@
 #include "engine/model.h"
 
 #include <bit>
+#include <cmath>
 
 #include "engine/mark_sums.h"
 #include "util/checked_alloc.h"
@@ -28,9 +29,19 @@ bool HoldsNegativeZero(const float *values, int64_t n) {
   return false;
 }
 
+bool HoldsSignBit(const float *values, int64_t n) {
+  for (int64_t j = 0; j < n; j++)
+    if (std::signbit(values[j])) return true;
+  return false;
+}
+
 void RestItemMarks(Model *model) {
-  const bool zero = model->itemptr != nullptr && model->nitems <= kMaxItemsSummedInMarks &&
-                    !HoldsNegativeZero(model->itemval, model->itemptr[model->nitems]);
+  const bool users = model->type == TOVRAN_USER_BASED;
+  const int32_t items = users ? model->ncols : model->nitems;
+  const bool zero = items <= kMaxItemsSummedInMarks &&
+                    (users ? !HoldsSignBit(model->rowval, model->rowptr[model->nrows])
+                           : model->itemptr != nullptr &&
+                                 !HoldsNegativeZero(model->itemval, model->itemptr[model->nitems]));
   model->unmet_item_mark = zero ? INT32_MIN : -1;
-  FillInts(model->nitems, model->unmet_item_mark, model->marker);
+  FillInts(items, model->unmet_item_mark, model->marker);
 }

@@ -10,8 +10,8 @@
 
 // A built model. Item models (type 1, 2) keep packed neighbour lists; the
 // user-based model (type 3) keeps the whole matrix. Unused integer fields are
-// -1 and unused arrays null. Between operations every marker entry is -1 (item
-// models: unmet_item_mark, RestItemMarks).
+// -1 and unused arrays null. Between operations every rmarker entry is
+// UnmetUserMark and every marker entry unmet_item_mark.
 struct Model {
   int32_t type;
   int32_t nnbr;
@@ -30,16 +30,16 @@ struct Model {
   CandidatePair *rcand;  // scratch: candidate users, UserCandidateRoom(nrows) pairs
   CandidatePair *fcand;  // scratch: candidate items
   int32_t *rmarker;      // user id -> UnmetUserMark(); its running sum while a query runs
-  int32_t *marker;       // item id -> -1 (item models: unmet_item_mark); while building
+  int32_t *marker;       // item id -> unmet_item_mark; while building
                          // or querying also -2 (left out), a slot in fcand or a sum
                          // (mark_sums.h)
   // What the model was built from and with, for its file and its info.
-  int32_t nusers;       // users of the pairs (every kind)
-  float alpha;          // type 2: the damping exponent; else 0
-  int32_t min_support;  // item models: the eligibility threshold; else 0
-  bool negzero_rows;    // type 3: some row value is -0.0
-  int32_t unmet_item_mark;  // item models: every marker entry between operations
-                            // (RestItemMarks); -1 until their lists are in place
+  int32_t nusers;           // users of the pairs (every kind)
+  float alpha;              // type 2: the damping exponent; else 0
+  int32_t min_support;      // item models: the eligibility threshold; else 0
+  bool negzero_rows;        // type 3: some row value is -0.0
+  int32_t unmet_item_mark;  // every marker entry between operations (RestItemMarks);
+                            // -1 until an item model's lists are in place
 };
 
 // Pairs in a user-candidate array: one more than there are users, since the
@@ -56,12 +56,18 @@ inline int32_t UnmetUserMark(const Model *model) { return model->negzero_rows ? 
 
 // Whether any of the n values is -0.0.
 bool HoldsNegativeZero(const float *values, int64_t n);
+// Whether any of the n values has its sign bit set (-0.0 or below zero).
+bool HoldsSignBit(const float *values, int64_t n);
 
 // An item model whose queries keep their sums in the marks rests its marks at
 // -0.0, the sum of no terms, so that a query's step adds to a mark as it is
 // and finds new items by that mark. Only a sum of -0.0 terms is -0.0 again,
 // so when a list holds -0.0 (or the model has no lists) the marks rest at -1
-// instead. Sets unmet_item_mark so, and every marker entry to it.
+// instead. The user-based model's neighbour gather adds similarity times row
+// value, never -0.0 when no row value has its sign bit set (the similarities
+// are then +0.0 or more): its marks rest at -0.0 then, else at -1. Either
+// kind keeps -1 beyond kMaxItemsSummedInMarks items, where the queries keep
+// slots. Sets unmet_item_mark so, and every marker entry to it.
 void RestItemMarks(Model *model);
 
 // A record with every integer -1 and every array null.

@@ -61,11 +61,10 @@ int32_t Answer(const Model *model, TOVRAN_Scratch *scratch, int32_t n, const int
 
 // The item query's gather: for each basket item in turn, its neighbour list's
 // values summed per neighbour in list order, in single precision, into fcand
-// in first-arrival order, by GatherStep (GatherStepFromZero when FromZero:
-// marks at rest are -0.0); the basket items must be marked
-// LeftOutMark(InMarks). Returns the count; every mark but the basket items'
-// is at rest again.
-template <bool InMarks, bool FromZero = false>
+// in first-arrival order, by GatherStep; the basket items must be marked
+// LeftOutMark(How). Returns the count; every mark but the basket items' is
+// at rest again.
+template <Gather How>
 int32_t GatherSums(int32_t n, const int32_t *basket, const int32_t *itemptr, const int32_t *itemind,
                    const float *itemval, int32_t *__restrict marker,
                    CandidatePair *__restrict fcand) {
@@ -73,17 +72,10 @@ int32_t GatherSums(int32_t n, const int32_t *basket, const int32_t *itemptr, con
   for (int32_t t = 0; t < n; t++) {
     const int32_t b = basket[t];
     const int32_t end = itemptr[b + 1];
-    for (int32_t j = itemptr[b]; j < end; j++) {
-      if constexpr (FromZero)
-        GatherStepFromZero<float>(itemind[j], itemval[j], marker, fcand, ncand);
-      else
-        GatherStep<InMarks, float>(itemind[j], itemval[j], marker, fcand, ncand);
-    }
+    for (int32_t j = itemptr[b]; j < end; j++)
+      GatherStep<How, float>(itemind[j], itemval[j], marker, fcand, ncand);
   }
-  if constexpr (FromZero)
-    TakeSumsFromMarks(ncand, marker, fcand, INT32_MIN);
-  else
-    EndGather<InMarks>(ncand, marker, fcand);
+  EndGather<How>(ncand, marker, fcand);
   return ncand;
 }
 
@@ -112,8 +104,7 @@ TOVRAN_Scratch *TOVRAN_CreateScratch(const Model *model) {
   scratch->rcand = AllocCands(UserCandidateRoom(rows), "TOVRAN_CreateScratch: rcand");
   scratch->fcand = AllocCands(items, "TOVRAN_CreateScratch: fcand");
   scratch->rmarker = AllocFilledInts(rows, UnmetUserMark(model), "TOVRAN_CreateScratch: rmarker");
-  scratch->marker =
-      AllocFilledInts(items, users ? -1 : model->unmet_item_mark, "TOVRAN_CreateScratch: marker");
+  scratch->marker = AllocFilledInts(items, model->unmet_item_mark, "TOVRAN_CreateScratch: marker");
   return scratch.release();
 }
 
@@ -205,12 +196,14 @@ int32_t RecommendByItems(const Model *model, TOVRAN_Scratch *scratch, int32_t n,
   int32_t *marker = scratch->marker;
   CandidatePair *fcand = scratch->fcand;
 
-  // Every basket item's list is asked for at once, so that their misses overlap.
-  const bool in_marks = model->nitems <= kMaxItemsSummedInMarks;
+  // Every basket item's list is asked for at once, so that their misses
+  // overlap. The scratch's marks rest as the model's do (TOVRAN_CreateScratch).
+  const int32_t unmet = model->unmet_item_mark;
+  const Gather how = GatherFor(unmet, model->nitems);
   for (int32_t t = 0; t < n; t++) {
     const int32_t b = basket[t];
-    marker[b] = LeftOutMark(in_marks);
-    if (in_marks) {
+    marker[b] = LeftOutMark(how);
+    if (how != Gather::kSlots) {
       __builtin_prefetch(itemind + itemptr[b]);
       __builtin_prefetch(itemval + itemptr[b]);
     } else {
@@ -218,12 +211,9 @@ int32_t RecommendByItems(const Model *model, TOVRAN_Scratch *scratch, int32_t n,
       PrefetchLines(itemval + itemptr[b], itemval + itemptr[b + 1]);
     }
   }
-  // The scratch's marks rest as the model's do (TOVRAN_CreateScratch).
-  const int32_t unmet = model->unmet_item_mark;
-  const int32_t ncand =
-      unmet == INT32_MIN ? GatherSums<true, true>(n, basket, itemptr, itemind, itemval, marker, fcand)
-      : in_marks         ? GatherSums<true>(n, basket, itemptr, itemind, itemval, marker, fcand)
-                         : GatherSums<false>(n, basket, itemptr, itemind, itemval, marker, fcand);
+  const int32_t ncand = WithGather(how, [&](auto mode) {
+    return GatherSums<mode.value>(n, basket, itemptr, itemind, itemval, marker, fcand);
+  });
   for (int32_t t = 0; t < n; t++) marker[basket[t]] = unmet;
 
   const int32_t m = RankTopCandidates(ncand, N, fcand);

@@ -72,9 +72,9 @@ int32_t SumHits(int32_t n, const int32_t *basket, const int32_t *__restrict colp
 // Phase 2's gather: each of the nkeep neighbours' rows in turn adds its
 // values times the neighbour's similarity (product and sum in double, one
 // rounding) into fcand, in first-arrival order, by GatherStep; the basket
-// items must be marked LeftOutMark(InMarks). Returns the count; every mark
-// but the basket items' is -1 again.
-template <bool InMarks>
+// items must be marked LeftOutMark(How). Returns the count; every mark but
+// the basket items' is at rest again.
+template <Gather How>
 int32_t GatherRows(int32_t nkeep, const CandidatePair *rcand, const int32_t *__restrict rowptr,
                    const int32_t *__restrict rowind, const float *__restrict rowval,
                    int32_t *__restrict marker, CandidatePair *__restrict fcand) {
@@ -83,9 +83,9 @@ int32_t GatherRows(int32_t nkeep, const CandidatePair *rcand, const int32_t *__r
     const double sim = rcand[t].value;
     const int32_t u = rcand[t].key, end = rowptr[u + 1];
     for (int32_t j = rowptr[u]; j < end; j++)
-      GatherStep<InMarks>(rowind[j], sim * double(rowval[j]), marker, fcand, nf);
+      GatherStep<How>(rowind[j], sim * double(rowval[j]), marker, fcand, nf);
   }
-  EndGather<InMarks>(nf, marker, fcand);
+  EndGather<How>(nf, marker, fcand);
   return nf;
 }
 }  // namespace
@@ -107,8 +107,8 @@ int32_t RecommendByUsers(const Model *model, TOVRAN_Scratch *scratch, int32_t n,
     __builtin_prefetch(colind + colptr[basket[t]]);
     __builtin_prefetch(colval + colptr[basket[t]]);
   }
-  const int32_t unmet = UnmetUserMark(model);
-  int32_t nr = unmet == INT32_MIN
+  const int32_t unmet_user = UnmetUserMark(model);
+  int32_t nr = unmet_user == INT32_MIN
                    ? SumHits<true>(n, basket, colptr, colind, colval, rmarker, rcand)
                    : SumHits<false>(n, basket, colptr, colind, colval, rmarker, rcand);
   const double s0 = n > 0 ? double(float(1.0 / std::sqrt(double(n)))) : 0.0;
@@ -118,7 +118,7 @@ int32_t RecommendByUsers(const Model *model, TOVRAN_Scratch *scratch, int32_t n,
   int32_t nnear = 0;
   for (int32_t t = 0; t < nr; t++) {
     const float similarity = float(s0 * double(std::bit_cast<float>(rmarker[rcand[t].key])));
-    rmarker[rcand[t].key] = unmet;
+    rmarker[rcand[t].key] = unmet_user;
     rcand[t].value = similarity;
     if (__builtin_expect(double(similarity) > kNearIdentical, 0)) {
       if (nnear < room) fcand[nnear].key = t;
@@ -136,12 +136,14 @@ int32_t RecommendByUsers(const Model *model, TOVRAN_Scratch *scratch, int32_t n,
   SortCandidates(nkeep, rcand);
 
   // Phase 2: the neighbours' items outside the basket, weighted by similarity.
-  const bool in_marks = model->ncols <= kMaxItemsSummedInMarks;
-  for (int32_t t = 0; t < n; t++) marker[basket[t]] = LeftOutMark(in_marks);
-  const int32_t nf = in_marks
-                         ? GatherRows<true>(nkeep, rcand, rowptr, rowind, rowval, marker, fcand)
-                         : GatherRows<false>(nkeep, rcand, rowptr, rowind, rowval, marker, fcand);
-  for (int32_t t = 0; t < n; t++) marker[basket[t]] = -1;
+  // The scratch's marks rest as the model's do (TOVRAN_CreateScratch).
+  const int32_t unmet = model->unmet_item_mark;
+  const Gather how = GatherFor(unmet, model->ncols);
+  for (int32_t t = 0; t < n; t++) marker[basket[t]] = LeftOutMark(how);
+  const int32_t nf = WithGather(how, [&](auto mode) {
+    return GatherRows<mode.value>(nkeep, rcand, rowptr, rowind, rowval, marker, fcand);
+  });
+  for (int32_t t = 0; t < n; t++) marker[basket[t]] = unmet;
 
   const int32_t m = SelectTopCandidates(nf, N, fcand);
   SortCandidates(m, fcand);

@@ -21,6 +21,7 @@ Model *TOVRAN_Init_Row(SparseMatrix *matrix, int32_t nnbr) {
   matrix->rowval = matrix->colval = nullptr;
   // "cmarker" is the label out-of-memory messages have always printed; kept on purpose.
   model->marker = AllocFilledInts(model->ncols, -1, "TOVRAN_Init_Row: model->cmarker");
+  RestItemMarks(model.get());
   model->negzero_rows = HoldsNegativeZero(model->rowval, model->rowptr[model->nrows]);
   model->rmarker =
       AllocFilledInts(model->nrows, UnmetUserMark(model.get()), "TOVRAN_Init_Row: model->rmarker");

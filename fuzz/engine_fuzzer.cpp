@@ -46,7 +46,8 @@ bool AllEqual(const int32_t *marker, int32_t n, int32_t value) {
 
 void ExpectMarkersClear(const Model *model) {
   if (model->type == TOVRAN_USER_BASED) {
-    Expect(AllEqual(model->marker, model->ncols, -1), "marker not -1 after an operation");
+    Expect(AllEqual(model->marker, model->ncols, model->unmet_item_mark),
+           "marker not back to its unmet mark after an operation");
     Expect(AllEqual(model->rmarker, model->nrows, UnmetUserMark(model)),
            "rmarker not back to its unmet mark after an operation");
   } else {

@@ -298,6 +298,7 @@ Model *ReadUserModel(Reader &reader, const Header &h, const char *name) {
   std::swap(model->colind, mat->colind);
   std::swap(model->colval, mat->colval);
   model->marker = AllocFilledInts(h.nitems, -1, "TOVRAN_LoadModel: marker");
+  RestItemMarks(model.get());
   model->negzero_rows = HoldsNegativeZero(model->rowval, h.nentries);
   model->rmarker =
       AllocFilledInts(h.nusers, UnmetUserMark(model.get()), "TOVRAN_LoadModel: rmarker");

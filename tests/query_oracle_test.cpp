@@ -162,7 +162,8 @@ Model *LoadWithNegativeZeros(Model *built, const char *name, size_t values, int3
 }
 
 // A model file may hold rows of -0.0, whose sums stay -0.0 (a user's mark
-// before it is met): the queries must list each such user once all the same.
+// before it is met) and whose neighbour terms can be -0.0 (an item's): the
+// queries must list each such user and item once all the same.
 TEST(QueryOracle, UserBasedMatchesOnLoadedRowsOfNegativeZero) {
   const PairList p = RandomPairs(11, 400, 30, 9);
   Model *built = p.Build(TOVRAN_USER_BASED, 40);
