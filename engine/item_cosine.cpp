@@ -23,6 +23,6 @@ Model *TOVRAN_Init_ColVecSim(SparseMatrix *matrix, int32_t nnbr, int32_t min_sup
     return GatherCandidates<true, false>(i, colptr[i], colptr[i + 1], colind, colval, rowptr,
                                          rowind, rowval, marker, fcand, nullptr);
   });
-  ResetItemMarkers(model);
+  RestMarks(model);
   return holder.release();
 }

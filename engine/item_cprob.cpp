@@ -51,6 +51,6 @@ Model *TOVRAN_Init_CProbSim(SparseMatrix *matrix, int32_t nnbr, float alpha, int
                                          rowind, rowval, marker, fcand, damping);
   });
   FreeAll(&damping);
-  ResetItemMarkers(model);
+  RestMarks(model);
   return holder.release();
 }

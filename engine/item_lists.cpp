@@ -89,5 +89,3 @@ void StartBuildMarks(Model *model) {
   for (int32_t c = 0; c < model->nitems; c++)
     model->marker[c] = model->marker[c] == -2 ? kLeftOutSum : kUnmetSum;
 }
-
-void ResetItemMarkers(Model *model) { RestItemMarks(model); }

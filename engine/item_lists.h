@@ -81,7 +81,7 @@ constexpr int32_t kUnmetSum = std::bit_cast<int32_t>(-0.0f);
 constexpr int32_t kLeftOutSum = std::bit_cast<int32_t>(std::numeric_limits<float>::infinity());
 
 // Puts the model's marks (-1, and -2 for the items left out) in the build's
-// form above; ResetItemMarkers ends it.
+// form above; RestMarks ends it.
 void StartBuildMarks(Model *model);
 
 // Gathers item i's candidates into fcand in first-arrival order and returns
@@ -155,7 +155,7 @@ constexpr int64_t kItemChunk = 32;
 // Fills the lists of block's items, staged (null: the model's own lists,
 // packed and indexed): gather(i, marker, fcand) leaves item i's k
 // candidates in fcand, restores every mark it set and returns k; the marks
-// are in the build's form (StartBuildMarks) until ResetItemMarkers. Items are
+// are in the build's form (StartBuildMarks) until RestMarks. Items are
 // spread over nthreads threads, each with its own marker and fcand; the lists
 // do not depend on nthreads nor on the block.
 template <class Gather>
@@ -179,6 +179,3 @@ void BuildItemLists(Model *model, const ItemListBlock *block, int32_t nthreads, 
   itemptr[0] = 0;
   for (int32_t i = 0; i < model->nitems; i++) itemptr[i + 1] += itemptr[i];
 }
-
-// Puts every mark at rest, the -2 ones included (RestItemMarks).
-void ResetItemMarkers(Model *model);

@@ -132,7 +132,7 @@ Model *TOVRAN_AssembleItemModel(int32_t nrows, int32_t ncols, const TOVRAN_Param
     model->nusers = nrows;
     model->alpha = params->kind == TOVRAN_ITEM_CPROB ? params->alpha : 0.0f;
     model->min_support = params->min_support;
-    RestItemMarks(model.get());
+    RestMarks(model.get());
     return model.release();
   });
 }

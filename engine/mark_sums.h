@@ -44,7 +44,7 @@ inline void TakeSumsFromMarks(int32_t k, int32_t *marker, CandidatePair *fcand,
 
 // How a query's gather keeps its candidates: slots in the marks (items not
 // met at -1, left-out ones at -2), sums in the marks (not met at -1, left
-// out at +0.0), or sums in marks that rest at -0.0 (RestItemMarks; left out
+// out at +0.0), or sums in marks that rest at -0.0 (RestMarks; left out
 // at +0.0).
 enum class Gather { kSlots, kSums, kSumsFromZero };
 

@@ -12,7 +12,7 @@ Model *CreateModel() {
   auto *model = static_cast<Model *>(CheckedMalloc(sizeof(Model), "CreateModel: model"));
   *model = Model{-1,      -1,      -1,      nullptr, nullptr, nullptr, -1,      -1,
                  nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                 nullptr, nullptr, -1,      0.0f,    0,       false,   -1};
+                 nullptr, nullptr, -1,      0.0f,    0,       -1,      -1};
   return model;
 }
 
@@ -29,19 +29,21 @@ bool HoldsNegativeZero(const float *values, int64_t n) {
   return false;
 }
 
-bool HoldsSignBit(const float *values, int64_t n) {
-  for (int64_t j = 0; j < n; j++)
-    if (std::signbit(values[j])) return true;
-  return false;
-}
-
-void RestItemMarks(Model *model) {
-  const bool users = model->type == TOVRAN_USER_BASED;
-  const int32_t items = users ? model->ncols : model->nitems;
-  const bool zero = items <= kMaxItemsSummedInMarks &&
-                    (users ? !HoldsSignBit(model->rowval, model->rowptr[model->nrows])
-                           : model->itemptr != nullptr &&
-                                 !HoldsNegativeZero(model->itemval, model->itemptr[model->nitems]));
+void RestMarks(Model *model) {
+  if (model->type == TOVRAN_USER_BASED) {
+    bool negzero = false, signbit = false;
+    for (int64_t j = 0; j < model->rowptr[model->nrows]; j++) {
+      negzero |= std::bit_cast<uint32_t>(model->rowval[j]) == 0x80000000u;
+      signbit |= std::signbit(model->rowval[j]);
+    }
+    model->unmet_user_mark = negzero ? -1 : INT32_MIN;
+    model->unmet_item_mark = !signbit && model->ncols <= kMaxItemsSummedInMarks ? INT32_MIN : -1;
+    FillInts(model->nrows, model->unmet_user_mark, model->rmarker);
+    FillInts(model->ncols, model->unmet_item_mark, model->marker);
+    return;
+  }
+  const bool zero = model->itemptr != nullptr && model->nitems <= kMaxItemsSummedInMarks &&
+                    !HoldsNegativeZero(model->itemval, model->itemptr[model->nitems]);
   model->unmet_item_mark = zero ? INT32_MIN : -1;
-  FillInts(items, model->unmet_item_mark, model->marker);
+  FillInts(model->nitems, model->unmet_item_mark, model->marker);
 }

@@ -11,7 +11,7 @@
 // A built model. Item models (type 1, 2) keep packed neighbour lists; the
 // user-based model (type 3) keeps the whole matrix. Unused integer fields are
 // -1 and unused arrays null. Between operations every rmarker entry is
-// UnmetUserMark and every marker entry unmet_item_mark.
+// unmet_user_mark and every marker entry unmet_item_mark (RestMarks).
 struct Model {
   int32_t type;
   int32_t nnbr;
@@ -29,7 +29,7 @@ struct Model {
   float *colval;
   CandidatePair *rcand;  // scratch: candidate users, UserCandidateRoom(nrows) pairs
   CandidatePair *fcand;  // scratch: candidate items
-  int32_t *rmarker;      // user id -> UnmetUserMark(); its running sum while a query runs
+  int32_t *rmarker;      // user id -> unmet_user_mark; its running sum while a query runs
   int32_t *marker;       // item id -> unmet_item_mark; while building
                          // or querying also -2 (left out), a slot in fcand or a sum
                          // (mark_sums.h)
@@ -37,8 +37,8 @@ struct Model {
   int32_t nusers;           // users of the pairs (every kind)
   float alpha;              // type 2: the damping exponent; else 0
   int32_t min_support;      // item models: the eligibility threshold; else 0
-  bool negzero_rows;        // type 3: some row value is -0.0
-  int32_t unmet_item_mark;  // every marker entry between operations (RestItemMarks);
+  int32_t unmet_user_mark;  // type 3: every rmarker entry between operations (RestMarks)
+  int32_t unmet_item_mark;  // every marker entry between operations (RestMarks);
                             // -1 until an item model's lists are in place
 };
 
@@ -47,28 +47,25 @@ struct Model {
 // user is new (none without users: no query then gathers anything).
 constexpr int64_t UserCandidateRoom(int32_t nrows) { return nrows > 0 ? int64_t{nrows} + 1 : 0; }
 
-// A user-based query keeps each user's running sum in its mark, and a user
-// not met yet holds -0.0, the sum of no terms, from which the first addition
-// gives the first term bit for bit. Only a sum of -0.0 terms is -0.0 again,
-// so when a row holds -0.0 the mark of a user not met is -1 instead, a NaN
-// no sum of finite values gives, and the first addition starts from -0.0.
-inline int32_t UnmetUserMark(const Model *model) { return model->negzero_rows ? -1 : INT32_MIN; }
-
 // Whether any of the n values is -0.0.
 bool HoldsNegativeZero(const float *values, int64_t n);
-// Whether any of the n values has its sign bit set (-0.0 or below zero).
-bool HoldsSignBit(const float *values, int64_t n);
 
-// An item model whose queries keep their sums in the marks rests its marks at
-// -0.0, the sum of no terms, so that a query's step adds to a mark as it is
-// and finds new items by that mark. Only a sum of -0.0 terms is -0.0 again,
-// so when a list holds -0.0 (or the model has no lists) the marks rest at -1
-// instead. The user-based model's neighbour gather adds similarity times row
-// value, never -0.0 when no row value has its sign bit set (the similarities
-// are then +0.0 or more): its marks rest at -0.0 then, else at -1. Either
-// kind keeps -1 beyond kMaxItemsSummedInMarks items, where the queries keep
-// slots. Sets unmet_item_mark so, and every marker entry to it.
-void RestItemMarks(Model *model);
+// Puts the marks of a model whose arrays are in place at rest. A query keeps
+// each candidate's running sum in its mark, and a mark at rest is -0.0, the
+// sum of no terms, from which the first addition gives the first term bit
+// for bit, so a step adds to a mark as it is and finds new candidates by it.
+// Only a sum of -0.0 terms is -0.0 again, so the marks rest at -1 (a NaN no
+// sum of finite values gives) where a term can be -0.0:
+// - rmarker (user-based: the sums of row values) when a row holds -0.0;
+// - marker of an item model (the sums of list values) when a list holds
+//   -0.0, or the model has no lists;
+// - marker of a user-based model (similarity times row value; the
+//   similarities are +0.0 or more when no row value has its sign bit set)
+//   when a row value has its sign bit set;
+// and beyond kMaxItemsSummedInMarks items, where the queries keep slots in
+// marker. Sets unmet_user_mark and unmet_item_mark so, and every entry of
+// rmarker and marker to them.
+void RestMarks(Model *model);
 
 // A record with every integer -1 and every array null.
 Model *CreateModel();

@@ -103,7 +103,7 @@ TOVRAN_Scratch *TOVRAN_CreateScratch(const Model *model) {
   const int32_t rows = users ? model->nrows : 0;
   scratch->rcand = AllocCands(UserCandidateRoom(rows), "TOVRAN_CreateScratch: rcand");
   scratch->fcand = AllocCands(items, "TOVRAN_CreateScratch: fcand");
-  scratch->rmarker = AllocFilledInts(rows, UnmetUserMark(model), "TOVRAN_CreateScratch: rmarker");
+  scratch->rmarker = AllocFilledInts(rows, model->unmet_user_mark, "TOVRAN_CreateScratch: rmarker");
   scratch->marker = AllocFilledInts(items, model->unmet_item_mark, "TOVRAN_CreateScratch: marker");
   return scratch.release();
 }

@@ -107,7 +107,7 @@ int32_t RecommendByUsers(const Model *model, TOVRAN_Scratch *scratch, int32_t n,
     __builtin_prefetch(colind + colptr[basket[t]]);
     __builtin_prefetch(colval + colptr[basket[t]]);
   }
-  const int32_t unmet_user = UnmetUserMark(model);
+  const int32_t unmet_user = model->unmet_user_mark;
   int32_t nr = unmet_user == INT32_MIN
                    ? SumHits<true>(n, basket, colptr, colind, colval, rmarker, rcand)
                    : SumHits<false>(n, basket, colptr, colind, colval, rmarker, rcand);

@@ -8,13 +8,13 @@
 
 // The arrays one query writes. A model carries one set; each further thread
 // that queries the same model needs its own (TOVRAN_CreateScratch). Between
-// queries every marker entry is -1 (item models: their unmet_item_mark). Arrays
-// a model kind does not use are null.
+// queries every rmarker and marker entry is at rest, as the model's are
+// (RestMarks). Arrays a model kind does not use are null.
 struct TOVRAN_Scratch {
   CandidatePair *rcand;  // nrows + 1: candidate users (type 3)
   CandidatePair *fcand;  // items: candidate items
-  int32_t *rmarker;      // nrows: user id -> UnmetUserMark, its running sum mid-query (type 3)
-  int32_t *marker;       // items: item id -> -1 or unmet_item_mark; mid-query -2, a slot or
+  int32_t *rmarker;      // nrows: user id -> unmet_user_mark, its running sum mid-query (type 3)
+  int32_t *marker;       // items: item id -> unmet_item_mark; mid-query -2, a slot or
                          // a sum (mark_sums.h)
 };
 

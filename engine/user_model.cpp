@@ -20,11 +20,9 @@ Model *TOVRAN_Init_Row(SparseMatrix *matrix, int32_t nnbr) {
   matrix->rowptr = matrix->rowind = matrix->colptr = matrix->colind = nullptr;
   matrix->rowval = matrix->colval = nullptr;
   // "cmarker" is the label out-of-memory messages have always printed; kept on purpose.
-  model->marker = AllocFilledInts(model->ncols, -1, "TOVRAN_Init_Row: model->cmarker");
-  RestItemMarks(model.get());
-  model->negzero_rows = HoldsNegativeZero(model->rowval, model->rowptr[model->nrows]);
-  model->rmarker =
-      AllocFilledInts(model->nrows, UnmetUserMark(model.get()), "TOVRAN_Init_Row: model->rmarker");
+  model->marker = AllocInts(model->ncols, "TOVRAN_Init_Row: model->cmarker");
+  model->rmarker = AllocInts(model->nrows, "TOVRAN_Init_Row: model->rmarker");
+  RestMarks(model.get());
   model->fcand = AllocCands(model->ncols, "TOVRAN_Init_Row: model->ccand");
   model->rcand = AllocCands(UserCandidateRoom(model->nrows), "TOVRAN_Init_Row: model->rcand");
   return model.release();

@@ -48,7 +48,7 @@ void ExpectMarkersClear(const Model *model) {
   if (model->type == TOVRAN_USER_BASED) {
     Expect(AllEqual(model->marker, model->ncols, model->unmet_item_mark),
            "marker not back to its unmet mark after an operation");
-    Expect(AllEqual(model->rmarker, model->nrows, UnmetUserMark(model)),
+    Expect(AllEqual(model->rmarker, model->nrows, model->unmet_user_mark),
            "rmarker not back to its unmet mark after an operation");
   } else {
     Expect(AllEqual(model->marker, model->nitems, model->unmet_item_mark),

@@ -252,9 +252,9 @@ Model *ReadItemModel(Reader &reader, const Header &h, const char *name) {
     SetLastError(kBadArrays, name, fault.c_str());
     return nullptr;
   }
-  model->marker = AllocFilledInts(h.nitems, -1, "TOVRAN_LoadModel: marker");
+  model->marker = AllocInts(h.nitems, "TOVRAN_LoadModel: marker");
   model->fcand = AllocCands(h.nitems, "TOVRAN_LoadModel: fcand");
-  RestItemMarks(model.get());
+  RestMarks(model.get());
   return model.release();
 }
 
@@ -297,11 +297,9 @@ Model *ReadUserModel(Reader &reader, const Header &h, const char *name) {
   std::swap(model->colptr, mat->colptr);
   std::swap(model->colind, mat->colind);
   std::swap(model->colval, mat->colval);
-  model->marker = AllocFilledInts(h.nitems, -1, "TOVRAN_LoadModel: marker");
-  RestItemMarks(model.get());
-  model->negzero_rows = HoldsNegativeZero(model->rowval, h.nentries);
-  model->rmarker =
-      AllocFilledInts(h.nusers, UnmetUserMark(model.get()), "TOVRAN_LoadModel: rmarker");
+  model->marker = AllocInts(h.nitems, "TOVRAN_LoadModel: marker");
+  model->rmarker = AllocInts(h.nusers, "TOVRAN_LoadModel: rmarker");
+  RestMarks(model.get());
   model->fcand = AllocCands(h.nitems, "TOVRAN_LoadModel: fcand");
   model->rcand = AllocCands(UserCandidateRoom(h.nusers), "TOVRAN_LoadModel: rcand");
   return model.release();
