@@ -1,7 +1,7 @@
 #include "programs/serve/answer_json.h"
 
 #include "programs/model/model_data.h"
-#include "programs/serve/json_text.h"
+#include "util/json_writer.h"
 
 void AppendAnswer(std::string *out, const IdMaps *maps, const int32_t *ids, const float *scores,
                   int32_t m) {

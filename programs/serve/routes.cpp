@@ -12,7 +12,7 @@
 
 #include "programs/serve/answer_json.h"
 #include "programs/serve/deadline_server.h"
-#include "programs/serve/json_text.h"
+#include "util/json_writer.h"
 
 namespace {
 
