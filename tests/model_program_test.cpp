@@ -150,6 +150,9 @@ TEST(ModelProgram, EveryErrorIsOneLineNamingTheFileOrOptionWithStatusOne) {
   const std::string model = TempPath("kind3.tovran");
   ASSERT_EQ(RunModel({"build", kSample, model, "--kind", "3"}).status, 0);
   const std::string damaged = TOVRAN_SOURCE_DIR "/tests/bad_models/truncated.tovran";
+  // The dataset under another name of the same file.
+  const std::string copy = WriteTempFile("dataset.txt", ReadFile(kSample));
+  const std::string alias = copy.substr(0, copy.rfind('/')) + "/./dataset.txt";
   const std::pair<std::vector<std::string>, std::string> cases[] = {
       {{"build", kSample, "m.tovran"},
        "tovran-model build: --kind: missing; give 1, 2 or 3\n"
@@ -157,6 +160,10 @@ TEST(ModelProgram, EveryErrorIsOneLineNamingTheFileOrOptionWithStatusOne) {
       {{"build", kSample, "m.tovran", "--kind", "1", "--alpha", "0.5"},
        "tovran-model build: --alpha: only kind 2 has an alpha\n"
        "Try 'tovran-model build --help' for the options.\n"},
+      {{"build", copy, alias, "--kind", "1"},
+       "tovran-model: " + alias + ": cannot be written: it is the dataset\n"},
+      {{"build", kSample, ".", "--kind", "1"},
+       "tovran-model: .: cannot be written: it is a folder\n"},
       {{"build", "/nonexistent/data.txt", "m.tovran", "--kind", "1"},
        "tovran-model: /nonexistent/data.txt: cannot be opened: No such file or directory\n"},
       {{"info", damaged},
