@@ -67,13 +67,16 @@ for _ in $(seq 100); do
   sleep 0.1
 done
 
-# The server's request count and total seconds, from its histogram.
+# The server's total seconds and request count (arrival to departure), and
+# the same for its handlers alone, from its metrics.
 server_time() {
   curl -sf "http://127.0.0.1:$port/metrics" |
-    awk '/^tovran_request_duration_seconds_sum/ {s=$2} /^tovran_request_duration_seconds_count/ {c=$2} END {print s, c}'
+    awk '/^tovran_request_duration_seconds_sum/ {s=$2} /^tovran_request_duration_seconds_count/ {c=$2}
+         /^tovran_handler_duration_seconds_sum/ {hs=$2} /^tovran_handler_duration_seconds_count/ {hc=$2}
+         END {print s, c, hs, hc}'
 }
 
-echo "connections  requests/s  p50      p99      server us/request  non-2xx"
+echo "connections  requests/s  p50      p99      server us/request  handler us/request  non-2xx"
 for connections in 1 4 16 64; do
   before=$(server_time)
   threads=$([ "$connections" -gt 1 ] && echo 2 || echo 1)
@@ -84,8 +87,10 @@ for connections in 1 4 16 64; do
   p50=$(awk '$1 == "50%" {print $2}' "$work/wrk.txt")
   p99=$(awk '$1 == "99%" {print $2}' "$work/wrk.txt")
   errors=$(awk '/Non-2xx/ {print $NF} /Socket errors/ {print "socket errors:", $0}' "$work/wrk.txt")
-  own=$(echo "$before $after" | awk '{printf "%.1f", ($3 - $1) / ($4 - $2) * 1e6}')
-  printf '%-12s %-11s %-8s %-8s %-18s %s\n' "$connections" "$rps" "$p50" "$p99" "$own" "${errors:-0}"
+  own=$(echo "$before $after" | awk '{printf "%.1f", ($5 - $1) / ($6 - $2) * 1e6}')
+  handler=$(echo "$before $after" | awk '{printf "%.1f", ($7 - $3) / ($8 - $4) * 1e6}')
+  printf '%-12s %-11s %-8s %-8s %-18s %-19s %s\n' "$connections" "$rps" "$p50" "$p99" "$own" \
+    "$handler" "${errors:-0}"
 done
 echo "peak resident memory: $(awk '/VmHWM/ {print $2, $3}' /proc/$server/status)" \
   "(model file $(stat -c %s "$work/model.tovran") bytes)"

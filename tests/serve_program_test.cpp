@@ -186,6 +186,18 @@ TEST(ServeProgram, AnswersAsTheModelProgramDoesToTheDigit) {
       EXPECT_EQ(
           Post(server, "/recommend", "{\"n\": 4, \"baskets\": [" + first + ", [], " + third + "]}"),
           "200 {\"results\": [" + expected[0] + ", " + expected[1] + ", " + expected[2] + "]}\n");
+      // Concurrent queries of one model (user-based ones then run on scratches
+      // of their own) give the same answers.
+      std::atomic<int> differ{0};
+      std::vector<std::thread> clients;
+      for (int t = 0; t < 4; t++)
+        clients.emplace_back([&] {
+          for (int r = 0; r < 25; r++)
+            differ += Post(server, "/recommend", "{\"items\": " + third + ", \"n\": 4}") !=
+                      "200 " + expected[2] + "\n";
+        });
+      for (std::thread &client : clients) client.join();
+      EXPECT_EQ(differ.load(), 0);
       const std::string item = ids ? "25" : "0";
       if (kind[0] != '3') {
         EXPECT_EQ(Get(server, "/similar?item=" + item + "&n=4"),
