@@ -20,6 +20,7 @@
 #include "cli/command_line.h"
 #include "engine/tovran.h"
 #include "programs/model/model_data.h"
+#include "util/json_writer.h"
 
 namespace {
 
@@ -129,15 +130,13 @@ class AnswerPrinter {
   void Print(const std::string &query, const int32_t *ids, const float *scores, int32_t m) {
     for (int32_t r = 0; r < m; r++) {
       const std::string item = maps_ ? maps_->ItemName(ids[r]) : std::to_string(ids[r]);
-      char score[32];
-      std::snprintf(score, sizeof score, "%.9g", double(scores[r]));
       if (json_) {
         // Indices are numbers; original ids are text.
-        auto value = [&](const std::string &text) { return maps_ ? JsonText(text) : text; };
+        auto value = [&](const std::string &text) { return maps_ ? JsonString(text) : text; };
         std::printf("{\"query\": %s, \"rank\": %d, \"item\": %s, \"score\": %s}\n",
-                    value(query).c_str(), r + 1, value(item).c_str(), score);
+                    value(query).c_str(), r + 1, value(item).c_str(), JsonFloat(scores[r]).c_str());
       } else {
-        std::printf("%s\t%d\t%s\t%s\n", query.c_str(), r + 1, item.c_str(), score);
+        std::printf("%s\t%d\t%s\t%.9g\n", query.c_str(), r + 1, item.c_str(), double(scores[r]));
       }
     }
   }
