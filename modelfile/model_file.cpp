@@ -516,8 +516,8 @@ int32_t TOVRAN_SaveModel(const Model *model, const char *path) {
     }
     OutputFile file;
     std::string error;
-    if (!file.Open(path, false, &error) || !WriteModel(model, file.stream()) ||
-        !file.Close(&error) || !file.Commit(&error)) {
+    if (!file.Open(path, &error) || !WriteModel(model, file.stream()) || !file.Close(&error) ||
+        !file.Commit(&error)) {
       if (error.empty()) error = std::strerror(errno);
       SetLastError(kCannotWrite, path, error.c_str());
       return -1;

@@ -1,5 +1,5 @@
-// The optimised queries (single, scored and batched) against the
-// first-written ones on seeded random data: few items and short rows, so
+// The optimised queries (single, scored and batched) against dense plain
+// computations of the same answers on seeded random data: few items and short rows, so
 // that similarities tie often and first-arrival order decides lists.
 #include <gtest/gtest.h>
 #include <zlib.h>
@@ -125,7 +125,7 @@ PairList WithCopies(uint32_t seed, int32_t copies) {
   return p;
 }
 
-TEST(QueryOracle, UserBasedMatchesTheFirstWrittenQuery) {
+TEST(QueryOracle, UserBasedMatchesTheDenseQuery) {
   for (uint32_t seed = 1; seed <= 6; seed++) ExpectSameAnswers(TOVRAN_USER_BASED, 50, 0.0f, seed);
   ExpectSameAnswers(TOVRAN_USER_BASED, 3, 0.0f, 99);
 }
@@ -137,7 +137,7 @@ TEST(QueryOracle, UserBasedMatchesOnColumnsWithoutRepeats) {
 }
 
 // Fewer near-identical users than a query notes (room for 30) and more.
-TEST(QueryOracle, UserBasedDropsNearIdenticalUsersAsTheFirstWrittenQuery) {
+TEST(QueryOracle, UserBasedDropsNearIdenticalUsersAsTheDenseQuery) {
   ExpectSameAnswers(TOVRAN_USER_BASED, 5, 0.0f, 7, WithCopies(7, 40));
   ExpectSameAnswers(TOVRAN_USER_BASED, 10, 0.0f, 8, WithCopies(8, 120));
 }
@@ -203,7 +203,7 @@ TEST(QueryOracle, ItemBasedMatchesOnLoadedListsOfNegativeZero) {
 // Over 32,768 items, where the queries keep slots in the item marks: the
 // random pairs over 30 items, and every seventh user also holds one of the
 // last five.
-TEST(QueryOracle, AnswersOverManyItemsMatchTheFirstWrittenQueries) {
+TEST(QueryOracle, AnswersOverManyItemsMatchTheDenseQueries) {
   PairList p = RandomPairs(5, 400, 30, 9);
   p.ncols = 40000;
   for (int32_t u = 0; u < p.nrows; u += 7) p.Add(u, {p.ncols - 1 - u % 5});
@@ -211,7 +211,7 @@ TEST(QueryOracle, AnswersOverManyItemsMatchTheFirstWrittenQueries) {
   ExpectSameAnswers(TOVRAN_ITEM_COSINE, 20, 0.0f, 5, p);
 }
 
-TEST(QueryOracle, ItemBasedMatchesTheFirstWrittenQuery) {
+TEST(QueryOracle, ItemBasedMatchesTheDenseQuery) {
   for (uint32_t seed = 1; seed <= 3; seed++) {
     ExpectSameAnswers(TOVRAN_ITEM_COSINE, 20, 0.0f, seed);
     ExpectSameAnswers(TOVRAN_ITEM_CPROB, 5, 0.3f, seed);
