@@ -18,6 +18,7 @@ constexpr const char *kNullModel = "%s: the model should not be null.";
 constexpr const char *kNullBasket = "%s: the basket should not be null.";
 constexpr const char *kNullAnswers = "%s: the answer array should not be null.";
 constexpr const char *kItemOutside = "%s: the basket item at position %lld is %d, outside 0..%d.";
+constexpr const char *kBadBasketLength = "%s: the basket's length %d should not be negative.";
 constexpr const char *kBadBasketCount = "%s: the number of baskets %d should not be negative.";
 constexpr const char *kNullOffsets = "%s: the basket offsets should not be null.";
 constexpr const char *kBadOffsets =
@@ -130,6 +131,7 @@ int32_t TOVRAN_RecommendScored(Model *model, int32_t n, const int32_t *basket, i
                                int32_t *rcmds, float *scores) {
   constexpr const char *entry = "TOVRAN_RecommendScored";
   if (model == nullptr) return SetLastError(kNullModel, entry), -1;
+  if (n < 0) return SetLastError(kBadBasketLength, entry, n), -1;
   if (n > 0 && basket == nullptr) return SetLastError(kNullBasket, entry), -1;
   if (BasketOutside(entry, ItemLimit(model), n, basket, 0)) return -1;
   if (N < 1) return 0;

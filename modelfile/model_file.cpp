@@ -21,6 +21,7 @@ namespace {
 
 constexpr const char *kNullSaveArgument =
     "TOVRAN_SaveModel: the model and the path should not be null.";
+constexpr const char *kEmptySavePath = "TOVRAN_SaveModel: the path should not be empty.";
 constexpr const char *kNullLoadArgument = "TOVRAN_LoadModel: the path should not be null.";
 constexpr const char *kNullInfoArgument =
     "TOVRAN_GetModelInfo: the model and the record should not be null.";
@@ -420,6 +421,10 @@ int32_t TOVRAN_SaveModel(const Model *model, const char *path) {
   return ReportingErrors<int32_t>(-1, [&]() -> int32_t {
     if (model == nullptr || path == nullptr) {
       SetLastError("%s", kNullSaveArgument);
+      return -1;
+    }
+    if (*path == '\0') {
+      SetLastError("%s", kEmptySavePath);
       return -1;
     }
     OutputFile file;

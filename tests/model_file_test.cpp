@@ -125,6 +125,9 @@ TEST(ModelFile, AFailedSaveLeavesTheEarlierFileAlone) {
       0u)
       << TOVRAN_LastError();
   EXPECT_EQ(ReadFile(path), "earlier");
+  // An empty path names no file: refused before a temporary is made.
+  EXPECT_EQ(TOVRAN_SaveModel(model, ""), -1);
+  EXPECT_STREQ(TOVRAN_LastError(), "TOVRAN_SaveModel: the path should not be empty.");
   TOVRAN_FreeModel(model);
 }
 
