@@ -197,7 +197,7 @@ class _Recommender:
         self._check_fitted()
         with self._lock:
             self._check_fitted()
-            status = LIB.TOVRAN_SaveModel(self._handle, os.fsencode(path))
+            status = LIB.TOVRAN_SaveModel(self._handle, _ids.path(path, "path"))
         if status != 0:
             raise failure(f"{type(self).__name__}.save")
 
@@ -312,7 +312,7 @@ def load(path, *, num_threads=1):
     read, ValueError when it is not a sound model file (truncated, wrong
     magic, newer format version, checksum mismatch, inconsistent contents)."""
     num_threads = _ids.count(num_threads, "num_threads", 1, MAX_THREADS)
-    handle = LIB.TOVRAN_LoadModel(os.fsencode(path))
+    handle = LIB.TOVRAN_LoadModel(_ids.path(path, "path"))
     if not handle:
         raise failure("tovran.load")
     info = ModelInfo()
