@@ -149,7 +149,12 @@ int Build(int argc, const char *const *argv) {
 struct Query {
   Query(const cli::CommandLine &line, const std::string &ids_data)
       : loaded(line.operands()[0]), info(InfoOf(loaded.model)) {
-    if (line.Given("--ids")) maps.emplace(ids_data);
+    if (!line.Given("--ids")) return;
+    maps.emplace(ids_data);
+    // Every item the model can answer has its id.
+    if (maps->nitems() != info.nitems)
+      throw Failure{ids_data + ".items has " + std::to_string(maps->nitems()) +
+                    " ids, the model has " + std::to_string(info.nitems) + " items"};
   }
   Model *model() const { return loaded.model; }
   const IdMaps *names() const { return maps ? &*maps : nullptr; }
@@ -388,11 +393,11 @@ int main(int argc, char **argv) {
   const std::string command = argv[1];
   if (command == "--help" || command == "-h") {
     PrintUsage(stdout);
-    return 0;
+    return cli::StandardOutputStatus(kProgram);
   }
   if (command == "--version") {
     std::printf("%s %s\n", kProgram, cli::ProjectVersion());
-    return 0;
+    return cli::StandardOutputStatus(kProgram);
   }
   int status = 1;
   try {
