@@ -43,12 +43,6 @@ std::string PairsFault(int32_t nrows, int32_t ncols, int32_t npairs, const int32
   return {};
 }
 
-void ValidatePairs(int32_t nrows, int32_t ncols, int32_t npairs, const int32_t *rowid,
-                   const int32_t *colid) {
-  const std::string fault = PairsFault(nrows, ncols, npairs, rowid, colid);
-  if (!fault.empty()) FatalError("%s\n", fault.c_str());
-}
-
 std::string BuildFault(int32_t nrows, int32_t ncols, int32_t npairs, const int32_t *rowid,
                        const int32_t *colid, int32_t type, int32_t nnbr, float alpha) {
   if (type < TOVRAN_ITEM_COSINE || type > TOVRAN_USER_BASED) return kBadKind;
@@ -106,7 +100,9 @@ std::string ParamsFault(int32_t nrows, int32_t ncols, int32_t npairs, const int3
 }
 
 TOVRAN_Params TOVRAN_DefaultParams(int32_t kind) {
-  return TOVRAN_Params{kind, kind == TOVRAN_USER_BASED ? 50 : 20, 0.0f, 3, 1};
+  return TOVRAN_Params{
+      kind, kind == TOVRAN_USER_BASED ? TOVRAN_DEFAULT_USER_NNBR : TOVRAN_DEFAULT_ITEM_NNBR, 0.0f,
+      TOVRAN_DEFAULT_MIN_SUPPORT, 1};
 }
 
 Model *TOVRAN_Build(int32_t nrows, int32_t ncols, int32_t npairs, const int32_t *rowid,
