@@ -13,7 +13,8 @@ Model *CreateModel() {
   auto *model = static_cast<Model *>(CheckedMalloc(sizeof(Model), "CreateModel: model"));
   *model = Model{-1,      -1,      -1,      nullptr, nullptr, nullptr, -1,      -1,
                  nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                 nullptr, nullptr, -1,      0.0f,    0,       -1,      -1};
+                 nullptr, nullptr, -1,      0.0f,    0,       -1,      -1,      0,
+                 0.0f,    0.0f,    -1,      nullptr, nullptr, nullptr};
   return model;
 }
 
@@ -21,7 +22,8 @@ void TOVRAN_FreeModel(Model *model) {
   if (model == nullptr) return;
   FreeAll(&model->itemptr, &model->itemind, &model->itemval, &model->rowptr, &model->rowind,
           &model->colptr, &model->colind, &model->rowval, &model->colval, &model->rcand,
-          &model->fcand, &model->rmarker, &model->marker, &model);
+          &model->fcand, &model->rmarker, &model->marker, &model->popular, &model->popscore,
+          &model->poprank, &model);
 }
 
 bool HoldsNegativeZero(const float *values, int64_t n) {
@@ -43,6 +45,11 @@ void RestMarks(Model *model) {
     FillInts(model->ncols, model->unmet_item_mark, model->marker);
     return;
   }
+  if (model->type == TOVRAN_POPULAR) {
+    model->unmet_item_mark = -1;
+    FillInts(model->nitems, -1, model->marker);
+    return;
+  }
   const bool zero = model->itemptr != nullptr && model->nitems <= kMaxItemsSummedInMarks &&
                     !HoldsNegativeZero(model->itemval, model->itemptr[model->nitems]);
   model->unmet_item_mark = zero ? INT32_MIN : -1;
@@ -55,9 +62,13 @@ int32_t TOVRAN_GetModelInfo(const Model *model, TOVRAN_ModelInfo *info) {
     return -1;
   }
   const bool users = model->type == TOVRAN_USER_BASED;
-  info->params = TOVRAN_Params{model->type, model->nnbr, model->alpha, model->min_support, 1};
+  info->params = TOVRAN_Params{model->type, model->nnbr,      model->alpha,   model->min_support,
+                               1,           model->weighting, model->bm25_k1, model->bm25_b};
   info->nusers = model->nusers;
   info->nitems = users ? model->ncols : model->nitems;
-  info->nentries = users ? model->rowptr[model->nrows] : model->itemptr[model->nitems];
+  info->nentries = users                           ? model->rowptr[model->nrows]
+                   : model->type == TOVRAN_POPULAR ? model->npopular
+                                                   : model->itemptr[model->nitems];
+  info->npopular = model->npopular;
   return 0;
 }

@@ -81,7 +81,7 @@ TEST(ModelProgram, InfoDescribesTheModelBuiltFromEveryPair) {
                            ": kind 2 (item-cprob), nnbr 7, alpha 0.50, min support 3, "
                            "300 users, 120 items, 840 entries\n");
   const ProgramOutput info = RunModel({"info", model});
-  EXPECT_EQ(info.out, "file: " + model + "\nformat version: 1\nfile size: " +
+  EXPECT_EQ(info.out, "file: " + model + "\nformat version: 2\nfile size: " +
                           std::to_string(ReadFile(model).size()) +
                           " bytes\nkind: 2 (item-cprob)\nnnbr: 7\nalpha: 0.5\nmin support: 3\n"
                           "users: 300\nitems: 120\nneighbour entries: 840\n");
@@ -150,6 +150,9 @@ TEST(ModelProgram, EveryErrorIsOneLineNamingTheFileOrOptionWithStatusOne) {
   const std::string model = TempPath("kind3.tovran");
   ASSERT_EQ(RunModel({"build", kSample, model, "--kind", "3"}).status, 0);
   const std::string damaged = TOVRAN_SOURCE_DIR "/tests/bad_models/truncated.tovran";
+  // The dataset under another name of the same file.
+  const std::string copy = WriteTempFile("dataset.txt", ReadFile(kSample));
+  const std::string alias = copy.substr(0, copy.rfind('/')) + "/./dataset.txt";
   const std::pair<std::vector<std::string>, std::string> cases[] = {
       {{"build", kSample, "m.tovran"},
        "tovran-model build: --kind: missing; give 1, 2 or 3\n"
@@ -157,11 +160,15 @@ TEST(ModelProgram, EveryErrorIsOneLineNamingTheFileOrOptionWithStatusOne) {
       {{"build", kSample, "m.tovran", "--kind", "1", "--alpha", "0.5"},
        "tovran-model build: --alpha: only kind 2 has an alpha\n"
        "Try 'tovran-model build --help' for the options.\n"},
+      {{"build", copy, alias, "--kind", "1"},
+       "tovran-model: " + alias + ": cannot be written: it is the dataset\n"},
+      {{"build", kSample, ".", "--kind", "1"},
+       "tovran-model: .: cannot be written: it is a folder\n"},
       {{"build", "/nonexistent/data.txt", "m.tovran", "--kind", "1"},
        "tovran-model: /nonexistent/data.txt: cannot be opened: No such file or directory\n"},
       {{"info", damaged},
        "tovran-model: Model file " + damaged +
-           ": truncated: 96 bytes where the header's counts need 144\n"},
+           ": truncated: 128 bytes where the header's counts need 192\n"},
       {{"recommend", model, "--basket", "3,120"},
        "tovran-model: --basket: item 120 is outside 0..119\n"},
       {{"recommend", model, "--user", "4"},

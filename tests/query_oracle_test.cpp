@@ -168,10 +168,10 @@ Model *LoadWithNegativeZeros(Model *built, const char *name, size_t values, int3
 TEST(QueryOracle, UserBasedMatchesOnLoadedRowsOfNegativeZero) {
   const PairList p = RandomPairs(11, 400, 30, 9);
   Model *built = p.Build(TOVRAN_USER_BASED, 40);
-  // After the header (48 bytes) and the row offsets: the column ids, then
+  // After the header (64 bytes) and the row offsets: the column ids, then
   // the row values; a third of the users get -0.0 throughout, another third
   // at their first entry only.
-  const size_t values = 48 + 4 * size_t(built->nrows + 1) + 4 * size_t(built->rowptr[built->nrows]);
+  const size_t values = 64 + 4 * size_t(built->nrows + 1) + 4 * size_t(built->rowptr[built->nrows]);
   std::vector<bool> zero;
   for (int32_t u = 0; u < built->nrows; u++)
     for (int32_t j = built->rowptr[u]; j < built->rowptr[u + 1]; j++)
@@ -191,7 +191,7 @@ TEST(QueryOracle, ItemBasedMatchesOnLoadedListsOfNegativeZero) {
   const PairList p = RandomPairs(12, 400, 30, 9);
   Model *built = p.Build(TOVRAN_ITEM_COSINE, 20);
   const int32_t entries = built->itemptr[built->nitems];
-  const size_t values = 48 + 4 * size_t(built->nitems + 1) + 4 * size_t(entries);
+  const size_t values = 64 + 4 * size_t(built->nitems + 1) + 4 * size_t(entries);
   Model *loaded = LoadWithNegativeZeros(built, "negative_zero_lists", values, entries,
                                         [](int32_t j) { return j % 3 == 0; });
   TOVRAN_FreeModel(built);

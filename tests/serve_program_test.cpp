@@ -186,6 +186,18 @@ TEST(ServeProgram, AnswersAsTheModelProgramDoesToTheDigit) {
       EXPECT_EQ(
           Post(server, "/recommend", "{\"n\": 4, \"baskets\": [" + first + ", [], " + third + "]}"),
           "200 {\"results\": [" + expected[0] + ", " + expected[1] + ", " + expected[2] + "]}\n");
+      // Concurrent queries of one model (user-based ones then run on scratches
+      // of their own) give the same answers.
+      std::atomic<int> differ{0};
+      std::vector<std::thread> clients;
+      for (int t = 0; t < 4; t++)
+        clients.emplace_back([&] {
+          for (int r = 0; r < 25; r++)
+            differ += Post(server, "/recommend", "{\"items\": " + third + ", \"n\": 4}") !=
+                      "200 " + expected[2] + "\n";
+        });
+      for (std::thread &client : clients) client.join();
+      EXPECT_EQ(differ.load(), 0);
       const std::string item = ids ? "25" : "0";
       if (kind[0] != '3') {
         EXPECT_EQ(Get(server, "/similar?item=" + item + "&n=4"),
@@ -408,6 +420,52 @@ TEST(ServeProgram, SlowClientIsCutOffAtTheDeadline) {
   EXPECT_LT(sent, request.size());
   EXPECT_LT(seconds, 4.0);
   EXPECT_EQ(Get(server, "/health").substr(0, 4), "200 ");
+}
+
+TEST(ServeProgram, TheReadmesCurlLinesAnswerAsShown) {
+  if (RunCommand("command -v curl").status != 0) GTEST_SKIP() << "curl is not installed";
+  // The README's commands: build a model, start the server, then "$ curl ..."
+  // lines, each followed by the answer it shows.
+  std::istringstream readme(ReadFile(TOVRAN_SOURCE_DIR "/README.md"));
+  const std::string model = TempPath("readme.tovran");
+  std::vector<std::string> serve_args;
+  std::vector<std::pair<std::string, std::string>> shown;  // command, answer
+  for (std::string line; std::getline(readme, line);) {
+    auto words_after = [&](const std::string &prefix) {
+      std::vector<std::string> words;
+      std::istringstream rest(line.substr(prefix.size()));
+      for (std::string word; rest >> word && word != "&";)
+        words.push_back(word == "sample.tovran" ? model : word);
+      return words;
+    };
+    if (line.rfind("    build/tovran-model build ", 0) == 0) {
+      std::vector<std::string> args = words_after("    build/tovran-model ");
+      const ProgramOutput built =
+          RunProgram(TOVRAN_MODEL_PROGRAM, args, "cd " + ShellQuote(TOVRAN_SOURCE_DIR) + " && ");
+      ASSERT_EQ(built.status, 0) << line << "\n" << built.err;
+    } else if (line.rfind("    build/tovran-serve ", 0) == 0) {
+      serve_args = words_after("    build/tovran-serve ");
+      for (std::string &arg : serve_args)
+        if (arg.rfind("data/", 0) == 0) arg = TOVRAN_SOURCE_DIR "/" + arg;
+    } else if (line.rfind("    $ curl ", 0) == 0) {
+      shown.emplace_back(line.substr(6), "");
+    } else if (!shown.empty() && line.rfind("    ", 0) == 0 && shown.back().second.empty()) {
+      shown.back().second = line.substr(4) + "\n";
+    }
+  }
+  ASSERT_FALSE(serve_args.empty());
+  ASSERT_GE(shown.size(), 5u);
+  serve_args.push_back("--quiet");
+  Server server(serve_args);
+  ASSERT_TRUE(server.running());
+  for (auto [command, answer] : shown) {
+    const size_t at = command.find("localhost:8080");
+    ASSERT_NE(at, std::string::npos) << command;
+    command.replace(at, 14, "127.0.0.1:" + std::to_string(server.port()));
+    const ProgramOutput run = RunCommand(command);
+    EXPECT_EQ(run.status, 0) << command;
+    EXPECT_EQ(run.out, answer) << command;
+  }
 }
 
 }  // namespace

@@ -21,6 +21,7 @@
 #include "engine/tovran.h"
 #include "driver/query_inputs.h"
 #include "util/json_writer.h"
+#include "util/output_file.h"
 
 namespace {
 
@@ -78,6 +79,9 @@ int Build(int argc, const char *const *argv) {
     return 1;
   }
   const std::string &data = line.operands()[0], &path = line.operands()[1];
+  // The dataset opened for writing would be lost before it was read.
+  const std::string refusal = OutputRefusal(path, data, "the dataset");
+  if (!refusal.empty()) throw Failure{path + ": cannot be written: " + refusal};
   const Pairs pairs = ReadAllPairs(data);
   TOVRAN_Params params = TOVRAN_DefaultParams(kind);
   if (line.Given("--nnbr")) params.nnbr = nnbr;
@@ -282,7 +286,8 @@ void PrintUsage(std::FILE *out) {
 }  // namespace
 
 int main(int argc, char **argv) {
-  std::set_new_handler(nullptr);  // exhausted memory: std::bad_alloc, reported below
+  std::set_new_handler(nullptr);
+  RemoveTemporariesOnSignals();  // exhausted memory: std::bad_alloc, reported below
   if (argc < 2) {
     PrintUsage(stderr);
     return 1;

@@ -31,6 +31,17 @@ std::optional<int64_t> DecimalOf(std::string_view text) {
 
 std::optional<RequestError> ItemOf(const json &value, const ItemIds &ids, const std::string &where,
                                    int32_t *item) {
+  // An index as a JSON integer needs no text.
+  if (ids.maps == nullptr && value.is_number_integer() && !value.is_number_unsigned() &&
+      value.get<int64_t>() >= 0 && value.get<int64_t>() < ids.nitems) {
+    *item = int32_t(value.get<int64_t>());
+    return std::nullopt;
+  }
+  if (ids.maps == nullptr && value.is_number_unsigned() &&
+      value.get<uint64_t>() < uint64_t(ids.nitems)) {
+    *item = int32_t(value.get<uint64_t>());
+    return std::nullopt;
+  }
   const std::optional<std::string> text = IdText(value);
   if (!text) return Bad(where + ": an id is a string or an integer, not " + value.dump());
   return ParseItemId(*text, ids, where, item);

@@ -66,12 +66,13 @@ class DeadlineStream : public httplib::Stream {
   bool is_readable() const override { return Buffered() || Wait(POLLIN); }
   bool is_writable() const override { return Wait(POLLOUT); }
 
+  // Reads and writes try the socket first and wait only when it is not
+  // ready: one system call per step on a busy connection instead of two.
   ssize_t read(char *ptr, size_t size) override {
     if (!Buffered()) {
-      if (!Wait(POLLIN)) return -1;
-      if (size >= sizeof buffer_) return Receive(ptr, size);
-      const ssize_t got = Receive(buffer_, sizeof buffer_);
-      if (got <= 0) return got;
+      const bool direct = size >= sizeof buffer_;
+      const ssize_t got = Transfer(POLLIN, direct ? ptr : buffer_, direct ? size : sizeof buffer_);
+      if (got <= 0 || direct) return got;
       begin_ = 0;
       end_ = size_t(got);
     }
@@ -82,32 +83,40 @@ class DeadlineStream : public httplib::Stream {
   }
 
   ssize_t write(const char *ptr, size_t size) override {
-    if (!Wait(POLLOUT)) return -1;
-    for (;;) {
-      const ssize_t sent = send(sock_, ptr, size, MSG_NOSIGNAL);
-      if (sent >= 0 || errno != EINTR) return sent;
-    }
+    return Transfer(POLLOUT, const_cast<char *>(ptr), size);
   }
 
+  // Both addresses are asked for on every request; the socket's stay put.
   void get_remote_ip_and_port(std::string &ip, int &port) const override {
-    AddressOf(sock_, true, ip, port);
+    if (remote_port_ < 0) AddressOf(sock_, true, remote_ip_, remote_port_);
+    ip = remote_ip_;
+    port = remote_port_;
   }
   void get_local_ip_and_port(std::string &ip, int &port) const override {
-    AddressOf(sock_, false, ip, port);
+    if (local_port_ < 0) AddressOf(sock_, false, local_ip_, local_port_);
+    ip = local_ip_;
+    port = local_port_;
   }
   socket_t socket() const override { return sock_; }
 
  private:
-  ssize_t Receive(char *ptr, size_t size) {
+  // One recv (POLLIN) or send (POLLOUT) that does not block, waiting for the
+  // socket in between while it is not ready.
+  ssize_t Transfer(short events, char *ptr, size_t size) const {
     for (;;) {
-      const ssize_t got = recv(sock_, ptr, size, 0);
-      if (got >= 0 || errno != EINTR) return got;
+      const ssize_t done = events == POLLIN ? recv(sock_, ptr, size, MSG_DONTWAIT)
+                                            : send(sock_, ptr, size, MSG_DONTWAIT | MSG_NOSIGNAL);
+      if (done >= 0) return done;
+      if (errno == EINTR) continue;
+      if ((errno != EAGAIN && errno != EWOULDBLOCK) || !Wait(events)) return -1;
     }
   }
 
   int sock_;
   std::chrono::milliseconds io_timeout_;
   Clock::time_point deadline_ = Clock::now();
+  mutable std::string remote_ip_, local_ip_;
+  mutable int remote_port_ = -1, local_port_ = -1;
   char buffer_[4096];
   size_t begin_ = 0, end_ = 0;
 };

@@ -32,7 +32,7 @@ struct ServeOptions {
   ServeSources sources;
   std::string host = "127.0.0.1";
   int32_t port = 8080;
-  int32_t threads = 16;
+  int32_t threads = 64;
   int32_t max_body = 1 << 20;
   int32_t timeout = 10;
   RouteSettings routes;
@@ -46,7 +46,7 @@ std::optional<int> ParseOptions(int argc, const char *const *argv, ServeOptions 
              cli::TextTo(&o.host));
   line.Value("--port", "PORT", "port to listen on (8080; 0: any free port)",
              cli::IntTo(&o.port, 0, 65535));
-  line.Value("--threads", "N", "worker threads, each serving one connection at a time (16)",
+  line.Value("--threads", "N", "worker threads, each serving one connection at a time (64)",
              cli::IntTo(&o.threads, 1, 1024));
   line.Value("--ids", "DATA", "ids are the original ids of DATA.users and DATA.items",
              cli::TextTo(&o.sources.ids_data));

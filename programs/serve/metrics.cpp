@@ -61,6 +61,14 @@ std::string Metrics::Text(const ModelSlot &slot) const {
        double(total_micros_.load(std::memory_order_relaxed)) / 1e6);
   Line(&out, "tovran_request_duration_seconds_count %" PRId64 "\n",
        count_.load(std::memory_order_relaxed));
+  out +=
+      "# HELP tovran_handler_duration_seconds Time in the endpoints' own work: reading the "
+      "request's fields, the queries, writing the answer.\n";
+  out += "# TYPE tovran_handler_duration_seconds summary\n";
+  Line(&out, "tovran_handler_duration_seconds_sum %.9f\n",
+       double(handler_nanos_.load(std::memory_order_relaxed)) / 1e9);
+  Line(&out, "tovran_handler_duration_seconds_count %" PRId64 "\n",
+       handler_count_.load(std::memory_order_relaxed));
   out += "# HELP tovran_model_reloads_total Reloads of the model, by result.\n";
   out += "# TYPE tovran_model_reloads_total counter\n";
   Line(&out, "tovran_model_reloads_total{result=\"ok\"} %" PRId64 "\n", slot.reloads());

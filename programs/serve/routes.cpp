@@ -202,13 +202,17 @@ void AddRoutes(httplib::Server *server, ModelSlot *slot, Metrics *metrics,
                const RouteSettings &settings) {
   auto routes = std::make_shared<Routes>(slot, settings);
   using Handler = void (Routes::*)(const httplib::Request &, httplib::Response &) const;
-  auto bind = [routes](Handler handler) {
-    return [routes, handler](const httplib::Request &req, httplib::Response &res) {
+  auto bind = [routes, metrics](Handler handler) {
+    return [routes, metrics, handler](const httplib::Request &req, httplib::Response &res) {
+      const auto start = DeadlineServer::Clock::now();
       try {
         ((*routes).*handler)(req, res);
       } catch (const std::bad_alloc &) {
         Refuse(res, {503, "memory exhausted"});
       }
+      metrics->CountHandler(
+          std::chrono::duration_cast<std::chrono::nanoseconds>(DeadlineServer::Clock::now() - start)
+              .count());
     };
   };
   server->Get("/recommend", bind(&Routes::RecommendForUser));

@@ -73,7 +73,22 @@ std::optional<RequestError> ServedModel::CheckQuery(const BasketQuery &query) co
 
 int32_t ServedModel::Answer(const std::vector<int32_t> &basket, const BasketQuery &query,
                             int32_t *ids, float *scores, std::string *error) const {
-  std::lock_guard<std::mutex> lock(query_mutex_);
+  // The model's own scratch serves one query at a time. A user-based query
+  // is long, so while another holds it one runs on a scratch of its own (the
+  // batch entry makes one); an item query is shorter than making one.
+  std::unique_lock<std::mutex> lock(query_mutex_, std::defer_lock);
+  if (info_.params.kind != TOVRAN_USER_BASED) {
+    lock.lock();
+  } else if (!lock.try_lock()) {
+    const int64_t offsets[2] = {0, int64_t(basket.size())};
+    int32_t m = 0;
+    if (TOVRAN_RecommendBatch(model_, 1, offsets, basket.data(), query.n, 1, ids, scores, &m) !=
+        0) {
+      *error = TOVRAN_LastError();
+      return -1;
+    }
+    return m;
+  }
   const int32_t m =
       TOVRAN_RecommendScored(model_, int32_t(basket.size()), basket.data(), query.n, ids, scores);
   if (m < 0) *error = TOVRAN_LastError();
