@@ -172,8 +172,21 @@ TEST(ModelFile, EachDamagedFileGivesItsOwnMessage) {
     const std::string path = dir + file;
     EXPECT_EQ(TOVRAN_LoadModel(path.c_str()), nullptr) << file;
     EXPECT_EQ(std::string(TOVRAN_LastError()), "Model file " + path + ": " + reason);
+    // The header's version is read by the same checks: the faults of its
+    // first twelve bytes give the same message, the rest lie beyond them.
+    const uint32_t version = TOVRAN_ModelFileVersion(path.c_str());
+    const std::string name = file;
+    if (name == "wrong_magic.tovran" || name == "newer_version.tovran" || name == "empty.tovran") {
+      EXPECT_EQ(version, 0u) << file;
+      EXPECT_EQ(std::string(TOVRAN_LastError()), "Model file " + path + ": " + reason);
+    } else {
+      EXPECT_EQ(version, 1u) << file << ": " << TOVRAN_LastError();
+    }
   }
   EXPECT_EQ(TOVRAN_LoadModel((dir + "absent.tovran").c_str()), nullptr);
+  EXPECT_EQ(std::string(TOVRAN_LastError()),
+            "Model file " + dir + "absent.tovran: cannot be opened: No such file or directory");
+  EXPECT_EQ(TOVRAN_ModelFileVersion((dir + "absent.tovran").c_str()), 0u);
   EXPECT_EQ(std::string(TOVRAN_LastError()),
             "Model file " + dir + "absent.tovran: cannot be opened: No such file or directory");
 }
