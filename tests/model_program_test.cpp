@@ -81,7 +81,7 @@ TEST(ModelProgram, InfoDescribesTheModelBuiltFromEveryPair) {
                            ": kind 2 (item-cprob), nnbr 7, alpha 0.50, min support 3, "
                            "300 users, 120 items, 840 entries\n");
   const ProgramOutput info = RunModel({"info", model});
-  EXPECT_EQ(info.out, "file: " + model + "\nformat version: 1\nfile size: " +
+  EXPECT_EQ(info.out, "file: " + model + "\nformat version: 2\nfile size: " +
                           std::to_string(ReadFile(model).size()) +
                           " bytes\nkind: 2 (item-cprob)\nnnbr: 7\nalpha: 0.5\nmin support: 3\n"
                           "users: 300\nitems: 120\nneighbour entries: 840\n");
@@ -178,7 +178,7 @@ TEST(ModelProgram, EveryErrorIsOneLineNamingTheFileOrOptionWithStatusOne) {
        "tovran-model: /nonexistent/data.txt: cannot be opened: No such file or directory\n"},
       {{"info", damaged},
        "tovran-model: Model file " + damaged +
-           ": truncated: 96 bytes where the header's counts need 144\n"},
+           ": truncated: 128 bytes where the header's counts need 192\n"},
       {{"recommend", model, "--basket", "3,120"},
        "tovran-model: --basket: item 120 is outside 0..119\n"},
       {{"recommend", model, "--user", "4"},
