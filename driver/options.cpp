@@ -22,9 +22,9 @@ std::optional<int> ParseOptions(int argc, const char *const *argv, Options *opts
                         "Evaluates top-N recommendation models on the dataset FILE: each user's\n"
                         "last pair is held out and looked for in the list asked for the others.");
   line.Value("--threads", "N",
-             "build and query on N threads (1 to " + std::to_string(kMaxThreads) +
+             "build and query on N threads (1 to " + std::to_string(TOVRAN_MAX_THREADS) +
                  "; default 1);\nthe report is the same for every N",
-             cli::IntTo(&opts->threads, 1, kMaxThreads));
+             cli::IntTo(&opts->threads, 1, TOVRAN_MAX_THREADS));
   line.Value("--json", "OUT",
              "also write the results as one JSON document to OUT; '-' writes\n"
              "it to standard output and the report to standard error",
@@ -33,11 +33,15 @@ std::optional<int> ParseOptions(int argc, const char *const *argv, Options *opts
              "runs, in the order given (default 1,2,3): 0 popularity baseline,\n"
              "1 item cosine, 2 item conditional probability, 3 user-based",
              cli::IntListTo(&plan.kinds, 0, 3));
-  line.Value("--top", "N[,N...]", "items asked per user (default 10)",
+  line.Value("--top", "N[,N...]",
+             "items asked per user (default " + std::to_string(TOVRAN_DEFAULT_TOP) + ")",
              cli::IntListTo(&plan.top, 1, kMaxTop));
-  line.Value("--nnbr", "K[,K...]", "neighbours kept per item in kinds 1 and 2 (default 20)",
+  line.Value("--nnbr", "K[,K...]",
+             "neighbours kept per item in kinds 1 and 2 (default " +
+                 std::to_string(TOVRAN_DEFAULT_ITEM_NNBR) + ")",
              cli::IntListTo(&plan.nnbr, 1, kMaxNeighbours));
-  line.Value("--user-nnbr", "K[,K...]", "neighbour users of kind 3 (default 50)",
+  line.Value("--user-nnbr", "K[,K...]",
+             "neighbour users of kind 3 (default " + std::to_string(TOVRAN_DEFAULT_USER_NNBR) + ")",
              cli::IntListTo(&plan.user_nnbr, 1, kMaxNeighbours));
   line.Value("--alpha", "A[,A...]",
              "kind 2's exponent in 0..1, instead of estimating it\n"
@@ -45,7 +49,8 @@ std::optional<int> ParseOptions(int argc, const char *const *argv, Options *opts
              cli::RealListTo(&plan.alpha, 0.0, 1.0));
   line.Value("--min-support", "S[,S...]",
              "training pairs an item needs to become a neighbour in\n"
-             "kinds 1 and 2 (default 3)",
+             "kinds 1 and 2 (default " +
+                 std::to_string(TOVRAN_DEFAULT_MIN_SUPPORT) + ")",
              cli::IntListTo(&plan.min_support, 1, kMaxSupport));
   line.Flag("--summary",
             "after the runs, a table of every run's metrics\n"

@@ -23,9 +23,6 @@ struct Options {
   int64_t max_runs = kDefaultMaxRuns;  // --max-runs N: the most runs a call may ask for
 };
 
-// Largest accepted --threads value.
-constexpr int32_t kMaxThreads = 256;
-
 // Fills *opts from argv with the project's shared grammar (cli/). Returns
 // the exit status when the program should stop: 0 after --help or --version,
 // 1 after a usage error (printed on standard error); nullopt to run.

@@ -10,20 +10,17 @@
 #include "programs/convert/columns.h"
 #include "programs/convert/fields.h"
 #include "programs/convert/timestamp.h"
+#include "util/free_all.h"
 
 namespace {
 
 // The program's counts leave room for one more entry.
 constexpr size_t kMaxPairs = INT32_MAX - 1;
 
-struct FreeDeleter {
-  void operator()(char *p) const { std::free(p); }
-};
-
 // Reads lines with POSIX getline, without the line end ("\n" or "\r\n").
 struct LineReader {
   std::FILE *in;
-  std::unique_ptr<char, FreeDeleter> buffer;
+  Owned<char> buffer;
   size_t capacity = 0;
   int failure = 0;  // errno of a line that could not be read, else 0
 };

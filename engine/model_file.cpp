@@ -1,4 +1,4 @@
-#include "modelfile/model_file.h"
+#include "engine/model_file.h"
 
 #include <zlib.h>
 
@@ -25,8 +25,8 @@ constexpr const char *kNullSaveArgument =
     "TOVRAN_SaveModel: the model and the path should not be null.";
 constexpr const char *kEmptySavePath = "TOVRAN_SaveModel: the path should not be empty.";
 constexpr const char *kNullLoadArgument = "TOVRAN_LoadModel: the path should not be null.";
-constexpr const char *kNullInfoArgument =
-    "TOVRAN_GetModelInfo: the model and the record should not be null.";
+constexpr const char *kNullVersionArgument =
+    "TOVRAN_ModelFileVersion: the path should not be null.";
 constexpr const char *kCannotWrite = "Model file %s: cannot be written: %s";
 constexpr const char *kCannotOpen = "Model file %s: cannot be opened: %s";
 constexpr const char *kReadFailed = "Model file %s: cannot be read: %s";
@@ -43,6 +43,9 @@ constexpr const char *kChecksum =
     "Model file %s: checksum mismatch: the file says %08x, its contents give %08x";
 constexpr const char *kBadHeader = "Model file %s: inconsistent header: %s";
 constexpr const char *kBadArrays = "Model file %s: inconsistent arrays: %s";
+
+// Bytes up to the end of the version field.
+constexpr int64_t kVersionEnd = 12;
 
 // Elements converted per write or read.
 constexpr int64_t kChunk = 16384;
@@ -176,6 +179,29 @@ Header ParseHeader(const unsigned char *bytes) {
     h.npopular = i32(60);
   }
   return h;
+}
+
+// Whether the first min(size, 12) bytes of a file of size bytes begin a
+// model file of a version this library reads; else the reason is the last
+// error. A file shorter than the magic is truncated if it begins like one,
+// so only the bytes present are compared.
+bool VersionReadable(const unsigned char *bytes, int64_t size, const char *name) {
+  if (std::memcmp(bytes, kModelMagic, size_t(std::clamp<int64_t>(size, 0, sizeof kModelMagic))) !=
+      0) {
+    SetLastError(kWrongMagic, name);
+    return false;
+  }
+  if (size < kVersionEnd) return true;
+  const uint32_t version = GetLE32(bytes + 8);
+  if (version > kModelFormatVersion) {
+    SetLastError(kNewerVersion, name, version, kModelFormatVersion);
+    return false;
+  }
+  if (version == 0) {
+    SetLastError(kNoVersion, name);
+    return false;
+  }
+  return true;
 }
 
 // The lowest kind the file's version knows: the popularity model came with
@@ -459,24 +485,9 @@ Model *ReadModel(std::FILE *in, const char *name) {
     SetLastError(kReadFailed, name, std::strerror(errno));
     return nullptr;
   }
-  // A file shorter than the magic is truncated if it begins like one.
-  if (std::memcmp(bytes, kModelMagic, std::min<size_t>(got, sizeof kModelMagic)) != 0) {
-    SetLastError(kWrongMagic, name);
-    return nullptr;
-  }
+  if (!VersionReadable(bytes, size, name)) return nullptr;
   int64_t least = kModelHeaderBytes + kModelChecksumBytes;
-  if (size >= 12) {
-    const uint32_t version = GetLE32(bytes + 8);
-    least = HeaderBytes(version) + kModelChecksumBytes;
-    if (version > kModelFormatVersion) {
-      SetLastError(kNewerVersion, name, version, kModelFormatVersion);
-      return nullptr;
-    }
-    if (version == 0) {
-      SetLastError(kNoVersion, name);
-      return nullptr;
-    }
-  }
+  if (size >= kVersionEnd) least = HeaderBytes(GetLE32(bytes + 8)) + kModelChecksumBytes;
   if (size < least) {
     SetLastError(kShort, name, static_cast<long long>(size), static_cast<long long>(least));
     return nullptr;
@@ -577,19 +588,29 @@ Model *TOVRAN_LoadModel(const char *path) {
   });
 }
 
-int32_t TOVRAN_GetModelInfo(const Model *model, TOVRAN_ModelInfo *info) {
-  if (model == nullptr || info == nullptr) {
-    SetLastError("%s", kNullInfoArgument);
-    return -1;
+uint32_t TOVRAN_ModelFileVersion(const char *path) {
+  if (path == nullptr) {
+    SetLastError("%s", kNullVersionArgument);
+    return 0;
   }
-  const bool users = model->type == TOVRAN_USER_BASED;
-  info->params = TOVRAN_Params{model->type, model->nnbr,      model->alpha,   model->min_support,
-                               1,           model->weighting, model->bm25_k1, model->bm25_b};
-  info->nusers = model->nusers;
-  info->nitems = users ? model->ncols : model->nitems;
-  info->nentries = users                           ? model->rowptr[model->nrows]
-                   : model->type == TOVRAN_POPULAR ? model->npopular
-                                                   : model->itemptr[model->nitems];
-  info->npopular = model->npopular;
-  return 0;
+  std::FILE *in = std::fopen(path, "rb");
+  if (in == nullptr) {
+    SetLastError(kCannotOpen, path, std::strerror(errno));
+    return 0;
+  }
+  unsigned char bytes[kVersionEnd];
+  const size_t got = std::fread(bytes, 1, sizeof bytes, in);
+  const bool failed = std::ferror(in) != 0;
+  std::fclose(in);
+  if (failed) {
+    SetLastError(kReadFailed, path, std::strerror(errno));
+    return 0;
+  }
+  if (!VersionReadable(bytes, int64_t(got), path)) return 0;
+  if (got < sizeof bytes) {
+    SetLastError(kShort, path, static_cast<long long>(got),
+                 static_cast<long long>(kModelHeaderBytes + kModelChecksumBytes));
+    return 0;
+  }
+  return GetLE32(bytes + 8);
 }
