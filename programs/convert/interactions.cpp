@@ -5,9 +5,9 @@
 #include <cstdlib>
 #include <memory>
 
+#include "dataset/timestamp.h"
 #include "programs/convert/columns.h"
 #include "programs/convert/fields.h"
-#include "programs/convert/timestamp.h"
 
 namespace {
 
@@ -110,6 +110,7 @@ bool ReadPair(const std::vector<std::string> &fields, const Columns &columns,
   }
   Timestamp time;
   if (columns.timestamp >= 0) {
+    data->timed = true;
     const std::string &text = fields[size_t(columns.timestamp)];
     std::string why;
     if (!ParseTimestamp(text, &time, &why)) {

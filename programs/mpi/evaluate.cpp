@@ -20,9 +20,9 @@ RunSteps DistributedSteps(const Job &job) {
     });
     return model;
   };
-  steps.query = [job](Recommender &rec, const EvalData &data, const RunSetup &setup,
-                      int32_t nthreads, bool keep_lists, Progress *progress) {
-    return QueryBlocks(job, rec, data, setup, nthreads, keep_lists, progress);
+  steps.query = [job](Lister &lister, const EvalData &data, const RunSetup &setup, int32_t nthreads,
+                      bool keep_lists, Progress *progress) {
+    return QueryBlocks(job, lister, data, setup, nthreads, keep_lists, progress);
   };
   steps.estimate = [job](const Dataset &ds, const TOVRAN_Params &params, int32_t N, double *alpha,
                          TOVRAN_AlphaTrace *trace) {
