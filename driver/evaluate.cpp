@@ -7,8 +7,6 @@
 #include <cstdlib>
 #include <memory>
 
-#include "util/parallel.h"
-
 double Seconds() {
   using Clock = std::chrono::steady_clock;
   return std::chrono::duration<double>(Clock::now().time_since_epoch()).count();
@@ -44,52 +42,7 @@ void Line(std::FILE *out, const char *format, Args... args) {
   std::exit(1);
 }
 
-// The popularity baseline: for every basket, the N items held by the most
-// training pairs (ties by lower item id), items never in a training pair and
-// the basket's own items left out.
-class Popularity : public Lister {
- public:
-  explicit Popularity(const std::vector<int32_t> &frequency) : nitems_(frequency.size()) {
-    for (size_t c = 0; c < frequency.size(); c++)
-      if (frequency[c] > 0) order_.push_back(int32_t(c));
-    // Stable: equal counts keep the lower item id first.
-    std::stable_sort(order_.begin(), order_.end(), [&](int32_t a, int32_t b) {
-      return frequency[size_t(a)] > frequency[size_t(b)];
-    });
-  }
-
-  bool Lists(int32_t nbaskets, const int64_t *offsets, const int32_t *items, int32_t N,
-             int32_t nthreads, int32_t *rcmds, int32_t *counts) override {
-    const int32_t threads = UsableThreads(nthreads, nbaskets);
-    std::vector<std::vector<uint8_t>> marks(size_t(threads), std::vector<uint8_t>(nitems_, 0));
-    ParallelChunks(threads, nbaskets, 64, [&](int32_t thread, int64_t begin, int64_t end) {
-      std::vector<uint8_t> &mark = marks[size_t(thread)];
-      for (int64_t b = begin; b < end; b++) {
-        const int32_t *basket = items + offsets[b];
-        const auto n = int32_t(offsets[b + 1] - offsets[b]);
-        int32_t *answer = rcmds + b * N;
-        for (int32_t t = 0; t < n; t++) mark[size_t(basket[t])] = 1;
-        int32_t m = 0;
-        for (size_t k = 0; k < order_.size() && m < N; k++)
-          if (!mark[size_t(order_[k])]) answer[m++] = order_[k];
-        for (int32_t t = 0; t < n; t++) mark[size_t(basket[t])] = 0;
-        std::fill(answer + m, answer + N, -1);
-        counts[b] = m;
-      }
-    });
-    return true;
-  }
-
- private:
-  size_t nitems_;
-  std::vector<int32_t> order_;  // items held at least once, most held first
-};
-
 }  // namespace
-
-std::unique_ptr<Lister> PopularityLister(const std::vector<int32_t> &frequency) {
-  return std::make_unique<Popularity>(frequency);
-}
 
 bool ModelLister::Lists(int32_t nbaskets, const int64_t *offsets, const int32_t *items, int32_t N,
                         int32_t nthreads, int32_t *rcmds, int32_t *counts) {
@@ -185,7 +138,7 @@ RunMetrics ReduceOutcomes(const QueryOutcomes &outcomes, const EvalData &data,
 
 TOVRAN_Params ModelParams(const RunSetup &setup, int32_t nthreads) {
   TOVRAN_Params params = TOVRAN_DefaultParams(setup.kind);
-  params.nnbr = setup.nnbr;
+  if (setup.kind != kPopularity) params.nnbr = setup.nnbr;
   // The alpha is read for kind 2 only, the support for kinds 1 and 2.
   params.alpha = float(setup.alpha);
   if (setup.min_support > 0) params.min_support = setup.min_support;
@@ -195,7 +148,7 @@ TOVRAN_Params ModelParams(const RunSetup &setup, int32_t nthreads) {
 
 std::string AlphaText(const RunSetup &setup) {
   char text[32];
-  if (setup.estimate_alpha) {
+  if (setup.estimate_alpha || setup.tune_alpha) {
     std::snprintf(text, sizeof text, "%.2f", setup.alpha);
     return text;
   }
@@ -228,18 +181,13 @@ RunResult EvaluateRun(const EvalData &data, const RunSetup &setup, const EvalSet
 
   if (progress != nullptr) progress->Start("building");
   const double build_start = Seconds();
-  Model *model = nullptr;
-  std::unique_ptr<Lister> lister;
-  if (setup.kind == kPopularity) {
-    lister = PopularityLister(data.frequency);
-  } else {
-    const TOVRAN_Params params = ModelParams(setup, settings.nthreads);
-    model = settings.steps.build ? settings.steps.build(data, params)
-                                 : TOVRAN_Build(ds.nrows, ds.ncols, ds.ntrain, ds.rowid.get(),
-                                                ds.colid.get(), &params);
-    if (model == nullptr) EngineFailed();
-    lister = std::make_unique<ModelLister>(model);
-  }
+  // Every kind, the popularity baseline (kind 0) included, is an engine model.
+  const TOVRAN_Params params = ModelParams(setup, settings.nthreads);
+  Model *model = settings.steps.build ? settings.steps.build(data, params)
+                                      : TOVRAN_Build(ds.nrows, ds.ncols, ds.ntrain, ds.rowid.get(),
+                                                     ds.colid.get(), &params);
+  if (model == nullptr) EngineFailed();
+  std::unique_ptr<Lister> lister = std::make_unique<ModelLister>(model);
   result.build_seconds = Seconds() - build_start;
   if (progress != nullptr) progress->Finish();
 

@@ -42,7 +42,7 @@ struct EvalData {
   int32_t HeldCount(int32_t k) const { return int32_t(held[size_t(k) + 1] - held[size_t(k)]); }
 };
 
-// Lists from a model or the popularity baseline, many baskets at a time.
+// Lists from a model, many baskets at a time.
 class Lister {
  public:
   virtual ~Lister() = default;
@@ -63,10 +63,6 @@ class ModelLister : public Lister {
  private:
   const Model *model_;
 };
-
-// The lister of a run of kind 0 (the popularity baseline) from the training
-// pairs' frequencies.
-std::unique_ptr<Lister> PopularityLister(const std::vector<int32_t> &frequency);
 
 // The outcome of the queries of asked users first..last-1.
 struct QueryOutcomes {
@@ -90,7 +86,7 @@ QueryOutcomes QueryUsers(Lister &lister, const EvalData &data, int32_t first, in
 // of a job, say); each one left empty is done here. A step that fails
 // returns the failure value with the reason in TOVRAN_LastError, or throws.
 struct RunSteps {
-  // The model of params (kinds 1..3) from the training pairs, as TOVRAN_Build
+  // The model of params (kinds 0..3) from the training pairs, as TOVRAN_Build
   // gives it; null on failure.
   std::function<Model *(const EvalData &data, const TOVRAN_Params &params)> build;
   // The outcomes of every asked user [0, data.baskets()), as QueryUsers
@@ -135,14 +131,15 @@ struct RunResult {
 RunMetrics ReduceOutcomes(const QueryOutcomes &outcomes, const EvalData &data,
                           const RunSetup &setup, std::vector<UserMetrics> *users);
 
-// The engine's parameters for the model of setup (kinds 1..3), built on
+// The engine's parameters for the model of setup (kinds 0..3), built on
 // nthreads threads.
 TOVRAN_Params ModelParams(const RunSetup &setup, int32_t nthreads);
 
 // The "Bulding model [...]..." line of setup, newline included: the
 // neighbour count alone, or every parameter of the kind when detailed.
 std::string BuildingLine(const RunSetup &setup, bool detailed);
-// Alpha as the report writes it: two decimals for an estimate, else the
+// Alpha as the report writes it: two decimals for an estimate or a tuned
+// value, else the
 // shortest text that reads back to the value.
 std::string AlphaText(const RunSetup &setup);
 

@@ -120,9 +120,15 @@ std::optional<int> ParseOptions(int argc, const char *const *argv, Options *opts
   opts->file = line.operands()[0];
   for (const char *name : kPlanOptions) opts->detailed = opts->detailed || line.Given(name);
   // The rows would replace the dataset before it was read.
-  if (!protocol.per_user.empty() && protocol.per_user != "-" &&
-      SameFile(protocol.per_user, opts->file)) {
-    line.PrintError("--per-user: " + protocol.per_user + " is the dataset");
+  const std::string refusal = !protocol.per_user.empty() && protocol.per_user != "-"
+                                  ? OutputRefusal(protocol.per_user, opts->file, "the dataset")
+                                  : "";
+  if (!refusal.empty()) {
+    line.PrintError("--per-user: " + protocol.per_user + ": " + refusal);
+    return 1;
+  }
+  if (protocol.per_user == "-" && opts->json == "-") {
+    line.PrintError("--per-user: standard output already takes the --json document");
     return 1;
   }
   opts->summary = opts->summary || opts->detailed;

@@ -77,9 +77,12 @@ int RunEvaluation(ProgramHost &host, const Options &opts, double start) {
     FileOutput *outputs[] = {&json, &per_user, &lists};
     // An output opened for writing onto the dataset would lose it before it was read.
     host.Step("the output", [&] {
-      for (FileOutput *out : outputs)
-        if (host.Writes() && out->wanted() && SameFile(out->path, opts.file))
-          return "Error opening file " + out->path + ": it is the dataset";
+      for (FileOutput *out : outputs) {
+        const std::string refusal = host.Writes() && out->wanted()
+                                        ? OutputRefusal(out->path, opts.file, "the dataset")
+                                        : "";
+        if (!refusal.empty()) return "Error opening file " + out->path + ": " + refusal;
+      }
       return std::string();
     });
     DatasetPairs pairs = host.Load(opts.file);
@@ -106,7 +109,7 @@ int RunEvaluation(ProgramHost &host, const Options &opts, double start) {
       if (out->wanted())
         host.Step("the output", [&] {
           std::string error;
-          if (!host.Writes() || out->file.Open(out->path, true, &error)) return std::string();
+          if (!host.Writes() || out->file.Open(out->path, &error)) return std::string();
           return "Error opening file " + out->path + ": " + std::strerror(errno);
         });
 

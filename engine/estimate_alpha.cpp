@@ -85,18 +85,20 @@ int32_t EstimateAlphaStep(int32_t nrows, int32_t ncols, int32_t npairs, const in
 
   auto count_hits = [&](float alpha) {
     const ModelHolder model(BuildAccepted(nrows, ncols, ntrain, trowid.get(), tcolid.get(),
-                                          TOVRAN_ITEM_CPROB, nnbr, alpha, threads, min_support));
+                                          TOVRAN_ITEM_CPROB, nnbr, alpha, threads, min_support,
+                                          nullptr));
     std::vector<int32_t> nhits(size_t(threads), 0);
-    ForEachBasket(
-        model.get(), nrows, threads, [&](int32_t thread, TOVRAN_Scratch *scratch, int64_t r) {
-          // Each row's basket is exactly its own re-split training items.
-          const int32_t count = rowptr[r + 1] - rowptr[r];
-          if (count == 0) return;
-          int32_t *mine = rcmds.get() + int64_t{N} * thread;
-          const int32_t n =
-              AnswerBasket(model.get(), scratch, count, rowind + rowptr[r], N, mine, nullptr);
-          if (std::find(mine, mine + n, tvec[size_t(r)]) != mine + n) nhits[size_t(thread)]++;
-        });
+    ForEachBasket(model.get(), nrows, threads,
+                  [&](int32_t thread, TOVRAN_Scratch *scratch, int64_t r) {
+                    // Each row's basket is exactly its own re-split training items.
+                    const int32_t count = rowptr[r + 1] - rowptr[r];
+                    if (count == 0) return;
+                    int32_t *mine = rcmds.get() + int64_t{N} * thread;
+                    const int32_t n = AnswerBasket(model.get(), scratch, count, rowind + rowptr[r],
+                                                   N, kPlainQuery, mine, nullptr);
+                    if (std::find(mine, mine + n, tvec[size_t(r)]) != mine + n)
+                      nhits[size_t(thread)]++;
+                  });
     return std::accumulate(nhits.begin(), nhits.end(), 0);
   };
   return WalkAlpha(count_hits, hits, ntried);

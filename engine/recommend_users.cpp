@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdint>
 
+#include "engine/answer.h"
 #include "engine/builders.h"
 #include "engine/mark_sums.h"
 
@@ -91,7 +92,8 @@ int32_t GatherRows(int32_t nkeep, const CandidatePair *rcand, const int32_t *__r
 }  // namespace
 
 int32_t RecommendByUsers(const Model *model, TOVRAN_Scratch *scratch, int32_t n,
-                         const int32_t *basket, int32_t N, int32_t *rcmds, float *scores) {
+                         const int32_t *basket, int32_t N, const TOVRAN_QueryOptions &options,
+                         int32_t *rcmds, float *scores) {
   const int32_t *rowptr = model->rowptr, *rowind = model->rowind;
   const int32_t *colptr = model->colptr, *colind = model->colind;
   const float *rowval = model->rowval, *colval = model->colval;
@@ -139,16 +141,10 @@ int32_t RecommendByUsers(const Model *model, TOVRAN_Scratch *scratch, int32_t n,
   // The scratch's marks rest as the model's do (TOVRAN_CreateScratch).
   const int32_t unmet = model->unmet_item_mark;
   const Gather how = GatherFor(unmet, model->ncols);
-  for (int32_t t = 0; t < n; t++) marker[basket[t]] = LeftOutMark(how);
+  MarkLeftOut(n, basket, options, marker, LeftOutMark(how));
   const int32_t nf = WithGather(how, [&](auto mode) {
     return GatherRows<mode.value>(nkeep, rcand, rowptr, rowind, rowval, marker, fcand);
   });
-  for (int32_t t = 0; t < n; t++) marker[basket[t]] = unmet;
-
-  const int32_t m = SelectTopCandidates(nf, N, fcand);
-  SortCandidates(m, fcand);
-  for (int32_t t = 0; t < m; t++) rcmds[t] = fcand[t].key;
-  if (scores != nullptr)
-    for (int32_t t = 0; t < m; t++) scores[t] = fcand[t].value;
-  return m;
+  RestLeftOut(n, basket, options, marker, unmet);
+  return FinishAnswer(model, scratch, nf, n, basket, N, options, rcmds, scores);
 }

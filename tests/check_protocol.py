@@ -218,9 +218,40 @@ def check(program, work):
     return failures
 
 
+def check_threads_and_usage(program, work):
+    """The same rows on 1 and 3 threads; every bad protocol option refused
+    with status 1 and a message naming it."""
+    failures = []
+    data = os.path.join(work, "protocol0.txt")
+    rows = []
+    for threads in ("1", "3"):
+        out = os.path.join(work, f"rows{threads}.jsonl")
+        run(program, ["--split", "random:0.5", "--seed", "11", "--kinds", "0,1,2,3", "--threads",
+                      threads, "--per-user", out, "--no-progress", data])
+        with open(out) as f:
+            rows.append(f.read())
+    if rows[0] != rows[1] or not rows[0].startswith('{"run": 0'):
+        failures.append("per-user rows differ between 1 and 3 threads")
+    untimed = os.path.join(work, "untimed.txt")
+    with open(data) as f, open(untimed, "w") as out:
+        out.write(f.read())
+    for args, option in ((["--split", "sometimes"], "--split"), (["--split", "last:0"], "--split"),
+                         (["--split", "random:1.5"], "--split"), (["--split", "kfold:1"], "--split"),
+                         (["--seed", "-1"], "--seed"), (["--bootstrap", "0"], "--bootstrap"),
+                         (["--per-user", data], "--per-user"),
+                         (["--split", "kfold:100000"], "--split"),
+                         (["--split", "time:5"], "untimed.txt.times")):
+        target = untimed if option.startswith("untimed") else data
+        done = subprocess.run([program] + args + [target], capture_output=True, text=True)
+        if done.returncode != 1 or option not in done.stderr or done.stdout:
+            failures.append(f"{args}: status {done.returncode}, {done.stderr!r}")
+    return failures
+
+
 def main():
     os.makedirs(sys.argv[2], exist_ok=True)
     failures = check(sys.argv[1], sys.argv[2])
+    failures += check_threads_and_usage(sys.argv[1], sys.argv[2])
     for failure in failures[:40]:
         print(failure)
     if failures:

@@ -13,6 +13,7 @@
 #include "programs/mpi/input.h"
 #include "programs/mpi/job.h"
 #include "programs/mpi/timings.h"
+#include "util/output_file.h"
 
 namespace {
 
@@ -92,6 +93,7 @@ int main(int argc, char **argv) {
   Job job;
   MPI_Comm_rank(MPI_COMM_WORLD, &job.rank);
   MPI_Comm_size(MPI_COMM_WORLD, &job.size);
+  RemoveTemporariesOnSignals();
   // Only the root's report is seen; the others run the same code silently.
   if (!job.root() && std::freopen("/dev/null", "w", stdout) == nullptr)
     MPI_Abort(MPI_COMM_WORLD, 1);

@@ -7,6 +7,7 @@
 #include "driver/options.h"
 #include "driver/program_shell.h"
 #include "util/fatal_error.h"
+#include "util/output_file.h"
 
 int main(int argc, char **argv) {
   const double start = Seconds();
@@ -15,6 +16,7 @@ int main(int argc, char **argv) {
   // even an exception could be thrown.
   std::set_new_handler(
       [] { FatalError("***Memory allocation failed for the program's working lists."); });
+  RemoveTemporariesOnSignals();
   Options opts;
   if (const std::optional<int> status = ParseOptions(argc, argv, &opts)) return *status;
   ProgramHost host;
