@@ -12,12 +12,19 @@ std::vector<double> ResampleMeans(const std::vector<double> &values, int32_t Q, 
   if (Q == 0) return means;
   ParallelChunks(UsableThreads(nthreads, B), B, 8, [&](int32_t, int64_t begin, int64_t end) {
     std::vector<double> sums(static_cast<size_t>(C), 0.0);
+    std::vector<int32_t> counts(static_cast<size_t>(Q), 0);
     for (int64_t b = begin; b < end; b++) {
-      std::fill(sums.begin(), sums.end(), 0.0);
+      // How often each user is drawn, then every drawn row times its count,
+      // in user order.
+      std::fill(counts.begin(), counts.end(), 0);
       Draws draws(seed, kBootstrapDraws, (stream << 20) + uint64_t(b));
+      for (int32_t q = 0; q < Q; q++) counts[size_t(draws.Scaled(uint64_t(Q)))]++;
+      std::fill(sums.begin(), sums.end(), 0.0);
       for (int32_t q = 0; q < Q; q++) {
-        const double *row = values.data() + draws.Below(uint64_t(Q)) * uint64_t(C);
-        for (int32_t c = 0; c < C; c++) sums[size_t(c)] += row[c];
+        if (counts[size_t(q)] == 0) continue;
+        const double times = counts[size_t(q)];
+        const double *row = values.data() + size_t(q) * size_t(C);
+        for (int32_t c = 0; c < C; c++) sums[size_t(c)] += times * row[c];
       }
       for (int32_t c = 0; c < C; c++)
         means[size_t(b) * size_t(C) + size_t(c)] = sums[size_t(c)] / Q;

@@ -4,10 +4,11 @@
 #include <vector>
 
 // Bootstrap over users: resample b (0..B-1) draws Q users with replacement
-// from the stream (seed, kBootstrapDraws, stream * 2^20 + b) and averages
-// each of the C columns of values (Q rows of C, row-major) over them, in
-// draw order. Returns the B x C averages, resample by resample. The same
-// for every nthreads.
+// from the stream (seed, kBootstrapDraws, stream * 2^20 + b) by
+// Draws::Scaled, and averages each of the C columns of values (Q rows of C,
+// row-major) over them: the sum, in user order, of each drawn row times the
+// number of times it was drawn, divided by Q. Returns the B x C averages,
+// resample by resample. The same for every nthreads.
 std::vector<double> ResampleMeans(const std::vector<double> &values, int32_t Q, int32_t C,
                                   int32_t B, uint64_t seed, uint64_t stream, int32_t nthreads);
 

@@ -95,6 +95,12 @@ class Draws {
   uint64_t Next();
   // A draw in 0..n-1 (n >= 1): the next draw modulo n.
   uint64_t Below(uint64_t n) { return Next() % n; }
+  // A draw in 0..n-1 (1 <= n < 2^32) without a division: the high 64 bits
+  // of the next draw times n.
+  uint64_t Scaled(uint64_t n) {
+    const uint64_t x = Next();
+    return ((x >> 32) * n + (((x & 0xFFFFFFFFu) * n) >> 32)) >> 32;
+  }
 
  private:
   uint64_t state_;

@@ -213,38 +213,49 @@ def _percentile(values):
     return values[low], values[high]
 
 
+def _scaled(x, n):
+    """The program's Draws::Scaled: a draw in 0..n-1 without a division."""
+    return ((x >> 32) * n + (((x & 0xFFFFFFFF) * n) >> 32)) >> 32
+
+
 def _resample_means(columns, B, seed, stream):
-    """The program's bootstrap: B x C averages over resamples of the rows."""
+    """The program's bootstrap: B x C averages over resamples of the rows,
+    each the sum in row order of every drawn row times its count, over Q."""
     Q = len(columns[0])
     C = len(columns)
     if Q == 0:
         return [[0.0] * C for _ in range(B)]
+    means = []
     if numpy is not None:
         values = numpy.array(columns, dtype=numpy.float64).T.copy()
-        mask = numpy.uint64(_MASK)
+        steps = numpy.arange(1, Q + 1, dtype=numpy.uint64)
         with numpy.errstate(over="ignore"):
-            state = numpy.array([_mix((_mix(seed) + (_BOOTSTRAP_DRAWS << 40) +
-                                       (stream << 20) + b) & _MASK) for b in range(B)],
-                                dtype=numpy.uint64)
-            sums = numpy.zeros((B, C))
-            golden, m1, m2 = (numpy.uint64(x) for x in
-                              (_GOLDEN, 0xBF58476D1CE4E5B9, 0x94D049BB133111EB))
-            s30, s27, s31, q = numpy.uint64(30), numpy.uint64(27), numpy.uint64(31), numpy.uint64(Q)
-            for _ in range(Q):
-                state = (state + golden) & mask
-                z = (state ^ (state >> s30)) * m1
+            walk = steps * numpy.uint64(_GOLDEN)
+            m1, m2 = numpy.uint64(0xBF58476D1CE4E5B9), numpy.uint64(0x94D049BB133111EB)
+            low, q = numpy.uint64(0xFFFFFFFF), numpy.uint64(Q)
+            s30, s27, s31, s32 = (numpy.uint64(k) for k in (30, 27, 31, 32))
+            for b in range(B):
+                start = _mix((_mix(seed) + (_BOOTSTRAP_DRAWS << 40) + (stream << 20) + b) & _MASK)
+                z = walk + numpy.uint64(start)
+                z = (z ^ (z >> s30)) * m1
                 z = (z ^ (z >> s27)) * m2
                 z = z ^ (z >> s31)
-                sums += values[(z % q).astype(numpy.int64)]
-        return (sums / Q).tolist()
-    means = []
+                drawn = ((z >> s32) * q + (((z & low) * q) >> s32)) >> s32
+                counts = numpy.bincount(drawn.astype(numpy.int64), minlength=Q)
+                sums = numpy.cumsum(counts[:, None].astype(numpy.float64) * values, axis=0)[-1]
+                means.append((sums / Q).tolist())
+        return means
     for b in range(B):
         draws = _Draws(seed, _BOOTSTRAP_DRAWS, (stream << 20) + b)
-        sums = [0.0] * C
+        counts = [0] * Q
         for _ in range(Q):
-            row = draws.below(Q)
-            for c in range(C):
-                sums[c] += columns[c][row]
+            draws.state = (draws.state + _GOLDEN) & _MASK
+            counts[_scaled(_mix(draws.state), Q)] += 1
+        sums = [0.0] * C
+        for row in range(Q):
+            if counts[row]:
+                for c in range(C):
+                    sums[c] += counts[row] * columns[c][row]
         means.append([s / Q for s in sums])
     return means
 
