@@ -4,7 +4,7 @@
 
 #include <benchmark/benchmark.h>
 
-#include "driver/dataset.h"
+#include "driver/split.h"
 
 // Path of a shared data set ("retail.txt"), or empty when it is absent.
 std::string SharedDataPath(const std::string &name);

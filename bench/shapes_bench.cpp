@@ -25,7 +25,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/dataset.h"
+#include "driver/split.h"
 #include "engine/model.h"
 #include "engine/tovran.h"
 

@@ -193,8 +193,13 @@ void CommandLine::PrintUsage(std::FILE *out) const {
 }
 
 void CommandLine::PrintError(const std::string &message) const {
-  std::fprintf(stderr, "%s: %s\nTry '%s --help' for the options.\n", program_.c_str(),
-               message.c_str(), program_.c_str());
+  const std::string text =
+      program_ + ": " + message + "\nTry '" + program_ + " --help' for the options.\n";
+  if (sink_) {
+    sink_(text);
+  } else {
+    std::fputs(text.c_str(), stderr);
+  }
 }
 
 std::string ParseInt(std::string_view text, int64_t lo, int64_t hi, int64_t *value) {

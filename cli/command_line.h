@@ -49,6 +49,9 @@ class CommandLine {
   void Operands(int32_t min, int32_t max);
   // Free text printed after the options in the usage.
   void Epilogue(std::string text);
+  // Where usage errors go: sink(text) with the whole text, the pointer to
+  // --help included. Unset: standard error.
+  void ErrorSink(std::function<void(const std::string &text)> sink) { sink_ = std::move(sink); }
 
   // Parses argv[1..argc-1], calling the setters in order. Returns the exit
   // status when the program should stop now: 0 after printing the usage
@@ -63,7 +66,7 @@ class CommandLine {
   const std::string &error() const { return error_; }
 
   void PrintUsage(std::FILE *out) const;
-  // "PROGRAM: message" and the pointer to --help, on standard error.
+  // "PROGRAM: message" and the pointer to --help, to the error sink.
   void PrintError(const std::string &message) const;
 
  private:
@@ -81,6 +84,7 @@ class CommandLine {
   std::vector<std::string> operands_;
   std::vector<std::string> given_;
   std::string error_;
+  std::function<void(const std::string &)> sink_;
 };
 
 // Value checkers: each returns "" and stores the value, or returns the

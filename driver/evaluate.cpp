@@ -7,9 +7,6 @@
 #include <cstdlib>
 #include <memory>
 
-#include "driver/popularity.h"
-#include "util/parallel.h"
-
 double Seconds() {
   using Clock = std::chrono::steady_clock;
   return std::chrono::duration<double>(Clock::now().time_since_epoch()).count();
@@ -27,8 +24,8 @@ void FlushLine(std::FILE *out) {
 int ReportWriteError() { return report_write_error; }
 
 namespace {
-// Users handed to a query thread at a time.
-constexpr int64_t kBasketChunk = 256;
+// Users asked in one batch: progress is counted batch by batch.
+constexpr int32_t kBatchUsers = 8192;
 
 // Prints one report line and lets a pipe or a log see it at once.
 template <class... Args>
@@ -37,73 +34,103 @@ void Line(std::FILE *out, const char *format, Args... args) {
   FlushLine(out);
 }
 
+[[noreturn]] void EngineFailed() {
+  // An invalid parameter or exhausted memory: the engine's reason, as its
+  // fatal messages are given.
+  std::fflush(stdout);
+  std::fprintf(stderr, "%s\n", TOVRAN_LastError());
+  std::exit(1);
+}
+
 }  // namespace
 
-EvalData::EvalData(const Dataset &dataset)
-    : ds(dataset), starts(dataset.bstart.get()), frequency(size_t(ds.ncols), 0) {
+bool ModelLister::Lists(int32_t nbaskets, const int64_t *offsets, const int32_t *items, int32_t N,
+                        int32_t nthreads, int32_t *rcmds, int32_t *counts) {
+  return TOVRAN_RecommendBatch(model_, nbaskets, offsets, items, N, nthreads, rcmds, nullptr,
+                               counts) == 0;
+}
+
+EvalData::EvalData(const Dataset &dataset) : ds(dataset), frequency(size_t(ds.ncols), 0) {
   for (int32_t i = 0; i < ds.ntrain; i++) frequency[size_t(ds.colid[size_t(i)])]++;
+  const int32_t *bstart = ds.bstart.get(), *rowid = ds.rowid.get(), *colid = ds.colid.get();
+  for (int32_t b = 0; b < ds.nbaskets; b++) {
+    const int32_t user = rowid[bstart[b]];
+    if (ds.HeldOutCount(user) > 0) users.push_back(user);
+  }
+  const bool every = int32_t(users.size()) == ds.nbaskets;
+  offsets.assign(1, 0);
+  held.assign(1, 0);
+  for (int32_t b = 0, k = 0; b < ds.nbaskets; b++) {
+    if (k == int32_t(users.size()) || rowid[bstart[b]] != users[size_t(k)]) continue;
+    const int32_t user = users[size_t(k++)];
+    if (!every) gathered.insert(gathered.end(), colid + bstart[b], colid + bstart[b + 1]);
+    offsets.push_back(every ? bstart[b + 1] : int64_t(gathered.size()));
+    const int32_t *first = ds.test_items.get() + ds.test_start[size_t(user)];
+    held_items.insert(held_items.end(), first, first + ds.HeldOutCount(user));
+    held.push_back(int64_t(held_items.size()));
+  }
+  items = every ? colid : gathered.data();
 }
 
-ModelRecommender::ModelRecommender(Model *model, int32_t nthreads)
-    : model_(model), scratch_{nullptr} {
-  for (int32_t t = 1; t < nthreads; t++) scratch_.push_back(TOVRAN_CreateScratch(model));
-}
-
-ModelRecommender::~ModelRecommender() {
-  for (size_t t = 1; t < scratch_.size(); t++) TOVRAN_FreeScratch(scratch_[t]);
-}
-
-int32_t ModelRecommender::Answer(int32_t thread, int32_t n, const int32_t *basket, int32_t N,
-                                 int32_t *rcmds) {
-  return thread == 0 ? TOVRAN_Recommend(model_, n, basket, N, rcmds)
-                     : TOVRAN_RecommendWith(model_, scratch_[size_t(thread)], n, basket, N, rcmds);
-}
-
-QueryOutcomes QueryUsers(Recommender &rec, const EvalData &data, int32_t first, int32_t last,
+QueryOutcomes QueryUsers(Lister &lister, const EvalData &data, int32_t first, int32_t last,
                          int32_t N, int32_t nthreads, bool keep_lists, Progress *progress) {
   QueryOutcomes q;
   q.first = first;
-  const int32_t count = std::max(last - first, 0);
-  const int32_t threads = UsableThreads(nthreads, count);
-  q.ranks.assign(size_t(count), 0);
-  if (keep_lists) q.lists.assign(size_t(count) * size_t(N), -1);
-  // Each thread's recommended items, merged afterwards.
-  std::vector<std::vector<uint8_t>> seen(size_t(threads),
-                                         std::vector<uint8_t>(size_t(data.ds.ncols), 0));
-  std::vector<std::vector<int32_t>> rcmds(size_t(threads), std::vector<int32_t>(size_t(N), 0));
-  const int32_t *colid = data.ds.colid.get();
-  ParallelChunks(threads, count, kBasketChunk, [&](int32_t thread, int64_t begin, int64_t end) {
-    int32_t *answer = rcmds[size_t(thread)].data();
-    for (auto k = int32_t(begin); k < end; k++) {
-      const int32_t b = first + k, f = data.starts[size_t(b)], n = data.starts[size_t(b) + 1] - f;
-      const int32_t m = rec.Answer(thread, n, colid + f, N, answer);
-      q.ranks[size_t(k)] = RecordAnswer(answer, m, data.HeldOut(b), seen[size_t(thread)].data());
-      if (keep_lists && m > 0) std::copy_n(answer, m, q.lists.begin() + int64_t(k) * N);
-    }
-    if (progress != nullptr) progress->Add(end - begin);
-  });
+  q.last = std::max(first, last);
+  const int64_t held_first = data.held[size_t(first)];
+  q.ranks.assign(size_t(data.held[size_t(q.last)] - held_first), 0);
   q.recommended.assign(size_t(data.ds.ncols), 0);
-  for (const std::vector<uint8_t> &marks : seen)
-    for (size_t c = 0; c < marks.size(); c++) q.recommended[c] |= marks[c];
+  if (keep_lists) q.lists.assign(size_t(q.last - first) * size_t(N), -1);
+  std::vector<int32_t> rcmds, counts;
+  for (int32_t begin = first; begin < q.last; begin += kBatchUsers) {
+    const int32_t count = std::min(kBatchUsers, q.last - begin);
+    rcmds.resize(size_t(count) * size_t(N));
+    counts.resize(size_t(count));
+    if (!lister.Lists(count, data.offsets.data() + begin, data.items, N, nthreads, rcmds.data(),
+                      counts.data()))
+      EngineFailed();
+    for (int32_t j = 0; j < count; j++) {
+      const int32_t k = begin + j, m = counts[size_t(j)];
+      const int32_t *answer = rcmds.data() + int64_t(j) * N;
+      for (int32_t t = 0; t < m; t++) q.recommended[size_t(answer[t])] = 1;
+      for (int64_t h = data.held[size_t(k)]; h < data.held[size_t(k) + 1]; h++) {
+        const int32_t *found = std::find(answer, answer + m, data.held_items[size_t(h)]);
+        if (found != answer + m) q.ranks[size_t(h - held_first)] = int32_t(found - answer) + 1;
+      }
+      if (keep_lists) std::copy_n(answer, N, q.lists.begin() + int64_t(k - first) * N);
+    }
+    if (progress != nullptr) progress->Add(count);
+  }
   return q;
 }
 
 RunMetrics ReduceOutcomes(const QueryOutcomes &outcomes, const EvalData &data,
-                          const RunSetup &setup) {
-  RunMetrics m = SumRun(data.ds.ncols, outcomes.ranks, {outcomes.recommended});
+                          const RunSetup &setup, std::vector<UserMetrics> *users) {
+  RunMetrics m;
+  m.nitems = data.ds.ncols;
   m.top = setup.top;
+  m.distinct = int32_t(std::count(outcomes.recommended.begin(), outcomes.recommended.end(), 1));
   const bool item_model = setup.kind == TOVRAN_ITEM_COSINE || setup.kind == TOVRAN_ITEM_CPROB;
-  const int32_t *colid = data.ds.colid.get();
-  for (size_t k = 0; k < outcomes.ranks.size(); k++) {
-    const auto b = outcomes.first + int32_t(k);
-    const int32_t f = data.starts[size_t(b)], l = data.starts[size_t(b) + 1];
-    const int32_t test = data.HeldOut(b);
-    if (std::find(colid + f, colid + l, test) != colid + l) {
-      m.in_basket++;
-    } else if (data.frequency[size_t(test)] == 0) {
-      m.unseen++;
-    } else if (item_model && data.frequency[size_t(test)] < setup.min_support) {
-      m.below_support++;
+  const int64_t held_first = data.held[size_t(outcomes.first)];
+  users->clear();
+  for (int32_t k = outcomes.first; k < outcomes.last; k++) {
+    const int64_t h0 = data.held[size_t(k)], h1 = data.held[size_t(k) + 1];
+    const UserMetrics u =
+        ScoreUser(outcomes.ranks.data() + (h0 - held_first), int32_t(h1 - h0), setup.top);
+    AddUser(u, &m);
+    users->push_back(u);
+    m.held_out += h1 - h0;
+    const int32_t *basket = data.items + data.offsets[size_t(k)];
+    const int32_t *basket_end = data.items + data.offsets[size_t(k) + 1];
+    for (int64_t h = h0; h < h1; h++) {
+      const int32_t test = data.held_items[size_t(h)];
+      if (std::find(basket, basket_end, test) != basket_end) {
+        m.in_basket++;
+      } else if (data.frequency[size_t(test)] == 0) {
+        m.unseen++;
+      } else if (item_model && data.frequency[size_t(test)] < setup.min_support) {
+        m.below_support++;
+      }
     }
   }
   return m;
@@ -111,7 +138,7 @@ RunMetrics ReduceOutcomes(const QueryOutcomes &outcomes, const EvalData &data,
 
 TOVRAN_Params ModelParams(const RunSetup &setup, int32_t nthreads) {
   TOVRAN_Params params = TOVRAN_DefaultParams(setup.kind);
-  params.nnbr = setup.nnbr;
+  if (setup.kind != kPopularity) params.nnbr = setup.nnbr;
   // The alpha is read for kind 2 only, the support for kinds 1 and 2.
   params.alpha = float(setup.alpha);
   if (setup.min_support > 0) params.min_support = setup.min_support;
@@ -121,7 +148,7 @@ TOVRAN_Params ModelParams(const RunSetup &setup, int32_t nthreads) {
 
 std::string AlphaText(const RunSetup &setup) {
   char text[32];
-  if (setup.estimate_alpha) {
+  if (setup.estimate_alpha || setup.tune_alpha) {
     std::snprintf(text, sizeof text, "%.2f", setup.alpha);
     return text;
   }
@@ -155,42 +182,31 @@ RunResult EvaluateRun(const EvalData &data, const RunSetup &setup, const EvalSet
 
   if (progress != nullptr) progress->Start("building");
   const double build_start = Seconds();
-  Model *model = nullptr;
-  std::unique_ptr<Recommender> rec;
-  if (setup.kind == kPopularity) {
-    rec = std::make_unique<PopularityRecommender>(data.frequency, settings.nthreads);
-  } else {
-    const TOVRAN_Params params = ModelParams(setup, settings.nthreads);
-    model = settings.steps.build ? settings.steps.build(data, params)
-                                 : TOVRAN_Build(ds.nrows, ds.ncols, ds.ntrain, ds.rowid.get(),
-                                                ds.colid.get(), &params);
-    if (model == nullptr) {
-      // An invalid parameter or exhausted memory: the engine's reason, as
-      // its fatal messages are given.
-      std::fflush(stdout);
-      std::fprintf(stderr, "%s\n", TOVRAN_LastError());
-      std::exit(1);
-    }
-  }
+  // Every kind, the popularity baseline (kind 0) included, is an engine model.
+  const TOVRAN_Params params = ModelParams(setup, settings.nthreads);
+  Model *model = settings.steps.build ? settings.steps.build(data, params)
+                                      : TOVRAN_Build(ds.nrows, ds.ncols, ds.ntrain, ds.rowid.get(),
+                                                     ds.colid.get(), &params);
+  if (model == nullptr) EngineFailed();
+  std::unique_ptr<Lister> lister = std::make_unique<ModelLister>(model);
   result.build_seconds = Seconds() - build_start;
   if (progress != nullptr) progress->Finish();
 
   const double query_start = Seconds();
   Line(out, "  Computing top-%d recommendations...\n", setup.top);
-  const int32_t nbaskets = data.baskets();
-  if (model != nullptr)
-    rec = std::make_unique<ModelRecommender>(model, UsableThreads(settings.nthreads, nbaskets));
-  if (progress != nullptr) progress->Start("asking users", nbaskets);
+  const int32_t asked = data.baskets();
+  if (progress != nullptr) progress->Start("asking users", asked);
   QueryOutcomes outcomes = settings.steps.query
-                               ? settings.steps.query(*rec, data, setup, settings.nthreads,
+                               ? settings.steps.query(*lister, data, setup, settings.nthreads,
                                                       settings.keep_lists, progress)
-                               : QueryUsers(*rec, data, 0, nbaskets, setup.top, settings.nthreads,
+                               : QueryUsers(*lister, data, 0, asked, setup.top, settings.nthreads,
                                             settings.keep_lists, progress);
   if (progress != nullptr) progress->Finish();
-  rec.reset();
+  lister.reset();
   result.query_seconds = Seconds() - query_start;
-  result.metrics = ReduceOutcomes(outcomes, data, setup);
+  result.metrics = ReduceOutcomes(outcomes, data, setup, &result.users);
   result.hits = result.metrics.hits;
+  result.ranks = std::move(outcomes.ranks);
   result.lists = std::move(outcomes.lists);
   // A zero elapsed time gives an infinite rate, printed as "inf".
   result.rate = double(ds.nrows) / result.query_seconds;

@@ -14,11 +14,25 @@ std::string StepText(int32_t step) {
   return text;
 }
 
-int32_t HeldOut(const Dataset &ds) {
-  int32_t count = 0;
-  for (int32_t u = 0; u < ds.nrows; u++)
-    if (ds.tvec[size_t(u)] >= 0) count++;
-  return count;
+std::string IntervalText(const Interval &i) {
+  return "[" + JsonReal(i.low) + ", " + JsonReal(i.high) + "]";
+}
+
+// "intervals" and, against a reference run, "compared_with".
+std::string IntervalFields(const RunIntervals &ri) {
+  std::string text = "\"intervals\": {";
+  for (int32_t k = 0; k < kMetrics; k++)
+    text +=
+        std::string(k > 0 ? ", " : "") + "\"" + MetricName(k) + "\": " + IntervalText(ri.metric[k]);
+  text += "}";
+  if (ri.reference < 0) return text + ", \"compared_with\": null";
+  text += ", \"compared_with\": {\"run\": " + std::to_string(ri.reference);
+  for (int32_t k = 0; k < kMetrics; k++)
+    text += std::string(", \"") + MetricName(k) +
+            "\": {\"difference\": " + JsonReal(ri.difference[k]) +
+            ", \"interval\": " + IntervalText(ri.difference_interval[k]) +
+            ", \"p_value\": " + JsonReal(ri.p_value[k]) + "}";
+  return text + "}";
 }
 
 template <class T>
@@ -53,7 +67,8 @@ void WriteEstimation(std::FILE *out, const AlphaEstimation &e) {
                TriedList(e).c_str());
 }
 
-void WriteRun(std::FILE *out, const RunResult &run, const SequenceResult &result, bool last) {
+void WriteRun(std::FILE *out, size_t r, const SequenceResult &result, bool last) {
+  const RunResult &run = result.runs[r];
   const RunSetup &s = run.setup;
   const RunMetrics &m = run.metrics;
   const bool cprob = s.kind == TOVRAN_ITEM_CPROB;
@@ -71,7 +86,14 @@ void WriteRun(std::FILE *out, const RunResult &run, const SequenceResult &result
   std::fprintf(out, "     \"average_reciprocal_hit_rank\": %s, \"ndcg\": %s,\n",
                JsonReal(AverageReciprocalHitRank(m)).c_str(), JsonReal(Ndcg(m)).c_str());
   std::fprintf(out, "     \"precision\": %s, \"recall\": %s,\n", JsonReal(Precision(m)).c_str(),
-               JsonReal(HitRate(m)).c_str());
+               JsonReal(Recall(m)).c_str());
+  std::fprintf(
+      out, "     \"map\": %s, \"mrr\": %s, \"held_out\": %lld, \"held_out_listed\": %lld,\n",
+      JsonReal(MeanAveragePrecision(m)).c_str(), JsonReal(AverageReciprocalHitRank(m)).c_str(),
+      static_cast<long long>(m.held_out), static_cast<long long>(m.listed));
+  std::fprintf(out, "     \"fold\": %d, %s,\n", run.fold,
+               r < result.intervals.size() ? IntervalFields(result.intervals[r]).c_str()
+                                           : "\"intervals\": null, \"compared_with\": null");
   std::fprintf(out, "     \"distinct_items\": %d, \"catalogue_coverage\": %s,\n", m.distinct,
                JsonReal(Coverage(m)).c_str());
   std::fprintf(
@@ -84,8 +106,10 @@ void WriteRun(std::FILE *out, const RunResult &run, const SequenceResult &result
 
 }  // namespace
 
-bool WriteJsonReport(std::FILE *out, const Options &opts, const Dataset &ds,
-                     const SequenceResult &result, const ReportTimes &times) {
+bool WriteJsonReport(std::FILE *out, const Options &opts, const SequenceResult &result,
+                     const ReportTimes &times) {
+  const FoldRecord ds = result.folds.empty() ? FoldRecord{} : result.folds.front();
+  const Protocol &protocol = opts.protocol;
   const RunPlan &plan = opts.plan;
   std::fprintf(out, "{\n  \"schema_version\": %d,\n  \"version\": %s,\n", kJsonSchemaVersion,
                JsonString(cli::ProjectVersion()).c_str());
@@ -101,7 +125,16 @@ bool WriteJsonReport(std::FILE *out, const Options &opts, const Dataset &ds,
   std::fprintf(out,
                "  \"dataset\": {\"users\": %d, \"items\": %d, \"training_pairs\": %d, "
                "\"held_out\": %d},\n",
-               ds.nrows, ds.ncols, ds.ntrain, HeldOut(ds));
+               ds.nrows, ds.ncols, ds.ntrain, ds.held_users);
+  std::fprintf(
+      out,
+      "  \"split\": {\"name\": %s, \"seed\": %llu, \"folds\": %zu, \"resamples\": %d, "
+      "\"held_out_pairs\": %d, \"users_asked\": %d, \"not_asked\": {\"every_pair_held_out\": "
+      "%d, \"none_held_out\": %d, \"without_pairs\": %d}},\n",
+      JsonString(protocol.split.text.c_str()).c_str(),
+      static_cast<unsigned long long>(protocol.seed), result.folds.size(), result.resamples,
+      ds.ntest, ds.left_out.asked, ds.left_out.no_training, ds.left_out.no_held_out,
+      ds.left_out.without_pairs);
   std::fprintf(out, "  \"load_seconds\": %s, \"alpha_seconds\": %s, \"total_seconds\": %s,\n",
                JsonReal(times.load_seconds).c_str(), JsonReal(result.alpha_seconds).c_str(),
                JsonReal(times.total_seconds).c_str());
@@ -115,14 +148,25 @@ bool WriteJsonReport(std::FILE *out, const Options &opts, const Dataset &ds,
     std::fprintf(out, "{\"estimate\": %s, \"tried\": %s}", StepText(e.step).c_str(),
                  TriedList(e).c_str());
   }
-  std::fprintf(out, ",\n  \"alpha_estimations\": [");
+  std::fprintf(out, ",\n  \"alpha_tunings\": [");
+  for (size_t t = 0; t < result.tunings.size(); t++) {
+    const AlphaTuning &tu = result.tunings[t];
+    std::vector<double> rates(tu.hit_rate, tu.hit_rate + kTuneSteps);
+    std::fprintf(
+        out,
+        "%s{\"fold\": %d, \"top_n\": %d, \"nnbr\": %d, \"min_support\": %d, \"alpha\": %s, "
+        "\"validation_users\": %d, \"hit_rates\": %s, \"seconds\": %s}",
+        t > 0 ? ", " : "", tu.fold, tu.top, tu.nnbr, tu.min_support, StepText(tu.step).c_str(),
+        tu.validation_users, JsonList(rates).c_str(), JsonReal(tu.seconds).c_str());
+  }
+  std::fprintf(out, "],\n  \"alpha_estimations\": [");
   for (size_t e = 0; e < result.estimations.size(); e++) {
     std::fprintf(out, "%s\n    ", e > 0 ? "," : "");
     WriteEstimation(out, result.estimations[e]);
   }
   std::fprintf(out, "%s],\n  \"runs\": [\n", result.estimations.empty() ? "" : "\n  ");
   for (size_t r = 0; r < result.runs.size(); r++)
-    WriteRun(out, result.runs[r], result, r + 1 == result.runs.size());
+    WriteRun(out, r, result, r + 1 == result.runs.size());
   std::fprintf(out, "  ]\n}\n");
   return std::fflush(out) == 0 && !std::ferror(out);
 }

@@ -3,7 +3,6 @@
 #include <cstdio>
 #include <string>
 
-#include "driver/dataset.h"
 #include "driver/options.h"
 #include "driver/run_sequence.h"
 #include "util/json_writer.h"
@@ -18,8 +17,9 @@ struct ReportTimes {
   double total_seconds = 0;  // from the start to the end of the runs
 };
 
-// Writes one JSON document with the options in force, the statistics of ds,
-// every Alpha estimation and every run of result; the README's "JSON
-// results" defines each field. Returns false if a write failed.
-bool WriteJsonReport(std::FILE *out, const Options &opts, const Dataset &ds,
-                     const SequenceResult &result, const ReportTimes &times);
+// Writes one JSON document with the options in force, the statistics of the
+// (first) split, every Alpha estimation and every run of result; the
+// README's "JSON results" defines each field. Returns false if a write
+// failed.
+bool WriteJsonReport(std::FILE *out, const Options &opts, const SequenceResult &result,
+                     const ReportTimes &times);

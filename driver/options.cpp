@@ -1,8 +1,14 @@
 #include "driver/options.h"
 
+#include <climits>
+
 #include "cli/command_line.h"
+#include "util/output_file.h"
 
 namespace {
+
+// Most resamples of --bootstrap.
+constexpr int32_t kMaxResamples = 1000000;
 
 // Largest values of the run parameters.
 constexpr int32_t kMaxTop = 100000;
@@ -15,12 +21,17 @@ const char *const kPlanOptions[] = {"--kinds",     "--top",   "--nnbr",
 
 }  // namespace
 
-std::optional<int> ParseOptions(int argc, const char *const *argv, Options *opts) {
+std::optional<int> ParseOptions(int argc, const char *const *argv, Options *opts,
+                                const ErrorSink &sink,
+                                const std::function<void(cli::CommandLine &)> &extend) {
   *opts = Options{};
   RunPlan &plan = opts->plan;
+  Protocol &protocol = opts->protocol;
   cli::CommandLine line("tovran", "FILE",
                         "Evaluates top-N recommendation models on the dataset FILE: each user's\n"
-                        "last pair is held out and looked for in the list asked for the others.");
+                        "last pair (or the pairs --split chooses) is held out and looked for in\n"
+                        "the list asked for the others.");
+  if (sink) line.ErrorSink(sink);
   line.Value("--threads", "N",
              "build and query on N threads (1 to " + std::to_string(TOVRAN_MAX_THREADS) +
                  "; default 1);\nthe report is the same for every N",
@@ -43,15 +54,48 @@ std::optional<int> ParseOptions(int argc, const char *const *argv, Options *opts
   line.Value("--user-nnbr", "K[,K...]",
              "neighbour users of kind 3 (default " + std::to_string(TOVRAN_DEFAULT_USER_NNBR) + ")",
              cli::IntListTo(&plan.user_nnbr, 1, kMaxNeighbours));
-  line.Value("--alpha", "A[,A...]",
+  line.Value("--alpha", "A[,A...]|tune",
              "kind 2's exponent in 0..1, instead of estimating it\n"
-             "(default: estimated once per nnbr, top and min-support)",
-             cli::RealListTo(&plan.alpha, 0.0, 1.0));
+             "(default: estimated once per nnbr, top and min-support);\n"
+             "tune: the alpha of 0.0, 0.1, ..., 1.0 with the best HR@N on a\n"
+             "validation part of the training pairs, split as --split says",
+             [&plan](std::string_view text) {
+               plan.tune_alpha = text == "tune";
+               if (plan.tune_alpha) {
+                 plan.alpha.clear();
+                 return std::string();
+               }
+               return cli::ParseRealList(text, 0.0, 1.0, &plan.alpha);
+             });
   line.Value("--min-support", "S[,S...]",
              "training pairs an item needs to become a neighbour in\n"
              "kinds 1 and 2 (default " +
                  std::to_string(TOVRAN_DEFAULT_MIN_SUPPORT) + ")",
              cli::IntListTo(&plan.min_support, 1, kMaxSupport));
+  line.Value("--split", "SPLIT",
+             "which pairs of each user are held out: last (default), last:K\n"
+             "(the last K), random:K or random:F (K pairs, or the share F in\n"
+             "(0,1), drawn with --seed), kfold:F (F folds, each pair in one\n"
+             "test fold; F runs of the plan), time:T (pairs at or after T, an\n"
+             "integer or a date; needs FILE.times from tovran-convert)",
+             [&protocol](std::string_view text) { return ParseSplit(text, &protocol.split); });
+  line.Value("--seed", "S",
+             "the seed of random splits, folds and resamples (0 to 2^63-1;\n"
+             "default 1); the same seed gives the same report everywhere",
+             [&protocol](std::string_view text) {
+               int64_t seed = 0;
+               std::string reason = cli::ParseInt(text, int64_t{0}, INT64_MAX, &seed);
+               protocol.seed = uint64_t(seed);
+               return reason;
+             });
+  line.Value("--bootstrap", "B",
+             "resamples of the users behind each 95% interval (1 to\n" +
+                 std::to_string(kMaxResamples) + "; default 1000)",
+             cli::IntTo(&protocol.bootstrap, 1, kMaxResamples));
+  line.Value("--per-user", "OUT",
+             "also write one row per run and user asked to OUT: CSV, or JSON\n"
+             "lines when OUT ends in .jsonl or .json; '-' writes standard output",
+             cli::TextTo(&protocol.per_user));
   line.Flag("--summary",
             "after the runs, a table of every run's metrics\n"
             "(the default when an option of the runs above is given)",
@@ -64,17 +108,24 @@ std::optional<int> ParseOptions(int argc, const char *const *argv, Options *opts
              });
   line.Flag("--no-progress", "no progress line on a terminal's standard error",
             [opts] { opts->progress = false; });
+  if (extend) extend(line);
   line.Operands(1, 1);
   line.Epilogue(
       "Lists are comma-separated; every combination that applies to a kind is one run.\n"
       "\n"
-      "Metrics (the summary and the JSON document), over the Q users asked, p being\n"
-      "the rank of a user's held-out item in the list:\n"
-      "  HR@N         hits / Q               recall@N     hits / Q (one held-out item)\n"
-      "  ARHR         sum of 1/p / Q         precision@N  hits / (Q * N)\n"
-      "  NDCG@N       sum of 1/log2(1+p) / Q coverage     items listed / items\n"
+      "Metrics (the summary and the JSON document), each the average over the Q\n"
+      "users asked of the user's value; a user holds out the items T, and h of\n"
+      "them are among the N listed, at ranks p1 < p2 < ... (from 1):\n"
+      "  HR@N         1 if h > 0             recall@N     h / |T|\n"
+      "  ARHR (MRR)   1/p1, 0 if h = 0       precision@N  h / N (summed: hits / (Q*N))\n"
+      "  NDCG@N       sum of 1/log2(1+pk) / sum over k = 1..min(N,|T|) of 1/log2(1+k)\n"
+      "  MAP@N        sum of k/pk / min(N,|T|)\n"
+      "  coverage     items listed to anyone / items\n"
       "  unreachable  held-out items no list can hold: in the basket, never trained\n"
       "               on, or (kinds 1, 2) below the support\n"
+      "With one held-out item each is today's leave-one-out value. Each interval is\n"
+      "the 2.5th to 97.5th percentile of the metric over B resamples of the users\n"
+      "asked; each run is compared with the first on the same resamples.\n"
       "The README defines each of them.");
   if (std::optional<int> status = line.Parse(argc, argv)) return status;
   const int64_t runs = CountRuns(plan);
@@ -85,6 +136,18 @@ std::optional<int> ParseOptions(int argc, const char *const *argv, Options *opts
   }
   opts->file = line.operands()[0];
   for (const char *name : kPlanOptions) opts->detailed = opts->detailed || line.Given(name);
+  // The rows would replace the dataset before it was read.
+  const std::string refusal = !protocol.per_user.empty() && protocol.per_user != "-"
+                                  ? OutputRefusal(protocol.per_user, opts->file, "the dataset")
+                                  : "";
+  if (!refusal.empty()) {
+    line.PrintError("--per-user: " + protocol.per_user + ": " + refusal);
+    return 1;
+  }
+  if (protocol.per_user == "-" && opts->json == "-") {
+    line.PrintError("--per-user: standard output already takes the --json document");
+    return 1;
+  }
   opts->summary = opts->summary || opts->detailed;
   return std::nullopt;
 }

@@ -6,7 +6,7 @@
 #include <memory>
 
 #include "cli/command_line.h"
-#include "driver/dataset.h"
+#include "dataset/pairs_file.h"
 #include "engine/tovran.h"
 
 namespace {
@@ -40,25 +40,24 @@ std::vector<int32_t> Pairs::BasketOf(int32_t user) const {
 
 Pairs ReadAllPairs(const std::string &path) {
   File in = OpenOrFail(path);
-  Dataset ds;
+  DatasetPairs ds;
   std::string error;
-  if (!ParseDataset(in.get(), &ds, &error)) throw Failure{path + ": " + error};
-  // The loader held out each user's last pair; it goes back after the others.
-  const int32_t *rowid = ds.rowid.get(), *colid = ds.colid.get(), *tvec = ds.tvec.get();
+  if (!ParsePairs(in.get(), &ds, &error)) throw Failure{path + ": " + error};
+  // Each user's pairs stand together in the file, in file order.
+  const int32_t *rowid = ds.rowid.get(), *colid = ds.colid.get();
   Pairs p;
   p.nusers = ds.nrows;
   p.nitems = ds.ncols;
   p.start.assign(size_t(ds.nrows) + 1, 0);
-  for (int32_t i = 0; i < ds.ntrain; i++) p.start[size_t(rowid[i]) + 1]++;
-  for (int32_t u = 0; u < ds.nrows; u++) p.start[size_t(u) + 1] += (tvec[u] >= 0);
+  for (int32_t i = 0; i < ds.npairs; i++) p.start[size_t(rowid[i]) + 1]++;
   for (int32_t u = 0; u < ds.nrows; u++) p.start[size_t(u) + 1] += p.start[size_t(u)];
-  p.users.resize(size_t(p.start.back()));
-  p.items.resize(size_t(p.start.back()));
+  p.users.resize(size_t(ds.npairs));
+  p.items.resize(size_t(ds.npairs));
   std::vector<int32_t> next(p.start.begin(), p.start.end() - 1);
-  for (int32_t i = 0; i < ds.ntrain; i++) p.items[size_t(next[size_t(rowid[i])]++)] = colid[i];
-  for (int32_t u = 0; u < ds.nrows; u++) {
-    if (tvec[u] >= 0) p.items[size_t(next[size_t(u)]++)] = tvec[u];
-    for (int32_t k = p.start[size_t(u)]; k < p.start[size_t(u) + 1]; k++) p.users[size_t(k)] = u;
+  for (int32_t i = 0; i < ds.npairs; i++) {
+    const auto k = size_t(next[size_t(rowid[i])]++);
+    p.users[k] = rowid[i];
+    p.items[k] = colid[i];
   }
   return p;
 }

@@ -36,7 +36,8 @@ std::vector<RunSetup> ExpandRuns(const RunPlan &plan) {
       for (const int32_t nnbr : nnbrs)
         for (const int32_t support : supports)
           for (const double alpha : alphas)
-            runs.push_back(RunSetup{kind, top, nnbr, support, alpha, estimate});
+            runs.push_back(RunSetup{kind, top, nnbr, support, alpha, estimate && !plan.tune_alpha,
+                                    estimate && plan.tune_alpha});
   }
   return runs;
 }

@@ -17,6 +17,7 @@ struct RunSetup {
   int32_t min_support = TOVRAN_DEFAULT_MIN_SUPPORT;
   double alpha = 0;             // kind 2: the damping exponent (the estimate when estimated)
   bool estimate_alpha = false;  // kind 2: alpha comes from the estimation
+  bool tune_alpha = false;      // kind 2: alpha chosen on a validation part
 };
 
 // What the runs of one program call are: each list is swept.
@@ -27,6 +28,7 @@ struct RunPlan {
   std::vector<int32_t> user_nnbr{TOVRAN_DEFAULT_USER_NNBR};  // the user-based model
   std::vector<int32_t> min_support{TOVRAN_DEFAULT_MIN_SUPPORT};
   std::vector<double> alpha;  // empty: estimate Alpha for each kind 2 run
+  bool tune_alpha = false;    // kind 2: tune alpha on a validation part instead
 };
 
 // Every run of the plan, kinds in the order given, then for each kind every

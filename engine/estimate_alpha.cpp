@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/batch_query.h"
 #include "engine/build.h"
 #include "engine/errors.h"
 #include "engine/model.h"
@@ -16,9 +17,6 @@
 #include "util/parallel.h"
 
 namespace {
-// Rows handed to a query thread at a time.
-constexpr int64_t kRowChunk = 256;
-
 constexpr const char *kBadTopN = "N should be greater than 0.";
 constexpr const char *kNullResplitArgument =
     "TOVRAN_ResplitPairs: the arrays for the split should not be null.";
@@ -89,22 +87,18 @@ int32_t EstimateAlphaStep(int32_t nrows, int32_t ncols, int32_t npairs, const in
     const ModelHolder model(BuildAccepted(nrows, ncols, ntrain, trowid.get(), tcolid.get(),
                                           TOVRAN_ITEM_CPROB, nnbr, alpha, threads, min_support,
                                           nullptr));
-    TOVRAN_Scratch own = ModelScratch(model.get());
-    std::vector<ScratchHolder> more;
-    for (int32_t t = 1; t < threads; t++) more.emplace_back(TOVRAN_CreateScratch(model.get()));
     std::vector<int32_t> nhits(size_t(threads), 0);
-    ParallelChunks(threads, nrows, kRowChunk, [&](int32_t thread, int64_t begin, int64_t end) {
-      int32_t *mine = rcmds.get() + int64_t{N} * thread;
-      TOVRAN_Scratch *scratch = thread == 0 ? &own : more[size_t(thread - 1)].get();
-      for (auto r = int32_t(begin); r < end; r++) {
-        // Each row's basket is exactly its own re-split training items.
-        const int32_t count = rowptr[r + 1] - rowptr[r];
-        if (count == 0) continue;
-        const int32_t n = std::max(
-            TOVRAN_RecommendWith(model.get(), scratch, count, rowind + rowptr[r], N, mine), 0);
-        if (std::find(mine, mine + n, tvec[size_t(r)]) != mine + n) nhits[size_t(thread)]++;
-      }
-    });
+    ForEachBasket(model.get(), nrows, threads,
+                  [&](int32_t thread, TOVRAN_Scratch *scratch, int64_t r) {
+                    // Each row's basket is exactly its own re-split training items.
+                    const int32_t count = rowptr[r + 1] - rowptr[r];
+                    if (count == 0) return;
+                    int32_t *mine = rcmds.get() + int64_t{N} * thread;
+                    const int32_t n = AnswerBasket(model.get(), scratch, count, rowind + rowptr[r],
+                                                   N, kPlainQuery, mine, nullptr);
+                    if (std::find(mine, mine + n, tvec[size_t(r)]) != mine + n)
+                      nhits[size_t(thread)]++;
+                  });
     return std::accumulate(nhits.begin(), nhits.end(), 0);
   };
   return WalkAlpha(count_hits, hits, ntried);

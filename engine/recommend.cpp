@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "engine/answer.h"
+#include "engine/batch_query.h"
 #include "engine/builders.h"
 #include "engine/errors.h"
 #include "engine/mark_sums.h"
@@ -34,9 +35,6 @@ constexpr const char *kNoPopularity =
     "%s: fallback needs the popularity ranking, which this model does not carry (it was read "
     "from a model file of format version 1; build it again).";
 
-// Baskets handed to a query thread at a time.
-constexpr int64_t kBasketChunk = 64;
-
 // The position of the first item of basket[0..n-1] outside 0..limit-1, or -1.
 int64_t FirstOutside(int32_t limit, int64_t n, const int32_t *basket) {
   for (int64_t t = 0; t < n; t++)
@@ -56,20 +54,6 @@ bool BasketOutside(const char *entry, int32_t limit, int64_t n, const int32_t *b
 
 int32_t ItemLimit(const Model *model) {
   return model->type == TOVRAN_USER_BASED ? model->ncols : model->nitems;
-}
-
-int32_t Answer(const Model *model, TOVRAN_Scratch *scratch, int32_t n, const int32_t *basket,
-               int32_t N, const TOVRAN_QueryOptions &options, int32_t *rcmds, float *scores) {
-  switch (model->type) {
-    case TOVRAN_POPULAR:
-      return RecommendPopular(model, scratch, n, basket, N, options, rcmds, scores);
-    case TOVRAN_ITEM_COSINE:
-    case TOVRAN_ITEM_CPROB:
-      return RecommendByItems(model, scratch, n, basket, N, options, rcmds, scores);
-    case TOVRAN_USER_BASED:
-      return RecommendByUsers(model, scratch, n, basket, N, options, rcmds, scores);
-    default: return 0;
-  }
 }
 
 // Reports the first fault of options for model in the last error; true when
@@ -128,6 +112,20 @@ void PrefetchLines(const T *begin, const T *end) {
 
 }  // namespace
 
+int32_t AnswerBasket(const Model *model, TOVRAN_Scratch *scratch, int32_t n, const int32_t *basket,
+                     int32_t N, const TOVRAN_QueryOptions &options, int32_t *rcmds, float *scores) {
+  switch (model->type) {
+    case TOVRAN_POPULAR:
+      return RecommendPopular(model, scratch, n, basket, N, options, rcmds, scores);
+    case TOVRAN_ITEM_COSINE:
+    case TOVRAN_ITEM_CPROB:
+      return RecommendByItems(model, scratch, n, basket, N, options, rcmds, scores);
+    case TOVRAN_USER_BASED:
+      return RecommendByUsers(model, scratch, n, basket, N, options, rcmds, scores);
+    default: return 0;
+  }
+}
+
 TOVRAN_Scratch ModelScratch(Model *model) {
   return TOVRAN_Scratch{model->rcand, model->fcand, model->rmarker, model->marker};
 }
@@ -161,7 +159,7 @@ int32_t TOVRAN_RecommendWith(const Model *model, TOVRAN_Scratch *scratch, int32_
                              const int32_t *basket, int32_t N, int32_t *rcmds) {
   if (FirstOutside(ItemLimit(model), n, basket) >= 0) return -1;
   if (N < 1) return 0;
-  return Answer(model, scratch, n, basket, N, kPlainQuery, rcmds, nullptr);
+  return AnswerBasket(model, scratch, n, basket, N, kPlainQuery, rcmds, nullptr);
 }
 
 namespace {
@@ -177,7 +175,7 @@ int32_t RecommendOne(const char *entry, Model *model, int32_t n, const int32_t *
   if (N < 1) return 0;
   if (rcmds == nullptr) return SetLastError(kNullAnswers, entry), -1;
   TOVRAN_Scratch own = ModelScratch(model);
-  return Answer(model, &own, n, basket, N, o, rcmds, scores);
+  return AnswerBasket(model, &own, n, basket, N, o, rcmds, scores);
 }
 
 int32_t RecommendMany(const char *entry, const Model *model, int32_t nbaskets,
@@ -212,23 +210,16 @@ int32_t RecommendMany(const char *entry, const Model *model, int32_t nbaskets,
   if (rcmds == nullptr) return SetLastError(kNullAnswers, entry), -1;
 
   return ReportingErrors<int32_t>(-1, [&]() -> int32_t {
-    const int32_t threads = UsableThreads(nthreads, nbaskets);
-    std::vector<ScratchHolder> scratch;
-    for (int32_t t = 0; t < threads; t++) scratch.emplace_back(TOVRAN_CreateScratch(model));
-    ParallelChunks(
-        threads, nbaskets, kBasketChunk, [&](int32_t thread, int64_t begin, int64_t end) {
-          for (int64_t b = begin; b < end; b++) {
-            int32_t *ids = rcmds + b * N;
-            float *values = scores != nullptr ? scores + b * N : nullptr;
-            const int32_t m =
-                Answer(model, scratch[size_t(thread)].get(), int32_t(offsets[b + 1] - offsets[b]),
-                       items + offsets[b], N, o, ids, values);
-            // Slots past the answers are marked, so that every basket's row is defined.
-            FillInts(N - m, -1, ids + m);
-            if (values != nullptr) std::fill(values + m, values + N, 0.0f);
-            if (counts != nullptr) counts[b] = m;
-          }
-        });
+    ForEachBasket(model, nbaskets, nthreads, [&](int32_t, TOVRAN_Scratch *scratch, int64_t b) {
+      int32_t *ids = rcmds + b * N;
+      float *values = scores != nullptr ? scores + b * N : nullptr;
+      const int32_t m = AnswerBasket(model, scratch, int32_t(offsets[b + 1] - offsets[b]),
+                                     items + offsets[b], N, o, ids, values);
+      // Slots past the answers are marked, so that every basket's row is defined.
+      FillInts(N - m, -1, ids + m);
+      if (values != nullptr) std::fill(values + m, values + N, 0.0f);
+      if (counts != nullptr) counts[b] = m;
+    });
     return 0;
   });
 }

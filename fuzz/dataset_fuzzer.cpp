@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/dataset.h"
+#include "driver/split.h"
 
 namespace {
 

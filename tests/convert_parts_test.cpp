@@ -5,12 +5,12 @@
 #include <string>
 #include <vector>
 
+#include "dataset/timestamp.h"
 #include "programs/convert/columns.h"
 #include "programs/convert/convert_options.h"
 #include "programs/convert/fields.h"
 #include "programs/convert/id_map.h"
 #include "programs/convert/pair_sorter.h"
-#include "programs/convert/timestamp.h"
 
 namespace {
 

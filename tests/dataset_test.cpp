@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/dataset.h"
+#include "driver/split.h"
 #include "tests/fixtures.h"
 #include "tests/program_runner.h"
 

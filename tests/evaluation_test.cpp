@@ -10,11 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "driver/dataset.h"
 #include "driver/evaluate.h"
 #include "driver/options.h"
-#include "driver/popularity.h"
 #include "driver/run_sequence.h"
+#include "driver/split.h"
 #include "engine/tovran.h"
 #include "tests/fixtures.h"
 #include "tests/program_runner.h"
@@ -76,8 +75,8 @@ std::vector<int32_t> LibraryLists(const Dataset &ds, const EvalData &data, const
       TOVRAN_Build(ds.nrows, ds.ncols, ds.ntrain, ds.rowid.get(), ds.colid.get(), &params);
   std::vector<int32_t> lists(size_t(data.baskets()) * size_t(s.top), -1);
   for (int32_t b = 0; b < data.baskets(); b++) {
-    const int32_t f = data.starts[size_t(b)];
-    TOVRAN_Recommend(model, data.starts[size_t(b) + 1] - f, ds.colid.get() + f, s.top,
+    const int64_t f = data.offsets[size_t(b)];
+    TOVRAN_Recommend(model, int32_t(data.offsets[size_t(b) + 1] - f), data.items + f, s.top,
                      lists.data() + int64_t(b) * s.top);
   }
   TOVRAN_FreeModel(model);
@@ -93,8 +92,8 @@ std::vector<int32_t> PopularLists(const Dataset &ds, const EvalData &data, int32
   for (int32_t b = 0; b < data.baskets(); b++) {
     std::vector<int32_t> candidates;
     for (int32_t c = 0; c < ds.ncols; c++) {
-      const int32_t *first = ds.colid.get() + data.starts[size_t(b)];
-      const int32_t *last = ds.colid.get() + data.starts[size_t(b) + 1];
+      const int32_t *first = data.items + data.offsets[size_t(b)];
+      const int32_t *last = data.items + data.offsets[size_t(b) + 1];
       if (count[size_t(c)] > 0 && std::find(first, last, c) == last) candidates.push_back(c);
     }
     std::sort(candidates.begin(), candidates.end(), [&](int32_t x, int32_t y) {
@@ -172,7 +171,8 @@ TEST(Evaluation, PopularityBaselineEqualsABruteForceCount) {
         int32_t hits = 0;
         for (int32_t b = 0; b < data.baskets(); b++) {
           const auto first = want.begin() + int64_t(b) * run.setup.top;
-          hits += std::find(first, first + run.setup.top, data.HeldOut(b)) != first + run.setup.top;
+          const int32_t held = data.held_items[size_t(data.held[size_t(b)])];
+          hits += std::find(first, first + run.setup.top, held) != first + run.setup.top;
         }
         EXPECT_EQ(run.hits, hits);
       }

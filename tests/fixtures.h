@@ -12,8 +12,8 @@
 #include <utility>
 #include <vector>
 
-#include "driver/dataset.h"
 #include "driver/options.h"
+#include "driver/split.h"
 #include "engine/candidates.h"
 #include "engine/model.h"
 

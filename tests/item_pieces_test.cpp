@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/dataset.h"
+#include "driver/split.h"
 #include "engine/model.h"
 #include "tests/program_runner.h"
 

@@ -34,14 +34,14 @@ bool CanLimitMemory(std::string *why) {
 
 TEST(MemoryLimit, LoaderNamesTheArrayItCannotAllocate) {
   SKIP_UNLESS_MEMORY_CAN_BE_LIMITED();
-  // Two billion users need an 8 GB test vector before any pair is read.
+  // Two billion users need an 8 GB record of their runs before any pair is read.
   const ProgramOutput run =
       RunTovran({WriteTempFile("many_users.txt", "2000000000 1 0\n")}, kLimit);
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.out, "");
   EXPECT_EQ(
       run.err,
-      "***Memory allocation failed for ReadDataset: tvec. Requested size: 8000000000 bytes\n");
+      "***Memory allocation failed for ReadDataset: runs. Requested size: 8000000000 bytes\n");
 }
 
 TEST(MemoryLimit, EngineNamesTheArrayItCannotAllocate) {

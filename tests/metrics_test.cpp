@@ -9,41 +9,41 @@
 #include "driver/metrics.h"
 #include "util/json_writer.h"
 
-TEST(Metrics, CountsHitPositionsQueriesAndDistinctItems) {
-  // Two threads' marks; the positions are in user order.
-  std::vector<std::vector<uint8_t>> seen(2, std::vector<uint8_t>(5, 0));
-  const int32_t first[] = {3, 1, 4};
-  const int32_t second[] = {1, 2};
-  std::vector<int32_t> positions;
-  positions.push_back(RecordAnswer(first, 3, 4, seen[0].data()));
-  positions.push_back(RecordAnswer(second, 2, 0, seen[1].data()));
-  positions.push_back(RecordAnswer(second, -1, 1, seen[1].data()));  // invalid basket
-  positions.push_back(RecordAnswer(second, 2, 1, seen[0].data()));
-  EXPECT_EQ(positions, (std::vector<int32_t>{3, 0, 0, 1}));
-  RunMetrics m = SumRun(5, positions, seen);
+TEST(Metrics, OneHeldOutItemGivesTheLeaveOneOutValues) {
+  // Ranks 3, a miss, 1: gains 1/log2(4) and 1/log2(2).
+  RunMetrics m;
   m.top = 3;
-  EXPECT_EQ(m.queried, 4);
+  for (const int32_t rank : {3, 0, 1}) AddUser(ScoreUser(&rank, 1, 3), &m);
+  EXPECT_EQ(m.queried, 3);
   EXPECT_EQ(m.hits, 2);
-  EXPECT_EQ(m.distinct, 4);  // 1, 2, 3, 4
-  EXPECT_DOUBLE_EQ(HitRate(m), 0.5);
-  EXPECT_DOUBLE_EQ(AverageReciprocalHitRank(m), (1.0 / 3 + 1.0) / 4);
-  EXPECT_DOUBLE_EQ(Coverage(m), 0.8);
-  // Ranks 3 and 1: gains 1/log2(4) and 1/log2(2).
-  EXPECT_DOUBLE_EQ(Ndcg(m), (0.5 + 1.0) / 4);
-  EXPECT_DOUBLE_EQ(Precision(m), 2.0 / (4 * 3));
+  EXPECT_EQ(HitRate(m), 2.0 / 3);
+  EXPECT_EQ(Recall(m), 2.0 / 3);
+  EXPECT_EQ(AverageReciprocalHitRank(m), (1.0 / 3 + 0.0 + 1.0) / 3);
+  EXPECT_EQ(MeanAveragePrecision(m), (1.0 / 3 + 0.0 + 1.0) / 3);
+  EXPECT_EQ(Ndcg(m), (0.5 + 0.0 + 1.0) / 3);
+  EXPECT_EQ(Precision(m), 2.0 / (3 * 3));
 }
 
-TEST(Metrics, OnlyTheFirstMatchCountsAndEmptyRunsGiveZero) {
-  std::vector<uint8_t> seen(3, 0);
-  const int32_t twice[] = {0, 2, 2};
-  EXPECT_EQ(RecordAnswer(twice, 3, 2, seen.data()), 2);
+TEST(Metrics, SeveralHeldOutItemsUseTheirOwnDenominators) {
+  // Four held out, N = 3: listed at ranks 2 and 3 (item order is free), one
+  // item held out twice and listed once counts once.
+  const int32_t ranks[] = {0, 3, 2, 3};
+  const UserMetrics u = ScoreUser(ranks, 4, 3);
+  EXPECT_EQ(u.hits, 2);
+  EXPECT_EQ(u.hr, 1.0);
+  EXPECT_EQ(u.recall, 2.0 / 4);
+  EXPECT_EQ(u.precision, 2.0 / 3);
+  EXPECT_EQ(u.rr, 1.0 / 2);
+  // Ideal: ranks 1..min(3, 4).
+  EXPECT_DOUBLE_EQ(u.ndcg, (1 / std::log2(3.0) + 1 / std::log2(4.0)) /
+                               (1 + 1 / std::log2(3.0) + 1 / std::log2(4.0)));
+  EXPECT_DOUBLE_EQ(u.ap, (1.0 / 2 + 2.0 / 3) / 3);
 
-  const RunMetrics empty = SumRun(0, {}, {});
-  EXPECT_EQ(HitRate(empty), 0.0);
-  EXPECT_EQ(AverageReciprocalHitRank(empty), 0.0);
-  EXPECT_EQ(Coverage(empty), 0.0);
-  EXPECT_EQ(Ndcg(empty), 0.0);
-  EXPECT_EQ(Precision(empty), 0.0);
+  const int32_t none[] = {0, 0};
+  const UserMetrics miss = ScoreUser(none, 2, 10);
+  EXPECT_EQ(miss.hr + miss.recall + miss.precision + miss.ndcg + miss.ap + miss.rr, 0.0);
+  const RunMetrics empty;
+  EXPECT_EQ(HitRate(empty) + Recall(empty) + Precision(empty) + Ndcg(empty) + Coverage(empty), 0.0);
 }
 
 TEST(JsonText, EscapesQuotesBackslashesControlsAndReplacesNonUtf8) {

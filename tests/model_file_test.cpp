@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/dataset.h"
+#include "driver/split.h"
 #include "engine/tovran.h"
 #include "tests/fixtures.h"
 #include "tests/program_runner.h"

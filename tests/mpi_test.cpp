@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/dataset.h"
+#include "driver/split.h"
 #include "engine/tovran.h"
 #include "programs/mpi/split.h"
 #include "tests/program_runner.h"
@@ -256,7 +256,8 @@ TEST(MpiFaults, BadOwnOptionFailsTheJob) {
   const ProgramOutput run = RunMpi(2, {"--input", "disk", TOVRAN_SOURCE_DIR "/data/sample.txt"});
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.out, "");
-  EXPECT_NE(run.err.find("tovran-mpi: --input takes root or ranks"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("tovran: --input: 'disk' is neither root nor ranks"), std::string::npos)
+      << run.err;
 }
 
 TEST(MpiFaults, BadCommandLineIsReportedOnce) {

@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "driver/dataset.h"
+#include "driver/split.h"
 #include "engine/model.h"
 #include "tests/fixtures.h"
 #include "tests/program_runner.h"

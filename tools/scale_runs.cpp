@@ -11,8 +11,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "driver/dataset.h"
 #include "driver/evaluate.h"
+#include "driver/split.h"
 #include "engine/tovran.h"
 
 int main(int argc, char **argv) {

@@ -7,9 +7,9 @@
 #include <cstring>
 #include <memory>
 
+#include "dataset/timestamp.h"
 #include "programs/convert/columns.h"
 #include "programs/convert/fields.h"
-#include "programs/convert/timestamp.h"
 #include "util/free_all.h"
 
 namespace {
@@ -117,6 +117,7 @@ bool ReadPair(const std::vector<std::string> &fields, const Columns &columns,
   }
   Timestamp time;
   if (columns.timestamp >= 0) {
+    data->timed = true;
     const std::string &text = fields[size_t(columns.timestamp)];
     std::string why;
     if (!ParseTimestamp(text, &time, &why)) {

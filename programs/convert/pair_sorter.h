@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "programs/convert/timestamp.h"
+#include "dataset/timestamp.h"
 
 // One pair on its way to the output: its user and item indices, its time
 // (zero without a timestamp) and its place in the input, which breaks ties.

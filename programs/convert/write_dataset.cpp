@@ -8,11 +8,36 @@
 
 namespace {
 
-// The three files a conversion writes: the dataset and its id maps.
-constexpr int kOutputs = 3;
+// The files a conversion writes: the dataset, its id maps and, when the
+// pairs have times, the time of each pair.
+constexpr int kOutputs = 4;
+constexpr int kTimes = 3;
 std::string OutputName(const std::string &path, int k) {
-  static const char *const kSuffixes[kOutputs] = {"", ".users", ".items"};
+  static const char *const kSuffixes[kOutputs] = {"", ".users", ".items", ".times"};
   return path + kSuffixes[k];
+}
+
+// t as ParseTimestamp reads it back: whole seconds, then the fraction's
+// digits without trailing zeros.
+void WriteTime(std::FILE *out, const Timestamp &t) {
+  int64_t seconds = t.seconds, fraction = t.fraction;
+  const char *sign = "";
+  if (seconds < 0 && fraction > 0) {
+    // -2 s + 0.25 s is written -1.75.
+    sign = "-";
+    seconds = -(seconds + 1);
+    fraction = kFractionUnits - fraction;
+  }
+  std::fprintf(out, "%s%lld", sign, static_cast<long long>(seconds));
+  if (fraction == 0) {
+    std::fputc('\n', out);
+    return;
+  }
+  char digits[kFractionDigits + 1];
+  std::snprintf(digits, sizeof digits, "%018lld", static_cast<long long>(fraction));
+  int end = kFractionDigits;
+  while (end > 0 && digits[end - 1] == '0') end--;
+  std::fprintf(out, ".%.*s\n", end, digits);
 }
 
 void WriteIds(std::FILE *out, const IdMap &map) {
@@ -37,22 +62,35 @@ bool CheckOutputs(const std::string &input, const std::string &path, std::string
 }
 
 bool WriteDataset(const std::string &path, Interactions *data, std::string *error) {
+  const int count = data->timed ? kOutputs : kTimes;
   OutputFile outputs[kOutputs];
-  for (int k = 0; k < kOutputs; k++)
+  for (int k = 0; k < count; k++)
     if (!outputs[k].Open(OutputName(path, k), error)) return false;
   std::fprintf(outputs[0].stream(), "%zu %zu %lld\n", data->users.ids.size(),
                data->items.ids.size(), static_cast<long long>(data->pairs.count));
-  if (!WriteSortedPairs(&data->pairs, outputs[0].stream(), error)) return false;
+  std::FILE *pairs = outputs[0].stream();
+  std::FILE *times = data->timed ? outputs[kTimes].stream() : nullptr;
+  const bool visited = VisitSortedPairs(
+      &data->pairs,
+      [&](const PairRecord &pair) {
+        std::fprintf(pairs, "%d %d\n", pair.user, pair.item);
+        if (times != nullptr) WriteTime(times, pair.time);
+        return true;
+      },
+      error);
+  if (!visited) return false;
   WriteIds(outputs[1].stream(), data->users);
   WriteIds(outputs[2].stream(), data->items);
   // Every output complete before any replaces an earlier file.
-  for (OutputFile &output : outputs)
-    if (!output.Close(error)) return false;
-  for (int k = 0; k < kOutputs; k++) {
+  for (int k = 0; k < count; k++)
+    if (!outputs[k].Close(error)) return false;
+  for (int k = 0; k < count; k++) {
     if (!outputs[k].Commit(error)) {
       if (k > 0) *error += " after " + OutputName(path, 0) + " was replaced";
       return false;
     }
   }
+  // Times of an earlier dataset of that name would no longer match its pairs.
+  if (!data->timed) std::remove(OutputName(path, kTimes).c_str());
   return true;
 }

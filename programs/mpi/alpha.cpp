@@ -6,7 +6,6 @@
 #include "programs/mpi/build.h"
 #include "programs/mpi/input.h"
 #include "programs/mpi/query.h"
-#include "util/parallel.h"
 
 namespace {
 
@@ -25,6 +24,15 @@ Dataset Resplit(const Dataset &ds) {
     split.rowid[size_t(split.ntrain)] = -1;
     split.colid[size_t(split.ntrain)] = 0;
     RecordBasketStarts(&split);
+    // Every user's one held-out item, -1 standing for none.
+    split.test_start = Ints(int64_t{ds.nrows} + 1);
+    split.test_items = Ints(ds.nrows);
+    split.test_start[0] = 0;
+    for (int32_t u = 0; u < ds.nrows; u++) {
+      const bool held = split.tvec[size_t(u)] >= 0;
+      if (held) split.test_items[size_t(split.ntest++)] = split.tvec[size_t(u)];
+      split.test_start[size_t(u) + 1] = split.ntest;
+    }
   }
   return split;
 }
@@ -49,11 +57,9 @@ int32_t EstimateAlphaOverJob(const Job &job, const Dataset &ds, const TOVRAN_Par
     cprob.alpha = a;
     Model *model = BuildItemModelOverJob(job, split.nrows, split.ncols, split.ntrain,
                                          split.rowid.get(), split.colid.get(), cprob);
-    QueryOutcomes outcomes;
-    {
-      ModelRecommender rec(model, UsableThreads(params.nthreads, data.baskets()));
-      outcomes = QueryBlocks(job, rec, data, setup, params.nthreads, false, nullptr);
-    }
+    ModelLister lister(model);
+    const QueryOutcomes outcomes =
+        QueryBlocks(job, lister, data, setup, params.nthreads, false, nullptr);
     TOVRAN_FreeModel(model);
     return int32_t(std::count_if(outcomes.ranks.begin(), outcomes.ranks.end(),
                                  [](int32_t rank) { return rank > 0; }));

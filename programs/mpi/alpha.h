@@ -1,6 +1,6 @@
 #pragma once
 
-#include "driver/dataset.h"
+#include "driver/split.h"
 #include "engine/tovran.h"
 #include "programs/mpi/job.h"
 

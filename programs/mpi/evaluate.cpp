@@ -10,19 +10,20 @@ RunSteps DistributedSteps(const Job &job) {
   steps.build = [job](const EvalData &data, const TOVRAN_Params &params) {
     const Dataset &ds = data.ds;
     Model *model = nullptr;
-    if (params.kind != TOVRAN_USER_BASED)
+    if (params.kind == TOVRAN_ITEM_COSINE || params.kind == TOVRAN_ITEM_CPROB)
       return BuildItemModelOverJob(job, ds.nrows, ds.ncols, ds.ntrain, ds.rowid.get(),
                                    ds.colid.get(), params);
-    // The user-based model is the matrix itself: nothing to share out.
+    // The user-based model is the matrix itself, the popularity model one
+    // count per item: nothing to share out.
     RunStep(job, kModelStep, [&] {
       model = TOVRAN_Build(ds.nrows, ds.ncols, ds.ntrain, ds.rowid.get(), ds.colid.get(), &params);
       return model != nullptr ? Failure{} : Failure{TOVRAN_LastError()};
     });
     return model;
   };
-  steps.query = [job](Recommender &rec, const EvalData &data, const RunSetup &setup,
-                      int32_t nthreads, bool keep_lists, Progress *progress) {
-    return QueryBlocks(job, rec, data, setup, nthreads, keep_lists, progress);
+  steps.query = [job](Lister &lister, const EvalData &data, const RunSetup &setup, int32_t nthreads,
+                      bool keep_lists, Progress *progress) {
+    return QueryBlocks(job, lister, data, setup, nthreads, keep_lists, progress);
   };
   steps.estimate = [job](const Dataset &ds, const TOVRAN_Params &params, int32_t N, double *alpha,
                          TOVRAN_AlphaTrace *trace) {

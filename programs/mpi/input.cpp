@@ -17,34 +17,29 @@ namespace {
 constexpr int64_t kMaxCount = INT32_MAX - 1;
 
 // The single-process loader's verdict on fname, with its message.
-Failure ParseOnRoot(const char *fname, Dataset *ds) {
+Failure ParseOnRoot(const char *fname, DatasetPairs *ds) {
   Failure failure;
-  if (!LoadDataset(fname, ds, &failure.message) && failure.message.empty())
+  if (!LoadPairs(fname, ds, &failure.message) && failure.message.empty())
     failure.message = "Error in file " + std::string(fname);
   return failure;
 }
 
-// Shares the root's dataset with every rank.
-void BroadcastDataset(const Job &job, Dataset *ds) {
-  int32_t counts[4] = {ds->nrows, ds->ncols, ds->ntrain, ds->nbaskets};
-  MPI_Bcast(counts, 4, MPI_INT32_T, 0, MPI_COMM_WORLD);
+// Shares the root's pairs with every rank.
+void BroadcastPairs(const Job &job, DatasetPairs *ds) {
+  int32_t counts[3] = {ds->nrows, ds->ncols, ds->npairs};
+  MPI_Bcast(counts, 3, MPI_INT32_T, 0, MPI_COMM_WORLD);
   RunStep(job, "the dataset", [&] {
     if (!job.root()) {
       ds->nrows = counts[0];
       ds->ncols = counts[1];
-      ds->ntrain = counts[2];
-      ds->rowid = Ints(int64_t{ds->ntrain} + 1);
-      ds->colid = Ints(int64_t{ds->ntrain} + 1);
-      ds->tvec = Ints(ds->nrows);
-      ds->nbaskets = counts[3];
-      ds->bstart = Ints(int64_t{ds->nbaskets} + 1);
+      ds->npairs = counts[2];
+      ds->rowid = Ints(int64_t{ds->npairs} + 1);
+      ds->colid = Ints(int64_t{ds->npairs} + 1);
     }
     return Failure{};
   });
-  BroadcastBytes(job, ds->rowid.get(), 4 * (int64_t{ds->ntrain} + 1), 0);
-  BroadcastBytes(job, ds->colid.get(), 4 * (int64_t{ds->ntrain} + 1), 0);
-  BroadcastBytes(job, ds->tvec.get(), 4 * int64_t{ds->nrows}, 0);
-  BroadcastBytes(job, ds->bstart.get(), 4 * (int64_t{ds->nbaskets} + 1), 0);
+  BroadcastBytes(job, ds->rowid.get(), 4 * (int64_t{ds->npairs} + 1), 0);
+  BroadcastBytes(job, ds->colid.get(), 4 * (int64_t{ds->npairs} + 1), 0);
 }
 
 // Reads bytes [begin, end) of the file and, past end, the rest of a token
@@ -98,8 +93,8 @@ bool Tokenize(const std::vector<char> &text, bool starts_token, std::vector<int3
 // Every rank parses its byte range, then the ranks' tokens are shared in file
 // order. On any fault the root parses the whole file once more for the
 // message the single-process program gives.
-Dataset LoadByRanges(const Job &job, const char *fname) {
-  Dataset ds;
+DatasetPairs LoadByRanges(const Job &job, const char *fname) {
+  DatasetPairs ds;
   std::vector<int32_t> tokens;
   int fd = -1;
   int64_t size = 0;
@@ -155,7 +150,7 @@ Dataset LoadByRanges(const Job &job, const char *fname) {
   // Every rank reaches the same verdict from the same tokens.
   if (!valid) {
     RunStep(job, "the dataset", [&] {
-      Dataset serial;
+      DatasetPairs serial;
       Failure failure;
       if (job.root()) failure = ParseOnRoot(fname, &serial);
       if (job.root() && failure.message.empty())
@@ -169,8 +164,8 @@ Dataset LoadByRanges(const Job &job, const char *fname) {
 
 }  // namespace
 
-bool DatasetFromTokens(const int32_t *tokens, int64_t ntokens, Dataset *ds) {
-  *ds = Dataset{};
+bool DatasetFromTokens(const int32_t *tokens, int64_t ntokens, DatasetPairs *ds) {
+  *ds = DatasetPairs{};
   if (ntokens < 3) return false;
   for (int k = 0; k < 3; k++)
     if (tokens[k] < 0 || tokens[k] > kMaxCount) return false;
@@ -178,17 +173,15 @@ bool DatasetFromTokens(const int32_t *tokens, int64_t ntokens, Dataset *ds) {
   if (ntokens != 3 + 2 * int64_t{npairs}) return false;
   const int32_t *pairs = tokens + 3;
 
-  IntArray tvec = Ints(nrows);
-  std::fill_n(tvec.get(), nrows, -1);
-  // The last pair of each run is held out; a user whose run closed already
-  // must not open another.
+  // A user whose run closed already must not open another.
+  std::vector<uint8_t> closed(size_t(nrows), 0);
   for (int32_t i = 0; i < npairs; i++) {
     const int32_t user = pairs[2 * int64_t{i}], item = pairs[2 * int64_t{i} + 1];
     if (user < 0 || user >= nrows || item < 0 || item >= ncols) return false;
     const bool last = i + 1 == npairs || pairs[2 * int64_t{i} + 2] != user;
     if (last) {
-      if (tvec[size_t(user)] != -1) return false;
-      tvec[size_t(user)] = item;
+      if (closed[size_t(user)]) return false;
+      closed[size_t(user)] = 1;
     }
   }
   IntArray rowid = Ints(int64_t{npairs} + 1), colid = Ints(int64_t{npairs} + 1);
@@ -198,18 +191,19 @@ bool DatasetFromTokens(const int32_t *tokens, int64_t ntokens, Dataset *ds) {
   }
   ds->nrows = nrows;
   ds->ncols = ncols;
+  rowid[size_t(npairs)] = nrows;
+  colid[size_t(npairs)] = 0;
+  ds->npairs = npairs;
   ds->rowid = std::move(rowid);
   ds->colid = std::move(colid);
-  ds->tvec = std::move(tvec);
-  DropHeldOutPairs(npairs, ds);
   return true;
 }
 
-Dataset ShareDataset(const Job &job, const char *fname, InputMode mode) {
+DatasetPairs SharePairs(const Job &job, const char *fname, InputMode mode) {
   if (mode == InputMode::kRanks) return LoadByRanges(job, fname);
-  Dataset ds;
+  DatasetPairs ds;
   RunStep(job, "the dataset", [&] { return job.root() ? ParseOnRoot(fname, &ds) : Failure{}; });
-  BroadcastDataset(job, &ds);
+  BroadcastPairs(job, &ds);
   return ds;
 }
 

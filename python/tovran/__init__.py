@@ -10,7 +10,8 @@ Popular, ItemCosine, ItemConditional and UserKNN are the four model kinds; IdMap
 turns original ids (tovran-convert's .users/.items maps, or any sequence)
 into indices and back. numpy and scipy are optional: without numpy, answers
 are lists. Model and estimate_alpha are the lower-level interface over the
-same engine.
+same engine. split, evaluate and read_dataset measure a model as the
+tovran program does, per user and with intervals.
 
 The shared library is found through the environment variable TOVRAN_LIBRARY,
 next to this package, in the library directory of an installed tree, or by
@@ -27,6 +28,7 @@ _LAZY = {name: ".model" for name in ("ITEM_COSINE", "ITEM_CPROB", "USER_BASED", 
                                       "estimate_alpha")}
 _LAZY.update({name: ".recommenders" for name in ("ItemConditional", "ItemCosine", "Popular",
                                                  "UserKNN", "load")})
+_LAZY.update({name: ".evaluation" for name in ("evaluate", "read_dataset", "split")})
 
 
 def __getattr__(name):
@@ -42,4 +44,5 @@ def __dir__():
 
 
 __all__ = ["ITEM_COSINE", "ITEM_CPROB", "USER_BASED", "IdMap", "ItemConditional", "ItemCosine",
-           "Model", "Popular", "UserKNN", "estimate_alpha", "load"]
+           "Model", "Popular", "UserKNN", "estimate_alpha", "evaluate", "load", "read_dataset",
+           "split"]

@@ -1,4 +1,4 @@
-#include "programs/convert/timestamp.h"
+#include "dataset/timestamp.h"
 
 #include <cstdint>
 #include <string>

@@ -1,4 +1,4 @@
-#include "driver/dataset.h"
+#include "dataset/pairs_file.h"
 
 #include <algorithm>
 #include <cctype>
@@ -194,12 +194,25 @@ int64_t PairsThatFit(std::FILE *in) {
 
 bool IsDatasetSpace(char ch) { return IsSpace(ch); }
 
+DatasetPairs CopyPairs(const DatasetPairs &pairs) {
+  DatasetPairs copy;
+  copy.nrows = pairs.nrows;
+  copy.ncols = pairs.ncols;
+  copy.npairs = pairs.npairs;
+  const int64_t room = int64_t{pairs.npairs} + 1;
+  copy.rowid.reset(AllocInts(room, "ReadDataset: rowid"));
+  copy.colid.reset(AllocInts(room, "ReadDataset: colid"));
+  std::copy_n(pairs.rowid.get(), room, copy.rowid.get());
+  std::copy_n(pairs.colid.get(), room, copy.colid.get());
+  return copy;
+}
+
 TokenRead ReadIntegerToken(const char *first, const char *last, int32_t *value) {
   return ReadInteger(first, last, value);
 }
 
-bool ParseDataset(std::FILE *in, Dataset *ds, std::string *error) {
-  *ds = Dataset{};
+bool ParsePairs(std::FILE *in, DatasetPairs *ds, std::string *error) {
+  *ds = DatasetPairs{};
   const int64_t fit = PairsThatFit(in);
   TokenReader reader(in);
 
@@ -242,7 +255,8 @@ bool ParseDataset(std::FILE *in, Dataset *ds, std::string *error) {
   int32_t room = int32_t(std::min<int64_t>(npairs, fit >= 0 ? fit : kStreamRoom));
   IntArray rowid(AllocInts(int64_t{room} + 1, "ReadDataset: rowid"));
   IntArray colid(AllocInts(int64_t{room} + 1, "ReadDataset: colid"));
-  IntArray tvec(AllocFilledInts(nrows, -1, "ReadDataset: tvec"));
+  // Users whose run of pairs has ended: 1 once another user's pair followed.
+  IntArray closed(AllocFilledInts(nrows, 0, "ReadDataset: runs"));
 
   int32_t prev = -1;
   for (int32_t i = 0; i < npairs; i++) {
@@ -278,9 +292,8 @@ bool ParseDataset(std::FILE *in, Dataset *ds, std::string *error) {
     }
     const int32_t user = pair[0];
     if (user != prev) {
-      // tvec doubles as the record of runs already closed.
-      if (prev >= 0) tvec[size_t(prev)] = colid[size_t(i) - 1];
-      if (tvec[size_t(user)] != -1) {
+      if (prev >= 0) closed[size_t(prev)] = 1;
+      if (closed[size_t(user)] != 0) {
         *error = Format("pair %d (line %" PRId64
                         "): user %d appears again after other users; "
                         "each user's pairs must stand together",
@@ -292,7 +305,6 @@ bool ParseDataset(std::FILE *in, Dataset *ds, std::string *error) {
     rowid[size_t(i)] = user;
     colid[size_t(i)] = pair[1];
   }
-  if (prev >= 0) tvec[size_t(prev)] = colid[size_t(npairs) - 1];
 
   int32_t extra;
   const TokenReader::Status status = reader.Next(&extra);
@@ -306,44 +318,14 @@ bool ParseDataset(std::FILE *in, Dataset *ds, std::string *error) {
     return false;
   }
 
-  Dataset loaded;
-  loaded.nrows = nrows;
-  loaded.ncols = ncols;
-  loaded.rowid = std::move(rowid);
-  loaded.colid = std::move(colid);
-  loaded.tvec = std::move(tvec);
-  DropHeldOutPairs(npairs, &loaded);
-  *ds = std::move(loaded);
+  rowid[size_t(npairs)] = nrows;
+  colid[size_t(npairs)] = 0;
+  ds->nrows = nrows;
+  ds->ncols = ncols;
+  ds->npairs = npairs;
+  ds->rowid = std::move(rowid);
+  ds->colid = std::move(colid);
   return true;
-}
-
-void DropHeldOutPairs(int32_t npairs, Dataset *ds) {
-  int32_t *rowid = ds->rowid.get(), *colid = ds->colid.get();
-  rowid[npairs] = ds->nrows;
-  int32_t kept = 0;
-  for (int32_t i = 0; i < npairs; i++) {
-    if (rowid[i] == rowid[i + 1]) {
-      rowid[kept] = rowid[i];
-      colid[kept] = colid[i];
-      kept++;
-    }
-  }
-  rowid[kept] = ds->nrows;
-  ds->ntrain = kept;
-  RecordBasketStarts(ds);
-}
-
-void RecordBasketStarts(Dataset *ds) {
-  const int32_t *rowid = ds->rowid.get();
-  int32_t nbaskets = 0;
-  for (int32_t i = 0; i < ds->ntrain; i++)
-    if (i == 0 || rowid[i] != rowid[i - 1]) nbaskets++;
-  ds->bstart.reset(AllocInts(int64_t{nbaskets} + 1, "ReadDataset: bstart"));
-  int32_t *bstart = ds->bstart.get(), b = 0;
-  for (int32_t i = 0; i < ds->ntrain; i++)
-    if (i == 0 || rowid[i] != rowid[i - 1]) bstart[b++] = i;
-  bstart[nbaskets] = ds->ntrain;
-  ds->nbaskets = nbaskets;
 }
 
 namespace {
@@ -370,14 +352,14 @@ bool LooksDelimited(const char *fname) {
 
 }  // namespace
 
-bool LoadDataset(const char *fname, Dataset *ds, std::string *message) {
+bool LoadPairs(const char *fname, DatasetPairs *ds, std::string *message) {
   std::FILE *in = std::fopen(fname, "r");
   if (in == nullptr) {
     OpenFailure(fname, message);
     return false;
   }
   std::string error;
-  const bool ok = ParseDataset(in, ds, &error);
+  const bool ok = ParsePairs(in, ds, &error);
   std::fclose(in);
   if (!ok) {
     *message = std::string("Error in file ") + fname + ": " + error;
@@ -390,10 +372,10 @@ bool LoadDataset(const char *fname, Dataset *ds, std::string *message) {
   return ok;
 }
 
-Dataset ReadDataset(const char *fname) {
-  Dataset ds;
+DatasetPairs ReadPairs(const char *fname) {
+  DatasetPairs ds;
   std::string message;
-  if (!LoadDataset(fname, &ds, &message)) {
+  if (!LoadPairs(fname, &ds, &message)) {
     std::fflush(stdout);
     std::fprintf(stderr, "%s\n", message.c_str());
     std::exit(1);
