@@ -56,6 +56,12 @@ std::optional<int> ParseOptions(int argc, const char *const *argv, Options *opts
             "after the runs, a table of every run's metrics\n"
             "(the default when an option of the runs above is given)",
             &opts->summary);
+  line.Value("--max-runs", "N",
+             "refuse a sweep of more than N runs before any work\n(default " +
+                 std::to_string(kDefaultMaxRuns) + ")",
+             [opts](std::string_view text) {
+               return cli::ParseInt(text, int64_t{1}, INT64_MAX, &opts->max_runs);
+             });
   line.Flag("--no-progress", "no progress line on a terminal's standard error",
             [opts] { opts->progress = false; });
   line.Operands(1, 1);
@@ -71,6 +77,12 @@ std::optional<int> ParseOptions(int argc, const char *const *argv, Options *opts
       "               on, or (kinds 1, 2) below the support\n"
       "The README defines each of them.");
   if (std::optional<int> status = line.Parse(argc, argv)) return status;
+  const int64_t runs = CountRuns(plan);
+  if (runs > opts->max_runs) {
+    line.PrintError("the options ask for " + std::to_string(runs) + " runs, more than " +
+                    std::to_string(opts->max_runs) + "; --max-runs N raises the limit");
+    return 1;
+  }
   opts->file = line.operands()[0];
   for (const char *name : kPlanOptions) opts->detailed = opts->detailed || line.Given(name);
   opts->summary = opts->summary || opts->detailed;

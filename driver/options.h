@@ -7,6 +7,10 @@
 
 #include "driver/run_plan.h"
 
+// Runs one call may ask for unless --max-runs says otherwise: a sweep beyond
+// it is refused before the dataset is read.
+constexpr int64_t kDefaultMaxRuns = 100000;
+
 // The command line of tovran: [options] FILE (ParseOptions lists the options).
 struct Options {
   std::string file;       // the dataset, the one operand
@@ -16,6 +20,7 @@ struct Options {
   bool summary = false;   // --summary, or any option of the plan given
   bool detailed = false;  // an option of the plan given: parameters on every "Bulding" line
   bool progress = true;   // false with --no-progress
+  int64_t max_runs = kDefaultMaxRuns;  // --max-runs N: the most runs a call may ask for
 };
 
 // Fills *opts from argv with the project's shared grammar (cli/). Returns

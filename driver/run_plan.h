@@ -34,3 +34,7 @@ struct RunPlan {
 // then min_support, then alpha; the last varies fastest). Kind 2 without an
 // alpha list has one run per combination, with estimate_alpha set.
 std::vector<RunSetup> ExpandRuns(const RunPlan &plan);
+
+// The number of runs ExpandRuns gives, counted without making them (INT64_MAX
+// when larger).
+int64_t CountRuns(const RunPlan &plan);

@@ -23,6 +23,7 @@ namespace {
 
 constexpr const char *kNullSaveArgument =
     "TOVRAN_SaveModel: the model and the path should not be null.";
+constexpr const char *kEmptySavePath = "TOVRAN_SaveModel: the path should not be empty.";
 constexpr const char *kNullLoadArgument = "TOVRAN_LoadModel: the path should not be null.";
 constexpr const char *kNullVersionArgument =
     "TOVRAN_ModelFileVersion: the path should not be null.";
@@ -282,6 +283,30 @@ std::string ValueFault(const char *name, const float *val, int64_t n) {
   return {};
 }
 
+// How far above 1 the squared length of a list may lie: the build rounds
+// each value once to single precision after a scale rounded once, which
+// moves the sum by a few units of 2^-24; anything further was not built.
+constexpr double kUnitTolerance = 1e-5;
+
+// Empty when no list of val (delimited by ptr over n lists: neighbour lists
+// or rows, as what names them) is longer than unit length within
+// kUnitTolerance; else the fault. Built lists have unit length (a file may
+// zero entries of them), so every value lies in -1..1 and no score sum of a
+// query can overflow.
+std::string UnitLengthFault(const char *what, const int32_t *ptr, const float *val, int32_t n) {
+  for (int32_t i = 0; i < n; i++) {
+    double sum = 0.0;
+    for (int32_t j = ptr[i]; j < ptr[i + 1]; j++) sum += double(val[j]) * double(val[j]);
+    if (sum > 1.0 + kUnitTolerance) {
+      char text[160];
+      std::snprintf(text, sizeof text, "%s %d has squared length %.9g, more than 1 within %g", what,
+                    i, sum, kUnitTolerance);
+      return text;
+    }
+  }
+  return {};
+}
+
 // The CRC-32 of the next n bytes of in; false when they cannot be read.
 bool StreamCrc(std::FILE *in, int64_t n, uLong *crc) {
   unsigned char buffer[1 << 16];
@@ -317,6 +342,8 @@ Model *ReadItemModel(Reader &reader, const Header &h, const char *name) {
           "item " + std::to_string(i) + " has more than " + std::to_string(room) + " neighbours";
   if (fault.empty()) fault = IndexFault("itemind", model->itemind, h.nentries, h.nitems);
   if (fault.empty()) fault = ValueFault("itemval", model->itemval, h.nentries);
+  if (fault.empty())
+    fault = UnitLengthFault("the list of item", model->itemptr, model->itemval, h.nitems);
   if (!fault.empty()) {
     SetLastError(kBadArrays, name, fault.c_str());
     return nullptr;
@@ -346,6 +373,7 @@ Model *ReadUserModel(Reader &reader, const Header &h, const char *name) {
   std::string fault = OffsetsFault("rowptr", mat->rowptr, h.nusers, h.nentries);
   if (fault.empty()) fault = IndexFault("rowind", mat->rowind, h.nentries, h.nitems);
   if (fault.empty()) fault = ValueFault("rowval", mat->rowval, h.nentries);
+  if (fault.empty()) fault = UnitLengthFault("the row of user", mat->rowptr, mat->rowval, h.nusers);
   if (fault.empty()) {
     CreateColMat(mat.get());
     if (!std::equal(colptr.get(), colptr.get() + h.nitems + 1, mat->colptr))
@@ -523,6 +551,10 @@ int32_t TOVRAN_SaveModel(const Model *model, const char *path) {
   return ReportingErrors<int32_t>(-1, [&]() -> int32_t {
     if (model == nullptr || path == nullptr) {
       SetLastError("%s", kNullSaveArgument);
+      return -1;
+    }
+    if (*path == '\0') {
+      SetLastError("%s", kEmptySavePath);
       return -1;
     }
     OutputFile file;

@@ -232,8 +232,8 @@ Model *TOVRAN_AssembleItemModel(int32_t nrows, int32_t ncols, const TOVRAN_Param
 
 /* As TOVRAN_Recommend, also writing the score of each answer (the value
  * the ranking compared) to scores[0..m-1] unless scores is NULL. Returns
- * the number m of answers; -1 when the model or a needed array is NULL or a
- * basket item lies outside the model's items (nothing written). Uses the
+ * the number m of answers; -1 when the model or a needed array is NULL, n is
+ * negative or a basket item lies outside the model's items (nothing written). Uses the
  * model's own scratch: one query per model at a time. A similar-items
  * answer is the answer for a basket of one item. */
 TOVRAN_API
@@ -370,7 +370,8 @@ int32_t TOVRAN_ResplitPairs(int32_t nrows, int32_t ncols, int32_t npairs, const 
  * little-endian, a CRC-32 over the whole file). */
 
 /* Writes model to path, replacing an earlier file only once the new one is
- * complete. Returns 0, or -1 (the earlier file unchanged). */
+ * complete. Returns 0, or -1 (the earlier file unchanged; an empty path is
+ * refused before anything is written). */
 TOVRAN_API
 int32_t TOVRAN_SaveModel(const Model *model, const char *path);
 
