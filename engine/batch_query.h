@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "engine/answer.h"
-#include "engine/builders.h"
+#include "engine/model_kinds.h"
 #include "engine/scratch.h"
 #include "util/parallel.h"
 

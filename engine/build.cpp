@@ -4,8 +4,8 @@
 #include <climits>
 #include <cstdio>
 
-#include "engine/builders.h"
 #include "engine/errors.h"
+#include "engine/model_kinds.h"
 #include "engine/popularity.h"
 #include "engine/weighting.h"
 #include "matrix/sparse_matrix.h"
@@ -70,14 +70,14 @@ Model *BuildAccepted(int32_t nrows, int32_t ncols, int32_t npairs, const int32_t
     const MatrixHolder matrix(CreateMatrix(nrows, ncols, npairs, rowid, colid, weights));
     switch (type) {
       case TOVRAN_ITEM_COSINE:
-        model.reset(TOVRAN_Init_ColVecSim(matrix.get(), nnbr, min_support, nthreads));
+        model.reset(BuildItemCosineModel(matrix.get(), nnbr, min_support, nthreads));
         break;
       case TOVRAN_ITEM_CPROB:
-        model.reset(TOVRAN_Init_CProbSim(matrix.get(), nnbr, alpha, min_support, nthreads, nullptr,
-                                         weights != nullptr));
+        model.reset(BuildItemCprobModel(matrix.get(), nnbr, alpha, min_support, nthreads, nullptr,
+                                        weights != nullptr));
         model->alpha = alpha;
         break;
-      default: model.reset(TOVRAN_Init_Row(matrix.get(), nnbr)); break;
+      default: model.reset(SetUpUserModel(matrix.get(), nnbr)); break;
     }
   }
   AttachPopularity(model.get(), ncols, npairs, colid, weights);
@@ -120,8 +120,8 @@ std::string ParamsFault(int32_t nrows, int32_t ncols, int32_t npairs, const int3
 
 TOVRAN_Params TOVRAN_DefaultParams(int32_t kind) {
   const int32_t nnbr = kind == TOVRAN_USER_BASED ? TOVRAN_DEFAULT_USER_NNBR
-                       : kind == TOVRAN_POPULAR   ? 0
-                                                  : TOVRAN_DEFAULT_ITEM_NNBR;
+                       : kind == TOVRAN_POPULAR  ? 0
+                                                 : TOVRAN_DEFAULT_ITEM_NNBR;
   return TOVRAN_Params{kind, nnbr, 0.0f, TOVRAN_DEFAULT_MIN_SUPPORT, 1, TOVRAN_WEIGHT_BINARY,
                        1.2f, 0.75f};
 }

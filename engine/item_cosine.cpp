@@ -1,9 +1,9 @@
-#include "engine/builders.h"
 #include "engine/item_lists.h"
+#include "engine/model_kinds.h"
 #include "matrix/column_view.h"
 
-Model *TOVRAN_Init_ColVecSim(SparseMatrix *matrix, int32_t nnbr, int32_t min_support,
-                             int32_t nthreads, const ItemListBlock *block) {
+Model *BuildItemCosineModel(SparseMatrix *matrix, int32_t nnbr, int32_t min_support,
+                            int32_t nthreads, const ItemListBlock *block) {
   // The rows take the column-normalised values, so that a row-times-column
   // product below is the cosine of two item columns.
   RowsFromColumns(matrix);

@@ -2,8 +2,8 @@
 #include <cassert>
 #include <cmath>
 
-#include "engine/builders.h"
 #include "engine/item_lists.h"
+#include "engine/model_kinds.h"
 #include "util/checked_alloc.h"
 #include "util/free_all.h"
 
@@ -21,8 +21,8 @@ namespace {
 
 }  // namespace
 
-Model *TOVRAN_Init_CProbSim(SparseMatrix *matrix, int32_t nnbr, float alpha, int32_t min_support,
-                            int32_t nthreads, const ItemListBlock *block, bool per_entry) {
+Model *BuildItemCprobModel(SparseMatrix *matrix, int32_t nnbr, float alpha, int32_t min_support,
+                           int32_t nthreads, const ItemListBlock *block, bool per_entry) {
   const ItemModelLabels labels = {"TOVRAN_Init_CProbSim: itemptr", "TOVRAN_Init_CProbSim: itemind",
                                   "TOVRAN_Init_CProbSim: itemval",
                                   "TOVRAN_Init_CProbSim: model->marker",

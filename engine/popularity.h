@@ -21,7 +21,7 @@ void RankPopular(Model *model, int32_t nitems);
 // A popularity model over ncols items, its ranking not yet attached.
 Model *CreatePopularModel(int32_t ncols);
 
-// The query of the popularity model, as the other kinds' (builders.h): the
+// The query of the popularity model, as the other kinds' (model_kinds.h): the
 // first items of the ranking not in the basket nor filtered.
 int32_t RecommendPopular(const Model *model, TOVRAN_Scratch *scratch, int32_t n,
                          const int32_t *basket, int32_t N, const TOVRAN_QueryOptions &options,

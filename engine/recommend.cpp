@@ -6,9 +6,9 @@
 
 #include "engine/answer.h"
 #include "engine/batch_query.h"
-#include "engine/builders.h"
 #include "engine/errors.h"
 #include "engine/mark_sums.h"
+#include "engine/model_kinds.h"
 #include "engine/popularity.h"
 #include "util/checked_alloc.h"
 #include "util/fill.h"

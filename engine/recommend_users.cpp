@@ -4,8 +4,8 @@
 #include <cstdint>
 
 #include "engine/answer.h"
-#include "engine/builders.h"
 #include "engine/mark_sums.h"
+#include "engine/model_kinds.h"
 
 namespace {
 // A user this similar to the basket holds (almost) exactly its items and

@@ -7,8 +7,9 @@ Every folder of shipped code has a layer, and each names the folders it may
 use; a folder not in the table fails the check until it is given a place.
 The include graph is read from the tracked sources, the link graph from the
 file CMake writes at configure time (target, its folder, its sources, what
-it links). Developer folders (tests, bench, fuzz) may use anything; no
-shipped folder may use them, nor another program's folder. Outside the
+it links). Developer folders (tests, bench, fuzz) may use anything, and
+the developer tools (tools) the programs' folders too; no shipped folder
+may use them, nor another program's folder. Outside the
 engine's own layers, only engine/tovran.h of the engine may be included.
 Prints one line per fault and exits 1 when there is any.
 """
@@ -55,7 +56,8 @@ def allowed(user, used):
     if layer(user) in DEVELOPER:
         return True
     if layer(used) == "programs":
-        return False  # another program's folder
+        return layer(user) == "tools"  # no program uses another's folder
+
     return used in LAYERS.get(layer(user), set())
 
 

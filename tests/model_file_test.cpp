@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "driver/split.h"
+#include "engine/model_file.h"
 #include "engine/tovran.h"
 #include "tests/fixtures.h"
 #include "tests/program_runner.h"
@@ -180,7 +181,7 @@ TEST(ModelFile, EachDamagedFileGivesItsOwnMessage) {
       EXPECT_EQ(version, 0u) << file;
       EXPECT_EQ(std::string(TOVRAN_LastError()), "Model file " + path + ": " + reason);
     } else {
-      EXPECT_EQ(version, 1u) << file << ": " << TOVRAN_LastError();
+      EXPECT_EQ(version, kModelFormatVersion) << file << ": " << TOVRAN_LastError();
     }
   }
   EXPECT_EQ(TOVRAN_LoadModel((dir + "absent.tovran").c_str()), nullptr);

@@ -8,20 +8,23 @@
 
 struct ItemListBlock;
 
-// Builders; each takes a matrix fresh from CreateMatrix. The item builders
+// The builders and queries of each model kind. Builders: each takes a
+// matrix fresh from CreateMatrix; their allocation labels keep the names
+// the out-of-memory messages have always given (TOVRAN_Init_ColVecSim,
+// TOVRAN_Init_CProbSim, TOVRAN_Init_Row). The item builders
 // spread their items over nthreads threads (1: the caller alone) and take as
 // neighbours only items held by at least min_support >= 1 entries. Given a
 // block, they build only its items' lists, staged there, and the model holds
 // no lists. The matrix stays the caller's; an allocation that throws leaves
 // no model.
-Model *TOVRAN_Init_ColVecSim(SparseMatrix *matrix, int32_t nnbr, int32_t min_support,
-                             int32_t nthreads, const ItemListBlock *block = nullptr);
+Model *BuildItemCosineModel(SparseMatrix *matrix, int32_t nnbr, int32_t min_support,
+                            int32_t nthreads, const ItemListBlock *block = nullptr);
 // per_entry: the rows hold weighted entries, not one value per row.
-Model *TOVRAN_Init_CProbSim(SparseMatrix *matrix, int32_t nnbr, float alpha, int32_t min_support,
-                            int32_t nthreads, const ItemListBlock *block = nullptr,
-                            bool per_entry = false);
+Model *BuildItemCprobModel(SparseMatrix *matrix, int32_t nnbr, float alpha, int32_t min_support,
+                           int32_t nthreads, const ItemListBlock *block = nullptr,
+                           bool per_entry = false);
 // Moves the matrix's six arrays into the model and nulls them in the matrix.
-Model *TOVRAN_Init_Row(SparseMatrix *matrix, int32_t nnbr);
+Model *SetUpUserModel(SparseMatrix *matrix, int32_t nnbr);
 
 // Queries behind TOVRAN_RecommendWith, which has already checked the basket
 // range, the options and N >= 1; they write only the scratch arrays, the

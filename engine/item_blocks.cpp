@@ -5,9 +5,9 @@
 #include <string>
 
 #include "engine/build.h"
-#include "engine/builders.h"
 #include "engine/errors.h"
 #include "engine/item_lists.h"
+#include "engine/model_kinds.h"
 #include "matrix/sparse_matrix.h"
 #include "util/checked_alloc.h"
 
@@ -72,9 +72,9 @@ int64_t TOVRAN_BuildItemLists(int32_t nrows, int32_t ncols, int32_t npairs, cons
     ItemListBlock block{first, last, counts, ind, val};
     const ModelHolder model(
         p.kind == TOVRAN_ITEM_COSINE
-            ? TOVRAN_Init_ColVecSim(matrix.get(), p.nnbr, p.min_support, p.nthreads, &block)
-            : TOVRAN_Init_CProbSim(matrix.get(), p.nnbr, p.alpha, p.min_support, p.nthreads,
-                                   &block));
+            ? BuildItemCosineModel(matrix.get(), p.nnbr, p.min_support, p.nthreads, &block)
+            : BuildItemCprobModel(matrix.get(), p.nnbr, p.alpha, p.min_support, p.nthreads,
+                                  &block));
     return PackItemLists(model.get(), block);
   });
 }

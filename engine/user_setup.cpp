@@ -1,8 +1,8 @@
-#include "engine/builders.h"
+#include "engine/model_kinds.h"
 #include "matrix/column_view.h"
 #include "util/checked_alloc.h"
 
-Model *TOVRAN_Init_Row(SparseMatrix *matrix, int32_t nnbr) {
+Model *SetUpUserModel(SparseMatrix *matrix, int32_t nnbr) {
   // Both views carry the row-normalised values; the column scaling is dropped.
   ColumnsFromRows(matrix);
   ModelHolder model(CreateModel());
