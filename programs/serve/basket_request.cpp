@@ -4,7 +4,7 @@
 #include <charconv>
 #include <nlohmann/json.hpp>
 
-#include "programs/model/model_data.h"
+#include "driver/query_inputs.h"
 
 namespace {
 

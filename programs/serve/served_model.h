@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "engine/tovran.h"
-#include "programs/model/model_data.h"
+#include "driver/query_inputs.h"
 #include "programs/serve/basket_request.h"
 
 // What the server answers from: a model file, loaded, with the id maps and
