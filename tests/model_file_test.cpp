@@ -203,10 +203,10 @@ std::string Reweighted(int32_t kind, int32_t count, float value) {
   TOVRAN_FreeModel(model);
   std::string bytes = ReadFile(path);
   bytes.resize(bytes.size() - 4);
-  // The values follow the header (48 bytes), 5 offsets and the entries' ids.
+  // The values follow the header (64 bytes), 5 offsets and the entries' ids.
   int64_t nentries = 0;
   std::memcpy(&nentries, &bytes[40], 8);
-  const size_t at = 48 + 4 * 5 + 4 * size_t(nentries);
+  const size_t at = 64 + 4 * 5 + 4 * size_t(nentries);
   if (count < 0) count = int32_t(nentries);
   EXPECT_LE(at + 4 * size_t(count), bytes.size());
   for (int32_t k = 0; k < count; k++) std::memcpy(&bytes[at + 4 * size_t(k)], &value, 4);

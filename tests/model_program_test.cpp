@@ -240,7 +240,9 @@ TEST(ModelProgram, PopularityFiltersFallbackAndSimilarUsers) {
   for (const auto &[args, message] : refusals) {
     const ProgramOutput run = RunModel(args);
     EXPECT_EQ(run.status, 1) << args[0];
-    if (!message.empty()) EXPECT_EQ(run.err, message);
+    if (!message.empty()) {
+      EXPECT_EQ(run.err, message);
+    }
   }
 }
 

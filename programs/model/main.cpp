@@ -388,8 +388,8 @@ void PrintUsage(std::FILE *out) {
 }  // namespace
 
 int main(int argc, char **argv) {
-  std::set_new_handler(nullptr);
-  RemoveTemporariesOnSignals();  // exhausted memory: std::bad_alloc, reported below
+  std::set_new_handler(nullptr);  // exhausted memory: std::bad_alloc, reported below
+  RemoveTemporariesOnSignals();
   if (argc < 2) {
     PrintUsage(stderr);
     return 1;
