@@ -20,7 +20,7 @@ if ! command -v wrk >/dev/null 2>&1; then
   echo "serve_load: wrk is not installed (Debian package wrk); nothing measured"
   exit 0
 fi
-for program in tovran-serve tovran-model tools/tovran-serve-baseline; do
+for program in tovran-serve tovran-model bench/tovran-serve-baseline; do
   [ -x "$build/$program" ] || { echo "serve_load: $build/$program is not built" >&2; exit 1; }
 done
 work=$(mktemp -d)
@@ -94,4 +94,4 @@ for connections in 1 4 16 64; do
 done
 echo "peak resident memory: $(awk '/VmHWM/ {print $2, $3}' /proc/$server/status)" \
   "(model file $(stat -c %s "$work/model.tovran") bytes)"
-echo "in process, one thread: $("$build/tools/tovran-serve-baseline" "$work/model.tovran" "$work/bodies.txt")"
+echo "in process, one thread: $("$build/bench/tovran-serve-baseline" "$work/model.tovran" "$work/bodies.txt")"

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/tovran.h"
 #include "driver/query_inputs.h"
+#include "engine/tovran.h"
 #include "programs/serve/basket_request.h"
 
 // What the server answers from: a model file, loaded, with the id maps and
