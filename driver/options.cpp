@@ -21,10 +21,11 @@ std::optional<int> ParseOptions(int argc, const char *const *argv, Options *opts
   cli::CommandLine line("tovran", "FILE",
                         "Evaluates top-N recommendation models on the dataset FILE: each user's\n"
                         "last pair is held out and looked for in the list asked for the others.");
-  line.Value("--threads", "N",
+  line.Value("--threads", "N|all",
              "build and query on N threads (1 to " + std::to_string(kMaxThreads) +
-                 "; default 1);\nthe report is the same for every N",
-             cli::IntTo(&opts->threads, 1, kMaxThreads));
+                 "; default 1), or on\nevery processor this process may use ('all');\n"
+                 "the report is the same for every N",
+             cli::ThreadsTo(&opts->threads, kMaxThreads));
   line.Value("--json", "OUT",
              "also write the results as one JSON document to OUT; '-' writes\n"
              "it to standard output and the report to standard error",

@@ -9,10 +9,9 @@ constexpr int32_t kInsertionSpan = 20;
 
 inline void Swap(CandidatePair *c, int32_t a, int32_t b) { std::swap(c[a], c[b]); }
 
-// Median-of-three Hoare partition of c[lo..hi] (hi - lo > 2). Afterwards
-// c[lo..i-1] >= pivot >= c[j+1..hi], and i is j+1 or j+2. Entries lo and hi
-// bound both scans, so no index test is needed inside them.
-inline void Partition(CandidatePair *c, int32_t lo, int32_t hi, int32_t *pi, int32_t *pj) {
+}  // namespace
+
+void ReferencePartition(CandidatePair *c, int32_t lo, int32_t hi, int32_t *pi, int32_t *pj) {
   int32_t mid = lo + (hi - lo) / 2;
   if (c[mid].value > c[lo].value) Swap(c, mid, lo);
   if (c[hi].value > c[mid].value) {
@@ -39,11 +38,13 @@ inline void Partition(CandidatePair *c, int32_t lo, int32_t hi, int32_t *pi, int
   *pj = j;
 }
 
+namespace {
+
 // Partitions c[lo..hi] and then each side whose span exceeds kInsertionSpan.
 // Sides never overlap, so the order in which they are taken changes nothing.
 void QuickSortSpans(CandidatePair *c, int32_t lo, int32_t hi) {
   int32_t i, j;
-  Partition(c, lo, hi, &i, &j);
+  ReferencePartition(c, lo, hi, &i, &j);
   if (j - lo > kInsertionSpan) QuickSortSpans(c, lo, j);
   if (hi - i > kInsertionSpan) QuickSortSpans(c, i, hi);
 }
@@ -55,7 +56,7 @@ int32_t ReferenceSelectTop(int32_t n, int32_t k, CandidatePair *cands) {
   int32_t lo = 0, hi = n - 1;
   while (hi - lo > 2) {
     int32_t i, j;
-    Partition(cands, lo, hi, &i, &j);
+    ReferencePartition(cands, lo, hi, &i, &j);
     if (i > k) {
       hi = i;
     } else if (i == k) {

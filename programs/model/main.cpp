@@ -2,7 +2,7 @@
 // recommendations or similar items, describes a model file.
 //
 //   tovran-model build DATA MODEL --kind 1|2|3 [--nnbr K] [--alpha A|estimate]
-//                [--min-support S] [--threads N]
+//                [--min-support S] [--threads N|all]
 //   tovran-model recommend MODEL [--top N] (--basket ID,... | --user ID --data DATA |
 //                --baskets FILE|-) [--ids DATA] [--json]
 //   tovran-model similar MODEL --item ID [--top N] [--ids DATA] [--json]
@@ -62,8 +62,9 @@ int Build(int argc, const char *const *argv) {
              });
   line.Value("--min-support", "S", "kinds 1 and 2: pairs an item needs to be a neighbour (3)",
              cli::IntTo(&min_support, 1, INT32_MAX));
-  line.Value("--threads", "N", "threads for the build and the estimate (1)",
-             cli::IntTo(&threads, 1, TOVRAN_MAX_THREADS));
+  line.Value("--threads", "N|all",
+             "threads for the build and the estimate (1; 'all': every processor)",
+             cli::ThreadsTo(&threads, TOVRAN_MAX_THREADS));
   line.Operands(2, 2);
   if (const std::optional<int> status = line.Parse(argc, argv)) return *status;
   if (!line.Given("--kind")) {
@@ -268,7 +269,7 @@ void PrintUsage(std::FILE *out) {
   std::fprintf(out,
                "Usage: tovran-model COMMAND ...\n"
                "  build DATA MODEL --kind 1|2|3 [--nnbr K] [--alpha A|estimate]\n"
-               "        [--min-support S] [--threads N]\n"
+               "        [--min-support S] [--threads N|all]\n"
                "  recommend MODEL [--top N] (--basket ID,ID,... | --user ID --data DATA |\n"
                "        --baskets FILE|-) [--ids DATA] [--json]\n"
                "  similar MODEL --item ID [--top N] [--ids DATA] [--json]\n"

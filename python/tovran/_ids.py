@@ -11,6 +11,7 @@ import array
 import ctypes
 import math
 import operator
+import os
 import struct
 
 try:
@@ -159,6 +160,19 @@ def count(value, what, low, high=MAX_COUNT):
         raise ValueError(f"{what}: {value!r} is not an integer") from None
     if not low <= value <= high:
         raise ValueError(f"{what}: {value} is outside {low}..{high}")
+    return value
+
+
+def threads(value, high):
+    """num_threads as a thread count in 1..high; 0 is every processor this
+    process may run on (at most high)."""
+    value = count(value, "num_threads", 0, high)
+    if value == 0:
+        try:
+            usable = len(os.sched_getaffinity(0))
+        except (AttributeError, OSError):
+            usable = os.cpu_count() or 1
+        value = max(1, min(usable, high))
     return value
 
 

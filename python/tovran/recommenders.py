@@ -26,7 +26,7 @@ class _Recommender:
     def __init__(self, K, min_support=_DEFAULT_MIN_SUPPORT, num_threads=1):
         self.K = _ids.count(K, "K", 1)
         self.min_support = _ids.count(min_support, "min_support", 1)
-        self.num_threads = _ids.count(num_threads, "num_threads", 1, MAX_THREADS)
+        self.num_threads = _ids.threads(num_threads, MAX_THREADS)
         self.n_users = self.n_items = None
         self._own(None)
 
@@ -311,7 +311,7 @@ def load(path, *, num_threads=1):
     model; num_threads answer its batches. OSError when the file cannot be
     read, ValueError when it is not a sound model file (truncated, wrong
     magic, newer format version, checksum mismatch, inconsistent contents)."""
-    num_threads = _ids.count(num_threads, "num_threads", 1, MAX_THREADS)
+    num_threads = _ids.threads(num_threads, MAX_THREADS)
     handle = LIB.TOVRAN_LoadModel(os.fsencode(path))
     if not handle:
         raise failure("tovran.load")
