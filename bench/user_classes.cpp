@@ -1,8 +1,9 @@
 // tovran_user_classes: what the user-based query's candidate arrays are made
 // of, per data set: candidates per query, their distinct (hits, row length)
 // classes and distinct values, the share with one hit and the share first met
-// in the basket's longest column, and the selection's partition passes over
-// them (segment sizes after the first passes, entries scanned per candidate).
+// in the basket's longest column, the selection's partition passes over them
+// (segment sizes after the first passes, entries scanned per candidate), and
+// the share of queries and candidates that take the column bits.
 //
 //   tovran_user_classes [--queries Q] NAME=FILE ...
 //
@@ -31,8 +32,8 @@ constexpr int32_t kUserNeighbours = 50;
 
 struct Tally {
   double queries = 0, entries = 0, longest = 0, candidates = 0, classes = 0, values = 0;
-  double one_hit = 0, in_longest = 0, passes = 0, scanned = 0, after1 = 0, after2 = 0, after3 = 0,
-         selected = 0;
+  double one_hit = 0, in_longest = 0, plain_longest = 0, passes = 0, scanned = 0, after1 = 0,
+         after2 = 0, after3 = 0, selected = 0, bits_queries = 0, bits_candidates = 0;
 };
 
 void Measure(const Model *m, const int32_t *basket, int32_t n, Tally *t, std::vector<int32_t> &hits,
@@ -61,7 +62,7 @@ void Measure(const Model *m, const int32_t *basket, int32_t n, Tally *t, std::ve
   const double s0 = double(float(1.0 / std::sqrt(double(n))));
   std::set<std::pair<int32_t, int32_t>> classes;
   std::set<float> values;
-  double one_hit = 0, in_longest = 0;
+  double one_hit = 0, in_longest = 0, plain_longest = 0;
   for (size_t q = 0; q < users.size(); q++) {
     const int32_t u = users[q];
     const float v = float(s0 * double(sums[u]));
@@ -70,6 +71,7 @@ void Measure(const Model *m, const int32_t *basket, int32_t n, Tally *t, std::ve
     values.insert(v);
     one_hit += hits[u] == 1;
     in_longest += from_longest[q];
+    plain_longest += from_longest[q] && hits[u] == 1;
     hits[u] = 0;
   }
   int32_t nr = int32_t(cand.size());
@@ -80,6 +82,14 @@ void Measure(const Model *m, const int32_t *basket, int32_t n, Tally *t, std::ve
       q++;
     }
   }
+  // The way the query takes (recommend_users.cpp: ColumnBitsRun and ColumnBitsPay).
+  bool dense = false;
+  for (int32_t b = 0; b < n; b++)
+    dense = dense || (m->colbits != nullptr && m->colbits->colset[basket[b]] >= 0);
+  const bool bits = dense && int64_t{n} * m->colbits->most_listed <= kMostHits &&
+                    entries >= 2 * int64_t{m->nrows};
+  t->bits_queries += bits;
+  t->bits_candidates += bits ? double(nr) : 0.0;
   t->queries++;
   t->entries += double(entries);
   t->longest += double(longest_len);
@@ -88,6 +98,7 @@ void Measure(const Model *m, const int32_t *basket, int32_t n, Tally *t, std::ve
   t->values += double(values.size());
   t->one_hit += one_hit;
   t->in_longest += in_longest;
+  t->plain_longest += plain_longest;
   if (nr <= kUserNeighbours) return;
   t->selected++;
   int32_t lo = 0, hi = nr - 1, pass = 0;
@@ -117,8 +128,9 @@ int main(int argc, char **argv) {
   int32_t queries = 500;
   std::printf(
       "| set | queries | entries/query | longest column | candidates/query | classes | "
-      "values | one hit | first met in longest | passes | scanned/candidate | "
-      "segment after pass 1 / 2 / 3 |\n|---|---|---|---|---|---|---|---|---|---|---|---|\n");
+      "values | one hit | first met in longest (one hit) | passes | scanned/candidate | "
+      "segment after pass 1 / 2 / 3 | column bits: queries / candidates |\n"
+      "|---|---|---|---|---|---|---|---|---|---|---|---|---|\n");
   for (int a = 1; a < argc; a++) {
     if (std::strcmp(argv[a], "--queries") == 0 && a + 1 < argc) {
       queries = std::atoi(argv[++a]);
@@ -137,11 +149,13 @@ int main(int argc, char **argv) {
       Measure(m, ds.colid.get() + ds.bstart[b], ds.bstart[b + 1] - ds.bstart[b], &t, hits, sums);
     const double q = t.queries, c = t.candidates;
     std::printf(
-        "| %s | %.0f | %.0f | %.0f | %.0f | %.0f | %.0f | %.0f %% | %.0f %% | %.1f | %.2f | "
-        "%.0f / %.0f / %.0f %% |\n",
+        "| %s | %.0f | %.0f | %.0f | %.0f | %.0f | %.0f | %.0f %% | %.0f (%.0f) %% | %.1f | %.2f | "
+        "%.0f / %.0f / %.0f %% | %.0f / %.0f %% |\n",
         name.c_str(), q, t.entries / q, t.longest / q, c / q, t.classes / q, t.values / q,
-        100 * t.one_hit / c, 100 * t.in_longest / c, t.passes / t.selected, t.scanned / c,
-        100 * t.after1 / t.selected, 100 * t.after2 / t.selected, 100 * t.after3 / t.selected);
+        100 * t.one_hit / c, 100 * t.in_longest / c, 100 * t.plain_longest / c,
+        t.passes / t.selected, t.scanned / c, 100 * t.after1 / t.selected,
+        100 * t.after2 / t.selected, 100 * t.after3 / t.selected, 100 * t.bits_queries / q,
+        100 * t.bits_candidates / c);
     TOVRAN_FreeModel(m);
   }
   return 0;

@@ -7,6 +7,7 @@
 #include "engine/candidates.h"
 #include "engine/scratch.h"
 #include "engine/tovran.h"
+#include "engine/user_columns.h"
 
 // A built model. Item models (type 1, 2) keep packed neighbour lists; the
 // user-based model (type 3) keeps the whole matrix. Unused integer fields are
@@ -40,6 +41,7 @@ struct Model {
   int32_t unmet_user_mark;  // type 3: every rmarker entry between operations (RestMarks)
   int32_t unmet_item_mark;  // every marker entry between operations (RestMarks);
                             // -1 until an item model's lists are in place
+  UserColumnBits *colbits;  // type 3: dense columns as bit sets, or null (user_columns.h)
 };
 
 // Pairs in a user-candidate array: one more than there are users, since the
