@@ -83,11 +83,12 @@ void Measure(const Model *m, const int32_t *basket, int32_t n, Tally *t, std::ve
     }
   }
   // The way the query takes (recommend_users.cpp: ColumnBitsRun and ColumnBitsPay).
-  bool dense = false;
+  int64_t dense = 0;
   for (int32_t b = 0; b < n; b++)
-    dense = dense || (m->colbits != nullptr && m->colbits->colset[basket[b]] >= 0);
-  const bool bits = dense && int64_t{n} * m->colbits->most_listed <= kMostHits &&
-                    entries >= 2 * int64_t{m->nrows};
+    if (m->colbits != nullptr && m->colbits->colset[basket[b]] >= 0)
+      dense += m->colptr[basket[b] + 1] - m->colptr[basket[b]];
+  const bool bits =
+      dense >= 2 * int64_t{m->nrows} && int64_t{n} * m->colbits->most_listed <= kMostHits;
   t->bits_queries += bits;
   t->bits_candidates += bits ? double(nr) : 0.0;
   t->queries++;

@@ -1,8 +1,6 @@
 #include "driver/json_report.h"
 
-#include <charconv>
 #include <cinttypes>
-#include <cmath>
 
 #include "cli/command_line.h"
 #include "engine/tovran.h"
@@ -84,63 +82,7 @@ void WriteRun(std::FILE *out, const RunResult &run, const SequenceResult &result
                JsonReal(run.rate).c_str(), last ? "" : ",");
 }
 
-// Bytes in the well-formed UTF-8 sequence that starts at p, or 0 if none
-// does (a stray continuation byte, an overlong form, a surrogate, a code
-// point beyond U+10FFFF, a sequence cut short).
-int Utf8Length(const unsigned char *p) {
-  int n = 0;
-  unsigned char low = 0x80, high = 0xBF;  // the range of the second byte
-  if (p[0] < 0x80) return 1;
-  if (p[0] >= 0xC2 && p[0] <= 0xDF)
-    n = 2;
-  else if (p[0] >= 0xE0 && p[0] <= 0xEF)
-    n = 3;
-  else if (p[0] >= 0xF0 && p[0] <= 0xF4)
-    n = 4;
-  else
-    return 0;
-  if (p[0] == 0xE0) low = 0xA0;
-  if (p[0] == 0xED) high = 0x9F;
-  if (p[0] == 0xF0) low = 0x90;
-  if (p[0] == 0xF4) high = 0x8F;
-  if (p[1] < low || p[1] > high) return 0;
-  for (int k = 2; k < n; k++)
-    if (p[k] < 0x80 || p[k] > 0xBF) return 0;
-  return n;
-}
-
 }  // namespace
-
-std::string JsonString(const char *text) {
-  std::string quoted = "\"";
-  for (const char *p = text; *p != '\0'; p++) {
-    const auto ch = static_cast<unsigned char>(*p);
-    const int length = Utf8Length(reinterpret_cast<const unsigned char *>(p));
-    if (length == 0) {
-      quoted += "\\ufffd";  // a byte that is not text: the replacement character
-    } else if (length > 1) {
-      quoted.append(p, size_t(length));
-      p += length - 1;
-    } else if (ch == '"' || ch == '\\') {
-      quoted += '\\';
-      quoted += char(ch);
-    } else if (ch < 0x20) {
-      char escape[8];
-      std::snprintf(escape, sizeof escape, "\\u%04x", ch);
-      quoted += escape;
-    } else {
-      quoted += char(ch);
-    }
-  }
-  return quoted + "\"";
-}
-
-std::string JsonReal(double value) {
-  if (!std::isfinite(value)) return "null";
-  char text[32];
-  const auto [end, ec] = std::to_chars(text, text + sizeof text, value);
-  return std::string(text, ec == std::errc() ? end : text);
-}
 
 bool WriteJsonReport(std::FILE *out, const Options &opts, const Dataset &ds,
                      const SequenceResult &result, const ReportTimes &times) {

@@ -6,6 +6,7 @@
 #include "driver/dataset.h"
 #include "driver/options.h"
 #include "driver/run_sequence.h"
+#include "util/json_writer.h"
 
 // Version of the document's layout; grows when a field changes meaning or
 // goes away (new fields alone keep it).
@@ -22,12 +23,3 @@ struct ReportTimes {
 // results" defines each field. Returns false if a write failed.
 bool WriteJsonReport(std::FILE *out, const Options &opts, const Dataset &ds,
                      const SequenceResult &result, const ReportTimes &times);
-
-// text as a JSON string literal, quotes included: '"', '\' and control
-// characters escaped, each byte that is not part of well-formed UTF-8 as
-// \ufffd (the replacement character), other bytes as they are.
-std::string JsonString(const char *text);
-
-// value as the shortest JSON number that reads back to the same double, or
-// null when it is infinite or not a number.
-std::string JsonReal(double value);

@@ -87,7 +87,8 @@ int32_t EstimateAlphaStep(int32_t nrows, int32_t ncols, int32_t npairs, const in
 
   auto count_hits = [&](float alpha) {
     const ModelHolder model(BuildAccepted(nrows, ncols, ntrain, trowid.get(), tcolid.get(),
-                                          TOVRAN_ITEM_CPROB, nnbr, alpha, threads, min_support));
+                                          TOVRAN_ITEM_CPROB, nnbr, alpha, threads, min_support,
+                                          nullptr));
     TOVRAN_Scratch own = ModelScratch(model.get());
     std::vector<ScratchHolder> more;
     for (int32_t t = 1; t < threads; t++) more.emplace_back(TOVRAN_CreateScratch(model.get()));

@@ -22,7 +22,7 @@ namespace {
 }  // namespace
 
 Model *TOVRAN_Init_CProbSim(SparseMatrix *matrix, int32_t nnbr, float alpha, int32_t min_support,
-                            int32_t nthreads, const ItemListBlock *block) {
+                            int32_t nthreads, const ItemListBlock *block, bool per_entry) {
   const ItemModelLabels labels = {"TOVRAN_Init_CProbSim: itemptr", "TOVRAN_Init_CProbSim: itemind",
                                   "TOVRAN_Init_CProbSim: itemval",
                                   "TOVRAN_Init_CProbSim: model->marker",
@@ -32,7 +32,8 @@ Model *TOVRAN_Init_CProbSim(SparseMatrix *matrix, int32_t nnbr, float alpha, int
   Model *model = holder.get();
 
   // The rows are read as built: input order, row-normalised values, all the
-  // values of a row the same (the gather reads one per row).
+  // values of a row the same (the gather reads one per row) unless the
+  // entries were weighted.
   const int32_t *rowptr = matrix->rowptr, *rowind = matrix->rowind;
   const int32_t *colptr = matrix->colptr, *colind = matrix->colind;
   const float *rowval = matrix->rowval;
@@ -43,13 +44,20 @@ Model *TOVRAN_Init_CProbSim(SparseMatrix *matrix, int32_t nnbr, float alpha, int
   for (int32_t c = 0; c < matrix->ncols; c++)
     damping[c] = std::pow(double(colptr[c + 1] - colptr[c]), double(alpha));
 
-  assert(RowsHoldOneValue(matrix));
-  BuildItemLists(model, block, nthreads, [=](int32_t i, int32_t *marker, CandidatePair *fcand) {
-    // The candidate's frequency is at least min_support >= 1, so its damping
-    // is not zero.
-    return GatherCandidates<false, true>(i, colptr[i], colptr[i + 1], colind, nullptr, rowptr,
-                                         rowind, rowval, marker, fcand, damping);
-  });
+  assert(per_entry || RowsHoldOneValue(matrix));
+  // The candidate's frequency is at least min_support >= 1, so its damping
+  // is not zero.
+  if (per_entry) {
+    BuildItemLists(model, block, nthreads, [=](int32_t i, int32_t *marker, CandidatePair *fcand) {
+      return GatherCandidates<false, true, true>(i, colptr[i], colptr[i + 1], colind, nullptr,
+                                                 rowptr, rowind, rowval, marker, fcand, damping);
+    });
+  } else {
+    BuildItemLists(model, block, nthreads, [=](int32_t i, int32_t *marker, CandidatePair *fcand) {
+      return GatherCandidates<false, true>(i, colptr[i], colptr[i + 1], colind, nullptr, rowptr,
+                                           rowind, rowval, marker, fcand, damping);
+    });
+  }
   FreeAll(&damping);
   RestMarks(model);
   return holder.release();

@@ -23,7 +23,7 @@ Model *CreateItemModel(int32_t type, int32_t ncols, int32_t nnbr, int32_t min_su
     model->itemptr[0] = 0;
   }
   model->marker = AllocFilledInts(ncols, -1, labels.marker);
-  model->fcand = AllocCands(ncols, labels.fcand);
+  model->fcand = AllocCands(ItemCandidateRoom(ncols), labels.fcand);
   for (int32_t c = 0; c < ncols; c++)
     if (colptr[c + 1] - colptr[c] < min_support) model->marker[c] = -2;
   return model.release();

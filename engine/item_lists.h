@@ -90,12 +90,14 @@ void StartBuildMarks(Model *model);
 // times colval[j] when Weighted (product and sum in double, one rounding to
 // single precision). Unweighted, every row must hold one value throughout
 // (as the rows of CreateMatrix do: ones scaled by one factor per row), and it
-// is read once per row. When Damped, each candidate c's sum is then divided by
+// is read once per row, unless PerEntry: then each entry adds its own row
+// value (rows of weighted entries, equal to the row's one value otherwise).
+// When Damped, each candidate c's sum is then divided by
 // damping[c] (in double, rounded to single). marker is in the build's form
 // (StartBuildMarks): items marked left out are skipped, and so is i itself,
 // whose mark is held at kLeftOutSum meanwhile. Every mark is as before on
 // return.
-template <bool Weighted, bool Damped>
+template <bool Weighted, bool Damped, bool PerEntry = false>
 int32_t GatherCandidates(int32_t i, int32_t jbegin, int32_t jend, const int32_t *__restrict colind,
                          const float *__restrict colval, const int32_t *__restrict rowptr,
                          const int32_t *__restrict rowind, const float *__restrict rowval,
@@ -114,7 +116,7 @@ int32_t GatherCandidates(int32_t i, int32_t jbegin, int32_t jend, const int32_t 
     for (int64_t l = rowptr[u]; l < end; l++) {
       const int32_t c = rowind[l];
       // Product and sum in double, one rounding: not two float operations.
-      const double add = Weighted ? double(rowval[l]) * w : w;
+      const double add = Weighted ? double(rowval[l]) * w : PerEntry ? double(rowval[l]) : w;
       const int32_t mark = marker[c];
       marker[c] = std::bit_cast<int32_t>(float(add + double(std::bit_cast<float>(mark))));
       // The id is written every step and kept for a new item.

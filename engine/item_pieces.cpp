@@ -15,6 +15,8 @@ namespace {
 
 constexpr const char *kNullParams = "%s: the parameters should not be null.";
 constexpr const char *kNotItemKind = "%s: the kind should be 1 or 2 (an item model).";
+constexpr const char *kNotBinary =
+    "%s: lists built in pieces are binary-weighted only (weighting 0).";
 constexpr const char *kBadRange = "%s: the items %d..%d do not lie inside 0..%d.";
 constexpr const char *kNullLists = "%s: the list arrays should not be null.";
 constexpr const char *kBadCount = "%s: item %d has %d neighbours, outside 0..%d.";
@@ -33,6 +35,10 @@ std::string ItemParamsFault(const char *entry, int32_t nrows, int32_t ncols, int
   }
   if (params->kind != TOVRAN_ITEM_COSINE && params->kind != TOVRAN_ITEM_CPROB) {
     std::snprintf(text, sizeof text, kNotItemKind, entry);
+    return text;
+  }
+  if (params->weighting != TOVRAN_WEIGHT_BINARY) {
+    std::snprintf(text, sizeof text, kNotBinary, entry);
     return text;
   }
   return ParamsFault(nrows, ncols, npairs, rowid, colid, *params);
@@ -124,7 +130,7 @@ Model *TOVRAN_AssembleItemModel(int32_t nrows, int32_t ncols, const TOVRAN_Param
     model->itemind = AllocInts(total, "TOVRAN_AssembleItemModel: itemind");
     model->itemval = AllocFloats(total, "TOVRAN_AssembleItemModel: itemval");
     model->marker = AllocFilledInts(ncols, -1, "TOVRAN_AssembleItemModel: marker");
-    model->fcand = AllocCands(ncols, "TOVRAN_AssembleItemModel: fcand");
+    model->fcand = AllocCands(ItemCandidateRoom(ncols), "TOVRAN_AssembleItemModel: fcand");
     model->itemptr[0] = 0;
     for (int32_t i = 0; i < ncols; i++) model->itemptr[i + 1] = model->itemptr[i] + counts[i];
     std::copy_n(ind, total, model->itemind);

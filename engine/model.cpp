@@ -12,7 +12,8 @@ Model *CreateModel() {
   auto *model = static_cast<Model *>(CheckedMalloc(sizeof(Model), "CreateModel: model"));
   *model = Model{-1,      -1,      -1,      nullptr, nullptr, nullptr, -1,      -1,
                  nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                 nullptr, nullptr, -1,      0.0f,    0,       -1,      -1,      nullptr};
+                 nullptr, nullptr, -1,      0.0f,    0,       -1,      -1,      0,
+                 0.0f,    0.0f,    -1,      nullptr, nullptr, nullptr, nullptr};
   return model;
 }
 
@@ -21,7 +22,8 @@ void TOVRAN_FreeModel(Model *model) {
   FreeUserColumnBits(model->colbits);
   FreeAll(&model->itemptr, &model->itemind, &model->itemval, &model->rowptr, &model->rowind,
           &model->colptr, &model->colind, &model->rowval, &model->colval, &model->rcand,
-          &model->fcand, &model->rmarker, &model->marker, &model);
+          &model->fcand, &model->rmarker, &model->marker, &model->popular, &model->popscore,
+          &model->poprank, &model);
 }
 
 bool HoldsNegativeZero(const float *values, int64_t n) {
@@ -41,6 +43,11 @@ void RestMarks(Model *model) {
     model->unmet_item_mark = !signbit && model->ncols <= kMaxItemsSummedInMarks ? INT32_MIN : -1;
     FillInts(model->nrows, model->unmet_user_mark, model->rmarker);
     FillInts(model->ncols, model->unmet_item_mark, model->marker);
+    return;
+  }
+  if (model->type == TOVRAN_POPULAR) {
+    model->unmet_item_mark = -1;
+    FillInts(model->nitems, -1, model->marker);
     return;
   }
   const bool zero = model->itemptr != nullptr && model->nitems <= kMaxItemsSummedInMarks &&

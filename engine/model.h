@@ -41,6 +41,17 @@ struct Model {
   int32_t unmet_user_mark;  // type 3: every rmarker entry between operations (RestMarks)
   int32_t unmet_item_mark;  // every marker entry between operations (RestMarks);
                             // -1 until an item model's lists are in place
+  // How the pairs' values became entries (TOVRAN_WEIGHT_*), with BM25's K1 and B.
+  int32_t weighting;
+  float bm25_k1;
+  float bm25_b;
+  // The popularity ranking of the pairs: items held at least once, by
+  // summed weight (binary: pairs), most first, ties by lower id. npopular
+  // is -1 and the arrays null for a model read from a file without it.
+  int32_t npopular;
+  int32_t *popular;         // npopular item ids
+  float *popscore;          // their summed weights, rounded to single precision
+  int32_t *poprank;         // item id -> its place in popular, or INT32_MAX
   UserColumnBits *colbits;  // type 3: dense columns as bit sets, or null (user_columns.h)
 };
 
@@ -48,6 +59,10 @@ struct Model {
 // user-based query writes the slot after its list before it knows whether the
 // user is new (none without users: no query then gathers anything).
 constexpr int64_t UserCandidateRoom(int32_t nrows) { return nrows > 0 ? int64_t{nrows} + 1 : 0; }
+
+// Pairs in a query's item-candidate array, likewise: a query that keeps
+// its basket can meet every item.
+constexpr int64_t ItemCandidateRoom(int32_t nitems) { return nitems > 0 ? int64_t{nitems} + 1 : 0; }
 
 // Whether any of the n values is -0.0.
 bool HoldsNegativeZero(const float *values, int64_t n);

@@ -5,9 +5,11 @@
 #include <memory>
 #include <vector>
 
+#include "engine/answer.h"
 #include "engine/builders.h"
 #include "engine/errors.h"
 #include "engine/mark_sums.h"
+#include "engine/popularity.h"
 #include "util/checked_alloc.h"
 #include "util/fill.h"
 #include "util/free_all.h"
@@ -25,6 +27,12 @@ constexpr const char *kBadOffsets =
     "%s: basket %d has offsets %lld..%lld; offsets should not decrease nor be negative.";
 constexpr const char *kLongBasket = "%s: basket %d holds more than %d items.";
 constexpr const char *kBadQueryThreads = "%s: NThreads should take a value from 1..%d.";
+constexpr const char *kBadListCount = "%s: the length %d of %s should not be negative.";
+constexpr const char *kNullList = "%s: %s should not be null.";
+constexpr const char *kListItemOutside = "%s: %s[%lld] is %d, outside 0..%d.";
+constexpr const char *kNoPopularity =
+    "%s: fallback needs the popularity ranking, which this model does not carry (it was read "
+    "from a model file of format version 1; build it again).";
 
 // Baskets handed to a query thread at a time.
 constexpr int64_t kBasketChunk = 64;
@@ -51,13 +59,42 @@ int32_t ItemLimit(const Model *model) {
 }
 
 int32_t Answer(const Model *model, TOVRAN_Scratch *scratch, int32_t n, const int32_t *basket,
-               int32_t N, int32_t *rcmds, float *scores) {
+               int32_t N, const TOVRAN_QueryOptions &options, int32_t *rcmds, float *scores) {
   switch (model->type) {
+    case TOVRAN_POPULAR:
+      return RecommendPopular(model, scratch, n, basket, N, options, rcmds, scores);
     case TOVRAN_ITEM_COSINE:
-    case TOVRAN_ITEM_CPROB: return RecommendByItems(model, scratch, n, basket, N, rcmds, scores);
-    case TOVRAN_USER_BASED: return RecommendByUsers(model, scratch, n, basket, N, rcmds, scores);
+    case TOVRAN_ITEM_CPROB:
+      return RecommendByItems(model, scratch, n, basket, N, options, rcmds, scores);
+    case TOVRAN_USER_BASED:
+      return RecommendByUsers(model, scratch, n, basket, N, options, rcmds, scores);
     default: return 0;
   }
+}
+
+// Reports the first fault of options for model in the last error; true when
+// there is one.
+bool OptionsFault(const char *entry, const Model *model, const TOVRAN_QueryOptions &o) {
+  const int32_t limit = ItemLimit(model);
+  const struct {
+    const char *name;
+    const int32_t *ids;
+    int32_t n;
+    bool given;
+  } lists[] = {{"filter_items", o.filter_items, o.nfilter, true},
+               {"items", o.items, o.nitems, o.items != nullptr}};
+  for (const auto &list : lists) {
+    if (!list.given) continue;
+    if (list.n < 0) return SetLastError(kBadListCount, entry, list.n, list.name), true;
+    if (list.n > 0 && list.ids == nullptr) return SetLastError(kNullList, entry, list.name), true;
+    const int64_t t = FirstOutside(limit, list.n, list.ids);
+    if (t >= 0)
+      return SetLastError(kListItemOutside, entry, list.name, static_cast<long long>(t),
+                          list.ids[t], limit - 1),
+             true;
+  }
+  if (o.fallback && model->npopular < 0) return SetLastError(kNoPopularity, entry), true;
+  return false;
 }
 
 // The item query's gather: for each basket item in turn, its neighbour list's
@@ -104,7 +141,7 @@ TOVRAN_Scratch *TOVRAN_CreateScratch(const Model *model) {
   const int32_t items = users ? model->ncols : model->nitems;
   const int32_t rows = users ? model->nrows : 0;
   scratch->rcand = AllocCands(UserCandidateRoom(rows), "TOVRAN_CreateScratch: rcand");
-  scratch->fcand = AllocCands(items, "TOVRAN_CreateScratch: fcand");
+  scratch->fcand = AllocCands(ItemCandidateRoom(items), "TOVRAN_CreateScratch: fcand");
   scratch->rmarker = AllocFilledInts(rows, model->unmet_user_mark, "TOVRAN_CreateScratch: rmarker");
   scratch->marker = AllocFilledInts(items, model->unmet_item_mark, "TOVRAN_CreateScratch: marker");
   if (users && model->colbits != nullptr) {
@@ -132,25 +169,28 @@ int32_t TOVRAN_RecommendWith(const Model *model, TOVRAN_Scratch *scratch, int32_
                              const int32_t *basket, int32_t N, int32_t *rcmds) {
   if (FirstOutside(ItemLimit(model), n, basket) >= 0) return -1;
   if (N < 1) return 0;
-  return Answer(model, scratch, n, basket, N, rcmds, nullptr);
+  return Answer(model, scratch, n, basket, N, kPlainQuery, rcmds, nullptr);
 }
 
-int32_t TOVRAN_RecommendScored(Model *model, int32_t n, const int32_t *basket, int32_t N,
-                               int32_t *rcmds, float *scores) {
-  constexpr const char *entry = "TOVRAN_RecommendScored";
+namespace {
+
+int32_t RecommendOne(const char *entry, Model *model, int32_t n, const int32_t *basket, int32_t N,
+                     const TOVRAN_QueryOptions *options, int32_t *rcmds, float *scores) {
   if (model == nullptr) return SetLastError(kNullModel, entry), -1;
   if (n > 0 && basket == nullptr) return SetLastError(kNullBasket, entry), -1;
   if (BasketOutside(entry, ItemLimit(model), n, basket, 0)) return -1;
+  const TOVRAN_QueryOptions &o = options != nullptr ? *options : kPlainQuery;
+  if (OptionsFault(entry, model, o)) return -1;
   if (N < 1) return 0;
   if (rcmds == nullptr) return SetLastError(kNullAnswers, entry), -1;
   TOVRAN_Scratch own = ModelScratch(model);
-  return Answer(model, &own, n, basket, N, rcmds, scores);
+  return Answer(model, &own, n, basket, N, o, rcmds, scores);
 }
 
-int32_t TOVRAN_RecommendBatch(const Model *model, int32_t nbaskets, const int64_t *offsets,
-                              const int32_t *items, int32_t N, int32_t nthreads, int32_t *rcmds,
-                              float *scores, int32_t *counts) {
-  constexpr const char *entry = "TOVRAN_RecommendBatch";
+int32_t RecommendMany(const char *entry, const Model *model, int32_t nbaskets,
+                      const int64_t *offsets, const int32_t *items, int32_t N, int32_t nthreads,
+                      const TOVRAN_QueryOptions *options, int32_t *rcmds, float *scores,
+                      int32_t *counts) {
   if (model == nullptr) return SetLastError(kNullModel, entry), -1;
   if (nbaskets < 0) return SetLastError(kBadBasketCount, entry, nbaskets), -1;
   if (nthreads < 1 || nthreads > TOVRAN_MAX_THREADS)
@@ -170,6 +210,8 @@ int32_t TOVRAN_RecommendBatch(const Model *model, int32_t nbaskets, const int64_
   const int64_t nitems = offsets[nbaskets] - offsets[0];
   if (nitems > 0 && BasketOutside(entry, ItemLimit(model), nitems, items + offsets[0], offsets[0]))
     return -1;
+  const TOVRAN_QueryOptions &o = options != nullptr ? *options : kPlainQuery;
+  if (OptionsFault(entry, model, o)) return -1;
   if (N < 1) {
     if (counts != nullptr) FillInts(nbaskets, 0, counts);
     return 0;
@@ -187,7 +229,7 @@ int32_t TOVRAN_RecommendBatch(const Model *model, int32_t nbaskets, const int64_
             float *values = scores != nullptr ? scores + b * N : nullptr;
             const int32_t m =
                 Answer(model, scratch[size_t(thread)].get(), int32_t(offsets[b + 1] - offsets[b]),
-                       items + offsets[b], N, ids, values);
+                       items + offsets[b], N, o, ids, values);
             // Slots past the answers are marked, so that every basket's row is defined.
             FillInts(N - m, -1, ids + m);
             if (values != nullptr) std::fill(values + m, values + N, 0.0f);
@@ -198,8 +240,37 @@ int32_t TOVRAN_RecommendBatch(const Model *model, int32_t nbaskets, const int64_
   });
 }
 
+}  // namespace
+
+int32_t TOVRAN_RecommendScored(Model *model, int32_t n, const int32_t *basket, int32_t N,
+                               int32_t *rcmds, float *scores) {
+  return RecommendOne("TOVRAN_RecommendScored", model, n, basket, N, nullptr, rcmds, scores);
+}
+
+int32_t TOVRAN_RecommendFiltered(Model *model, int32_t n, const int32_t *basket, int32_t N,
+                                 const TOVRAN_QueryOptions *options, int32_t *rcmds,
+                                 float *scores) {
+  return RecommendOne("TOVRAN_RecommendFiltered", model, n, basket, N, options, rcmds, scores);
+}
+
+int32_t TOVRAN_RecommendBatch(const Model *model, int32_t nbaskets, const int64_t *offsets,
+                              const int32_t *items, int32_t N, int32_t nthreads, int32_t *rcmds,
+                              float *scores, int32_t *counts) {
+  return RecommendMany("TOVRAN_RecommendBatch", model, nbaskets, offsets, items, N, nthreads,
+                       nullptr, rcmds, scores, counts);
+}
+
+int32_t TOVRAN_RecommendFilteredBatch(const Model *model, int32_t nbaskets, const int64_t *offsets,
+                                      const int32_t *items, int32_t N, int32_t nthreads,
+                                      const TOVRAN_QueryOptions *options, int32_t *rcmds,
+                                      float *scores, int32_t *counts) {
+  return RecommendMany("TOVRAN_RecommendFilteredBatch", model, nbaskets, offsets, items, N,
+                       nthreads, options, rcmds, scores, counts);
+}
+
 int32_t RecommendByItems(const Model *model, TOVRAN_Scratch *scratch, int32_t n,
-                         const int32_t *basket, int32_t N, int32_t *rcmds, float *scores) {
+                         const int32_t *basket, int32_t N, const TOVRAN_QueryOptions &options,
+                         int32_t *rcmds, float *scores) {
   const int32_t *itemptr = model->itemptr, *itemind = model->itemind;
   const float *itemval = model->itemval;
   int32_t *marker = scratch->marker;
@@ -209,9 +280,9 @@ int32_t RecommendByItems(const Model *model, TOVRAN_Scratch *scratch, int32_t n,
   // overlap. The scratch's marks rest as the model's do (TOVRAN_CreateScratch).
   const int32_t unmet = model->unmet_item_mark;
   const Gather how = GatherFor(unmet, model->nitems);
+  MarkLeftOut(n, basket, options, marker, LeftOutMark(how));
   for (int32_t t = 0; t < n; t++) {
     const int32_t b = basket[t];
-    marker[b] = LeftOutMark(how);
     if (how != Gather::kSlots) {
       __builtin_prefetch(itemind + itemptr[b]);
       __builtin_prefetch(itemval + itemptr[b]);
@@ -223,11 +294,6 @@ int32_t RecommendByItems(const Model *model, TOVRAN_Scratch *scratch, int32_t n,
   const int32_t ncand = WithGather(how, [&](auto mode) {
     return GatherSums<mode.value>(n, basket, itemptr, itemind, itemval, marker, fcand);
   });
-  for (int32_t t = 0; t < n; t++) marker[basket[t]] = unmet;
-
-  const int32_t m = RankTopCandidates(ncand, N, fcand);
-  for (int32_t t = 0; t < m; t++) rcmds[t] = fcand[t].key;
-  if (scores != nullptr)
-    for (int32_t t = 0; t < m; t++) scores[t] = fcand[t].value;
-  return m;
+  RestLeftOut(n, basket, options, marker, unmet);
+  return FinishAnswer(model, scratch, ncand, n, basket, N, options, rcmds, scores);
 }

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "engine/answer.h"
 #include "engine/builders.h"
 #include "engine/mark_sums.h"
 #include "engine/user_gather.h"
@@ -168,14 +169,16 @@ bool ColumnBitsRun(const Model *model, const TOVRAN_Scratch *scratch, int32_t n,
   return false;
 }
 
-// Whether the column bits pay: when the basket's columns hold the users at
-// least twice over, every user met is met twice on average, and the pass
-// over the users met costs less than the column entries it saves (below
-// that, retail's heaviest baskets lost up to 40 %).
+// Whether the column bits pay: when the basket's dense columns hold the
+// users at least twice over. A user met is then met twice on average, and
+// the pass over the users met, dearer than the marks' per user, costs less
+// than the column entries it saves (below that, retail's heaviest baskets
+// lost up to 40 %).
 bool ColumnBitsPay(const Model *model, int32_t n, const int32_t *basket) {
   int64_t entries = 0;
   for (int32_t t = 0; t < n; t++)
-    entries += model->colptr[basket[t] + 1] - model->colptr[basket[t]];
+    if (model->colbits->colset[basket[t]] >= 0)
+      entries += model->colptr[basket[t] + 1] - model->colptr[basket[t]];
   return entries >= 2 * int64_t{model->nrows};
 }
 
@@ -241,7 +244,8 @@ int32_t GatherUserCandidates(const Model *model, TOVRAN_Scratch *scratch, int32_
 }
 
 int32_t RecommendByUsers(const Model *model, TOVRAN_Scratch *scratch, int32_t n,
-                         const int32_t *basket, int32_t N, int32_t *rcmds, float *scores) {
+                         const int32_t *basket, int32_t N, const TOVRAN_QueryOptions &options,
+                         int32_t *rcmds, float *scores) {
   const int32_t *rowptr = model->rowptr, *rowind = model->rowind;
   const float *rowval = model->rowval;
   int32_t *marker = scratch->marker;
@@ -249,7 +253,6 @@ int32_t RecommendByUsers(const Model *model, TOVRAN_Scratch *scratch, int32_t n,
 
   // Phase 1: the users most similar to the basket.
   const int32_t nr = GatherUserCandidates(model, scratch, n, basket, UserGather::kChosen);
-
   const int32_t nkeep = SelectTopCandidates(nr, model->nnbr, rcand);
   // Every neighbour's row is asked for at once, while the neighbours are sorted.
   for (int32_t t = 0; t < nkeep; t++) {
@@ -263,16 +266,10 @@ int32_t RecommendByUsers(const Model *model, TOVRAN_Scratch *scratch, int32_t n,
   // The scratch's marks rest as the model's do (TOVRAN_CreateScratch).
   const int32_t unmet = model->unmet_item_mark;
   const Gather how = GatherFor(unmet, model->ncols);
-  for (int32_t t = 0; t < n; t++) marker[basket[t]] = LeftOutMark(how);
+  MarkLeftOut(n, basket, options, marker, LeftOutMark(how));
   const int32_t nf = WithGather(how, [&](auto mode) {
     return GatherRows<mode.value>(nkeep, rcand, rowptr, rowind, rowval, marker, fcand);
   });
-  for (int32_t t = 0; t < n; t++) marker[basket[t]] = unmet;
-
-  const int32_t m = SelectTopCandidates(nf, N, fcand);
-  SortCandidates(m, fcand);
-  for (int32_t t = 0; t < m; t++) rcmds[t] = fcand[t].key;
-  if (scores != nullptr)
-    for (int32_t t = 0; t < m; t++) scores[t] = fcand[t].value;
-  return m;
+  RestLeftOut(n, basket, options, marker, unmet);
+  return FinishAnswer(model, scratch, nf, n, basket, N, options, rcmds, scores);
 }

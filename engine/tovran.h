@@ -25,8 +25,9 @@ extern "C" {
  * arrays, so one model serves one query at a time. */
 typedef struct Model Model;
 
-/* Model kinds accepted by TOVRAN_BuildModel. */
+/* Model kinds accepted by TOVRAN_BuildModel (1..3) and TOVRAN_Build (0..3). */
 enum {
+  TOVRAN_POPULAR = 0,     /* the items held by the most pairs, the same for every basket */
   TOVRAN_ITEM_COSINE = 1, /* item-to-item cosine */
   TOVRAN_ITEM_CPROB = 2,  /* item-to-item conditional probability, damped by alpha */
   TOVRAN_USER_BASED = 3   /* nearest users, found at query time */
@@ -126,17 +127,43 @@ const char *TOVRAN_LastError(void);
 /* Most threads an entry of this group accepts. */
 #define TOVRAN_MAX_THREADS 256
 
-/* What to build. */
+/* How a pair's value becomes the matrix entry every kind starts from, in
+ * double and rounded once to single precision (binary ignores the values).
+ * For pair (u, i) with value v > 0, where item i is held by the pairs of
+ * len(i) summed values, avglen is len averaged over the items held, df(u) is
+ * the number of pairs of user u and M the number of items held:
+ *   binary: 1
+ *   raw:    v
+ *   log:    log(1 + v)
+ *   bm25:   v (K1 + 1) / (v + K1 ((1 - B) + B len(i) / avglen))
+ *           * log(1 + (M - df(u) + 0.5) / (df(u) + 0.5))
+ *   tfidf:  sqrt(v) * log(1 + M / df(u))
+ * Everything after (normalisations, similarities, rankings) is the same for
+ * every weighting; binary gives the models of the unweighted entries. */
+enum {
+  TOVRAN_WEIGHT_BINARY = 0,
+  TOVRAN_WEIGHT_RAW = 1,
+  TOVRAN_WEIGHT_LOG = 2,
+  TOVRAN_WEIGHT_BM25 = 3,
+  TOVRAN_WEIGHT_TFIDF = 4
+};
+
+/* What to build. A record whose fields past nthreads are zero asks for
+ * binary weighting. */
 typedef struct TOVRAN_Params {
-  int32_t kind;        /* TOVRAN_ITEM_COSINE, TOVRAN_ITEM_CPROB or TOVRAN_USER_BASED */
-  int32_t nnbr;        /* >= 1: neighbours kept per item (kinds 1, 2) or used per query (3) */
-  float alpha;         /* kind 2 only: in [0, 1] */
+  int32_t kind; /* TOVRAN_POPULAR, TOVRAN_ITEM_COSINE, TOVRAN_ITEM_CPROB or TOVRAN_USER_BASED */
+  int32_t nnbr; /* >= 1: neighbours kept per item (kinds 1, 2) or used per query (3); kind 0: 0 */
+  float alpha;  /* kind 2 only: in [0, 1] */
   int32_t min_support; /* kinds 1, 2: >= 1; only items held by this many pairs become neighbours */
   int32_t nthreads;    /* 1..TOVRAN_MAX_THREADS threads for the neighbour lists */
+  int32_t weighting;   /* TOVRAN_WEIGHT_*: how the pairs' values become entries */
+  float bm25_k1;       /* bm25 only: K1, finite and >= 0 */
+  float bm25_b;        /* bm25 only: B, in [0, 1] */
 } TOVRAN_Params;
 
-/* The program's parameters for kind: nnbr 20 (kinds 1, 2) or 50 (kind 3),
- * alpha 0.0, min_support 3, nthreads 1. */
+/* The program's parameters for kind: nnbr 20 (kinds 1, 2), 50 (kind 3) or 0
+ * (kind 0), alpha 0.0, min_support 3, nthreads 1, binary weighting, K1 1.2
+ * and B 0.75. */
 TOVRAN_API
 TOVRAN_Params TOVRAN_DefaultParams(int32_t kind);
 
@@ -147,6 +174,16 @@ TOVRAN_Params TOVRAN_DefaultParams(int32_t kind);
 TOVRAN_API
 Model *TOVRAN_Build(int32_t nrows, int32_t ncols, int32_t npairs, const int32_t *rowid,
                     const int32_t *colid, const TOVRAN_Params *params);
+
+/* As TOVRAN_Build, with a value per pair (values[i] for pair i; only read)
+ * weighted as params->weighting says. Every weighting but binary needs
+ * values that are finite and above zero, each giving a weight that is a
+ * finite single-precision number of normal size; binary reads no values
+ * (values may be NULL) and gives TOVRAN_Build's model. NULL with the reason
+ * in TOVRAN_LastError otherwise. */
+TOVRAN_API
+Model *TOVRAN_BuildWeighted(int32_t nrows, int32_t ncols, int32_t npairs, const int32_t *rowid,
+                            const int32_t *colid, const float *values, const TOVRAN_Params *params);
 
 /* An item model (kinds 1, 2) built in pieces, its items shared among
  * processes say: the lists of any range of items, then the model from every
@@ -207,6 +244,66 @@ TOVRAN_API
 int32_t TOVRAN_RecommendBatch(const Model *model, int32_t nbaskets, const int64_t *offsets,
                               const int32_t *items, int32_t N, int32_t nthreads, int32_t *rcmds,
                               float *scores, int32_t *counts);
+
+/* What a query may leave out, restrict itself to or add. A record of zeros
+ * asks for the answers of TOVRAN_RecommendScored.
+ * - filter_items: nfilter ids never recommended.
+ * - items: unless NULL, the nitems ids (nitems >= 0) the answer is drawn
+ *   from. Every listed item is then ranked, up to N: first those the model
+ *   scores, by score as usual; then those it does not, scored 0.0, in the
+ *   order listed (in the popularity ranking's order under fallback, items
+ *   no pair holds last in the order listed); then the basket's own items,
+ *   scored -infinity, in the order listed. Repeats count once.
+ * - keep_basket: nonzero lets basket items be recommended. They are scored
+ *   as any other item: an item model sums the lists of every basket item
+ *   (an item's own list never holds it, so a basket item collects only what
+ *   the other basket items give it), the user-based model sums the rows of
+ *   the neighbours, the popularity model gives its count.
+ * - fallback: nonzero fills an answer shorter than N from the popularity
+ *   ranking of the model's pairs, best first, skipping items already listed,
+ *   filtered, or (unless keep_basket) in the basket; the added items are
+ *   scored 0.0. Every model built by this library carries the ranking; one
+ *   loaded from a file of format version 1 does not, and fallback on it is
+ *   an error.
+ * Ids outside the model's items in either list are an error. The work on
+ * the lists is in proportion to their lengths, never to the catalogue. */
+typedef struct TOVRAN_QueryOptions {
+  const int32_t *filter_items;
+  int32_t nfilter;
+  const int32_t *items;
+  int32_t nitems;
+  int32_t keep_basket;
+  int32_t fallback;
+} TOVRAN_QueryOptions;
+
+/* As TOVRAN_RecommendScored with the options of options (NULL: none; only
+ * read). Returns the number of answers, or -1 with the reason in
+ * TOVRAN_LastError on invalid arguments, options or a basket item outside
+ * the model's items (nothing written). One query per model at a time. */
+TOVRAN_API
+int32_t TOVRAN_RecommendFiltered(Model *model, int32_t n, const int32_t *basket, int32_t N,
+                                 const TOVRAN_QueryOptions *options, int32_t *rcmds, float *scores);
+
+/* As TOVRAN_RecommendBatch, every basket answered with the same options
+ * (NULL: none): each answer equals TOVRAN_RecommendFiltered's for its
+ * basket. The model is only read. */
+TOVRAN_API
+int32_t TOVRAN_RecommendFilteredBatch(const Model *model, int32_t nbaskets, const int64_t *offsets,
+                                      const int32_t *items, int32_t N, int32_t nthreads,
+                                      const TOVRAN_QueryOptions *options, int32_t *rcmds,
+                                      float *scores, int32_t *counts);
+
+/* The users most like user (user-based model only): every other user who
+ * holds one of user's training items, by the cosine of the two users'
+ * row-normalised training rows (products and sums in double, rounded once
+ * to single precision), best first with the ranking's ties, user itself
+ * first with score 1.0 unless it holds no pair. Writes up to N ids to users
+ * and, unless scores is NULL, their scores. Returns the number written, or
+ * -1 with the reason in TOVRAN_LastError when the model is not user-based,
+ * user lies outside its users or an array is NULL. One query per model at
+ * a time. */
+TOVRAN_API
+int32_t TOVRAN_SimilarUsers(Model *model, int32_t user, int32_t N, int32_t *users, float *scores);
 
 /* The Alpha estimation's steps: alpha[j] = j * 0.1 (single precision, as
  * the model receives it) for j < ntried, with the hit count of the re-split
@@ -280,7 +377,8 @@ typedef struct TOVRAN_ModelInfo {
   TOVRAN_Params params; /* min_support 0 for kind 3; nthreads 1 */
   int32_t nusers;       /* users of the pairs */
   int32_t nitems;       /* accepted item ids are 0..nitems-1 */
-  int64_t nentries;     /* neighbour entries (kinds 1, 2) or pairs (kind 3) */
+  int64_t nentries;     /* neighbour entries (kinds 1, 2), pairs (kind 3) or ranked items (0) */
+  int32_t npopular;     /* items in the popularity ranking; -1 when the model carries none */
 } TOVRAN_ModelInfo;
 
 /* Fills *info for model; 0, or -1 when either is NULL. */

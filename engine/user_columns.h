@@ -7,7 +7,7 @@
 // single(1/sqrt(k)) throughout). A user's sum over the basket is then the
 // sum of h copies of its row value, a function of the hits h and of the
 // value alone, so the pass needs each user's hit count and first arrival,
-// not its sum. Columns that hold at least one user in 32 are kept as bit sets
+// not its sum. Columns that hold at least one user in 8 are kept as bit sets
 // over the users as well: the query takes such a column 64 users at a time,
 // adding it to bit-sliced hit counters and listing the users it meets first
 // from the bits not yet seen, in increasing order as the column lists them;

@@ -24,7 +24,7 @@ Model *TOVRAN_Init_Row(SparseMatrix *matrix, int32_t nnbr) {
   model->rmarker = AllocInts(model->nrows, "TOVRAN_Init_Row: model->rmarker");
   RestMarks(model.get());
   PrepareUserColumnBits(model.get());
-  model->fcand = AllocCands(model->ncols, "TOVRAN_Init_Row: model->ccand");
+  model->fcand = AllocCands(ItemCandidateRoom(model->ncols), "TOVRAN_Init_Row: model->ccand");
   model->rcand = AllocCands(UserCandidateRoom(model->nrows), "TOVRAN_Init_Row: model->rcand");
   return model.release();
 }

@@ -25,7 +25,7 @@ void NormalizeSegments(int32_t n, const int32_t *ptr, float *val) {
 }  // namespace
 
 SparseMatrix *CreateMatrix(int32_t nrows, int32_t ncols, int32_t npairs, const int32_t *rowid,
-                           const int32_t *colid) {
+                           const int32_t *colid, const float *weights) {
   auto *mat = static_cast<SparseMatrix *>(CheckedMalloc(sizeof(SparseMatrix), "CreateMatrix: mat"));
   *mat = SparseMatrix{nrows, ncols, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
   MatrixHolder holder(mat);
@@ -37,7 +37,15 @@ SparseMatrix *CreateMatrix(int32_t nrows, int32_t ncols, int32_t npairs, const i
   int32_t *rowptr = mat->rowptr;
   for (int32_t i = 0; i < npairs; i++) rowptr[rowid[i]]++;
   StartFill(nrows, rowptr);
-  for (int32_t i = 0; i < npairs; i++) mat->rowind[rowptr[rowid[i]]++] = colid[i];
+  if (weights == nullptr) {
+    for (int32_t i = 0; i < npairs; i++) mat->rowind[rowptr[rowid[i]]++] = colid[i];
+  } else {
+    for (int32_t i = 0; i < npairs; i++) {
+      const int32_t at = rowptr[rowid[i]]++;
+      mat->rowind[at] = colid[i];
+      mat->rowval[at] = weights[i];
+    }
+  }
   EndFill(nrows, rowptr);
 
   NormalizeRows(mat);

@@ -17,13 +17,14 @@ struct SparseMatrix {
   float *colval;
 };
 
-// Builds the matrix of npairs (rowid[i], colid[i]) pairs: every entry 1.0,
-// rows in input order and scaled to unit length, the column view derived from
+// Builds the matrix of npairs (rowid[i], colid[i]) pairs: every entry 1.0
+// (or weights[i], finite and above zero, unless weights is null), rows in
+// input order and scaled to unit length, the column view derived from
 // them and then scaled column by column. Repeated pairs stay separate entries.
 // The caller guarantees indices in range; the pair arrays are only read.
 // An allocation that throws leaves nothing behind.
 SparseMatrix *CreateMatrix(int32_t nrows, int32_t ncols, int32_t npairs, const int32_t *rowid,
-                           const int32_t *colid);
+                           const int32_t *colid, const float *weights = nullptr);
 
 // Scales each non-empty row of rowval to unit Euclidean length.
 void NormalizeRows(SparseMatrix *mat);

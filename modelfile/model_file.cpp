@@ -11,6 +11,8 @@
 
 #include "engine/errors.h"
 #include "engine/model.h"
+#include "engine/popularity.h"
+#include "engine/weighting.h"
 #include "matrix/column_view.h"
 #include "matrix/sparse_matrix.h"
 #include "util/checked_alloc.h"
@@ -129,7 +131,7 @@ class Reader {
   std::FILE *in_;
 };
 
-// The header's fields, as read.
+// The header's fields, as read (from version 2 on with the extension).
 struct Header {
   uint32_t version;
   int32_t kind, nnbr;
@@ -137,7 +139,21 @@ struct Header {
   int32_t min_support, nusers, nitems;
   uint32_t flags;
   int64_t nentries;
+  int32_t weighting = TOVRAN_WEIGHT_BINARY;
+  float bm25_k1 = 0.0f, bm25_b = 0.0f;
+  int32_t npopular = -1;  // -1: no popularity ranking (version 1)
 };
+
+// Bytes before the arrays in a file of version.
+int64_t HeaderBytes(uint32_t version) {
+  return version >= 2 ? kModelHeaderBytes + kModelExtensionBytes : kModelHeaderBytes;
+}
+
+float FloatFromBits(uint32_t bits) {
+  float value;
+  std::memcpy(&value, &bits, 4);
+  return value;
+}
 
 Header ParseHeader(const unsigned char *bytes) {
   Header h;
@@ -152,8 +168,18 @@ Header ParseHeader(const unsigned char *bytes) {
   h.nitems = i32(32);
   h.flags = GetLE32(bytes + 36);
   h.nentries = int64_t(uint64_t(GetLE32(bytes + 40)) | uint64_t(GetLE32(bytes + 44)) << 32);
+  if (h.version >= 2) {
+    h.weighting = i32(48);
+    h.bm25_k1 = FloatFromBits(GetLE32(bytes + 52));
+    h.bm25_b = FloatFromBits(GetLE32(bytes + 56));
+    h.npopular = i32(60);
+  }
   return h;
 }
+
+// The lowest kind the file's version knows: the popularity model came with
+// version 2.
+int32_t LowestKind(const Header &h) { return h.version >= 2 ? TOVRAN_POPULAR : TOVRAN_ITEM_COSINE; }
 
 // The offsets array's length: items for the item kinds, users for kind 3.
 int64_t OffsetCount(const Header &h) {
@@ -162,17 +188,34 @@ int64_t OffsetCount(const Header &h) {
 
 // The file size the counts call for, or -1 when they cannot be counts.
 int64_t ExpectedSize(const Header &h) {
-  if (h.kind < TOVRAN_ITEM_COSINE || h.kind > TOVRAN_USER_BASED || h.nusers < 0 || h.nitems < 0 ||
-      h.nentries < 0 || h.nentries > INT32_MAX)
+  if (h.kind < LowestKind(h) || h.kind > TOVRAN_USER_BASED || h.nusers < 0 || h.nitems < 0 ||
+      h.nentries < 0 || h.nentries > INT32_MAX || h.npopular < -1)
     return -1;
-  int64_t arrays = 4 * OffsetCount(h) + 8 * h.nentries;
+  int64_t arrays = 0;
+  if (h.kind != TOVRAN_POPULAR) arrays = 4 * OffsetCount(h) + 8 * h.nentries;
   if (h.kind == TOVRAN_USER_BASED) arrays += 4 * (int64_t{h.nitems} + 1);  // colptr
-  return kModelHeaderBytes + arrays + kModelChecksumBytes;
+  if (h.npopular > 0) arrays += 8 * int64_t{h.npopular};
+  return HeaderBytes(h.version) + arrays + kModelChecksumBytes;
 }
 
 // Empty when the header's values make a model; else what is wrong.
 std::string HeaderFault(const Header &h) {
   if (h.flags != 0) return "flags " + std::to_string(h.flags) + " should be 0";
+  if (WeightingName(h.weighting) == nullptr)
+    return "weighting " + std::to_string(h.weighting) + " is unknown to format version " +
+           std::to_string(h.version);
+  const bool bm25 = h.weighting == TOVRAN_WEIGHT_BM25;
+  if (bm25 ? !WeightingFault(TOVRAN_Params{1, 1, 0.0f, 1, 1, h.weighting, h.bm25_k1, h.bm25_b})
+                  .empty()
+           : h.bm25_k1 != 0.0f || h.bm25_b != 0.0f)
+    return "K1 and B do not fit weighting " + std::string(WeightingName(h.weighting));
+  if (h.npopular > h.nitems) return "npopular " + std::to_string(h.npopular) + " exceeds the items";
+  if (h.kind == TOVRAN_POPULAR) {
+    if (h.npopular < 0 || h.nnbr != 0 || h.alpha != 0.0f || h.min_support != 0 ||
+        h.nentries != h.npopular)
+      return "kind 0 should have nnbr, alpha and min_support 0 and npopular entries";
+    return {};
+  }
   if (h.nnbr < 1) return "nnbr " + std::to_string(h.nnbr) + " should be at least 1";
   const bool items = h.kind != TOVRAN_USER_BASED;
   if (h.kind == TOVRAN_ITEM_CPROB ? !(h.alpha >= 0.0f && h.alpha <= 1.0f) : h.alpha != 0.0f)
@@ -253,7 +296,7 @@ Model *ReadItemModel(Reader &reader, const Header &h, const char *name) {
     return nullptr;
   }
   model->marker = AllocInts(h.nitems, "TOVRAN_LoadModel: marker");
-  model->fcand = AllocCands(h.nitems, "TOVRAN_LoadModel: fcand");
+  model->fcand = AllocCands(ItemCandidateRoom(h.nitems), "TOVRAN_LoadModel: fcand");
   RestMarks(model.get());
   return model.release();
 }
@@ -301,18 +344,51 @@ Model *ReadUserModel(Reader &reader, const Header &h, const char *name) {
   model->rmarker = AllocInts(h.nusers, "TOVRAN_LoadModel: rmarker");
   RestMarks(model.get());
   PrepareUserColumnBits(model.get());
-  model->fcand = AllocCands(h.nitems, "TOVRAN_LoadModel: fcand");
+  model->fcand = AllocCands(ItemCandidateRoom(h.nitems), "TOVRAN_LoadModel: fcand");
   model->rcand = AllocCands(UserCandidateRoom(h.nusers), "TOVRAN_LoadModel: rcand");
   return model.release();
+}
+
+// Reads the popularity ranking of h.npopular items into model; false with
+// the last error set.
+bool ReadPopularity(Reader &reader, const Header &h, const char *name, Model *model) {
+  model->npopular = h.npopular;
+  model->popular = AllocInts(h.npopular, "TOVRAN_LoadModel: popular");
+  model->popscore = AllocFloats(h.npopular, "TOVRAN_LoadModel: popscore");
+  if (!reader.Ints(model->popular, h.npopular) || !reader.Floats(model->popscore, h.npopular)) {
+    SetLastError(kReadFailed, name, std::strerror(errno));
+    return false;
+  }
+  std::string fault = IndexFault("popular", model->popular, h.npopular, h.nitems);
+  if (fault.empty()) fault = ValueFault("popscore", model->popscore, h.npopular);
+  for (int32_t k = 0; fault.empty() && k < h.npopular; k++)
+    if (!(model->popscore[k] > 0.0f) || (k > 0 && model->popscore[k] > model->popscore[k - 1]))
+      fault = "popscore[" + std::to_string(k) + "] is not above 0 or rises";
+  if (fault.empty()) {
+    model->poprank = AllocFilledInts(h.nitems, INT32_MAX, "TOVRAN_LoadModel: poprank");
+    for (int32_t k = 0; fault.empty() && k < h.npopular; k++) {
+      if (model->poprank[model->popular[k]] != INT32_MAX)
+        fault = "popular[" + std::to_string(k) + "] repeats an item";
+      model->poprank[model->popular[k]] = k;
+    }
+  }
+  if (!fault.empty()) {
+    SetLastError(kBadArrays, name, fault.c_str());
+    return false;
+  }
+  return true;
 }
 
 bool WriteModel(const Model *model, std::FILE *out) {
   Writer w(out);
   const bool users = model->type == TOVRAN_USER_BASED;
+  const bool popular = model->type == TOVRAN_POPULAR;
   const int32_t nitems = users ? model->ncols : model->nitems;
   const int32_t *ptr = users ? model->rowptr : model->itemptr;
   const int32_t noffsets = users ? model->nrows : model->nitems;
-  const int64_t nentries = ptr[noffsets];
+  // A model read from a version 1 file carries no ranking: -1, and no arrays.
+  const int32_t npopular = std::max(model->npopular, 0);
+  const int64_t nentries = popular ? npopular : ptr[noffsets];
   w.Bytes(reinterpret_cast<const unsigned char *>(kModelMagic), sizeof kModelMagic);
   w.U32(kModelFormatVersion);
   w.U32(uint32_t(model->type));
@@ -323,10 +399,18 @@ bool WriteModel(const Model *model, std::FILE *out) {
   w.U32(uint32_t(nitems));
   w.U32(0);  // flags
   w.I64(nentries);
-  w.Ints(ptr, int64_t{noffsets} + 1);
-  w.Ints(users ? model->rowind : model->itemind, nentries);
-  w.Floats(users ? model->rowval : model->itemval, nentries);
+  w.U32(uint32_t(model->weighting));
+  w.U32(FloatBits(model->bm25_k1));
+  w.U32(FloatBits(model->bm25_b));
+  w.U32(uint32_t(model->npopular));
+  if (!popular) {
+    w.Ints(ptr, int64_t{noffsets} + 1);
+    w.Ints(users ? model->rowind : model->itemind, nentries);
+    w.Floats(users ? model->rowval : model->itemval, nentries);
+  }
   if (users) w.Ints(model->colptr, int64_t{nitems} + 1);
+  w.Ints(model->popular, npopular);
+  w.Floats(model->popscore, npopular);
   w.Checksum();
   return w.ok();
 }
@@ -340,11 +424,11 @@ Model *ReadModel(std::FILE *in, const char *name) {
   }
   const int64_t size = ftello(in);
   std::rewind(in);
-  unsigned char bytes[kModelHeaderBytes];
+  constexpr int64_t kLongest = kModelHeaderBytes + kModelExtensionBytes;
+  unsigned char bytes[kLongest];
   // A size ftello could not tell (-1) reads nothing; it is refused below.
-  const size_t got =
-      std::fread(bytes, 1, size_t(std::clamp<int64_t>(size, 0, kModelHeaderBytes)), in);
-  if (size < 0 || int64_t(got) != std::min<int64_t>(size, kModelHeaderBytes)) {
+  const size_t got = std::fread(bytes, 1, size_t(std::clamp<int64_t>(size, 0, kLongest)), in);
+  if (size < 0 || int64_t(got) != std::min<int64_t>(size, kLongest)) {
     SetLastError(kReadFailed, name, std::strerror(errno));
     return nullptr;
   }
@@ -353,9 +437,10 @@ Model *ReadModel(std::FILE *in, const char *name) {
     SetLastError(kWrongMagic, name);
     return nullptr;
   }
-  const int64_t least = kModelHeaderBytes + kModelChecksumBytes;
+  int64_t least = kModelHeaderBytes + kModelChecksumBytes;
   if (size >= 12) {
     const uint32_t version = GetLE32(bytes + 8);
+    least = HeaderBytes(version) + kModelChecksumBytes;
     if (version > kModelFormatVersion) {
       SetLastError(kNewerVersion, name, version, kModelFormatVersion);
       return nullptr;
@@ -388,9 +473,11 @@ Model *ReadModel(std::FILE *in, const char *name) {
     return nullptr;
   }
   if (expected < 0) {
-    const std::string fault = h.kind < TOVRAN_ITEM_COSINE || h.kind > TOVRAN_USER_BASED
-                                  ? "kind " + std::to_string(h.kind) + " is not 1, 2 or 3"
-                                  : "negative or too large counts";
+    const std::string fault =
+        h.kind < LowestKind(h) || h.kind > TOVRAN_USER_BASED
+            ? "kind " + std::to_string(h.kind) +
+                  (h.version >= 2 ? " is not 0, 1, 2 or 3" : " is not 1, 2 or 3")
+            : "negative or too large counts";
     SetLastError(kBadHeader, name, fault.c_str());
     return nullptr;
   }
@@ -403,18 +490,23 @@ Model *ReadModel(std::FILE *in, const char *name) {
     SetLastError(kBadHeader, name, fault.c_str());
     return nullptr;
   }
-  if (std::fseek(in, kModelHeaderBytes, SEEK_SET) != 0) {
+  if (std::fseek(in, HeaderBytes(h.version), SEEK_SET) != 0) {
     SetLastError(kReadFailed, name, std::strerror(errno));
     return nullptr;
   }
   Reader reader(in);
-  Model *model =
-      h.kind == TOVRAN_USER_BASED ? ReadUserModel(reader, h, name) : ReadItemModel(reader, h, name);
+  ModelHolder model(h.kind == TOVRAN_POPULAR      ? CreatePopularModel(h.nitems)
+                    : h.kind == TOVRAN_USER_BASED ? ReadUserModel(reader, h, name)
+                                                  : ReadItemModel(reader, h, name));
   if (model == nullptr) return nullptr;
+  if (h.npopular >= 0 && !ReadPopularity(reader, h, name, model.get())) return nullptr;
   model->nusers = h.nusers;
   model->alpha = h.alpha;
   model->min_support = h.min_support;
-  return model;
+  model->weighting = h.weighting;
+  model->bm25_k1 = h.bm25_k1;
+  model->bm25_b = h.bm25_b;
+  return model.release();
 }
 
 int32_t TOVRAN_SaveModel(const Model *model, const char *path) {
@@ -425,8 +517,8 @@ int32_t TOVRAN_SaveModel(const Model *model, const char *path) {
     }
     OutputFile file;
     std::string error;
-    if (!file.Open(path, false, &error) || !WriteModel(model, file.stream()) ||
-        !file.Close(&error) || !file.Commit(&error)) {
+    if (!file.Open(path, &error) || !WriteModel(model, file.stream()) || !file.Close(&error) ||
+        !file.Commit(&error)) {
       if (error.empty()) error = std::strerror(errno);
       SetLastError(kCannotWrite, path, error.c_str());
       return -1;
@@ -460,9 +552,13 @@ int32_t TOVRAN_GetModelInfo(const Model *model, TOVRAN_ModelInfo *info) {
     return -1;
   }
   const bool users = model->type == TOVRAN_USER_BASED;
-  info->params = TOVRAN_Params{model->type, model->nnbr, model->alpha, model->min_support, 1};
+  info->params = TOVRAN_Params{model->type, model->nnbr,      model->alpha,   model->min_support,
+                               1,           model->weighting, model->bm25_k1, model->bm25_b};
   info->nusers = model->nusers;
   info->nitems = users ? model->ncols : model->nitems;
-  info->nentries = users ? model->rowptr[model->nrows] : model->itemptr[model->nitems];
+  info->nentries = users                           ? model->rowptr[model->nrows]
+                   : model->type == TOVRAN_POPULAR ? model->npopular
+                                                   : model->itemptr[model->nitems];
+  info->npopular = model->npopular;
   return 0;
 }

@@ -1,5 +1,6 @@
-// Selection and sort against the step-by-step reference kept in tests/, on
-// random arrays full of ties, so that no speed-up changes a list.
+// Selection and sort against the reference written from the ranking rules
+// (tests/reference_candidates.cpp), on random arrays full of ties, so that no
+// speed-up changes a list; the reference itself on the rules' worked examples.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -19,6 +20,33 @@ std::vector<CandidatePair> RandomPairs(std::mt19937 &rng, int32_t n, int32_t dis
   std::vector<CandidatePair> c(n);
   for (int32_t t = 0; t < n; t++) c[t] = {float(level(rng)) * 0.125f, t};
   return c;
+}
+
+// Keys of n entries of one value after the reference's selection of k (k = 0:
+// none) and sort.
+std::vector<int32_t> ReferenceRankedKeys(int32_t n, int32_t k) {
+  std::mt19937 rng(1);
+  std::vector<CandidatePair> c = RandomPairs(rng, n, 1);
+  const int32_t m = k > 0 ? ReferenceSelectTop(n, k, c.data()) : n;
+  ReferenceSort(m, c.data());
+  c.resize(size_t(m));
+  return Keys(c);
+}
+
+TEST(ReferenceRanking, GivesTheWorkedExamplesOfTheRules) {
+  EXPECT_EQ(ReferenceRankedKeys(25, 10),
+            (std::vector<int32_t>{0, 12, 13, 14, 15, 16, 17, 18, 21, 22}));
+  EXPECT_EQ(ReferenceRankedKeys(12, 10), (std::vector<int32_t>{0, 10, 9, 8, 7, 6, 5, 1, 2, 3}));
+  std::vector<int32_t> thirty{0};
+  for (int32_t key = 28; key >= 1; key--) thirty.push_back(key);
+  thirty.push_back(29);
+  EXPECT_EQ(ReferenceRankedKeys(30, 0), thirty);
+  std::vector<CandidatePair> five{{5, 0}, {1, 1}, {4, 2}, {2, 3}, {3, 4}};
+  EXPECT_EQ(ReferenceSelectTop(5, 4, five.data()), 4);
+  EXPECT_EQ(Keys(five), (std::vector<int32_t>{0, 2, 3, 1, 4}));
+  std::vector<CandidatePair> sentinel{{1, 0}, {1, 1}, {3, 2}, {1, 3}};
+  ReferenceSort(4, sentinel.data());
+  EXPECT_EQ(Keys(sentinel), (std::vector<int32_t>{2, 1, 0, 3}));
 }
 
 TEST(SelectTopCandidates, MatchesTheStepByStepReferenceOnTies) {

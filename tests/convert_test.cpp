@@ -198,8 +198,7 @@ TEST(Convert, FilesItDoesNotOwnAreNeverReplacedOrRemoved) {
   std::filesystem::create_directory(out + ".items");
   put("out.txt.items/keep", "");
   EXPECT_EQ(RunConvert(in, out),
-            "1 tovran-convert: cannot write " + out +
-                ".items (it exists and is not a regular file); nothing written\n");
+            "1 tovran-convert: cannot write " + out + ".items (it is a folder); nothing written\n");
   EXPECT_EQ(ReadFile(out), "OLD\n");
   EXPECT_EQ(ReadFile(out + ".users"), "OLDU\n");
   EXPECT_EQ(FolderFiles(dir),
@@ -210,7 +209,8 @@ TEST(Convert, FilesItDoesNotOwnAreNeverReplacedOrRemoved) {
   EXPECT_EQ(RunConvert(tmp_in, dir + "/x"), "0 ");
   EXPECT_EQ(ReadFile(tmp_in), "user,item\na,b\n");
   EXPECT_TRUE(std::filesystem::is_directory(dir + "/x.users.tmp"));
-  // The input as an output, and an output that is a pipe.
+  // The input as an output (by any name), and an output that is a pipe,
+  // written in place.
   EXPECT_EQ(RunConvert(in, in),
             "1 tovran-convert: cannot write " + in + " (it is the input); nothing written\n");
   EXPECT_EQ(ReadFile(in), "user,item\na,b\n");
@@ -218,11 +218,18 @@ TEST(Convert, FilesItDoesNotOwnAreNeverReplacedOrRemoved) {
   const std::string users = dir + "/in.users";
   EXPECT_EQ(RunConvert(users, dir + "/in"),
             "1 tovran-convert: cannot write " + users + " (it is the input); nothing written\n");
+  ASSERT_EQ(link(in.c_str(), (dir + "/linked.csv").c_str()), 0);
+  EXPECT_EQ(RunConvert(in, dir + "/linked.csv"), "1 tovran-convert: cannot write " + dir +
+                                                     "/linked.csv (it is the input); nothing "
+                                                     "written\n");
   ASSERT_EQ(mkfifo((dir + "/pipe").c_str(), 0600), 0);
-  EXPECT_EQ(RunConvert(in, dir + "/pipe"), "1 tovran-convert: cannot write " + dir +
-                                               "/pipe (it exists and is not a regular file); "
-                                               "nothing written\n");
+  const ProgramOutput piped = RunCommand("timeout 20 cat " + ShellQuote(dir + "/pipe") + " & " +
+                                         ShellQuote(TOVRAN_CONVERT) + " " + ShellQuote(in) + " " +
+                                         ShellQuote(dir + "/pipe") + " >/dev/null; wait");
+  EXPECT_EQ(piped.out, "1 1 1\n0 0\n");
   EXPECT_TRUE(std::filesystem::is_fifo(dir + "/pipe"));
+  std::filesystem::remove_all(dir + "/pipe.users");
+  std::filesystem::remove_all(dir + "/pipe.items");
 }
 
 TEST(Convert, BadCommandLinesNameTheOptionAndExitWithOne) {

@@ -70,6 +70,44 @@ TEST(ProgramOutput, FailedWritesEndWithStatusOneAndTheReason) {
   EXPECT_EQ(ReadFile(earlier), "{}\n");
 }
 
+// /dev/stdout with standard output sent to a file names that file: the
+// document goes after the report in it, and nothing earlier is lost.
+TEST(ProgramOutput, StandardStreamsNamedAsOutputsAreWrittenInPlace) {
+  const std::string data = TOVRAN_SOURCE_DIR "/data/sample.txt";
+  const std::string report = RunTovran({data}).out;
+  for (const char *redirect : {">>", ">"}) {
+    const std::string log = WriteTempFile("log.txt", "earlier\n");
+    const ProgramOutput run = RunTovran({"--json", "/dev/stdout", data},
+                                        std::string("exec ") + redirect + ShellQuote(log) + ";");
+    ASSERT_EQ(run.status, 0) << run.err;
+    const std::string text = ReadFile(log);
+    const std::string kept = redirect == std::string(">>") ? "earlier\n" : "";
+    const size_t json = text.find("{\n  \"schema_version\"");
+    ASSERT_NE(json, std::string::npos) << text;
+    EXPECT_EQ(text.substr(0, kept.size()), kept);
+    EXPECT_EQ(MaskTimings(text.substr(kept.size(), json - kept.size())), MaskTimings(report));
+  }
+}
+
+// An interrupted run removes its temporary file, and the signal still ends it.
+TEST(ProgramOutput, SignalsLeaveNoTemporaryFile) {
+  const std::string data = SharedData("ml100k.txt");
+  if (data.empty()) GTEST_SKIP() << "shared data sets not present";
+  for (const char *signal : {"INT", "TERM"}) {
+    const std::string dir = TempPath(std::string("signal-") + signal);
+    RunCommand("rm -rf " + ShellQuote(dir) + "; mkdir " + ShellQuote(dir));
+    // Sent once the temporary exists, that is while the runs go on; a
+    // background command of the shell would ignore SIGINT.
+    const ProgramOutput run = RunCommand(
+        "env --default-signal=INT " + ShellQuote(TOVRAN_PROGRAM) + " --json " +
+        ShellQuote(dir + "/out.json") + " --kinds 1,2,3 --top 10,20,30 " + ShellQuote(data) +
+        " >/dev/null & " + "for i in $(seq 3000); do ls " + ShellQuote(dir) +
+        "/out.json.* >/dev/null 2>&1 && " + "break; sleep 0.01; done; kill -" + signal +
+        " $!; wait $!; echo $?; ls -A " + ShellQuote(dir));
+    EXPECT_EQ(run.out, signal == std::string("INT") ? "130\n" : "143\n");
+  }
+}
+
 TEST(ProgramOutput, JsonNamingTheDatasetIsRefused) {
   const std::string data =
       WriteTempFile("dataset.txt", ReadFile(TOVRAN_SOURCE_DIR "/data/sample.txt"));

@@ -66,8 +66,15 @@ TEST(Build, RejectsEachInvalidRequestWithItsMessage) {
   };
   const TOVRAN_Params cprob = Params(TOVRAN_ITEM_CPROB, 20);
   const Case cases[] = {
-      {Params(0, 20), "MType should take a value from {1, 2, 3}."},
-      {Params(4, 20), "MType should take a value from {1, 2, 3}."},
+      {Params(-1, 20), "Kind should take a value from {0, 1, 2, 3}."},
+      {with(cprob, [](TOVRAN_Params &q) { q.weighting = 5; }),
+       "Weighting 5 is unknown; it should take a value from 0..4 (binary, raw, log, bm25, "
+       "tfidf)."},
+      {with(cprob, [](TOVRAN_Params &q) { q.weighting = TOVRAN_WEIGHT_BM25, q.bm25_b = 1.5f; }),
+       "BM25's B 1.5 should take a value from [0.0, 1.0]."},
+      {with(cprob, [](TOVRAN_Params &q) { q.weighting = TOVRAN_WEIGHT_BM25, q.bm25_k1 = -1; }),
+       "BM25's K1 -1 should be a finite number of at least 0."},
+      {Params(4, 20), "Kind should take a value from {0, 1, 2, 3}."},
       {Params(TOVRAN_USER_BASED, 0), "NNbr should be greater than 0."},
       {Params(TOVRAN_ITEM_CPROB, 20, std::nanf("")), "Alpha should take a value from [0.0, 1.0]."},
       {Params(TOVRAN_ITEM_CPROB, 20, 1.5f), "Alpha should take a value from [0.0, 1.0]."},
@@ -101,7 +108,7 @@ TEST(Build, RejectsEachInvalidRequestWithItsMessage) {
 
 TEST(LastError, EachThreadKeepsItsOwnAndSuccessLeavesItAlone) {
   const PairList p = Patterned();
-  EXPECT_EQ(p.Build(Params(0, 20)), nullptr);
+  EXPECT_EQ(p.Build(Params(-1, 20)), nullptr);
   std::string other;
   std::thread([&] {
     other = TOVRAN_LastError();
@@ -110,7 +117,7 @@ TEST(LastError, EachThreadKeepsItsOwnAndSuccessLeavesItAlone) {
   }).join();
   EXPECT_EQ(other, "|NNbr should be greater than 0.");
   TOVRAN_FreeModel(p.Build(Params(TOVRAN_ITEM_COSINE, 20)));
-  EXPECT_STREQ(TOVRAN_LastError(), "MType should take a value from {1, 2, 3}.");
+  EXPECT_STREQ(TOVRAN_LastError(), "Kind should take a value from {0, 1, 2, 3}.");
 }
 
 TEST(RecommendScored, ASimilarItemsAnswerIsTheItemsOwnList) {
@@ -237,7 +244,7 @@ TEST(ExhaustedMemoryDeathTest, EntriesReturnTheLabelledMessageAndReleaseWhatThey
   EXPECT_EXIT(FailUnderLimit([] { return BuildFails(TOVRAN_USER_BASED, 150000000); }),
               ExitedWithCode(0),
               "^\\*\\*\\*Memory allocation failed for TOVRAN_Init_Row: model->ccand\\. "
-              "Requested size: 1200000000 bytes\\|0$");
+              "Requested size: 1200000008 bytes\\|0$");
   // The estimation fails in its first model, after its re-split.
   EXPECT_EXIT(FailUnderLimit([] {
                 const int32_t rowid[] = {0, 0, 1, 1}, colid[] = {0, 1, 2, 3};

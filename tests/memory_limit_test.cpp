@@ -77,6 +77,20 @@ bool StartsTheReport(const std::string &out, const std::string &expected) {
 // time after time, every run ends with the complete report or with the
 // labelled allocation message after a part of it: never an abort, and never
 // an exhausted heap passed off as another fault.
+TEST(MemoryLimit, ExhaustedMemoryLeavesNoTemporaryFile) {
+  SKIP_UNLESS_MEMORY_CAN_BE_LIMITED();
+  const std::string dir = TempPath("out-of-memory");
+  RunCommand("rm -rf " + ShellQuote(dir) + "; mkdir " + ShellQuote(dir));
+  // The document's temporary exists when the engine's allocation fails.
+  const ProgramOutput run =
+      RunTovran({"--json", dir + "/out.json",
+                 WriteTempFile("many_items.txt", "2 50000000 4\n0 0\n0 1\n1 2\n1 3\n")},
+                kLimit);
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.err.find("***Memory allocation failed"), std::string::npos) << run.err;
+  EXPECT_EQ(RunCommand("ls -A " + ShellQuote(dir)).out, "");
+}
+
 TEST(MemoryLimit, EveryLimitGivesTheReportOrTheLabelledMessage) {
   SKIP_UNLESS_MEMORY_CAN_BE_LIMITED();
   const std::string expected = MaskTimings(ReadFile(TOVRAN_SOURCE_DIR "/data/sample.expected"));

@@ -7,6 +7,7 @@
 
 #include "driver/json_report.h"
 #include "driver/metrics.h"
+#include "util/json_writer.h"
 
 TEST(Metrics, CountsHitPositionsQueriesAndDistinctItems) {
   // Two threads' marks; the positions are in user order.
@@ -57,6 +58,10 @@ TEST(JsonText, EscapesQuotesBackslashesControlsAndReplacesNonUtf8) {
             "\"\\ufffd\\ufffd\\ufffd\\ufffd\\ufffd\\ufffd\"");
   EXPECT_EQ(JsonString("\xe2\x82"), "\"\\ufffd\\ufffd\"");
   EXPECT_EQ(JsonString("\xf0\x9f\x8d\x95"), "\"\xf0\x9f\x8d\x95\"");
+  // Ids may hold NUL bytes, and a sequence cut short by the end of the text
+  // is not completed from what lies beyond it.
+  EXPECT_EQ(JsonString(std::string_view("a\0b", 3)), "\"a\\u0000b\"");
+  EXPECT_EQ(JsonString(std::string_view("\xc3\xa9", 1)), "\"\\ufffd\"");
 }
 
 TEST(JsonText, RealsRoundTripAndNonFiniteBecomesNull) {
@@ -67,4 +72,7 @@ TEST(JsonText, RealsRoundTripAndNonFiniteBecomesNull) {
   EXPECT_EQ(std::stod(JsonReal(2.0 / 3)), 2.0 / 3);
   EXPECT_EQ(JsonReal(std::numeric_limits<double>::infinity()), "null");
   EXPECT_EQ(JsonReal(std::nan("")), "null");
+  EXPECT_EQ(JsonFloat(0.1f), "0.100000001");
+  EXPECT_EQ(JsonFloat(3e38f * 10), "null");
+  EXPECT_EQ(JsonFloat(-std::numeric_limits<float>::quiet_NaN()), "null");
 }

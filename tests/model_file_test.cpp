@@ -91,12 +91,12 @@ TEST(ModelFile, EachDamagedFileGivesItsOwnMessage) {
   const std::string dir = TOVRAN_SOURCE_DIR "/tests/bad_models/";
   const std::pair<const char *, const char *> cases[] = {
       {"empty.tovran", "truncated: 0 bytes, fewer than the 52 of a header and checksum"},
-      {"truncated.tovran", "truncated: 96 bytes where the header's counts need 144"},
+      {"truncated.tovran", "truncated: 128 bytes where the header's counts need 192"},
       {"wrong_magic.tovran", "not a model file (wrong magic)"},
-      {"newer_version.tovran", "format version 2 is newer than this library reads (1)"},
+      {"newer_version.tovran", "format version 3 is newer than this library reads (2)"},
       {"checksum_mismatch.tovran",
-       "checksum mismatch: the file says 4fc70127, its contents give 409f0b4b"},
-      {"inconsistent_header.tovran", "inconsistent header: kind 7 is not 1, 2 or 3"},
+       "checksum mismatch: the file says b3610595, its contents give bc390ff9"},
+      {"inconsistent_header.tovran", "inconsistent header: kind 7 is not 0, 1, 2 or 3"},
       {"trailing_bytes.tovran", "4 bytes follow the model's end"},
       {"inconsistent_arrays.tovran", "inconsistent arrays: itemind[0] = 4 lies outside 0..3"},
       {"nan_similarities.tovran", "inconsistent arrays: itemval[0] is not a finite number"},

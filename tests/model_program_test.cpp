@@ -81,7 +81,7 @@ TEST(ModelProgram, InfoDescribesTheModelBuiltFromEveryPair) {
                            ": kind 2 (item-cprob), nnbr 7, alpha 0.50, min support 3, "
                            "300 users, 120 items, 840 entries\n");
   const ProgramOutput info = RunModel({"info", model});
-  EXPECT_EQ(info.out, "file: " + model + "\nformat version: 1\nfile size: " +
+  EXPECT_EQ(info.out, "file: " + model + "\nformat version: 2\nfile size: " +
                           std::to_string(ReadFile(model).size()) +
                           " bytes\nkind: 2 (item-cprob)\nnnbr: 7\nalpha: 0.5\nmin support: 3\n"
                           "users: 300\nitems: 120\nneighbour entries: 840\n");
@@ -125,10 +125,34 @@ TEST(ModelProgram, OriginalIdsGoThroughTheConvertersMaps) {
   EXPECT_EQ(unknown.err, "tovran-model: --item: item 'nosuch' is not among the model's items\n");
 }
 
+// Three items, 0 and 1 both neighbours of 2 at support 1, with the maps
+// named by the item ids given.
+std::string TinyConverted(const std::string &name, const std::string &items) {
+  const std::string data = WriteTempFile(name + ".txt", "2 3 4\n0 0\n0 1\n1 0\n1 2\n");
+  WriteTempFile(name + ".txt.items", items);
+  WriteTempFile(name + ".txt.users", "u0\nu1\n");
+  EXPECT_EQ(RunModel({"build", data, data + ".mdl", "--kind", "1", "--min-support", "1"}).status,
+            0);
+  return data;
+}
+
+TEST(ModelProgram, JsonIdsAreTextWhateverTheirBytes) {
+  const std::string data = TinyConverted("bytes", "A\nb\xe9\"\nc\\\x01\n");
+  const ProgramOutput run =
+      RunModel({"similar", data + ".mdl", "--item", "A", "--ids", data, "--json"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out.substr(0, run.out.find("\"score\"")),
+            "{\"query\": \"A\", \"rank\": 1, \"item\": \"b\\ufffd\\\"\", ");
+  EXPECT_NE(run.out.find("\"item\": \"c\\\\\\u0001\""), std::string::npos) << run.out;
+}
+
 TEST(ModelProgram, EveryErrorIsOneLineNamingTheFileOrOptionWithStatusOne) {
   const std::string model = TempPath("kind3.tovran");
   ASSERT_EQ(RunModel({"build", kSample, model, "--kind", "3"}).status, 0);
   const std::string damaged = TOVRAN_SOURCE_DIR "/tests/bad_models/truncated.tovran";
+  // The dataset under another name of the same file.
+  const std::string copy = WriteTempFile("dataset.txt", ReadFile(kSample));
+  const std::string alias = copy.substr(0, copy.rfind('/')) + "/./dataset.txt";
   const std::pair<std::vector<std::string>, std::string> cases[] = {
       {{"build", kSample, "m.tovran"},
        "tovran-model build: --kind: missing; give 1, 2 or 3\n"
@@ -136,11 +160,15 @@ TEST(ModelProgram, EveryErrorIsOneLineNamingTheFileOrOptionWithStatusOne) {
       {{"build", kSample, "m.tovran", "--kind", "1", "--alpha", "0.5"},
        "tovran-model build: --alpha: only kind 2 has an alpha\n"
        "Try 'tovran-model build --help' for the options.\n"},
+      {{"build", copy, alias, "--kind", "1"},
+       "tovran-model: " + alias + ": cannot be written: it is the dataset\n"},
+      {{"build", kSample, ".", "--kind", "1"},
+       "tovran-model: .: cannot be written: it is a folder\n"},
       {{"build", "/nonexistent/data.txt", "m.tovran", "--kind", "1"},
        "tovran-model: /nonexistent/data.txt: cannot be opened: No such file or directory\n"},
       {{"info", damaged},
        "tovran-model: Model file " + damaged +
-           ": truncated: 96 bytes where the header's counts need 144\n"},
+           ": truncated: 128 bytes where the header's counts need 192\n"},
       {{"recommend", model, "--basket", "3,120"},
        "tovran-model: --basket: item 120 is outside 0..119\n"},
       {{"recommend", model, "--user", "4"},

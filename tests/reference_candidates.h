@@ -4,10 +4,11 @@
 
 #include "engine/candidates.h"
 
-// The selection and the sort in their plain form: the median-of-three Hoare
-// scan one step at a time, the sort recursive down to spans of 21 entries and
-// then one insertion pass behind the largest of the first 21. The engine's
-// block partition and explicit stack must leave every array exactly as these do.
+// The selection and the sort as their rules state them: the median-of-three
+// scan one comparison at a time, the selection's narrowing and the sort's
+// quick phase recursive, then one insertion pass behind the largest of the
+// first 21 entries. The engine's block partition, explicit stack and one-pass
+// ranking must leave every array exactly as these do.
 
 // Median-of-three Hoare partition of c[lo..hi] (hi - lo > 2). Afterwards
 // c[lo..i-1] >= pivot >= c[j+1..hi], and i is j+1 or j+2. Entries lo and hi

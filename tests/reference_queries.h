@@ -5,10 +5,11 @@
 
 #include "engine/model.h"
 
-// The two queries as first written, one float addition per column entry and
-// with the step-by-step selection, on private scratch arrays: the model's
-// own scratch is not touched. Return the recommended item ids, best first,
-// and their scores in *scores unless it is null.
+// The two queries computed densely from their definitions (one score per
+// item or user, the ranking's starting order derived from its rule) and
+// ranked by the reference selection and sort; the model is only read. Return
+// the recommended item ids, best first, and their scores in *scores unless
+// it is null.
 
 // Item models (type 1 and 2).
 std::vector<int32_t> ReferenceRecommendByItems(const Model &model, int32_t n, const int32_t *basket,

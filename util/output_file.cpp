@@ -4,8 +4,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 
@@ -27,9 +29,53 @@ mode_t NewFileMode() {
   return 0666 & ~mask;
 }
 
+// The standard stream (0, 1 or 2) whose file is the one file described, or -1.
+int StandardStreamOf(const struct stat &file) {
+  for (int fd = 0; fd <= 2; fd++) {
+    struct stat stream;
+    if (fstat(fd, &stream) == 0 && stream.st_dev == file.st_dev && stream.st_ino == file.st_ino)
+      return fd;
+  }
+  return -1;
+}
+
+// The names of the temporaries not yet committed nor removed, read by the
+// exit and signal handlers. A slot holds the name of a live OutputFile's
+// temporary; with every slot taken a temporary is still removed by its
+// object, only not at exit or on a signal.
+constexpr int kSlots = 64;
+std::atomic<const char *> pending[kSlots];
+
+void RemovePending() {
+  for (std::atomic<const char *> &slot : pending)
+    if (const char *name = slot.exchange(nullptr)) unlink(name);
+}
+
+void Track(const char *name) {
+  static const bool at_exit = std::atexit(RemovePending) == 0;
+  (void)at_exit;
+  for (std::atomic<const char *> &slot : pending) {
+    const char *empty = nullptr;
+    if (slot.compare_exchange_strong(empty, name)) return;
+  }
+}
+
+void Untrack(const char *name) {
+  for (std::atomic<const char *> &slot : pending) {
+    const char *held = name;
+    if (slot.compare_exchange_strong(held, nullptr)) return;
+  }
+}
+
+extern "C" void RemoveAndRaise(int signal) {
+  RemovePending();
+  std::signal(signal, SIG_DFL);
+  std::raise(signal);
+}
+
 }  // namespace
 
-bool OutputFile::Open(const std::string &path, bool in_place, std::string *error) {
+bool OutputFile::Open(const std::string &path, std::string *error) {
   Discard();
   path_ = target_ = path;
   struct stat old;
@@ -38,12 +84,18 @@ bool OutputFile::Open(const std::string &path, bool in_place, std::string *error
     *error = Reason("write", path);
     return false;
   }
-  if (exists && !S_ISREG(old.st_mode)) {
-    if (!in_place) {
-      errno = EEXIST;
-      *error = "cannot write " + path + " (it exists and is not a regular file)";
+  const int stream = exists ? StandardStreamOf(old) : -1;
+  if (stream >= 0) {
+    // Written where the stream is, after what it already holds.
+    const int fd = dup(stream);
+    if (fd < 0 || (stream_ = fdopen(fd, "w")) == nullptr) {
+      *error = Reason("write", path);
+      if (fd >= 0) close(fd);
       return false;
     }
+    return true;
+  }
+  if (exists && !S_ISREG(old.st_mode)) {
     stream_ = std::fopen(path.c_str(), "w");
     if (stream_ == nullptr) *error = Reason("open", path);
     return stream_ != nullptr;
@@ -66,6 +118,7 @@ bool OutputFile::Open(const std::string &path, bool in_place, std::string *error
     return false;
   }
   temporary_ = name;
+  Track(temporary_.c_str());
   if (fchmod(fd, exists ? old.st_mode & 07777 : NewFileMode()) != 0 ||
       (stream_ = fdopen(fd, "w")) == nullptr) {
     *error = Reason("write", temporary_);
@@ -98,6 +151,7 @@ bool OutputFile::Commit(std::string *error) {
     *error = Reason("rename " + temporary_ + " to", path_);
     return false;
   }
+  Untrack(temporary_.c_str());
   temporary_.clear();
   return true;
 }
@@ -106,13 +160,35 @@ void OutputFile::Discard() {
   const int reason = errno;  // the failure being reported, if any
   if (stream_ != nullptr) std::fclose(stream_);
   stream_ = nullptr;
-  if (!temporary_.empty()) unlink(temporary_.c_str());
+  if (!temporary_.empty()) {
+    unlink(temporary_.c_str());
+    Untrack(temporary_.c_str());
+  }
   temporary_.clear();
   errno = reason;
 }
 
 bool SameFile(const std::string &a, const std::string &b) {
   struct stat sa, sb;
-  return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
-         sa.st_ino == sb.st_ino;
+  return a != "-" && b != "-" && stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 &&
+         sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+std::string OutputRefusal(const std::string &output, const std::string &input,
+                          const std::string &input_role) {
+  struct stat file;
+  if (SameFile(output, input == "-" ? "/dev/stdin" : input)) return "it is " + input_role;
+  if (stat(output.c_str(), &file) == 0 && S_ISDIR(file.st_mode)) return "it is a folder";
+  return "";
+}
+
+void RemoveTemporariesOnSignals() {
+  for (const int signal : {SIGHUP, SIGINT, SIGPIPE, SIGTERM}) {
+    struct sigaction now;
+    if (sigaction(signal, nullptr, &now) != 0 || now.sa_handler == SIG_IGN) continue;
+    struct sigaction handler = {};
+    handler.sa_handler = RemoveAndRaise;
+    sigemptyset(&handler.sa_mask);
+    sigaction(signal, &handler, nullptr);
+  }
 }

@@ -8,8 +8,10 @@
 #include "programs/convert/interactions.h"
 #include "programs/convert/pair_filter.h"
 #include "programs/convert/write_dataset.h"
+#include "util/output_file.h"
 
 int main(int argc, char **argv) {
+  RemoveTemporariesOnSignals();
   ConvertOptions opts;
   if (std::optional<int> status = ParseConvertOptions(argc, argv, &opts)) return *status;
   std::string error;

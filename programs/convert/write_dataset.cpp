@@ -27,8 +27,9 @@ void WriteIds(std::FILE *out, const IdMap &map) {
 bool CheckOutputs(const std::string &input, const std::string &path, std::string *error) {
   for (int k = 0; k < kOutputs; k++) {
     const std::string name = OutputName(path, k);
-    if (input != "-" && SameFile(input, name)) {
-      *error = "cannot write " + name + " (it is the input)";
+    const std::string refusal = OutputRefusal(name, input, "the input");
+    if (!refusal.empty()) {
+      *error = "cannot write " + name + " (" + refusal + ")";
       return false;
     }
   }
@@ -38,7 +39,7 @@ bool CheckOutputs(const std::string &input, const std::string &path, std::string
 bool WriteDataset(const std::string &path, Interactions *data, std::string *error) {
   OutputFile outputs[kOutputs];
   for (int k = 0; k < kOutputs; k++)
-    if (!outputs[k].Open(OutputName(path, k), false, error)) return false;
+    if (!outputs[k].Open(OutputName(path, k), error)) return false;
   std::fprintf(outputs[0].stream(), "%zu %zu %lld\n", data->users.ids.size(),
                data->items.ids.size(), static_cast<long long>(data->pairs.count));
   if (!WriteSortedPairs(&data->pairs, outputs[0].stream(), error)) return false;

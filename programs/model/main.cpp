@@ -20,6 +20,8 @@
 #include "cli/command_line.h"
 #include "engine/tovran.h"
 #include "programs/model/model_data.h"
+#include "util/json_writer.h"
+#include "util/output_file.h"
 
 namespace {
 
@@ -76,6 +78,9 @@ int Build(int argc, const char *const *argv) {
     return 1;
   }
   const std::string &data = line.operands()[0], &path = line.operands()[1];
+  // The dataset opened for writing would be lost before it was read.
+  const std::string refusal = OutputRefusal(path, data, "the dataset");
+  if (!refusal.empty()) throw Failure{path + ": cannot be written: " + refusal};
   const Pairs pairs = ReadAllPairs(data);
   TOVRAN_Params params = TOVRAN_DefaultParams(kind);
   if (line.Given("--nnbr")) params.nnbr = nnbr;
@@ -130,15 +135,13 @@ class AnswerPrinter {
   void Print(const std::string &query, const int32_t *ids, const float *scores, int32_t m) {
     for (int32_t r = 0; r < m; r++) {
       const std::string item = maps_ ? maps_->ItemName(ids[r]) : std::to_string(ids[r]);
-      char score[32];
-      std::snprintf(score, sizeof score, "%.9g", double(scores[r]));
       if (json_) {
         // Indices are numbers; original ids are text.
-        auto value = [&](const std::string &text) { return maps_ ? JsonText(text) : text; };
+        auto value = [&](const std::string &text) { return maps_ ? JsonString(text) : text; };
         std::printf("{\"query\": %s, \"rank\": %d, \"item\": %s, \"score\": %s}\n",
-                    value(query).c_str(), r + 1, value(item).c_str(), score);
+                    value(query).c_str(), r + 1, value(item).c_str(), JsonFloat(scores[r]).c_str());
       } else {
-        std::printf("%s\t%d\t%s\t%s\n", query.c_str(), r + 1, item.c_str(), score);
+        std::printf("%s\t%d\t%s\t%.9g\n", query.c_str(), r + 1, item.c_str(), double(scores[r]));
       }
     }
   }
@@ -280,7 +283,8 @@ void PrintUsage(std::FILE *out) {
 }  // namespace
 
 int main(int argc, char **argv) {
-  std::set_new_handler(nullptr);  // exhausted memory: std::bad_alloc, reported below
+  std::set_new_handler(nullptr);
+  RemoveTemporariesOnSignals();  // exhausted memory: std::bad_alloc, reported below
   if (argc < 2) {
     PrintUsage(stderr);
     return 1;

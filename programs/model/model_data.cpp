@@ -146,20 +146,3 @@ FileFacts ReadFileFacts(const std::string &path) {
                            uint32_t(header[10]) << 16 | uint32_t(header[11]) << 24;
   return FileFacts{version, int64_t(ftello(in.get()))};
 }
-
-std::string JsonText(const std::string &text) {
-  std::string out = "\"";
-  for (const char c : text) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += c;
-    } else if (static_cast<unsigned char>(c) < 0x20) {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-      out += escaped;
-    } else {
-      out += c;
-    }
-  }
-  return out + "\"";
-}

@@ -69,6 +69,3 @@ struct FileFacts {
   int64_t size;
 };
 FileFacts ReadFileFacts(const std::string &path);
-
-// text as a JSON string, quoted and escaped.
-std::string JsonText(const std::string &text);

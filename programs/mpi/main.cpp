@@ -85,9 +85,10 @@ void OpenOutput(const Job &job, const std::string &path, const std::string &data
     Failure failure;
     std::string error;
     if (!job.root()) return failure;
-    if (path != "-" && SameFile(path, dataset)) {
-      failure.message = "Error opening file " + path + ": it is the dataset";
-    } else if (!out->Open(path, true, &error)) {
+    const std::string refusal = OutputRefusal(path, dataset, "the dataset");
+    if (!refusal.empty()) {
+      failure.message = "Error opening file " + path + ": " + refusal;
+    } else if (!out->Open(path, &error)) {
       failure.message = "Error opening file " + path + ": " + std::strerror(errno);
     }
     return failure;
@@ -163,8 +164,9 @@ int Run(const Job &job, int argc, char **argv) {
   // The dataset opened for writing would be lost before it was read.
   RunStep(job, "the output", [&] {
     Failure failure;
-    if (json_file && job.root() && SameFile(opts.json, opts.file))
-      failure.message = "Error opening file " + opts.json + ": it is the dataset";
+    const std::string refusal =
+        json_file && job.root() ? OutputRefusal(opts.json, opts.file, "the dataset") : "";
+    if (!refusal.empty()) failure.message = "Error opening file " + opts.json + ": " + refusal;
     return failure;
   });
   // Parsing by byte ranges is the faster once several nodes share it; one
@@ -216,6 +218,7 @@ int main(int argc, char **argv) {
   Job job;
   MPI_Comm_rank(MPI_COMM_WORLD, &job.rank);
   MPI_Comm_size(MPI_COMM_WORLD, &job.size);
+  RemoveTemporariesOnSignals();
   // Only the root's report is seen; the others run the same code silently.
   if (!job.root() && std::freopen("/dev/null", "w", stdout) == nullptr)
     MPI_Abort(MPI_COMM_WORLD, 1);

@@ -36,8 +36,9 @@ int Run(const Options &opts, double start) {
   const char *path = opts.json.c_str();
   const bool to_file = !opts.json.empty() && opts.json != "-";
   // The dataset opened for writing would be lost before it was read.
-  if (to_file && SameFile(opts.json, opts.file)) {
-    std::fprintf(stderr, "Error opening file %s: it is the dataset\n", path);
+  const std::string refusal = to_file ? OutputRefusal(opts.json, opts.file, "the dataset") : "";
+  if (!refusal.empty()) {
+    std::fprintf(stderr, "Error opening file %s: %s\n", path, refusal.c_str());
     return 1;
   }
   const Dataset ds = ReadDataset(opts.file.c_str());
@@ -47,7 +48,7 @@ int Run(const Options &opts, double start) {
   // place only once complete, so that a failed run leaves an earlier file.
   OutputFile json;
   std::string error;
-  if (to_file && !json.Open(opts.json, true, &error)) {
+  if (to_file && !json.Open(opts.json, &error)) {
     if (errno == ENOMEM) AllocationFailed("fopen: stream", int64_t{sizeof(std::FILE)});
     std::fprintf(stderr, "Error opening file %s: %s\n", path, std::strerror(errno));
     return 1;
@@ -82,6 +83,7 @@ int main(int argc, char **argv) {
   // even an exception could be thrown.
   std::set_new_handler(
       [] { FatalError("***Memory allocation failed for the program's working lists."); });
+  RemoveTemporariesOnSignals();
   Options opts;
   if (const std::optional<int> status = ParseOptions(argc, argv, &opts)) return *status;
   return Run(opts, start);

@@ -183,8 +183,8 @@ class Answers(unittest.TestCase):
 
 
     @unittest.skipIf(sparse is None, "scipy is not installed")
-    def test_the_readme_example(self):
-        with open(os.path.join(SOURCE_DIR, "README.md")) as f:
+    def test_the_documented_example(self):
+        with open(os.path.join(SOURCE_DIR, "docs", "python.md")) as f:
             text = f.read()
         start = text.index("    import numpy as np, scipy.sparse as sp")
         code = text[start:text.index("\n\n- ", start)].replace("\n    ", "\n")[4:]

@@ -13,7 +13,9 @@ MAX_THREADS = 256
 class Params(ctypes.Structure):
     """TOVRAN_Params: what to build."""
     _fields_ = [("kind", ctypes.c_int32), ("nnbr", ctypes.c_int32), ("alpha", ctypes.c_float),
-                ("min_support", ctypes.c_int32), ("nthreads", ctypes.c_int32)]
+                ("min_support", ctypes.c_int32), ("nthreads", ctypes.c_int32),
+                ("weighting", ctypes.c_int32), ("bm25_k1", ctypes.c_float),
+                ("bm25_b", ctypes.c_float)]
 
 
 class AlphaTrace(ctypes.Structure):
@@ -25,7 +27,7 @@ class AlphaTrace(ctypes.Structure):
 class ModelInfo(ctypes.Structure):
     """TOVRAN_ModelInfo: what a model was built from and with."""
     _fields_ = [("params", Params), ("nusers", ctypes.c_int32), ("nitems", ctypes.c_int32),
-                ("nentries", ctypes.c_int64)]
+                ("nentries", ctypes.c_int64), ("npopular", ctypes.c_int32)]
 
 
 def _candidates():

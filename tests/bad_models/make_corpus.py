@@ -37,16 +37,18 @@ files = {
     "empty.tovran": b"",
     "truncated.tovran": good[: len(good) * 2 // 3],
     "wrong_magic.tovran": b"NOTAMODL" + good[8:],
-    "newer_version.tovran": sealed(content[:8] + struct.pack("<I", 2) + content[12:]),
+    "newer_version.tovran": sealed(content[:8] + struct.pack("<I", 3) + content[12:]),
     "checksum_mismatch.tovran": good[:-10] + bytes([good[-10] ^ 0x40]) + good[-9:],
     "inconsistent_header.tovran": sealed(content[:12] + struct.pack("<i", 7) + content[16:]),
     "trailing_bytes.tovran": sealed(content + b"\0\0\0\0"),
-    # The first neighbour id (after the header and five offsets) names item 4 of 0..3.
-    "inconsistent_arrays.tovran": sealed(content[:68] + struct.pack("<i", 4) + content[72:]),
+    # The first neighbour id (after the header of 64 bytes and five offsets)
+    # names item 4 of 0..3.
+    "inconsistent_arrays.tovran": sealed(content[:84] + struct.pack("<i", 4) + content[88:]),
     # Every similarity (after the header, five offsets and the neighbour ids) a
     # NaN with the bits of -1, an item's mark in the queries.
-    "nan_similarities.tovran": sealed(content[:68 + 4 * nentries]
-                                      + b"\xff" * (4 * nentries)),
+    "nan_similarities.tovran": sealed(content[:84 + 4 * nentries]
+                                      + b"\xff" * (4 * nentries)
+                                      + content[84 + 8 * nentries:]),
 }
 for name, data in files.items():
     (here / name).write_bytes(data)

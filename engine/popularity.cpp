@@ -1,0 +1,88 @@
+#include "engine/popularity.h"
+
+#include <algorithm>
+#include <climits>
+#include <limits>
+#include <numeric>
+#include <vector>
+
+#include "engine/answer.h"
+#include "util/checked_alloc.h"
+#include "util/fill.h"
+
+void AttachPopularity(Model *model, int32_t ncols, int32_t npairs, const int32_t *colid,
+                      const float *weights) {
+  // Sums in double: pair counts stay exact, so that the ranking of counts
+  // never depends on rounding.
+  std::vector<double> held(size_t(ncols), 0.0);
+  for (int32_t i = 0; i < npairs; i++)
+    held[size_t(colid[i])] += weights != nullptr ? double(weights[i]) : 1.0;
+  std::vector<int32_t> order;
+  for (int32_t c = 0; c < ncols; c++)
+    if (held[size_t(c)] > 0.0) order.push_back(c);
+  // Stable: equal sums keep the lower item id first.
+  std::stable_sort(order.begin(), order.end(),
+                   [&](int32_t a, int32_t b) { return held[size_t(a)] > held[size_t(b)]; });
+  model->npopular = int32_t(order.size());
+  model->popular = AllocInts(model->npopular, "AttachPopularity: popular");
+  model->popscore = AllocFloats(model->npopular, "AttachPopularity: popscore");
+  for (int32_t k = 0; k < model->npopular; k++) {
+    model->popular[k] = order[size_t(k)];
+    model->popscore[k] = float(held[size_t(order[size_t(k)])]);
+  }
+  RankPopular(model, ncols);
+}
+
+void RankPopular(Model *model, int32_t nitems) {
+  model->poprank = AllocFilledInts(nitems, INT32_MAX, "RankPopular: poprank");
+  for (int32_t k = 0; k < model->npopular; k++) model->poprank[model->popular[k]] = k;
+}
+
+Model *CreatePopularModel(int32_t ncols) {
+  ModelHolder model(CreateModel());
+  model->type = TOVRAN_POPULAR;
+  model->nnbr = 0;
+  model->nitems = ncols;
+  model->marker = AllocInts(ncols, "CreatePopularModel: marker");
+  model->fcand = AllocCands(ItemCandidateRoom(ncols), "CreatePopularModel: fcand");
+  RestMarks(model.get());
+  return model.release();
+}
+
+int32_t RecommendPopular(const Model *model, TOVRAN_Scratch *scratch, int32_t n,
+                         const int32_t *basket, int32_t N, const TOVRAN_QueryOptions &options,
+                         int32_t *rcmds, float *scores) {
+  int32_t *marker = scratch->marker;
+  const int32_t unmet = model->unmet_item_mark;
+  auto put = [&](int32_t m, int32_t c) {
+    rcmds[m] = c;
+    if (scores != nullptr) scores[m] = model->popscore[model->poprank[c]];
+  };
+  int32_t m = 0;
+  if (options.items == nullptr) {
+    MarkLeftOut(n, basket, options, marker, kTaken);
+    for (int32_t k = 0; k < model->npopular && m < N; k++) {
+      const int32_t c = model->popular[k];
+      if (marker[c] != kTaken) put(m++, c);
+    }
+    RestLists(n, basket, options, marker, unmet);
+    return m;
+  }
+  // The listed items held by a pair, in ranking order, then the others.
+  MarkRestricted(n, basket, options, marker);
+  CandidatePair *held = scratch->fcand;
+  int32_t k = 0;
+  for (int32_t t = 0; t < options.nitems; t++) {
+    const int32_t c = options.items[t];
+    if (marker[c] != kMember || model->poprank[c] == INT32_MAX) continue;
+    marker[c] = kTaken;
+    held[k++].key = c;
+  }
+  std::sort(held, held + k, [&](const CandidatePair &a, const CandidatePair &b) {
+    return model->poprank[a.key] < model->poprank[b.key];
+  });
+  for (; m < k && m < N; m++) put(m, held[m].key);
+  m = AppendUnscored(model, held, marker, m, N, options, rcmds, scores);
+  RestLists(n, basket, options, marker, unmet);
+  return m;
+}

@@ -1,0 +1,96 @@
+#include "programs/serve/served_model.h"
+
+#include <chrono>
+#include <ctime>
+
+namespace {
+
+std::string UtcNow() {
+  const std::time_t now = std::time(nullptr);
+  std::tm utc{};
+  gmtime_r(&now, &utc);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
+  return text;
+}
+
+}  // namespace
+
+ServedModel::ServedModel(const ServeSources &sources, int64_t generation)
+    : sources_(sources), generation_(generation) {
+  const auto start = std::chrono::steady_clock::now();
+  facts_ = ReadFileFacts(sources.model);
+  model_ = TOVRAN_LoadModel(sources.model.c_str());
+  if (model_ == nullptr) throw Failure{TOVRAN_LastError()};
+  try {
+    TOVRAN_GetModelInfo(model_, &info_);
+    if (!sources.ids_data.empty()) {
+      maps_.emplace(sources.ids_data);
+      if (maps_->nitems() < info_.nitems)
+        throw Failure{sources.ids_data + ".items: " + std::to_string(maps_->nitems()) +
+                      " ids, fewer than the model's " + std::to_string(info_.nitems) + " items"};
+    }
+    if (!sources.user_data.empty()) {
+      users_.emplace(ReadAllPairs(sources.user_data));
+      if (users_->nitems > info_.nitems)
+        throw Failure{sources.user_data + ": " + std::to_string(users_->nitems) +
+                      " items, more than the model's " + std::to_string(info_.nitems)};
+    }
+  } catch (...) {
+    TOVRAN_FreeModel(model_);
+    throw;
+  }
+  loaded_at_ = UtcNow();
+  load_seconds_ = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+ServedModel::~ServedModel() { TOVRAN_FreeModel(model_); }
+
+std::optional<RequestError> ServedModel::UserBasket(const std::string &id,
+                                                    std::vector<int32_t> *basket) const {
+  if (!users_)
+    return RequestError{400, "user: the server has no users' baskets (start it with --data DATA)"};
+  int32_t user = -1;
+  if (maps_) {
+    user = maps_->User(id);
+  } else if (!id.empty() && id.size() < 11 && id.find_first_not_of("0123456789") == id.npos) {
+    user = int32_t(std::min<int64_t>(std::stoll(id), INT32_MAX));
+  }
+  if (user < 0 || user >= users_->nusers) {
+    return RequestError{404, "user: '" + ShownId(id) + "' is not among the dataset's users"};
+  }
+  *basket = users_->BasketOf(user);
+  return std::nullopt;
+}
+
+std::optional<RequestError> ServedModel::CheckQuery(const BasketQuery &query) const {
+  if (!query.filter_items.empty() || query.allowed_items || !query.filter_already_liked_items)
+    return RequestError{400,
+                        "filter_items, allowed_items and filter_already_liked_items are not "
+                        "supported yet"};
+  return std::nullopt;
+}
+
+int32_t ServedModel::Answer(const std::vector<int32_t> &basket, const BasketQuery &query,
+                            int32_t *ids, float *scores, std::string *error) const {
+  // The model's own scratch serves one query at a time. A user-based query
+  // is long, so while another holds it one runs on a scratch of its own (the
+  // batch entry makes one); an item query is shorter than making one.
+  std::unique_lock<std::mutex> lock(query_mutex_, std::defer_lock);
+  if (info_.params.kind != TOVRAN_USER_BASED) {
+    lock.lock();
+  } else if (!lock.try_lock()) {
+    const int64_t offsets[2] = {0, int64_t(basket.size())};
+    int32_t m = 0;
+    if (TOVRAN_RecommendBatch(model_, 1, offsets, basket.data(), query.n, 1, ids, scores, &m) !=
+        0) {
+      *error = TOVRAN_LastError();
+      return -1;
+    }
+    return m;
+  }
+  const int32_t m =
+      TOVRAN_RecommendScored(model_, int32_t(basket.size()), basket.data(), query.n, ids, scores);
+  if (m < 0) *error = TOVRAN_LastError();
+  return m;
+}
