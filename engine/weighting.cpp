@@ -73,21 +73,25 @@ float *WeighPairs(int32_t nrows, int32_t ncols, int32_t npairs, const int32_t *r
       }
     if (held > 0.0) avglen = total / held;
   }
+  // The per-user and per-item factors, each the same double for every pair
+  // it enters, so each is computed once.
   const double k1 = double(p.bm25_k1), b = double(p.bm25_b);
+  std::vector<double> idf(df.size()), norm(len.size());
+  for (size_t u = 0; u < df.size(); u++) {
+    const double d = double(df[u]);
+    idf[u] = p.weighting == TOVRAN_WEIGHT_BM25 ? std::log(1.0 + (held - d + 0.5) / (d + 0.5))
+                                               : std::log(1.0 + held / d);
+  }
+  for (size_t c = 0; c < len.size(); c++) norm[c] = (1.0 - b) + b * len[c] / avglen;
   for (int32_t i = 0; i < npairs; i++) {
     const double v = double(values[i]);
     double w = v;
     switch (p.weighting) {
       case TOVRAN_WEIGHT_LOG: w = std::log1p(v); break;
-      case TOVRAN_WEIGHT_BM25: {
-        const double d = double(df[size_t(rowid[i])]);
-        const double norm = (1.0 - b) + b * len[size_t(colid[i])] / avglen;
-        w = v * (k1 + 1.0) / (v + k1 * norm) * std::log(1.0 + (held - d + 0.5) / (d + 0.5));
+      case TOVRAN_WEIGHT_BM25:
+        w = v * (k1 + 1.0) / (v + k1 * norm[size_t(colid[i])]) * idf[size_t(rowid[i])];
         break;
-      }
-      case TOVRAN_WEIGHT_TFIDF:
-        w = std::sqrt(v) * std::log(1.0 + held / double(df[size_t(rowid[i])]));
-        break;
+      case TOVRAN_WEIGHT_TFIDF: w = std::sqrt(v) * idf[size_t(rowid[i])]; break;
       default: break;
     }
     const float weight = float(w);

@@ -14,6 +14,7 @@
 #include <string>
 #include <thread>
 
+#include "driver/popularity.h"
 #include "engine/tovran.h"
 #include "tests/fixtures.h"
 
@@ -147,6 +148,9 @@ TEST(RecommendScored, RejectsWhatItCannotAnswerWithoutWriting) {
   EXPECT_STREQ(TOVRAN_LastError(), "TOVRAN_RecommendScored: the basket should not be null.");
   EXPECT_EQ(TOVRAN_RecommendScored(model, 1, basket, 3, nullptr, scores.data()), -1);
   EXPECT_STREQ(TOVRAN_LastError(), "TOVRAN_RecommendScored: the answer array should not be null.");
+  EXPECT_EQ(TOVRAN_RecommendScored(model, -1, basket, 3, ids.data(), scores.data()), -1);
+  EXPECT_STREQ(TOVRAN_LastError(),
+               "TOVRAN_RecommendScored: the basket's length -1 should not be negative.");
   EXPECT_EQ(ids, std::vector<int32_t>(3, -7));
   EXPECT_EQ(scores, std::vector<float>(3, -7.0f));
   EXPECT_EQ(TOVRAN_RecommendScored(model, 1, basket, 0, nullptr, nullptr), 0);
@@ -229,6 +233,75 @@ bool BuildFails(int32_t kind, int32_t ncols) {
   const int32_t rowid[] = {0, 0, 1, 1}, colid[] = {0, 1, 2, 3};
   const TOVRAN_Params params = Params(kind, 20);
   return TOVRAN_Build(2, ncols, 4, rowid, colid, &params) == nullptr;
+}
+
+// The popularity model ranks as the evaluation's popularity baseline does,
+// for every basket (the basket's items left out), repeated pairs counted.
+TEST(Popular, RanksAsTheEvaluationsBaseline) {
+  PairList p = Patterned();
+  p.Add(3, {5, 5, 9});
+  Model *model = p.Build(Params(TOVRAN_POPULAR, 0));
+  ASSERT_NE(model, nullptr) << TOVRAN_LastError();
+  std::vector<int32_t> frequency(size_t(p.ncols), 0);
+  for (int32_t c : p.cols) frequency[size_t(c)]++;
+  PopularityRecommender baseline(frequency, 1);
+  for (const std::vector<int32_t> &basket :
+       std::vector<std::vector<int32_t>>{{}, {11}, {5, 0, 5}, {1, 2, 3, 4}}) {
+    int32_t expected[12], got[12];
+    const auto n = int32_t(basket.size());
+    const int32_t m = baseline.Answer(0, n, basket.data(), 12, expected);
+    ASSERT_EQ(TOVRAN_RecommendScored(model, n, basket.data(), 12, got, nullptr), m);
+    EXPECT_EQ(Ints(got, m), Ints(expected, m));
+  }
+  TOVRAN_FreeModel(model);
+}
+
+// Similar users: the user first at 1.0, then the others sharing an item by
+// the cosine of their rows; other kinds and users outside are refused.
+TEST(SimilarUsers, RanksUsersByTheCosineOfTheirRows) {
+  PairList p{5, 4};
+  p.Add(0, {0, 1});
+  p.Add(1, {0, 1, 2});
+  p.Add(2, {1});
+  p.Add(3, {3});
+  Model *users = p.Build(Params(TOVRAN_USER_BASED, 10));
+  int32_t ids[5];
+  float scores[5];
+  ASSERT_EQ(TOVRAN_SimilarUsers(users, 0, 5, ids, scores), 3);
+  EXPECT_EQ(Ints(ids, 3), std::vector<int32_t>({0, 1, 2}));
+  // Row values 1/sqrt(2) and 1/sqrt(3) in single precision, products summed in double.
+  const double half = float(1.0 / std::sqrt(2.0)), third = float(1.0 / std::sqrt(3.0));
+  EXPECT_EQ(Bits(scores, 3),
+            Bits(std::vector<float>({1.0f, float(half * third + half * third), float(half)})));
+  EXPECT_EQ(TOVRAN_SimilarUsers(users, 4, 5, ids, scores), 0);  // no pairs
+  EXPECT_EQ(TOVRAN_SimilarUsers(users, 5, 5, ids, scores), -1);
+  EXPECT_STREQ(TOVRAN_LastError(), "TOVRAN_SimilarUsers: user 5 lies outside 0..4.");
+  Model *items = p.Build(Params(TOVRAN_ITEM_COSINE, 10));
+  EXPECT_EQ(TOVRAN_SimilarUsers(items, 0, 5, ids, scores), -1);
+  EXPECT_STREQ(TOVRAN_LastError(), "TOVRAN_SimilarUsers: the model is not user-based (kind 3).");
+  TOVRAN_FreeModel(users);
+  TOVRAN_FreeModel(items);
+}
+
+// Options with ids outside the items, negative lengths or null lists are
+// refused with nothing written.
+TEST(RecommendFiltered, RejectsBadOptionsWithoutWriting) {
+  const PairList p = Patterned();
+  Model *model = p.Build(Params(TOVRAN_ITEM_COSINE, 5));
+  const int32_t basket[] = {1}, outside[] = {3, 12};
+  const std::pair<TOVRAN_QueryOptions, const char *> cases[] = {
+      {{outside, 2, nullptr, 0, 0, 0}, "filter_items[1] is 12, outside 0..11."},
+      {{nullptr, 0, outside, 2, 0, 0}, "items[1] is 12, outside 0..11."},
+      {{nullptr, -1, nullptr, 0, 0, 0}, "the length -1 of filter_items should not be negative."},
+      {{nullptr, 2, nullptr, 0, 0, 0}, "filter_items should not be null."},
+  };
+  for (const auto &[options, message] : cases) {
+    int32_t answer[4] = {7, 7, 7, 7};
+    EXPECT_EQ(TOVRAN_RecommendFiltered(model, 1, basket, 4, &options, answer, nullptr), -1);
+    EXPECT_EQ(std::string(TOVRAN_LastError()), std::string("TOVRAN_RecommendFiltered: ") + message);
+    EXPECT_EQ(Ints(answer, 4), std::vector<int32_t>({7, 7, 7, 7}));
+  }
+  TOVRAN_FreeModel(model);
 }
 
 TEST(ExhaustedMemoryDeathTest, EntriesReturnTheLabelledMessageAndReleaseWhatTheyHeld) {

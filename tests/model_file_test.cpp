@@ -3,6 +3,10 @@
 // and each damaged file of tests/bad_models gives its own message.
 #include <gtest/gtest.h>
 
+#include <zlib.h>
+
+#include <cmath>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -21,17 +25,23 @@ std::vector<int64_t> BasketOffsets(const Dataset &ds) {
 // Builds the model of kind on the dataset, saves, loads and saves it again;
 // the two files must be equal and the models must give the same answers and
 // scores for the first max_baskets users' baskets.
-void ExpectRoundTrip(const Dataset &ds, int32_t kind, int32_t max_baskets) {
+// With a weighting, each pair's value is 1 to 5 by its place; the answers
+// are then filled from the popularity ranking.
+void ExpectRoundTrip(const Dataset &ds, int32_t kind, int32_t max_baskets,
+                     int32_t weighting = TOVRAN_WEIGHT_BINARY) {
   TOVRAN_Params params = TOVRAN_DefaultParams(kind);
   params.alpha = kind == TOVRAN_ITEM_CPROB ? 0.3f : 0.0f;
   params.nthreads = 2;
-  Model *built =
-      TOVRAN_Build(ds.nrows, ds.ncols, ds.ntrain, ds.rowid.get(), ds.colid.get(), &params);
+  params.weighting = weighting;
+  std::vector<float> values;
+  for (int32_t i = 0; i < ds.ntrain; i++) values.push_back(float(1 + i % 5));
+  Model *built = TOVRAN_BuildWeighted(ds.nrows, ds.ncols, ds.ntrain, ds.rowid.get(), ds.colid.get(),
+                                      values.data(), &params);
   ASSERT_NE(built, nullptr) << TOVRAN_LastError();
   // Named after the running test: ctest runs the round trips as parallel processes.
   const std::string stem =
       std::string(testing::UnitTest::GetInstance()->current_test_info()->name()) + "_" +
-      std::to_string(kind);
+      std::to_string(kind) + "_" + std::to_string(weighting);
   const std::string first = TempPath(stem + "_1.tovran"), second = TempPath(stem + "_2.tovran");
   ASSERT_EQ(TOVRAN_SaveModel(built, first.c_str()), 0) << TOVRAN_LastError();
   Model *loaded = TOVRAN_LoadModel(first.c_str());
@@ -43,9 +53,11 @@ void ExpectRoundTrip(const Dataset &ds, int32_t kind, int32_t max_baskets) {
   ASSERT_EQ(TOVRAN_GetModelInfo(built, &a), 0);
   ASSERT_EQ(TOVRAN_GetModelInfo(loaded, &b), 0);
   EXPECT_EQ(std::vector<int64_t>({a.params.kind, a.params.nnbr, Bits(a.params.alpha),
-                                  a.params.min_support, a.nusers, a.nitems, a.nentries}),
+                                  a.params.min_support, a.nusers, a.nitems, a.nentries,
+                                  a.params.weighting, Bits(a.params.bm25_k1), a.npopular}),
             std::vector<int64_t>({b.params.kind, b.params.nnbr, Bits(b.params.alpha),
-                                  b.params.min_support, b.nusers, b.nitems, b.nentries}));
+                                  b.params.min_support, b.nusers, b.nitems, b.nentries,
+                                  b.params.weighting, Bits(b.params.bm25_k1), b.npopular}));
   EXPECT_EQ(b.params.kind, kind);
   EXPECT_EQ(b.nusers, ds.nrows);
 
@@ -57,9 +69,10 @@ void ExpectRoundTrip(const Dataset &ds, int32_t kind, int32_t max_baskets) {
   std::vector<float> scores[2] = {std::vector<float>(ids[0].size()),
                                   std::vector<float>(ids[0].size())};
   const Model *models[2] = {built, loaded};
+  const TOVRAN_QueryOptions fill{nullptr, 0, nullptr, 0, 0, weighting != TOVRAN_WEIGHT_BINARY};
   for (int m = 0; m < 2; m++)
-    ASSERT_EQ(TOVRAN_RecommendBatch(models[m], nbaskets, offsets.data(), ds.colid.get(), N, 2,
-                                    ids[m].data(), scores[m].data(), nullptr),
+    ASSERT_EQ(TOVRAN_RecommendFilteredBatch(models[m], nbaskets, offsets.data(), ds.colid.get(), N,
+                                            2, &fill, ids[m].data(), scores[m].data(), nullptr),
               0);
   EXPECT_EQ(ids[0], ids[1]) << "kind " << kind;
   EXPECT_EQ(Bits(scores[0]), Bits(scores[1])) << "kind " << kind;
@@ -69,8 +82,62 @@ void ExpectRoundTrip(const Dataset &ds, int32_t kind, int32_t max_baskets) {
 
 TEST(ModelFile, RoundTripAnswersBitForBitOnTheSample) {
   const Dataset ds = ReadDataset(TOVRAN_SOURCE_DIR "/data/sample.txt");
-  for (int32_t kind : {TOVRAN_ITEM_COSINE, TOVRAN_ITEM_CPROB, TOVRAN_USER_BASED})
-    ExpectRoundTrip(ds, kind, ds.nrows);
+  for (int32_t kind = TOVRAN_POPULAR; kind <= TOVRAN_USER_BASED; kind++)
+    for (int32_t weighting : {TOVRAN_WEIGHT_BINARY, TOVRAN_WEIGHT_BM25})
+      ExpectRoundTrip(ds, kind, ds.nrows, weighting);
+}
+
+// Files of format version 1 (tests/models_v1, saved from data/sample.txt
+// with every pair: alpha 0.5 for kind 2, the defaults otherwise) answer as
+// the model built today, carry no popularity ranking, so fallback is
+// refused, and save again as a file that still carries none.
+TEST(ModelFile, VersionOneFilesAnswerAsBeforeAndRefuseFallback) {
+  const PairList p = PairsOfText(ReadFile(TOVRAN_SOURCE_DIR "/data/sample.txt"));
+  std::vector<int64_t> offsets = {0};
+  std::vector<int32_t> items;
+  for (int32_t u = 0; u < p.nrows; u++) {
+    for (size_t k = 0; k < p.rows.size(); k++)
+      if (p.rows[k] == u) items.push_back(p.cols[k]);
+    offsets.push_back(int64_t(items.size()));
+  }
+  for (int32_t kind = TOVRAN_ITEM_COSINE; kind <= TOVRAN_USER_BASED; kind++) {
+    SCOPED_TRACE(kind);
+    const std::string path = std::string(TOVRAN_SOURCE_DIR "/tests/models_v1/sample_kind") +
+                             std::to_string(kind) + ".tovran";
+    Model *old = TOVRAN_LoadModel(path.c_str());
+    ASSERT_NE(old, nullptr) << TOVRAN_LastError();
+    TOVRAN_Params params = TOVRAN_DefaultParams(kind);
+    params.alpha = kind == TOVRAN_ITEM_CPROB ? 0.5f : 0.0f;
+    Model *fresh = p.Build(params);
+    std::vector<int32_t> ids[2] = {std::vector<int32_t>(size_t(p.nrows) * 10),
+                                   std::vector<int32_t>(size_t(p.nrows) * 10)};
+    std::vector<float> scores[2] = {std::vector<float>(ids[0].size()),
+                                    std::vector<float>(ids[0].size())};
+    const Model *models[2] = {old, fresh};
+    for (int m = 0; m < 2; m++)
+      ASSERT_EQ(TOVRAN_RecommendBatch(models[m], p.nrows, offsets.data(), items.data(), 10, 1,
+                                      ids[m].data(), scores[m].data(), nullptr),
+                0);
+    EXPECT_EQ(ids[0], ids[1]);
+    EXPECT_EQ(Bits(scores[0]), Bits(scores[1]));
+    TOVRAN_ModelInfo info;
+    ASSERT_EQ(TOVRAN_GetModelInfo(old, &info), 0);
+    EXPECT_EQ(info.npopular, -1);
+    const TOVRAN_QueryOptions fallback{nullptr, 0, nullptr, 0, 0, 1};
+    int32_t answer[10];
+    EXPECT_EQ(TOVRAN_RecommendFiltered(old, 0, nullptr, 10, &fallback, answer, nullptr), -1);
+    EXPECT_STREQ(TOVRAN_LastError(),
+                 "TOVRAN_RecommendFiltered: fallback needs the popularity ranking, which this "
+                 "model does not carry (it was read from a model file of format version 1; "
+                 "build it again).");
+    const std::string again = TempPath("v1_again_" + std::to_string(kind) + ".tovran");
+    ASSERT_EQ(TOVRAN_SaveModel(old, again.c_str()), 0);
+    Model *reloaded = TOVRAN_LoadModel(again.c_str());
+    ASSERT_NE(reloaded, nullptr) << TOVRAN_LastError();
+    ASSERT_EQ(TOVRAN_GetModelInfo(reloaded, &info), 0);
+    EXPECT_EQ(info.npopular, -1);
+    for (Model *model : {old, fresh, reloaded}) TOVRAN_FreeModel(model);
+  }
 }
 
 TEST(ModelFile, RoundTripAnswersBitForBitOnTheSharedDataSets) {
@@ -105,10 +172,71 @@ TEST(ModelFile, EachDamagedFileGivesItsOwnMessage) {
     const std::string path = dir + file;
     EXPECT_EQ(TOVRAN_LoadModel(path.c_str()), nullptr) << file;
     EXPECT_EQ(std::string(TOVRAN_LastError()), "Model file " + path + ": " + reason);
+    // The header's version is read by the same checks: the faults of its
+    // first twelve bytes give the same message, the rest lie beyond them.
+    const uint32_t version = TOVRAN_ModelFileVersion(path.c_str());
+    const std::string name = file;
+    if (name == "wrong_magic.tovran" || name == "newer_version.tovran" || name == "empty.tovran") {
+      EXPECT_EQ(version, 0u) << file;
+      EXPECT_EQ(std::string(TOVRAN_LastError()), "Model file " + path + ": " + reason);
+    } else {
+      EXPECT_EQ(version, 1u) << file << ": " << TOVRAN_LastError();
+    }
   }
   EXPECT_EQ(TOVRAN_LoadModel((dir + "absent.tovran").c_str()), nullptr);
   EXPECT_EQ(std::string(TOVRAN_LastError()),
             "Model file " + dir + "absent.tovran: cannot be opened: No such file or directory");
+  EXPECT_EQ(TOVRAN_ModelFileVersion((dir + "absent.tovran").c_str()), 0u);
+  EXPECT_EQ(std::string(TOVRAN_LastError()),
+            "Model file " + dir + "absent.tovran: cannot be opened: No such file or directory");
+}
+
+// The file of a small model of kind, with count of its values (from the
+// first) replaced by value (all of them when count is -1), its checksum
+// made right again.
+std::string Reweighted(int32_t kind, int32_t count, float value) {
+  const int32_t rows[] = {0, 0, 0, 1, 1, 1, 2, 2, 2, 3, 3, 3};
+  const int32_t cols[] = {0, 1, 2, 0, 1, 2, 0, 1, 3, 1, 2, 3};
+  Model *model = TOVRAN_BuildModel(4, 4, 12, rows, cols, kind, 20, 0.0f);
+  const std::string path = TempPath("reweighted.tovran");
+  EXPECT_EQ(TOVRAN_SaveModel(model, path.c_str()), 0);
+  TOVRAN_FreeModel(model);
+  std::string bytes = ReadFile(path);
+  bytes.resize(bytes.size() - 4);
+  // The values follow the header (48 bytes), 5 offsets and the entries' ids.
+  int64_t nentries = 0;
+  std::memcpy(&nentries, &bytes[40], 8);
+  const size_t at = 48 + 4 * 5 + 4 * size_t(nentries);
+  if (count < 0) count = int32_t(nentries);
+  EXPECT_LE(at + 4 * size_t(count), bytes.size());
+  for (int32_t k = 0; k < count; k++) std::memcpy(&bytes[at + 4 * size_t(k)], &value, 4);
+  const uint32_t crc = uint32_t(
+      crc32(0L, reinterpret_cast<const Bytef *>(bytes.data()), static_cast<uInt>(bytes.size())));
+  for (int shift = 0; shift < 32; shift += 8) bytes += char((crc >> shift) & 0xff);
+  return WriteTempFile("reweighted.tovran", bytes);
+}
+
+// Finite values the build never writes: lists and rows beyond unit length,
+// whose scores could sum to infinity.
+TEST(ModelFile, ValuesTheBuildCannotGiveAreRefused) {
+  const std::string huge = Reweighted(TOVRAN_ITEM_COSINE, -1, 3e38f);
+  EXPECT_EQ(TOVRAN_LoadModel(huge.c_str()), nullptr);
+  EXPECT_EQ(std::string(TOVRAN_LastError()),
+            "Model file " + huge +
+                ": inconsistent arrays: the list of item 0 has squared length 1.80000001e+77, more "
+                "than 1 within 1e-05");
+  // User 0 has 3 pairs.
+  const std::string row = Reweighted(TOVRAN_USER_BASED, 1, 2.0f);
+  EXPECT_EQ(TOVRAN_LoadModel(row.c_str()), nullptr);
+  EXPECT_EQ(std::string(TOVRAN_LastError()),
+            "Model file " + row +
+                ": inconsistent arrays: the row of user 0 has squared length 4.66666664, more than "
+                "1 within 1e-05");
+  // The values as built load.
+  Model *model =
+      TOVRAN_LoadModel(Reweighted(TOVRAN_USER_BASED, 1, float(1.0 / std::sqrt(3.0))).c_str());
+  EXPECT_NE(model, nullptr) << TOVRAN_LastError();
+  TOVRAN_FreeModel(model);
 }
 
 TEST(ModelFile, AFailedSaveLeavesTheEarlierFileAlone) {
@@ -125,6 +253,9 @@ TEST(ModelFile, AFailedSaveLeavesTheEarlierFileAlone) {
       0u)
       << TOVRAN_LastError();
   EXPECT_EQ(ReadFile(path), "earlier");
+  // An empty path names no file: refused before a temporary is made.
+  EXPECT_EQ(TOVRAN_SaveModel(model, ""), -1);
+  EXPECT_STREQ(TOVRAN_LastError(), "TOVRAN_SaveModel: the path should not be empty.");
   TOVRAN_FreeModel(model);
 }
 

@@ -146,6 +146,16 @@ TEST(ModelProgram, JsonIdsAreTextWhateverTheirBytes) {
   EXPECT_NE(run.out.find("\"item\": \"c\\\\\\u0001\""), std::string::npos) << run.out;
 }
 
+TEST(ModelProgram, MapsOfAnotherSizeThanTheModelAreRefused) {
+  const std::string data = TinyConverted("short", "A\n");
+  for (const char *command : {"similar", "recommend"}) {
+    const ProgramOutput run = RunModel(
+        {command, data + ".mdl", "--ids", data, command[0] == 's' ? "--item" : "--basket", "A"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "tovran-model: " + data + ".items has 1 ids, the model has 3 items\n");
+  }
+}
+
 TEST(ModelProgram, EveryErrorIsOneLineNamingTheFileOrOptionWithStatusOne) {
   const std::string model = TempPath("kind3.tovran");
   ASSERT_EQ(RunModel({"build", kSample, model, "--kind", "3"}).status, 0);
@@ -155,7 +165,7 @@ TEST(ModelProgram, EveryErrorIsOneLineNamingTheFileOrOptionWithStatusOne) {
   const std::string alias = copy.substr(0, copy.rfind('/')) + "/./dataset.txt";
   const std::pair<std::vector<std::string>, std::string> cases[] = {
       {{"build", kSample, "m.tovran"},
-       "tovran-model build: --kind: missing; give 1, 2 or 3\n"
+       "tovran-model build: --kind: missing; give 0, 1, 2 or 3\n"
        "Try 'tovran-model build --help' for the options.\n"},
       {{"build", kSample, "m.tovran", "--kind", "1", "--alpha", "0.5"},
        "tovran-model build: --alpha: only kind 2 has an alpha\n"
@@ -184,6 +194,53 @@ TEST(ModelProgram, EveryErrorIsOneLineNamingTheFileOrOptionWithStatusOne) {
     EXPECT_EQ(run.status, 1) << message;
     EXPECT_EQ(run.out, "") << message;
     EXPECT_EQ(run.err, message);
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// Kind 0, filters, kept baskets, fallback and similar users through the
+// program, and the refusals that name what is wrong.
+TEST(ModelProgram, PopularityFiltersFallbackAndSimilarUsers) {
+  const std::string popular = TempPath("popular.tovran"), users = TempPath("users.tovran");
+  ASSERT_EQ(RunModel({"build", kSample, popular, "--kind", "0"}).status, 0);
+  ASSERT_EQ(RunModel({"build", kSample, users, "--kind", "3"}).status, 0);
+  // The sample's three most held items are 0, 1, 2 (229, 179 and 161 pairs).
+  EXPECT_EQ(RunModel({"recommend", popular, "--basket", "1", "--top", "2"}).out,
+            "0\t1\t0\t229\n0\t2\t2\t161\n");
+  EXPECT_EQ(RunModel({"recommend", popular, "--basket", "1", "--top", "2", "--keep-basket",
+                      "--filter", "0"})
+                .out,
+            "0\t1\t1\t179\n0\t2\t2\t161\n");
+  EXPECT_EQ(RunModel({"recommend", popular, "--basket", "1", "--items", "1,119,2"}).out,
+            "0\t1\t2\t161\n0\t2\t119\t7\n0\t3\t1\t-inf\n");
+  // An empty basket answers nothing from the users, everything from fallback.
+  const std::string empty = WriteTempFile("empty_basket.txt", "\n");
+  EXPECT_EQ(
+      RunModel({"recommend", users, "--baskets", empty, "--top", "2", "--fallback", "popular"}).out,
+      "0\t1\t0\t0\n0\t2\t1\t0\n");
+  const ProgramOutput similar = RunModel({"similar", users, "--user", "4", "--top", "2"});
+  EXPECT_EQ(similar.out.substr(0, 8), "4\t1\t4\t1\n");
+  const std::pair<std::vector<std::string>, std::string> refusals[] = {
+      {{"build", kSample, TempPath("w.tovran"), "--kind", "1", "--weighting", "bm25"},
+       "tovran-model: " + kSample +
+           ": holds no values, and --weighting bm25 weighs them (tovran-convert --value keeps a "
+           "column's values)\n"},
+      {{"recommend", TOVRAN_SOURCE_DIR "/tests/models_v1/sample_kind1.tovran", "--basket", "1",
+        "--fallback", "popular"},
+       "tovran-model: --fallback: " TOVRAN_SOURCE_DIR
+       "/tests/models_v1/sample_kind1.tovran carries no popularity ranking (format version 1); "
+       "build it again\n"},
+      {{"similar", popular, "--user", "4"},
+       "tovran-model: " + popular + ": only a user-based model (kind 3) has similar users\n"},
+      {{"recommend", popular, "--basket", "1", "--filter", "120"}, ""},
+  };
+  for (const auto &[args, message] : refusals) {
+    const ProgramOutput run = RunModel(args);
+    EXPECT_EQ(run.status, 1) << args[0];
+    if (!message.empty()) EXPECT_EQ(run.err, message);
   }
 }
 

@@ -43,6 +43,12 @@ def plot_main(*args):
 
 
 class SweepFound(unittest.TestCase):
+    def test_runs_without_the_library(self):
+        env = dict(os.environ, TOVRAN_LIBRARY=os.path.join(tempfile.gettempdir(), "absent.so"))
+        done = subprocess.run([sys.executable, "-m", "tovran.plot", "--help"], capture_output=True,
+                              text=True, env=env)
+        self.assertEqual(done.returncode, 0, done.stderr)
+
     def test_an_estimated_alpha_follows_nnbr_and_is_not_swept(self):
         runs = [run(0, top=10)]
         for nnbr, alpha in ((10, 0.3), (20, 0.5), (40, 0.5)):

@@ -123,11 +123,13 @@ class LeaveLastOut(unittest.TestCase):
         for cls in CLASSES:
             with self.subTest(cls=cls.__name__), self.fitted(cls) as model:
                 ids, scores = map(plain, model.similar_items(7, N=30))
+                self.assertEqual((ids[0], scores[0]), (7, 1.0))  # the item itself first
+                ids, scores = ids[1:], scores[1:]
                 self.assertTrue(ids and 7 not in ids)
                 self.assertEqual(scores, sorted(scores, reverse=True))
-                self.assertEqual((ids, scores), tuple(map(plain, model.recommend(0, [7], N=30))))
+                self.assertEqual((ids, scores), tuple(map(plain, model.recommend(0, [7], N=29))))
                 batch = model.similar_items([7, 8], N=30)
-                self.assertEqual(plain(batch[0])[0][:len(ids)], ids)
+                self.assertEqual(plain(batch[0])[0][1:len(ids) + 1], ids)
 
 
 class Answers(unittest.TestCase):
@@ -146,16 +148,16 @@ class Answers(unittest.TestCase):
         items = tovran.IdMap(["x", "y", "z", "p", "q"])
         with tovran.UserKNN(K=5).fit((USERS, ITEMS)) as model:
             self.assertEqual(plain(model.recommend(0, ["x"], item_map=items)[0]), ["y", "z"])
-            self.assertEqual(plain(model.similar_items("p", item_map=items)[0]), ["q"])
-            self.assertEqual(plain(model.similar_items(["p", "x"], N=2, item_map=items)[0]),
-                             [["q", None], ["y", "z"]])
+            self.assertEqual(plain(model.similar_items("p", item_map=items)[0]), ["p", "q"])
+            self.assertEqual(plain(model.similar_items(["p", "x"], N=3, item_map=items)[0]),
+                             [["p", "q", None], ["x", "y", "z"]])
             with self.assertRaises(KeyError):
                 model.similar_items("nope", item_map=items)
             with self.assertRaisesRegex(ValueError, "single id 'x'"):
                 model.recommend(0, "x", item_map=items)
             if numpy is not None:
                 one, batch = numpy.array(["p"])[0], numpy.array(["p", "x"])
-                self.assertEqual(plain(model.similar_items(one, item_map=items)[0]), ["q"])
+                self.assertEqual(plain(model.similar_items(one, item_map=items)[0]), ["p", "q"])
                 self.assertEqual(len(model.similar_items(batch, item_map=items)[0]), 2)
 
     @unittest.skipIf(sparse is None, "scipy is not installed")
@@ -195,7 +197,8 @@ class Answers(unittest.TestCase):
                 exec(code, scope)
             finally:
                 os.chdir(here)
-        self.assertEqual((plain(scope["ids"]), type(scope["model"])), ([1, 2], tovran.ItemCosine))
+        self.assertEqual((plain(scope["ids"]), type(scope["model"])),
+                         ([0, 1, 2], tovran.ItemCosine))
 
 
 class ModelFiles(unittest.TestCase):
@@ -234,6 +237,20 @@ class ModelFiles(unittest.TestCase):
                     f.write(damaged)
                 with self.assertRaisesRegex(ValueError, reason):
                     tovran.load(path)
+
+    def test_paths_are_path_likes_and_a_nul_byte_is_refused(self):
+        import pathlib
+        with tempfile.TemporaryDirectory() as folder, \
+                tovran.ItemCosine().fit((USERS, ITEMS)) as model:
+            path = pathlib.Path(folder) / "m.tovran"
+            model.save(path)
+            tovran.load(path).close()
+            # The name up to the NUL byte is never written nor read.
+            for call in (lambda: model.save(os.path.join(folder, "a\0b")),
+                         lambda: tovran.load(os.fsencode(path) + b"\0junk")):
+                with self.assertRaisesRegex(ValueError, "embedded null byte"):
+                    call()
+            self.assertEqual(sorted(os.listdir(folder)), ["m.tovran"])
 
 
 class IdMaps(unittest.TestCase):
@@ -298,7 +315,7 @@ class Safety(unittest.TestCase):
 
     def test_invalid_arguments_raise_value_errors(self):
         with tovran.ItemCosine().fit((USERS, ITEMS)) as model:
-            for call in (lambda: model.recommend(0, [0], filter_already_liked_items=False),
+            for call in (lambda: tovran.ItemCosine(fallback="random"),
                          lambda: model.recommend(0, [5]), lambda: model.recommend(0, [0], N=-1),
                          lambda: model.recommend([0, 1], [[0]]), lambda: model.recommend(0, "0"),
                          lambda: model.similar_items(True), lambda: model.fit([USERS, ITEMS]),
@@ -308,6 +325,23 @@ class Safety(unittest.TestCase):
                          lambda: tovran.ItemCosine().fit((USERS, ITEMS), n_items=2)):
                 with self.assertRaises(ValueError):
                     call()
+
+    @unittest.skipIf(sparse is None, "needs scipy")
+    def test_sparse_inputs_are_checked_before_any_work(self):
+        # 2**31 rows: refused from the shape, before O(rows) arrays are made.
+        huge = sparse.csr_matrix((2**31, 5))
+        for call in (lambda: tovran.UserKNN().fit(huge),
+                     lambda: tovran.UserKNN().fit(huge, n_users=10)):
+            with self.assertRaisesRegex(ValueError, "more than the engine can index"):
+                call()
+        # Row offsets changed after the matrix was made, beyond its indices.
+        with tovran.ItemCosine().fit((USERS, ITEMS)) as model:
+            rows = sparse.csr_matrix(([1, 1], [0, 1], [0, 1, 2]), shape=(2, max(ITEMS) + 1))
+            for indptr in ([0, 1, 9], [0, 2, 1], [1, 1, 2]):
+                rows.indptr = numpy.array(indptr, dtype=rows.indptr.dtype)
+                with self.subTest(indptr=indptr), \
+                        self.assertRaisesRegex(ValueError, "row offsets"):
+                    model.recommend([0, 1], rows)
 
     def test_no_call_ends_the_interpreter_and_buffers_fit_the_answers(self):
         # 1 GiB of address space: neither an answer buffer for 2**31 - 2

@@ -137,6 +137,23 @@ def sequence(values, kind):
     return array.array(kind, values)
 
 
+def floats(values):
+    """values (Python numbers) as an array.array of float32 (the path without numpy)."""
+    return array.array("f", [float(v) for v in values])
+
+
+def floats_array(values):
+    """values as a float32 array: numpy's when installed, else array.array."""
+    if numpy is not None:
+        return numpy.array(values, dtype=numpy.float32)
+    return floats(values)
+
+
+def tolist(arr):
+    """The values of a numpy array, array.array or list as a list."""
+    return arr.tolist() if hasattr(arr, "tolist") else list(arr)
+
+
 def answer(arr, n):
     """The first n values of arr as the caller's answer: a numpy array or a list."""
     return arr[:n].copy() if numpy is not None else arr[:n].tolist()
@@ -148,6 +165,15 @@ def rows(arr, nrows, width):
         return arr.reshape(nrows, width)
     values = arr.tolist()
     return [values[r * width:(r + 1) * width] for r in range(nrows)]
+
+
+def path(value, what):
+    """value (str, bytes or os.PathLike) as the bytes of a file name; a
+    ValueError when it holds a NUL byte, which would end the name early."""
+    raw = os.fsencode(value)
+    if b"\0" in raw:
+        raise ValueError(f"{what}: embedded null byte in the path {value!r}")
+    return raw
 
 
 def count(value, what, low, high=MAX_COUNT):

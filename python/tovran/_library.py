@@ -18,6 +18,13 @@ class Params(ctypes.Structure):
                 ("bm25_b", ctypes.c_float)]
 
 
+class QueryOptions(ctypes.Structure):
+    """TOVRAN_QueryOptions: what a query leaves out, draws from or adds."""
+    _fields_ = [("filter_items", ctypes.POINTER(ctypes.c_int32)), ("nfilter", ctypes.c_int32),
+                ("items", ctypes.POINTER(ctypes.c_int32)), ("nitems", ctypes.c_int32),
+                ("keep_basket", ctypes.c_int32), ("fallback", ctypes.c_int32)]
+
+
 class AlphaTrace(ctypes.Structure):
     """TOVRAN_AlphaTrace: the estimation's steps."""
     _fields_ = [("ntried", ctypes.c_int32), ("alpha", ctypes.c_float * 10),
@@ -80,6 +87,13 @@ def _declare(lib):
         "TOVRAN_RecommendScored": (i32, [model, i32, p32, i32, p32, f32]),
         "TOVRAN_RecommendBatch": (i32, [model, i32, ctypes.POINTER(ctypes.c_int64), p32, i32, i32,
                                         p32, f32, p32]),
+        "TOVRAN_BuildWeighted": (model, [i32, i32, i32, p32, p32, f32, ctypes.POINTER(Params)]),
+        "TOVRAN_RecommendFiltered": (i32, [model, i32, p32, i32, ctypes.POINTER(QueryOptions),
+                                           p32, f32]),
+        "TOVRAN_RecommendFilteredBatch": (i32, [model, i32, ctypes.POINTER(ctypes.c_int64), p32,
+                                                i32, i32, ctypes.POINTER(QueryOptions), p32, f32,
+                                                p32]),
+        "TOVRAN_SimilarUsers": (i32, [model, i32, i32, p32, f32]),
     }
     for name, (restype, argtypes) in entries.items():
         entry = getattr(lib, name)

@@ -8,20 +8,18 @@
 #include <unordered_map>
 #include <vector>
 
-// What tovran-model reads besides model files: datasets with every pair
-// kept, the converter's id maps, baskets written as text.
+#include "util/failure.h"
 
-// An error that ends the command: its one-line message, which names the
-// file or the option.
-struct Failure {
-  std::string message;
-};
+// What the programs that ask models (tovran-model, tovran-serve) read
+// besides model files: datasets with every pair kept, the converter's id
+// maps, baskets written as text.
 
 // Every pair of a dataset (nothing held out), grouped by user: user u's
 // items in file order are items[start[u] .. start[u+1]-1].
 struct Pairs {
   int32_t nusers = 0, nitems = 0;
   std::vector<int32_t> users, items;
+  std::vector<float> values;  // one per pair when the dataset carries values; else empty
   std::vector<int32_t> start;
 
   int32_t count() const { return int32_t(items.size()); }
@@ -38,6 +36,7 @@ class IdMaps {
   // Throws Failure when a map cannot be read.
   explicit IdMaps(const std::string &data);
   const std::string &ItemName(int32_t item) const { return items_[size_t(item)]; }
+  const std::string &UserName(int32_t user) const { return users_[size_t(user)]; }
   // The index of an original id, or -1.
   int32_t Item(const std::string &id) const;
   int32_t User(const std::string &id) const;
