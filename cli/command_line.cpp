@@ -1,11 +1,14 @@
 #include "cli/command_line.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <utility>
+
+#include "util/cores.h"
 
 namespace cli {
 
@@ -271,6 +274,19 @@ std::string ParseRealList(std::string_view text, double lo, double hi,
 
 Setter IntTo(int32_t *target, int32_t lo, int32_t hi) {
   return [=](std::string_view text) { return ParseInt(text, lo, hi, target); };
+}
+
+Setter ThreadsTo(int32_t *target, int32_t hi) {
+  return [=](std::string_view text) {
+    if (text == "all") {
+      *target = std::min(UsableCores(), hi);
+      return std::string();
+    }
+    std::string reason = ParseInt(text, 1, hi, target);
+    if (reason == Quoted(text) + " is not a whole number")
+      reason = Quoted(text) + " is neither a whole number nor 'all'";
+    return reason;
+  };
 }
 
 Setter IntListTo(std::vector<int32_t> *target, int32_t lo, int32_t hi) {

@@ -102,6 +102,9 @@ std::string ParseRealList(std::string_view text, double lo, double hi, std::vect
 
 // Setters built from the checkers, for CommandLine::Value.
 Setter IntTo(int32_t *target, int32_t lo, int32_t hi);
+// A thread count in 1..hi, or "all": the processors this process may run
+// on, at most hi.
+Setter ThreadsTo(int32_t *target, int32_t hi);
 Setter IntListTo(std::vector<int32_t> *target, int32_t lo, int32_t hi);
 Setter RealListTo(std::vector<double> *target, double lo, double hi);
 // Any non-empty text.

@@ -32,10 +32,11 @@ std::optional<int> ParseOptions(int argc, const char *const *argv, Options *opts
                         "last pair (or the pairs --split chooses) is held out and looked for in\n"
                         "the list asked for the others.");
   if (sink) line.ErrorSink(sink);
-  line.Value("--threads", "N",
+  line.Value("--threads", "N|all",
              "build and query on N threads (1 to " + std::to_string(TOVRAN_MAX_THREADS) +
-                 "; default 1);\nthe report is the same for every N",
-             cli::IntTo(&opts->threads, 1, TOVRAN_MAX_THREADS));
+                 "; default 1), or on\nevery processor this process may use ('all');\n"
+                 "the report is the same for every N",
+             cli::ThreadsTo(&opts->threads, TOVRAN_MAX_THREADS));
   line.Value("--json", "OUT",
              "also write the results as one JSON document to OUT; '-' writes\n"
              "it to standard output and the report to standard error",

@@ -3,6 +3,8 @@
 #include <cstring>
 #include <utility>
 
+#include "engine/block_partition.h"
+#include "engine/stop_scan.h"
 #include "util/checked_alloc.h"
 
 CandidatePair *AllocCands(int64_t n, const char *label) {
@@ -31,7 +33,6 @@ inline float MedianOfThree(CandidatePair *c, int32_t lo, int32_t mid, int32_t hi
 
 // Segments at least this long are partitioned block by block.
 constexpr int32_t kBlockSpan = 16;
-constexpr int32_t kBlock = 64;
 
 using Floats4 = float __attribute__((vector_size(16)));
 using Ints4 = int32_t __attribute__((vector_size(16)));
@@ -66,100 +67,53 @@ inline uint64_t FourStops(const CandidatePair *c, int32_t at, float pivot, bool 
   return uint64_t(bits[0] | bits[1] | bits[2] | bits[3]);
 }
 
-// Bit t set when c[base+t] stops the upward scan, i.e. is not above pivot.
-inline uint64_t UpStops(const CandidatePair *c, int32_t base, int32_t count, float pivot) {
-  uint64_t mask = 0;
-  int32_t g = 0;
-  for (; g + 16 <= count; g += 16) mask |= SixteenStops(c, base + g, pivot, true) << g;
-  for (; g + 4 <= count; g += 4) mask |= FourStops(c, base + g, pivot, true) << g;
-  for (int32_t t = g; t < count; t++) mask |= uint64_t(!(c[base + t].value > pivot)) << t;
-  return mask;
-}
-
-// Bit t set when c[base-t] stops the downward scan, i.e. pivot is not above it.
-inline uint64_t DownStops(const CandidatePair *c, int32_t base, int32_t count, float pivot) {
-  uint64_t mask = 0;
-  int32_t g = 0;
-  for (; g + 16 <= count; g += 16) mask |= SixteenStops(c, base - g - 15, pivot, false) << g;
-  for (; g + 4 <= count; g += 4) mask |= FourStops(c, base - g - 3, pivot, false) << g;
-  for (int32_t t = g; t < count; t++) mask |= uint64_t(!(pivot > c[base - t].value)) << t;
-  return mask;
-}
-
-// The scanning partition below, with the stopping entries of each side found
-// 64 at a time. The scans swap the t-th stop from the left with the t-th stop
-// from the right for as long as they have not crossed, and entries between
-// the last two swapped ones are still as they were, so stops read from the
-// untouched values are the scans' own stops.
-void BlockPartition(CandidatePair *c, int32_t lo, int32_t hi, float pivot, int32_t *pi,
-                    int32_t *pj) {
-  int32_t a = lo, b = hi;              // the last swapped pair; the scans stop at them
-  int32_t up = lo + 1, down = hi - 1;  // next entries not yet read into a mask
-  uint64_t upmask = 0, downmask = 0;
-  int32_t upbase = up, downbase = down;
-  for (;;) {
-    // While the two blocks in hand do not overlap, every stop of the left one
-    // lies before every stop of the right one: swap them in turn, with no
-    // test for crossing, until one block runs out.
-    if (upmask != 0 && downmask != 0 && up <= down + 1) {
-      int32_t l, r;
-      do {
-        l = upbase + __builtin_ctzll(upmask);
-        r = downbase - __builtin_ctzll(downmask);
-        Swap(c, l, r);
-        upmask &= upmask - 1;
-        downmask &= downmask - 1;
-      } while (upmask != 0 && downmask != 0);
-      a = l;
-      b = r;
-    }
-    int32_t l = b, r = a;
-    while (upmask == 0 && up < b) {
-      const int32_t count = b - up < kBlock ? b - up : kBlock;
-      upbase = up;
-      upmask = UpStops(c, up, count, pivot);
-      up += count;
-    }
-    if (upmask != 0) {
-      const int32_t x = upbase + __builtin_ctzll(upmask);
-      if (x < b) l = x;
-    }
-    while (downmask == 0 && down > a) {
-      const int32_t count = down - a < kBlock ? down - a : kBlock;
-      downbase = down;
-      downmask = DownStops(c, down, count, pivot);
-      down -= count;
-    }
-    if (downmask != 0) {
-      const int32_t x = downbase - __builtin_ctzll(downmask);
-      if (x > a) r = x;
-    }
-    if (l < r) {
-      Swap(c, l, r);
-      upmask &= upmask - 1;
-      downmask &= downmask - 1;
-      a = l;
-      b = r;
-      continue;
-    }
-    if (l == r) {
-      *pi = l + 1;
-      *pj = l - 1;
-    } else {
-      *pi = l;
-      *pj = r;
-    }
-    return;
+// Stops four values at a time, on any x86-64 (block_partition.h).
+struct SseStops {
+  static uint64_t Up(const CandidatePair *c, int32_t base, int32_t count, float pivot) {
+    uint64_t mask = 0;
+    int32_t g = 0;
+    for (; g + 16 <= count; g += 16) mask |= SixteenStops(c, base + g, pivot, true) << g;
+    for (; g + 4 <= count; g += 4) mask |= FourStops(c, base + g, pivot, true) << g;
+    return mask | UpStopsOneByOne<SseStops>(c, base, g, count, pivot);
   }
+  static uint64_t Down(const CandidatePair *c, int32_t base, int32_t count, float pivot) {
+    uint64_t mask = 0;
+    int32_t g = 0;
+    for (; g + 16 <= count; g += 16) mask |= SixteenStops(c, base - g - 15, pivot, false) << g;
+    for (; g + 4 <= count; g += 4) mask |= FourStops(c, base - g - 3, pivot, false) << g;
+    return mask | DownStopsOneByOne<SseStops>(c, base, g, count, pivot);
+  }
+};
+
+void BlockPartitionSse(CandidatePair *c, int32_t lo, int32_t hi, float pivot, int32_t *pi,
+                       int32_t *pj) {
+  BlockPartitionWith<SseStops>(c, lo, hi, pivot, pi, pj);
+}
+
+BlockPartitionFn BlockPartitionFor(StopScan scan) {
+  switch (scan) {
+    case StopScan::kAvx512: return BlockPartitionAvx512;
+    case StopScan::kAvx2: return BlockPartitionAvx2;
+    default: return BlockPartitionSse;
+  }
+}
+
+// The widest scan this processor runs, decided once.
+BlockPartitionFn WidestBlockPartition() {
+  static const BlockPartitionFn widest = StopScanRuns(StopScan::kAvx512) ? BlockPartitionAvx512
+                                         : StopScanRuns(StopScan::kAvx2) ? BlockPartitionAvx2
+                                                                         : BlockPartitionSse;
+  return widest;
 }
 
 // Median-of-three Hoare partition of c[lo..hi] (hi - lo > 2). Afterwards
 // c[lo..i-1] >= pivot >= c[j+1..hi], and i is j+1 or j+2. Entries lo and hi
 // bound both scans, so no index test is needed inside them.
-inline void Partition(CandidatePair *c, int32_t lo, int32_t hi, int32_t *pi, int32_t *pj) {
+inline void Partition(BlockPartitionFn block, CandidatePair *c, int32_t lo, int32_t hi, int32_t *pi,
+                      int32_t *pj) {
   const float pivot = MedianOfThree(c, lo, lo + (hi - lo) / 2, hi);
   if (hi - lo >= kBlockSpan) {
-    BlockPartition(c, lo, hi, pivot, pi, pj);
+    block(c, lo, hi, pivot, pi, pj);
     return;
   }
   int32_t i = lo + 1, j = hi - 1;
@@ -183,12 +137,23 @@ inline void Partition(CandidatePair *c, int32_t lo, int32_t hi, int32_t *pi, int
 
 }  // namespace
 
-int32_t SelectTopCandidates(int32_t n, int32_t k, CandidatePair *cands) {
+bool StopScanRuns(StopScan scan) {
+  switch (scan) {
+    case StopScan::kAvx512:
+      return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("bmi");
+    case StopScan::kAvx2: return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi");
+    default: return true;
+  }
+}
+
+namespace {
+
+int32_t SelectWith(BlockPartitionFn block, int32_t n, int32_t k, CandidatePair *cands) {
   if (n <= k) return n;
   int32_t lo = 0, hi = n - 1;
   while (hi - lo > 2) {
     int32_t i, j;
-    Partition(cands, lo, hi, &i, &j);
+    Partition(block, cands, lo, hi, &i, &j);
     if (i > k) {
       hi = i;
     } else if (i == k) {
@@ -200,8 +165,6 @@ int32_t SelectTopCandidates(int32_t n, int32_t k, CandidatePair *cands) {
   if (hi - lo == 2 && !(cands[lo].value >= cands[lo + 1].value)) Swap(cands, lo, lo + 1);
   return k;
 }
-
-namespace {
 
 // Lists ranked in one pass hold at most this many entries.
 constexpr int32_t kMaxDirectRank = 64;
@@ -242,7 +205,9 @@ int32_t RankTopCandidates(int32_t n, int32_t k, CandidatePair *cands) {
   return m;
 }
 
-void SortCandidates(int32_t n, CandidatePair *cands) {
+namespace {
+
+void SortWith(BlockPartitionFn block, int32_t n, CandidatePair *cands) {
   if (n <= 0) return;
   if (n > kInsertionSpan) {
     int32_t stack[kSortStack][2];
@@ -250,7 +215,7 @@ void SortCandidates(int32_t n, CandidatePair *cands) {
     int32_t lo = 0, hi = n - 1;
     for (;;) {
       int32_t i, j;
-      Partition(cands, lo, hi, &i, &j);
+      Partition(block, cands, lo, hi, &i, &j);
       int32_t left = j - lo, right = hi - i;
       if (left <= kInsertionSpan && right <= kInsertionSpan) {
         if (sp == 0) break;
@@ -293,4 +258,20 @@ void SortCandidates(int32_t n, CandidatePair *cands) {
     }
     cands[p + 1] = taken;
   }
+}
+
+}  // namespace
+
+int32_t SelectTopCandidates(int32_t n, int32_t k, CandidatePair *cands) {
+  return SelectWith(WidestBlockPartition(), n, k, cands);
+}
+
+void SortCandidates(int32_t n, CandidatePair *cands) { SortWith(WidestBlockPartition(), n, cands); }
+
+int32_t SelectTopCandidatesWith(StopScan scan, int32_t n, int32_t k, CandidatePair *cands) {
+  return SelectWith(BlockPartitionFor(scan), n, k, cands);
+}
+
+void SortCandidatesWith(StopScan scan, int32_t n, CandidatePair *cands) {
+  SortWith(BlockPartitionFor(scan), n, cands);
 }

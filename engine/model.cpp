@@ -14,12 +14,13 @@ Model *CreateModel() {
   *model = Model{-1,      -1,      -1,      nullptr, nullptr, nullptr, -1,      -1,
                  nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
                  nullptr, nullptr, -1,      0.0f,    0,       -1,      -1,      0,
-                 0.0f,    0.0f,    -1,      nullptr, nullptr, nullptr};
+                 0.0f,    0.0f,    -1,      nullptr, nullptr, nullptr, nullptr};
   return model;
 }
 
 void TOVRAN_FreeModel(Model *model) {
   if (model == nullptr) return;
+  FreeUserColumnBits(model->colbits);
   FreeAll(&model->itemptr, &model->itemind, &model->itemval, &model->rowptr, &model->rowind,
           &model->colptr, &model->colind, &model->rowval, &model->colval, &model->rcand,
           &model->fcand, &model->rmarker, &model->marker, &model->popular, &model->popscore,

@@ -7,6 +7,7 @@
 #include "engine/candidates.h"
 #include "engine/scratch.h"
 #include "engine/tovran.h"
+#include "engine/user_columns.h"
 
 // A built model. Item models (type 1, 2) keep packed neighbour lists; the
 // user-based model (type 3) keeps the whole matrix. Unused integer fields are
@@ -48,9 +49,10 @@ struct Model {
   // summed weight (binary: pairs), most first, ties by lower id. npopular
   // is -1 and the arrays null for a model read from a file without it.
   int32_t npopular;
-  int32_t *popular;  // npopular item ids
-  float *popscore;   // their summed weights, rounded to single precision
-  int32_t *poprank;  // item id -> its place in popular, or INT32_MAX
+  int32_t *popular;         // npopular item ids
+  float *popscore;          // their summed weights, rounded to single precision
+  int32_t *poprank;         // item id -> its place in popular, or INT32_MAX
+  UserColumnBits *colbits;  // type 3: dense columns as bit sets, or null (user_columns.h)
 };
 
 // Pairs in a user-candidate array: one more than there are users, since the

@@ -397,6 +397,7 @@ Model *ReadUserModel(Reader &reader, const Header &h, const char *name) {
   model->marker = AllocInts(h.nitems, "TOVRAN_LoadModel: marker");
   model->rmarker = AllocInts(h.nusers, "TOVRAN_LoadModel: rmarker");
   RestMarks(model.get());
+  PrepareUserColumnBits(model.get());
   model->fcand = AllocCands(ItemCandidateRoom(h.nitems), "TOVRAN_LoadModel: fcand");
   model->rcand = AllocCands(UserCandidateRoom(h.nusers), "TOVRAN_LoadModel: rcand");
   return model.release();

@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <bit>
 #include <climits>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -127,13 +128,14 @@ int32_t AnswerBasket(const Model *model, TOVRAN_Scratch *scratch, int32_t n, con
 }
 
 TOVRAN_Scratch ModelScratch(Model *model) {
-  return TOVRAN_Scratch{model->rcand, model->fcand, model->rmarker, model->marker};
+  return TOVRAN_Scratch{model->rcand, model->fcand, model->rmarker, model->marker,
+                        model->colbits != nullptr ? model->colbits->model_state : nullptr};
 }
 
 TOVRAN_Scratch *TOVRAN_CreateScratch(const Model *model) {
   ScratchHolder scratch(static_cast<TOVRAN_Scratch *>(
       CheckedMalloc(sizeof(TOVRAN_Scratch), "TOVRAN_CreateScratch: scratch")));
-  *scratch = TOVRAN_Scratch{nullptr, nullptr, nullptr, nullptr};
+  *scratch = TOVRAN_Scratch{nullptr, nullptr, nullptr, nullptr, nullptr};
   const bool users = model->type == TOVRAN_USER_BASED;
   const int32_t items = users ? model->ncols : model->nitems;
   const int32_t rows = users ? model->nrows : 0;
@@ -141,12 +143,19 @@ TOVRAN_Scratch *TOVRAN_CreateScratch(const Model *model) {
   scratch->fcand = AllocCands(ItemCandidateRoom(items), "TOVRAN_CreateScratch: fcand");
   scratch->rmarker = AllocFilledInts(rows, model->unmet_user_mark, "TOVRAN_CreateScratch: rmarker");
   scratch->marker = AllocFilledInts(items, model->unmet_item_mark, "TOVRAN_CreateScratch: marker");
+  if (users && model->colbits != nullptr) {
+    const int64_t words = UserBitsStateWords(model->colbits);
+    scratch->rbits =
+        static_cast<uint64_t *>(CheckedMalloc(8 * words, "TOVRAN_CreateScratch: rbits"));
+    std::memset(scratch->rbits, 0, size_t(8 * words));
+  }
   return scratch.release();
 }
 
 void TOVRAN_FreeScratch(TOVRAN_Scratch *scratch) {
   if (scratch == nullptr) return;
-  FreeAll(&scratch->rcand, &scratch->fcand, &scratch->rmarker, &scratch->marker, &scratch);
+  FreeAll(&scratch->rcand, &scratch->fcand, &scratch->rmarker, &scratch->marker, &scratch->rbits,
+          &scratch);
 }
 
 int32_t TOVRAN_Recommend(Model *model, int32_t n, const int32_t *basket, int32_t N,

@@ -16,6 +16,8 @@ struct TOVRAN_Scratch {
   int32_t *rmarker;      // nrows: user id -> unmet_user_mark, its running sum mid-query (type 3)
   int32_t *marker;       // items: item id -> unmet_item_mark; mid-query -2, a slot or
                          // a sum (mark_sums.h)
+  uint64_t *rbits;       // type 3 with column bit sets: the users seen and their hit
+                         // counters (user_columns.h), all zero between queries
 };
 
 // The model's own scratch arrays, borrowed.

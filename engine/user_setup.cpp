@@ -23,6 +23,7 @@ Model *SetUpUserModel(SparseMatrix *matrix, int32_t nnbr) {
   model->marker = AllocInts(model->ncols, "TOVRAN_Init_Row: model->cmarker");
   model->rmarker = AllocInts(model->nrows, "TOVRAN_Init_Row: model->rmarker");
   RestMarks(model.get());
+  PrepareUserColumnBits(model.get());
   model->fcand = AllocCands(ItemCandidateRoom(model->ncols), "TOVRAN_Init_Row: model->ccand");
   model->rcand = AllocCands(UserCandidateRoom(model->nrows), "TOVRAN_Init_Row: model->rcand");
   return model.release();

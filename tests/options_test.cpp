@@ -2,11 +2,13 @@
 // they set, and what the program prints for help, version and errors.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "tests/fixtures.h"
 #include "tests/program_runner.h"
+#include "util/cores.h"
 
 TEST(Options, AcceptsTheFileAloneOrWithOptionsInAnyPosition) {
   std::optional<Options> opts = ParseTovranWords({"data.txt"});
@@ -24,6 +26,11 @@ TEST(Options, AcceptsTheFileAloneOrWithOptionsInAnyPosition) {
   EXPECT_EQ(opts->json, "o.json");
   EXPECT_EQ(opts->threads, 3);
 
+  // "all": every processor the process may run on.
+  ASSERT_TRUE(opts = ParseTovranWords({"--threads", "all", "data.txt"}));
+  EXPECT_EQ(opts->threads, std::min(UsableCores(), int32_t{TOVRAN_MAX_THREADS}));
+  EXPECT_GE(opts->threads, 1);
+
   ASSERT_TRUE(opts = ParseTovranWords({"--", "-odd-name.txt"}));
   EXPECT_EQ(opts->file, "-odd-name.txt");
 }
@@ -38,7 +45,7 @@ TEST(Options, RejectsUnknownOptionsBadValuesAndFileCounts) {
                                                  {"--json", "o.json"},
                                                  {"--threads", "2"}})
     EXPECT_FALSE(ParseTovranWords(words)) << words.size();
-  for (const char *bad : {"0", "-1", "257", "2x", "", "99999999999"})
+  for (const char *bad : {"0", "-1", "257", "2x", "", "99999999999", "All", "all2"})
     EXPECT_FALSE(ParseTovranWords({"--threads", bad, "data.txt"})) << bad;
 }
 
@@ -48,6 +55,9 @@ TEST(Options, ProgramExplainsUsageErrorsOnStderrWithStatusOne) {
   EXPECT_EQ(zero.out, "");
   EXPECT_EQ(zero.err,
             "tovran: --threads: 0 is outside 1..256\nTry 'tovran --help' for the options.\n");
+  EXPECT_EQ(RunTovran({"--threads", "any", "x.txt"}).err,
+            "tovran: --threads: 'any' is neither a whole number nor 'all'\n"
+            "Try 'tovran --help' for the options.\n");
   const ProgramOutput none = RunTovran({});
   EXPECT_EQ(none.status, 1);
   EXPECT_EQ(none.err.rfind("tovran: missing FILE\n", 0), 0u) << none.err;

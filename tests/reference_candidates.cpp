@@ -108,3 +108,9 @@ void ReferenceSort(int32_t n, CandidatePair *cands) {
     std::rotate(cands + stop + 1, cands + taken, cands + taken + 1);
   }
 }
+
+void ReferencePartition(CandidatePair *c, int32_t lo, int32_t hi, int32_t *pi, int32_t *pj) {
+  const Cut cut = PartitionStep(Entries{c}, lo, hi);
+  *pi = cut.right_start;
+  *pj = cut.left_end;
+}

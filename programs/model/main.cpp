@@ -2,7 +2,7 @@
 // recommendations or similar items, describes a model file.
 //
 //   tovran-model build DATA MODEL --kind 0|1|2|3 [--nnbr K] [--alpha A|estimate]
-//                [--min-support S] [--threads N] [--weighting W [--k1 K1] [--b B]]
+//                [--min-support S] [--threads N|all] [--weighting W [--k1 K1] [--b B]]
 //   tovran-model recommend MODEL [--top N] (--basket ID,... | --user ID --data DATA |
 //                --baskets FILE|-) [--filter ID,...] [--items ID,...] [--keep-basket]
 //                [--fallback popular] [--ids DATA] [--json]
@@ -19,8 +19,8 @@
 #include <vector>
 
 #include "cli/command_line.h"
-#include "engine/tovran.h"
 #include "driver/query_inputs.h"
+#include "engine/tovran.h"
 #include "util/json_writer.h"
 #include "util/output_file.h"
 
@@ -69,8 +69,9 @@ int Build(int argc, const char *const *argv) {
              });
   line.Value("--min-support", "S", "kinds 1 and 2: pairs an item needs to be a neighbour (3)",
              cli::IntTo(&min_support, 1, INT32_MAX));
-  line.Value("--threads", "N", "threads for the build and the estimate (1)",
-             cli::IntTo(&threads, 1, TOVRAN_MAX_THREADS));
+  line.Value("--threads", "N|all",
+             "threads for the build and the estimate (1; 'all': every processor)",
+             cli::ThreadsTo(&threads, TOVRAN_MAX_THREADS));
   line.Value("--weighting", "W",
              "binary (the default), raw, log, bm25 or tfidf: how the pairs' values weigh",
              [&](std::string_view value) -> std::string {
@@ -376,7 +377,7 @@ void PrintUsage(std::FILE *out) {
   std::fprintf(out,
                "Usage: tovran-model COMMAND ...\n"
                "  build DATA MODEL --kind 0|1|2|3 [--nnbr K] [--alpha A|estimate]\n"
-               "        [--min-support S] [--threads N] [--weighting W [--k1 K1] [--b B]]\n"
+               "        [--min-support S] [--threads N|all] [--weighting W [--k1 K1] [--b B]]\n"
                "  recommend MODEL [--top N] (--basket ID,ID,... | --user ID --data DATA |\n"
                "        --baskets FILE|-) [--filter ID,...] [--items ID,...] [--keep-basket]\n"
                "        [--fallback popular] [--ids DATA] [--json]\n"

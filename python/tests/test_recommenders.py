@@ -9,6 +9,7 @@ import tempfile
 import unittest
 
 import tovran
+from tovran._library import MAX_THREADS
 from support import ITEMS, SAMPLE, SOURCE_DIR, USERS, c_lists, hold_out, read_pairs, \
     report_numbers, run_limited, write_pairs
 
@@ -104,6 +105,19 @@ class LeaveLastOut(unittest.TestCase):
                     self.assertEqual(plain(scores[row])[:width], plain(one_scores))
                     self.assertEqual(plain(ids[row])[width:], [-1] * (12 - width))
                     self.assertEqual(plain(scores[row])[width:], [0.0] * (12 - width))
+
+    def test_zero_threads_means_every_usable_processor(self):
+        usable = min(len(os.sched_getaffinity(0)), MAX_THREADS) \
+            if hasattr(os, "sched_getaffinity") else None
+        with self.fitted(tovran.UserKNN, num_threads=0) as model:
+            self.assertGreaterEqual(model.num_threads, 1)
+            if usable is not None:
+                self.assertEqual(model.num_threads, usable)
+            ids, _ = model.recommend(self.asked, self.batch, N=5)
+            first, _ = model.recommend(self.asked[0], self.rows(self.asked[0]), N=5)
+            self.assertEqual(plain(ids[0])[:len(plain(first))], plain(first))
+        with self.assertRaises(ValueError):
+            tovran.UserKNN(num_threads=-1)
 
     def test_scores_rank_the_answers_and_similar_items_is_a_basket_of_one(self):
         for cls in CLASSES:
@@ -334,6 +348,7 @@ class Safety(unittest.TestCase):
         # recommendations nor neighbour lists for 2**31 - 2 neighbours fit.
         status, out, err = run_limited(f"""
 import tovran
+from tovran._library import MAX_THREADS
 users, items = {USERS}, {ITEMS}
 print(tovran.estimate_alpha(users, items, 3, 2**31 - 2) == tovran.estimate_alpha(users, items, 3, 5))
 with tovran.Model(users, items, nnbr=2**31 - 2) as a, tovran.Model(users, items, nnbr=4) as b:

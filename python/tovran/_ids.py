@@ -189,6 +189,19 @@ def count(value, what, low, high=MAX_COUNT):
     return value
 
 
+def threads(value, high):
+    """num_threads as a thread count in 1..high; 0 is every processor this
+    process may run on (at most high)."""
+    value = count(value, "num_threads", 0, high)
+    if value == 0:
+        try:
+            usable = len(os.sched_getaffinity(0))
+        except (AttributeError, OSError):
+            usable = os.cpu_count() or 1
+        value = max(1, min(usable, high))
+    return value
+
+
 def fraction(value, what):
     """value as a float in [0, 1], or a ValueError."""
     if isinstance(value, bool):

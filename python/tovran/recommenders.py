@@ -32,7 +32,7 @@ class _Recommender:
     def __init__(self, K, min_support=_DEFAULT_MIN_SUPPORT, num_threads=1, fallback=None):
         self.K = _ids.count(K, "K", 1)
         self.min_support = _ids.count(min_support, "min_support", 1)
-        self.num_threads = _ids.count(num_threads, "num_threads", 1, MAX_THREADS)
+        self.num_threads = _ids.threads(num_threads, MAX_THREADS)
         if fallback not in (None, "popular"):
             raise ValueError(f"fallback: None or 'popular', not {fallback!r}")
         self.fallback = fallback
@@ -514,7 +514,7 @@ def load(file, *, num_threads=1, fallback=None):
     answer its batches, fallback as the classes take it. OSError when the file cannot be read, ValueError
     when it is not a sound model file (truncated, wrong magic, newer format
     version, checksum mismatch, inconsistent contents)."""
-    num_threads = _ids.count(num_threads, "num_threads", 1, MAX_THREADS)
+    num_threads = _ids.threads(num_threads, MAX_THREADS)
     if hasattr(file, "read"):
         data = file.read()
         if not isinstance(data, (bytes, bytearray)):
