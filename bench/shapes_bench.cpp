@@ -31,9 +31,9 @@
 
 namespace {
 
-constexpr int32_t kTopN = 10;
-constexpr int32_t kItemNeighbours = 20;
-constexpr int32_t kUserNeighbours = 50;
+constexpr int32_t kTopN = TOVRAN_DEFAULT_TOP;
+constexpr int32_t kItemNeighbours = TOVRAN_DEFAULT_ITEM_NNBR;
+constexpr int32_t kUserNeighbours = TOVRAN_DEFAULT_USER_NNBR;
 constexpr float kAlpha = 0.3f;
 
 double ThreadSeconds() {

@@ -1,12 +1,23 @@
 #include "cli/command_line.h"
 
+#include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <cstdlib>
+#include <cstring>
 #include <utility>
 
 namespace cli {
 
 const char *ProjectVersion() { return TOVRAN_VERSION; }
+
+int StandardOutputStatus(const std::string &program) {
+  errno = 0;
+  if (std::fflush(stdout) == 0 && std::ferror(stdout) == 0) return 0;
+  std::fprintf(stderr, "%s: cannot write to standard output (%s)\n", program.c_str(),
+               std::strerror(errno != 0 ? errno : EIO));
+  return 1;
+}
 
 namespace {
 
@@ -98,11 +109,11 @@ std::optional<int> CommandLine::Parse(int argc, const char *const *argv) {
     }
     if (arg == "--help" || arg == "-h") {
       PrintUsage(stdout);
-      return 0;
+      return StandardOutputStatus(program_);
     }
     if (arg == "--version") {
       std::printf("%s %s\n", program_.c_str(), ProjectVersion());
-      return 0;
+      return StandardOutputStatus(program_);
     }
     const size_t eq = arg.find('=');
     const std::string_view name = arg.substr(0, eq);
@@ -209,6 +220,12 @@ std::string ParseReal(std::string_view text, double lo, double hi, double *value
   double v = 0;
   const char *end = text.data() + text.size();
   const auto [ptr, ec] = std::from_chars(text.data(), end, v);
+  if (ec == std::errc::result_out_of_range && ptr == end) {
+    // A number all the same, beyond a double's range one way or the other.
+    if (std::fabs(std::strtod(std::string(text).c_str(), nullptr)) < 1)
+      return Quoted(text) + " is too near 0 for a double (it underflows); give 0 or a larger value";
+    return std::string(text) + " is outside " + RealText(lo) + ".." + RealText(hi);
+  }
   if (ptr != end || text.empty() || ec != std::errc() || !std::isfinite(v))
     return Quoted(text) + " is not a number";
   if (v < lo || v > hi)

@@ -23,6 +23,11 @@ namespace cli {
 // The project's version, "MAJOR.MINOR.PATCH".
 const char *ProjectVersion();
 
+// 0 once everything printed to standard output is written; else 1, after
+// "program: cannot write to standard output (reason)" on standard error
+// (for --help, --version and the like, whose text is their whole work).
+int StandardOutputStatus(const std::string &program);
+
 // Checks a value and stores it; returns "" when accepted, else the reason it
 // was refused (the option's name is added in front).
 using Setter = std::function<std::string(std::string_view value)>;

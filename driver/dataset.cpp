@@ -353,17 +353,6 @@ void OpenFailure(const char *fname, std::string *message) {
   if (errno == ENOMEM) AllocationFailed("fopen: stream", int64_t{sizeof(std::FILE)});
   *message = std::string("Error opening file ") + fname + ": " + std::strerror(errno);
 }
-}  // namespace
-
-void ExitOnOpenFailure(const char *fname) {
-  std::string message;
-  OpenFailure(fname, &message);
-  std::fflush(stdout);
-  std::fprintf(stderr, "%s\n", message.c_str());
-  std::exit(1);
-}
-
-namespace {
 
 // Whether the file's first line is text holding a comma, a tab, a
 // semicolon or a letter: a table to convert rather than a dataset.

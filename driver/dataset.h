@@ -2,14 +2,12 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
-#include <memory>
 #include <string>
 
-struct FreeDeleter {
-  void operator()(void *p) const { std::free(p); }
-};
-using IntArray = std::unique_ptr<int32_t[], FreeDeleter>;
+#include "util/free_all.h"
+
+// An int array from the checked allocation, released with its owner.
+using IntArray = Owned<int32_t[]>;
 
 // The loaded file: training pairs in file order with each user's last listed
 // pair held out as tvec[user] (-1 for a user without pairs). rowid[ntrain]
@@ -74,8 +72,3 @@ bool LoadDataset(const char *fname, Dataset *ds, std::string *message);
 // process with status 1: "Error opening file <fname>: <system's reason>" when
 // it cannot be opened, "Error in file <fname>: <reason>" otherwise.
 Dataset ReadDataset(const char *fname);
-
-// Ends the process after fopen(fname) failed: the labelled allocation message
-// when the heap was exhausted, else "Error opening file <fname>: <reason>" on
-// standard error; status 1.
-[[noreturn]] void ExitOnOpenFailure(const char *fname);

@@ -125,7 +125,8 @@ std::string AlphaText(const RunSetup &setup) {
     std::snprintf(text, sizeof text, "%.2f", setup.alpha);
     return text;
   }
-  const auto [end, ec] = std::to_chars(text, text + sizeof text, setup.alpha);
+  // The value the model uses: a float, so 1e-50 is 0.
+  const auto [end, ec] = std::to_chars(text, text + sizeof text, float(setup.alpha));
   return std::string(text, ec == std::errc() ? end : text);
 }
 

@@ -13,7 +13,7 @@
 #include "engine/tovran.h"
 
 // Number of recommendations asked per user unless --top says otherwise.
-constexpr int32_t kTopN = 10;
+constexpr int32_t kTopN = TOVRAN_DEFAULT_TOP;
 
 // Flushes the report after a line, so that a pipe or a log sees each phase
 // when it happens; remembers the reason (errno) of the first flush that

@@ -7,6 +7,10 @@
 
 #include "driver/run_plan.h"
 
+// Runs one call may ask for unless --max-runs says otherwise: a sweep beyond
+// it is refused before the dataset is read.
+constexpr int64_t kDefaultMaxRuns = 100000;
+
 // The command line of tovran: [options] FILE (ParseOptions lists the options).
 struct Options {
   std::string file;       // the dataset, the one operand
@@ -16,10 +20,8 @@ struct Options {
   bool summary = false;   // --summary, or any option of the plan given
   bool detailed = false;  // an option of the plan given: parameters on every "Bulding" line
   bool progress = true;   // false with --no-progress
+  int64_t max_runs = kDefaultMaxRuns;  // --max-runs N: the most runs a call may ask for
 };
-
-// Largest accepted --threads value.
-constexpr int32_t kMaxThreads = 256;
 
 // Fills *opts from argv with the project's shared grammar (cli/). Returns
 // the exit status when the program should stop: 0 after --help or --version,

@@ -1,6 +1,24 @@
 #include "driver/run_plan.h"
 
+#include <cstddef>
+
 #include "engine/tovran.h"
+
+int64_t CountRuns(const RunPlan &plan) {
+  int64_t total = 0;
+  for (const int32_t kind : plan.kinds) {
+    const bool items = kind == TOVRAN_ITEM_COSINE || kind == TOVRAN_ITEM_CPROB;
+    int64_t runs = int64_t(plan.top.size());
+    const std::size_t factors[] = {
+        kind == kPopularity ? 1 : (kind == TOVRAN_USER_BASED ? plan.user_nnbr : plan.nnbr).size(),
+        items ? plan.min_support.size() : 1,
+        kind == TOVRAN_ITEM_CPROB && !plan.alpha.empty() ? plan.alpha.size() : 1};
+    for (const std::size_t factor : factors)
+      if (__builtin_mul_overflow(runs, int64_t(factor), &runs)) return INT64_MAX;
+    if (__builtin_add_overflow(total, runs, &total)) return INT64_MAX;
+  }
+  return total;
+}
 
 std::vector<RunSetup> ExpandRuns(const RunPlan &plan) {
   std::vector<RunSetup> runs;

@@ -3,19 +3,18 @@
 #include <cstdint>
 #include <vector>
 
+#include "engine/tovran.h"
+
 // Kind 0 of a run: the popularity baseline (kinds 1..3 are the engine's).
 constexpr int32_t kPopularity = 0;
 
-// The support an item needs unless --min-support says otherwise.
-constexpr int32_t kDefaultSupport = 3;
-
 // The parameters of one run.
 struct RunSetup {
-  int32_t kind = 1;   // 0 popularity, 1 item cosine, 2 item cprob, 3 user-based
-  int32_t top = 10;   // N: items asked per user
-  int32_t nnbr = 20;  // neighbours (kinds 1..3); 0 for kind 0
-  int32_t min_support =
-      kDefaultSupport;          // kinds 1, 2: pairs an item needs to be a neighbour; else 0
+  int32_t kind = 1;                  // 0 popularity, 1 item cosine, 2 item cprob, 3 user-based
+  int32_t top = TOVRAN_DEFAULT_TOP;  // N: items asked per user
+  int32_t nnbr = TOVRAN_DEFAULT_ITEM_NNBR;  // neighbours (kinds 1..3); 0 for kind 0
+  // kinds 1, 2: pairs an item needs to be a neighbour; else 0
+  int32_t min_support = TOVRAN_DEFAULT_MIN_SUPPORT;
   double alpha = 0;             // kind 2: the damping exponent (the estimate when estimated)
   bool estimate_alpha = false;  // kind 2: alpha comes from the estimation
 };
@@ -23,10 +22,10 @@ struct RunSetup {
 // What the runs of one program call are: each list is swept.
 struct RunPlan {
   std::vector<int32_t> kinds{1, 2, 3};
-  std::vector<int32_t> top{10};
-  std::vector<int32_t> nnbr{20};       // item models
-  std::vector<int32_t> user_nnbr{50};  // the user-based model
-  std::vector<int32_t> min_support{kDefaultSupport};
+  std::vector<int32_t> top{TOVRAN_DEFAULT_TOP};
+  std::vector<int32_t> nnbr{TOVRAN_DEFAULT_ITEM_NNBR};       // item models
+  std::vector<int32_t> user_nnbr{TOVRAN_DEFAULT_USER_NNBR};  // the user-based model
+  std::vector<int32_t> min_support{TOVRAN_DEFAULT_MIN_SUPPORT};
   std::vector<double> alpha;  // empty: estimate Alpha for each kind 2 run
 };
 
@@ -35,3 +34,7 @@ struct RunPlan {
 // then min_support, then alpha; the last varies fastest). Kind 2 without an
 // alpha list has one run per combination, with estimate_alpha set.
 std::vector<RunSetup> ExpandRuns(const RunPlan &plan);
+
+// The number of runs ExpandRuns gives, counted without making them (INT64_MAX
+// when larger).
+int64_t CountRuns(const RunPlan &plan);

@@ -47,12 +47,6 @@ std::string PairsFault(int32_t nrows, int32_t ncols, int32_t npairs, const int32
   return {};
 }
 
-void ValidatePairs(int32_t nrows, int32_t ncols, int32_t npairs, const int32_t *rowid,
-                   const int32_t *colid) {
-  const std::string fault = PairsFault(nrows, ncols, npairs, rowid, colid);
-  if (!fault.empty()) FatalError("%s\n", fault.c_str());
-}
-
 std::string BuildFault(int32_t nrows, int32_t ncols, int32_t npairs, const int32_t *rowid,
                        const int32_t *colid, int32_t type, int32_t nnbr, float alpha) {
   if (type < TOVRAN_ITEM_COSINE || type > TOVRAN_USER_BASED) return kBadKind;
@@ -125,8 +119,11 @@ std::string ParamsFault(int32_t nrows, int32_t ncols, int32_t npairs, const int3
 }
 
 TOVRAN_Params TOVRAN_DefaultParams(int32_t kind) {
-  const int32_t nnbr = kind == TOVRAN_USER_BASED ? 50 : kind == TOVRAN_POPULAR ? 0 : 20;
-  return TOVRAN_Params{kind, nnbr, 0.0f, 3, 1, TOVRAN_WEIGHT_BINARY, 1.2f, 0.75f};
+  const int32_t nnbr = kind == TOVRAN_USER_BASED ? TOVRAN_DEFAULT_USER_NNBR
+                       : kind == TOVRAN_POPULAR   ? 0
+                                                  : TOVRAN_DEFAULT_ITEM_NNBR;
+  return TOVRAN_Params{kind, nnbr, 0.0f, TOVRAN_DEFAULT_MIN_SUPPORT, 1, TOVRAN_WEIGHT_BINARY,
+                       1.2f, 0.75f};
 }
 
 Model *TOVRAN_Build(int32_t nrows, int32_t ncols, int32_t npairs, const int32_t *rowid,

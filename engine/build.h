@@ -12,10 +12,6 @@
 std::string PairsFault(int32_t nrows, int32_t ncols, int32_t npairs, const int32_t *rowid,
                        const int32_t *colid);
 
-// Ends the process with the PairsFault message unless it is empty.
-void ValidatePairs(int32_t nrows, int32_t ncols, int32_t npairs, const int32_t *rowid,
-                   const int32_t *colid);
-
 // As PairsFault, first for the kind, nnbr, alpha (kind 2 only) and the
 // neighbour count a model can index.
 std::string BuildFault(int32_t nrows, int32_t ncols, int32_t npairs, const int32_t *rowid,

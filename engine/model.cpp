@@ -3,6 +3,7 @@
 #include <bit>
 #include <cmath>
 
+#include "engine/errors.h"
 #include "engine/mark_sums.h"
 #include "util/checked_alloc.h"
 #include "util/fill.h"
@@ -53,4 +54,21 @@ void RestMarks(Model *model) {
                     !HoldsNegativeZero(model->itemval, model->itemptr[model->nitems]);
   model->unmet_item_mark = zero ? INT32_MIN : -1;
   FillInts(model->nitems, model->unmet_item_mark, model->marker);
+}
+
+int32_t TOVRAN_GetModelInfo(const Model *model, TOVRAN_ModelInfo *info) {
+  if (model == nullptr || info == nullptr) {
+    SetLastError("TOVRAN_GetModelInfo: the model and the record should not be null.");
+    return -1;
+  }
+  const bool users = model->type == TOVRAN_USER_BASED;
+  info->params = TOVRAN_Params{model->type, model->nnbr,      model->alpha,   model->min_support,
+                               1,           model->weighting, model->bm25_k1, model->bm25_b};
+  info->nusers = model->nusers;
+  info->nitems = users ? model->ncols : model->nitems;
+  info->nentries = users                           ? model->rowptr[model->nrows]
+                   : model->type == TOVRAN_POPULAR ? model->npopular
+                                                   : model->itemptr[model->nitems];
+  info->npopular = model->npopular;
+  return 0;
 }

@@ -94,7 +94,7 @@ using ModelHolder = std::unique_ptr<Model, ModelRelease>;
 
 // Neighbours count only among items held by at least this many entries,
 // unless a build asks for another support (TOVRAN_Params::min_support).
-constexpr int32_t kMinItemFrequency = 3;
+constexpr int32_t kMinItemFrequency = TOVRAN_DEFAULT_MIN_SUPPORT;
 
 // Room for one item's neighbour list: no item has more neighbours than
 // there are other items, however large nnbr is.

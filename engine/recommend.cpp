@@ -20,6 +20,7 @@ constexpr const char *kNullModel = "%s: the model should not be null.";
 constexpr const char *kNullBasket = "%s: the basket should not be null.";
 constexpr const char *kNullAnswers = "%s: the answer array should not be null.";
 constexpr const char *kItemOutside = "%s: the basket item at position %lld is %d, outside 0..%d.";
+constexpr const char *kBadBasketLength = "%s: the basket's length %d should not be negative.";
 constexpr const char *kBadBasketCount = "%s: the number of baskets %d should not be negative.";
 constexpr const char *kNullOffsets = "%s: the basket offsets should not be null.";
 constexpr const char *kBadOffsets =
@@ -168,6 +169,7 @@ namespace {
 int32_t RecommendOne(const char *entry, Model *model, int32_t n, const int32_t *basket, int32_t N,
                      const TOVRAN_QueryOptions *options, int32_t *rcmds, float *scores) {
   if (model == nullptr) return SetLastError(kNullModel, entry), -1;
+  if (n < 0) return SetLastError(kBadBasketLength, entry, n), -1;
   if (n > 0 && basket == nullptr) return SetLastError(kNullBasket, entry), -1;
   if (BasketOutside(entry, ItemLimit(model), n, basket, 0)) return -1;
   const TOVRAN_QueryOptions &o = options != nullptr ? *options : kPlainQuery;

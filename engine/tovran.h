@@ -127,6 +127,15 @@ const char *TOVRAN_LastError(void);
 /* Most threads an entry of this group accepts. */
 #define TOVRAN_MAX_THREADS 256
 
+/* The defaults of every program, binding and TOVRAN_DefaultParams: nnbr of
+ * the item models (kinds 1, 2) and of the user-based model (kind 3), the
+ * support an item needs to be a neighbour, and N, the items asked per
+ * basket. */
+#define TOVRAN_DEFAULT_ITEM_NNBR 20
+#define TOVRAN_DEFAULT_USER_NNBR 50
+#define TOVRAN_DEFAULT_MIN_SUPPORT 3
+#define TOVRAN_DEFAULT_TOP 10
+
 /* How a pair's value becomes the matrix entry every kind starts from, in
  * double and rounded once to single precision (binary ignores the values).
  * For pair (u, i) with value v > 0, where item i is held by the pairs of
@@ -161,9 +170,10 @@ typedef struct TOVRAN_Params {
   float bm25_b;        /* bm25 only: B, in [0, 1] */
 } TOVRAN_Params;
 
-/* The program's parameters for kind: nnbr 20 (kinds 1, 2), 50 (kind 3) or 0
- * (kind 0), alpha 0.0, min_support 3, nthreads 1, binary weighting, K1 1.2
- * and B 0.75. */
+/* The program's parameters for kind: nnbr TOVRAN_DEFAULT_ITEM_NNBR (kinds 1,
+ * 2), TOVRAN_DEFAULT_USER_NNBR (kind 3) or 0 (kind 0), alpha 0.0,
+ * min_support TOVRAN_DEFAULT_MIN_SUPPORT, nthreads 1, binary weighting, K1
+ * 1.2 and B 0.75. */
 TOVRAN_API
 TOVRAN_Params TOVRAN_DefaultParams(int32_t kind);
 
@@ -222,8 +232,8 @@ Model *TOVRAN_AssembleItemModel(int32_t nrows, int32_t ncols, const TOVRAN_Param
 
 /* As TOVRAN_Recommend, also writing the score of each answer (the value
  * the ranking compared) to scores[0..m-1] unless scores is NULL. Returns
- * the number m of answers; -1 when the model or a needed array is NULL or a
- * basket item lies outside the model's items (nothing written). Uses the
+ * the number m of answers; -1 when the model or a needed array is NULL, n is
+ * negative or a basket item lies outside the model's items (nothing written). Uses the
  * model's own scratch: one query per model at a time. A similar-items
  * answer is the answer for a basket of one item. */
 TOVRAN_API
@@ -360,7 +370,8 @@ int32_t TOVRAN_ResplitPairs(int32_t nrows, int32_t ncols, int32_t npairs, const 
  * little-endian, a CRC-32 over the whole file). */
 
 /* Writes model to path, replacing an earlier file only once the new one is
- * complete. Returns 0, or -1 (the earlier file unchanged). */
+ * complete. Returns 0, or -1 (the earlier file unchanged; an empty path is
+ * refused before anything is written). */
 TOVRAN_API
 int32_t TOVRAN_SaveModel(const Model *model, const char *path);
 
@@ -371,6 +382,14 @@ int32_t TOVRAN_SaveModel(const Model *model, const char *path);
  * the model. */
 TOVRAN_API
 Model *TOVRAN_LoadModel(const char *path);
+
+/* The format version in the header of the model file at path, after the
+ * checks of its first bytes TOVRAN_LoadModel makes (magic, a version this
+ * library reads); 0 with the reason in TOVRAN_LastError when the file
+ * cannot be read or does not begin a model file this library reads. Only
+ * the header is read. */
+TOVRAN_API
+uint32_t TOVRAN_ModelFileVersion(const char *path);
 
 /* What a model was built from and with. */
 typedef struct TOVRAN_ModelInfo {

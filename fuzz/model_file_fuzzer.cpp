@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "engine/tovran.h"
-#include "modelfile/model_file.h"
+#include "engine/model_file.h"
 
 namespace {
 

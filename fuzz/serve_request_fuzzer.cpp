@@ -10,7 +10,7 @@
 #include <fstream>
 #include <string>
 
-#include "programs/model/model_data.h"
+#include "driver/query_inputs.h"
 #include "programs/serve/basket_request.h"
 
 namespace {

@@ -97,4 +97,7 @@ TEST(CommandLine, ListsAndRealsAreCheckedEntryByEntry) {
   EXPECT_EQ(reals, (std::vector<double>{0.25, 1}));
   EXPECT_EQ(cli::ParseRealList("1.5", 0, 1, &reals), "1.5 is outside 0..1");
   EXPECT_EQ(cli::ParseRealList("nan", 0, 1, &reals), "'nan' is not a number");
+  EXPECT_EQ(cli::ParseRealList("1e-400", 0, 1, &reals),
+            "'1e-400' is too near 0 for a double (it underflows); give 0 or a larger value");
+  EXPECT_EQ(cli::ParseRealList("1e400", 0, 1, &reals), "1e400 is outside 0..1");
 }

@@ -102,6 +102,10 @@ TEST(ConvertTimestamp, ReadsNumbersAndDatesExactly) {
       {"-9223372036854775808", At(INT64_MIN)},
       {"1.6e9", At(1600000000)},
       {"25e-2", At(0, kQuarter)},
+      // A hyphen fifth, yet no date.
+      {"1.5e-1", At(0, kQuarter * 6 / 10)},
+      {"125e-2", At(1, kQuarter)},
+      {"100e-20", At(0, 1)},
       {"0.000000000000000001", At(0, 1)},
       {"+0.250000000000000000000", At(0, kQuarter)},
       {"-0", At(0)}};
@@ -210,7 +214,11 @@ TEST(ConvertColumns, NamesWhatCannotBeFound) {
   opts = ConvertOptions{};
   opts.where = {{"0", "x"}};
   EXPECT_FALSE(ResolveColumns(nullptr, 2, opts, &c, &error));
-  EXPECT_EQ(error, "--where 0: the first line has 2 fields");
+  EXPECT_EQ(error, "--where 0: there is no column 0 (columns count from 1)");
+  opts = ConvertOptions{};
+  opts.user = "00";
+  EXPECT_FALSE(ResolveColumns(nullptr, 2, opts, &c, &error));
+  EXPECT_EQ(error, "--user 00: there is no column 00 (columns count from 1)");
 }
 
 TEST(ConvertColumns, WhereGroupsTheValuesOfOneColumn) {

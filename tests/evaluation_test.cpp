@@ -135,6 +135,11 @@ TEST(Evaluation, EachRunGivesTheLibrarysListsForItsParameters) {
   }
   EXPECT_EQ(result.runs[1].setup.alpha, 0.3);
   EXPECT_EQ(result.runs[1].setup.min_support, 2);
+  // The report names the alpha the model used: a float.
+  RunSetup tiny = result.runs[1].setup;
+  EXPECT_EQ(AlphaText(tiny), "0.3");
+  tiny.alpha = 1e-50;
+  EXPECT_EQ(AlphaText(tiny), "0");
 }
 
 TEST(Evaluation, MinSupportKeepsRareItemsOutOfTheItemModelsLists) {

@@ -108,6 +108,30 @@ TEST(ProgramOutput, SignalsLeaveNoTemporaryFile) {
   }
 }
 
+// With "--json -" the document is standard output's text and the report
+// standard error's: losing either is a failure.
+TEST(ProgramOutput, EitherStreamLostWithTheDocumentIsAFailure) {
+  const std::string data = TOVRAN_SOURCE_DIR "/data/sample.txt";
+  const ProgramOutput json = RunTovran({"--json", "-", data}, "exec >/dev/full;");
+  EXPECT_EQ(json.status, 1);
+  EXPECT_EQ(json.err.substr(json.err.rfind("Error")),
+            "Error writing the JSON document to standard output: No space left on device\n");
+  EXPECT_EQ(RunTovran({"--json", "-", data}, "exec 2>/dev/full;").status, 1);
+}
+
+// Help and version texts are the whole work of the call.
+TEST(ProgramOutput, HelpAndVersionToAStreamThatFailsEndWithStatusOne) {
+  for (const char *program : {TOVRAN_PROGRAM, TOVRAN_CONVERT, TOVRAN_MODEL_PROGRAM}) {
+    for (const char *option : {"--help", "--version"}) {
+      for (const char *redirect : {">/dev/full", ">&-"}) {
+        const ProgramOutput run = RunCommand(ShellQuote(program) + " " + option + " " + redirect);
+        EXPECT_EQ(run.status, 1) << program << " " << option << " " << redirect;
+        EXPECT_NE(run.err.find("cannot write to standard output"), std::string::npos) << run.err;
+      }
+    }
+  }
+}
+
 TEST(ProgramOutput, JsonNamingTheDatasetIsRefused) {
   const std::string data =
       WriteTempFile("dataset.txt", ReadFile(TOVRAN_SOURCE_DIR "/data/sample.txt"));

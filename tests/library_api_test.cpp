@@ -148,6 +148,9 @@ TEST(RecommendScored, RejectsWhatItCannotAnswerWithoutWriting) {
   EXPECT_STREQ(TOVRAN_LastError(), "TOVRAN_RecommendScored: the basket should not be null.");
   EXPECT_EQ(TOVRAN_RecommendScored(model, 1, basket, 3, nullptr, scores.data()), -1);
   EXPECT_STREQ(TOVRAN_LastError(), "TOVRAN_RecommendScored: the answer array should not be null.");
+  EXPECT_EQ(TOVRAN_RecommendScored(model, -1, basket, 3, ids.data(), scores.data()), -1);
+  EXPECT_STREQ(TOVRAN_LastError(),
+               "TOVRAN_RecommendScored: the basket's length -1 should not be negative.");
   EXPECT_EQ(ids, std::vector<int32_t>(3, -7));
   EXPECT_EQ(scores, std::vector<float>(3, -7.0f));
   EXPECT_EQ(TOVRAN_RecommendScored(model, 1, basket, 0, nullptr, nullptr), 0);

@@ -91,6 +91,36 @@ TEST(MemoryLimit, ExhaustedMemoryLeavesNoTemporaryFile) {
   EXPECT_EQ(RunCommand("ls -A " + ShellQuote(dir)).out, "");
 }
 
+// The converter out of memory: a line too long to hold is no end of input,
+// and a heap too small for the ids ends with the labelled message; either
+// way status 1 and no file written.
+TEST(MemoryLimit, ConverterFailsWholeWhenMemoryRunsOut) {
+  SKIP_UNLESS_MEMORY_CAN_BE_LIMITED();
+  const std::string dir = TempPath("convert-memory");
+  RunCommand("rm -rf " + ShellQuote(dir) + "; mkdir " + ShellQuote(dir));
+  const std::string pairs = "seq 1 1000 | sed 's/.*/u&,i&/'";
+  const ProgramOutput line =
+      RunProgram(TOVRAN_CONVERT, {"-", dir + "/long"},
+                 "{ " + pairs + "; head -c 64000000 /dev/zero | tr '\\0' a; echo; " + pairs +
+                     "; } | prlimit --as=40000000 ");
+  EXPECT_EQ(line.status, 1);
+  EXPECT_EQ(line.err,
+            "tovran-convert: -: line 1001: cannot be read (Cannot allocate memory); nothing "
+            "written\n");
+  const std::string csv = dir + "/s.csv";
+  RunCommand("seq 1 20000 | awk '{print \"u\"($1%3000)\",i\"($1%5000)}' >" + ShellQuote(csv));
+  for (const char *limit : {"7000000", "8000000"}) {
+    const ProgramOutput run =
+        RunProgram(TOVRAN_CONVERT, {csv, dir + "/out"}, std::string("prlimit --as=") + limit + " ");
+    EXPECT_EQ(run.status, 1) << limit;
+    EXPECT_EQ(run.err,
+              "tovran-convert: ***Memory allocation failed for the conversion's working lists; "
+              "nothing written\n")
+        << limit;
+  }
+  EXPECT_EQ(RunCommand("ls -A " + ShellQuote(dir)).out, "s.csv\n");
+}
+
 TEST(MemoryLimit, EveryLimitGivesTheReportOrTheLabelledMessage) {
   SKIP_UNLESS_MEMORY_CAN_BE_LIMITED();
   const std::string expected = MaskTimings(ReadFile(TOVRAN_SOURCE_DIR "/data/sample.expected"));

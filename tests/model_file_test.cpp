@@ -3,6 +3,10 @@
 // and each damaged file of tests/bad_models gives its own message.
 #include <gtest/gtest.h>
 
+#include <zlib.h>
+
+#include <cmath>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -168,10 +172,71 @@ TEST(ModelFile, EachDamagedFileGivesItsOwnMessage) {
     const std::string path = dir + file;
     EXPECT_EQ(TOVRAN_LoadModel(path.c_str()), nullptr) << file;
     EXPECT_EQ(std::string(TOVRAN_LastError()), "Model file " + path + ": " + reason);
+    // The header's version is read by the same checks: the faults of its
+    // first twelve bytes give the same message, the rest lie beyond them.
+    const uint32_t version = TOVRAN_ModelFileVersion(path.c_str());
+    const std::string name = file;
+    if (name == "wrong_magic.tovran" || name == "newer_version.tovran" || name == "empty.tovran") {
+      EXPECT_EQ(version, 0u) << file;
+      EXPECT_EQ(std::string(TOVRAN_LastError()), "Model file " + path + ": " + reason);
+    } else {
+      EXPECT_EQ(version, 1u) << file << ": " << TOVRAN_LastError();
+    }
   }
   EXPECT_EQ(TOVRAN_LoadModel((dir + "absent.tovran").c_str()), nullptr);
   EXPECT_EQ(std::string(TOVRAN_LastError()),
             "Model file " + dir + "absent.tovran: cannot be opened: No such file or directory");
+  EXPECT_EQ(TOVRAN_ModelFileVersion((dir + "absent.tovran").c_str()), 0u);
+  EXPECT_EQ(std::string(TOVRAN_LastError()),
+            "Model file " + dir + "absent.tovran: cannot be opened: No such file or directory");
+}
+
+// The file of a small model of kind, with count of its values (from the
+// first) replaced by value (all of them when count is -1), its checksum
+// made right again.
+std::string Reweighted(int32_t kind, int32_t count, float value) {
+  const int32_t rows[] = {0, 0, 0, 1, 1, 1, 2, 2, 2, 3, 3, 3};
+  const int32_t cols[] = {0, 1, 2, 0, 1, 2, 0, 1, 3, 1, 2, 3};
+  Model *model = TOVRAN_BuildModel(4, 4, 12, rows, cols, kind, 20, 0.0f);
+  const std::string path = TempPath("reweighted.tovran");
+  EXPECT_EQ(TOVRAN_SaveModel(model, path.c_str()), 0);
+  TOVRAN_FreeModel(model);
+  std::string bytes = ReadFile(path);
+  bytes.resize(bytes.size() - 4);
+  // The values follow the header (48 bytes), 5 offsets and the entries' ids.
+  int64_t nentries = 0;
+  std::memcpy(&nentries, &bytes[40], 8);
+  const size_t at = 48 + 4 * 5 + 4 * size_t(nentries);
+  if (count < 0) count = int32_t(nentries);
+  EXPECT_LE(at + 4 * size_t(count), bytes.size());
+  for (int32_t k = 0; k < count; k++) std::memcpy(&bytes[at + 4 * size_t(k)], &value, 4);
+  const uint32_t crc = uint32_t(
+      crc32(0L, reinterpret_cast<const Bytef *>(bytes.data()), static_cast<uInt>(bytes.size())));
+  for (int shift = 0; shift < 32; shift += 8) bytes += char((crc >> shift) & 0xff);
+  return WriteTempFile("reweighted.tovran", bytes);
+}
+
+// Finite values the build never writes: lists and rows beyond unit length,
+// whose scores could sum to infinity.
+TEST(ModelFile, ValuesTheBuildCannotGiveAreRefused) {
+  const std::string huge = Reweighted(TOVRAN_ITEM_COSINE, -1, 3e38f);
+  EXPECT_EQ(TOVRAN_LoadModel(huge.c_str()), nullptr);
+  EXPECT_EQ(std::string(TOVRAN_LastError()),
+            "Model file " + huge +
+                ": inconsistent arrays: the list of item 0 has squared length 1.80000001e+77, more "
+                "than 1 within 1e-05");
+  // User 0 has 3 pairs.
+  const std::string row = Reweighted(TOVRAN_USER_BASED, 1, 2.0f);
+  EXPECT_EQ(TOVRAN_LoadModel(row.c_str()), nullptr);
+  EXPECT_EQ(std::string(TOVRAN_LastError()),
+            "Model file " + row +
+                ": inconsistent arrays: the row of user 0 has squared length 4.66666664, more than "
+                "1 within 1e-05");
+  // The values as built load.
+  Model *model =
+      TOVRAN_LoadModel(Reweighted(TOVRAN_USER_BASED, 1, float(1.0 / std::sqrt(3.0))).c_str());
+  EXPECT_NE(model, nullptr) << TOVRAN_LastError();
+  TOVRAN_FreeModel(model);
 }
 
 TEST(ModelFile, AFailedSaveLeavesTheEarlierFileAlone) {
@@ -188,6 +253,9 @@ TEST(ModelFile, AFailedSaveLeavesTheEarlierFileAlone) {
       0u)
       << TOVRAN_LastError();
   EXPECT_EQ(ReadFile(path), "earlier");
+  // An empty path names no file: refused before a temporary is made.
+  EXPECT_EQ(TOVRAN_SaveModel(model, ""), -1);
+  EXPECT_STREQ(TOVRAN_LastError(), "TOVRAN_SaveModel: the path should not be empty.");
   TOVRAN_FreeModel(model);
 }
 

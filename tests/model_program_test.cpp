@@ -146,6 +146,16 @@ TEST(ModelProgram, JsonIdsAreTextWhateverTheirBytes) {
   EXPECT_NE(run.out.find("\"item\": \"c\\\\\\u0001\""), std::string::npos) << run.out;
 }
 
+TEST(ModelProgram, MapsOfAnotherSizeThanTheModelAreRefused) {
+  const std::string data = TinyConverted("short", "A\n");
+  for (const char *command : {"similar", "recommend"}) {
+    const ProgramOutput run = RunModel(
+        {command, data + ".mdl", "--ids", data, command[0] == 's' ? "--item" : "--basket", "A"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "tovran-model: " + data + ".items has 1 ids, the model has 3 items\n");
+  }
+}
+
 TEST(ModelProgram, EveryErrorIsOneLineNamingTheFileOrOptionWithStatusOne) {
   const std::string model = TempPath("kind3.tovran");
   ASSERT_EQ(RunModel({"build", kSample, model, "--kind", "3"}).status, 0);

@@ -241,6 +241,17 @@ TEST(MpiFaults, UnwritableOutputFailsBeforeTheRuns) {
   ExpectSameFailure({"--json", "/nonexistent/out.json", TOVRAN_SOURCE_DIR "/data/sample.txt"});
 }
 
+TEST(MpiFaults, FullOutputsNameTheirReason) {
+  for (const char *option : {"--lists", "--json"}) {
+    const ProgramOutput run =
+        RunMpi(2, {option, "/dev/full", "--kinds", "1", TOVRAN_SOURCE_DIR "/data/sample.txt"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("Error writing file /dev/full: No space left on device\n"),
+              std::string::npos)
+        << run.err;
+  }
+}
+
 TEST(MpiFaults, BadOwnOptionFailsTheJob) {
   const ProgramOutput run = RunMpi(2, {"--input", "disk", TOVRAN_SOURCE_DIR "/data/sample.txt"});
   EXPECT_EQ(run.status, 1);

@@ -66,3 +66,29 @@ TEST(Options, HelpListsEveryOptionOnStdoutAndVersionPrintsIt) {
   EXPECT_EQ(version.status, 0);
   EXPECT_EQ(version.out.rfind("tovran ", 0), 0u);
 }
+
+// A sweep is counted from the lists alone: too many runs are refused at
+// once, the dataset not even opened, with the option that allows them.
+TEST(Options, SweepsBeyondTheLimitAreRefusedBeforeAnyWork) {
+  std::string many;
+  for (int k = 1; k <= 5000; k++) {
+    if (k > 1) many += ',';
+    many += std::to_string(k);
+  }
+  const ProgramOutput run =
+      RunTovran({"--kinds", "2", "--top", many, "--nnbr", many, "--min-support", many, "--alpha",
+                 "0.5", "/nonexistent/data.txt"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err,
+            "tovran: the options ask for 125000000000 runs, more than 100000; --max-runs N "
+            "raises the limit\nTry 'tovran --help' for the options.\n");
+  // Kinds count what applies to them: kind 3 ignores --nnbr, kind 0 every list.
+  std::optional<Options> opts =
+      ParseTovranWords({"--kinds", "0,1,3", "--top", "1,2", "--nnbr", "1,2,3", "--min-support",
+                        "1,2", "--max-runs", "16", "data.txt"});
+  ASSERT_TRUE(opts);
+  EXPECT_EQ(CountRuns(opts->plan), int64_t(ExpandRuns(opts->plan).size()));
+  EXPECT_EQ(CountRuns(opts->plan), 16);
+  EXPECT_FALSE(ParseTovranWords({"--kinds", "0,1,3", "--top", "1,2", "--nnbr", "1,2,3",
+                                 "--min-support", "1,2", "--max-runs", "15", "data.txt"}));
+}

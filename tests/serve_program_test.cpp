@@ -14,6 +14,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <map>
@@ -23,6 +24,8 @@
 #include <thread>
 #include <vector>
 
+#include "engine/tovran.h"
+#include "tests/fixtures.h"
 #include "tests/program_runner.h"
 
 namespace {
@@ -207,6 +210,75 @@ TEST(ServeProgram, AnswersAsTheModelProgramDoesToTheDigit) {
   }
 }
 
+// The library's filtered answer for basket, as the server writes it.
+std::string LibraryAnswer(const std::string &model_path, const std::vector<int32_t> &basket,
+                          int32_t n, const TOVRAN_QueryOptions &options) {
+  Model *model = TOVRAN_LoadModel(model_path.c_str());
+  EXPECT_NE(model, nullptr) << TOVRAN_LastError();
+  std::vector<int32_t> ids(size_t(n), 0);
+  std::vector<float> scores(size_t(n), 0.0f);
+  const int32_t m = TOVRAN_RecommendFiltered(model, int32_t(basket.size()), basket.data(), n,
+                                             &options, ids.data(), scores.data());
+  TOVRAN_FreeModel(model);
+  EXPECT_GE(m, 0) << TOVRAN_LastError();
+  std::string items, values;
+  for (int32_t r = 0; r < m; r++) {
+    char score[32] = "null";  // -infinity: a listed basket item
+    if (std::isfinite(scores[size_t(r)]))
+      std::snprintf(score, sizeof score, "%.9g", double(scores[size_t(r)]));
+    if (r > 0) {
+      items += ", ";
+      values += ", ";
+    }
+    items += std::to_string(ids[size_t(r)]);
+    values += score;
+  }
+  return "200 {\"items\": [" + items + "], \"scores\": [" + values + "]}\n";
+}
+
+TEST(ServeProgram, FiltersAnswerAsTheLibraryDoes) {
+  // Kind 0 from the library (the model program builds kinds 1 to 3).
+  const PairList pairs = PairsOfText(ReadFile(kSample));
+  const TOVRAN_Params popular = TOVRAN_DefaultParams(TOVRAN_POPULAR);
+  Model *built = TOVRAN_Build(pairs.nrows, pairs.ncols, int32_t(pairs.rows.size()),
+                              pairs.rows.data(), pairs.cols.data(), &popular);
+  ASSERT_NE(built, nullptr) << TOVRAN_LastError();
+  const std::string kind0 = TempPath("serve-kind0.tovran");
+  ASSERT_EQ(TOVRAN_SaveModel(built, kind0.c_str()), 0);
+  TOVRAN_FreeModel(built);
+  const std::vector<int32_t> basket = {3, 7, 9, 50};
+  const int32_t filter[] = {0, 2, 5}, allowed[] = {9, 1, 0, 4, 119, 2, 9};
+  struct Case {
+    const char *fields;
+    TOVRAN_QueryOptions options;
+  };
+  const Case cases[] = {
+      {R"("filter_items": [0, 2, 5])", {filter, 3, nullptr, 0, 0, 0}},
+      {R"("allowed_items": [9, 1, 0, 4, 119, 2, 9])", {nullptr, 0, allowed, 7, 0, 0}},
+      {R"("filter_already_liked_items": false)", {nullptr, 0, nullptr, 0, 1, 0}},
+      {R"("filter_items": [0, 2, 5], "fallback": true, "filter_already_liked_items": false)",
+       {filter, 3, nullptr, 0, 1, 1}},
+      {R"("allowed_items": [9, 1, 0, 4, 119, 2, 9], "fallback": true)",
+       {nullptr, 0, allowed, 7, 0, 1}},
+      {R"("allowed_items": [])", {nullptr, 0, filter, 0, 0, 0}},
+  };
+  for (const std::string &model : {kind0, Build(kSample, "serve-filter1.tovran", {"--kind", "1"}),
+                                   Build(kSample, "serve-filter3.tovran", {"--kind", "3"})}) {
+    Server server({model, "--quiet"});
+    ASSERT_TRUE(server.running());
+    for (const Case &c : cases)
+      EXPECT_EQ(Post(server, "/recommend",
+                     std::string(R"({"items": [3, 7, 9, 50], "n": 30, )") + c.fields + "}"),
+                LibraryAnswer(model, basket, 30, c.options))
+          << model << " " << c.fields;
+  }
+  // A model file of format version 1 carries no popularity ranking.
+  Server old({TOVRAN_SOURCE_DIR "/tests/models_v1/sample_kind1.tovran", "--quiet"});
+  const std::string refused = Post(old, "/recommend", R"({"items": [1], "fallback": true})");
+  EXPECT_EQ(refused.substr(0, 4), "400 ");
+  EXPECT_NE(refused.find("no popularity ranking"), std::string::npos) << refused;
+}
+
 TEST(ServeProgram, EveryRefusalHasItsStatusAndAJsonBody) {
   const std::string model = Build(kSample, "serve-refusals.tovran", {"--kind", "1"});
   const std::string users = Build(kSample, "serve-refusals3.tovran", {"--kind", "3"});
@@ -237,6 +309,9 @@ TEST(ServeProgram, EveryRefusalHasItsStatusAndAJsonBody) {
       {"POST", "/recommend", "{\"items\": [1], \"n\": 51}", 400, "n: 51 lies outside"},
       {"POST", "/recommend", "{\"items\": [1], \"n\": 18446744073709551615}", 400, "lies outside"},
       {"POST", "/recommend", "{\"items\": [1], \"n\": \"3\"}", 400, "n: must be an integer"},
+      {"POST", "/recommend", "{\"items\": [1], \"filter_items\": [1, 120]}", 404,
+       "filter_items[1]: item '120'"},
+      {"POST", "/recommend", "{\"items\": [1], \"fallback\": 1}", 400, "fallback: must be"},
       {"POST", "/recommend", "{\"user\": 300}", 404, "user: '300' is not among"},
       {"POST", "/recommend", "{\"user\": [1]}", 400, "user: an id is"},
       {"POST", "/recommend?n=3", "{\"items\": [1]}", 400, "takes no query parameters"},

@@ -15,10 +15,6 @@
 #include "driver/evaluate.h"
 #include "engine/tovran.h"
 
-namespace {
-constexpr int32_t kItemNeighbours = 20;
-}  // namespace
-
 int main(int argc, char **argv) {
   const char *runs = argc == 3 ? argv[2] : "12";
   if (argc < 2 || argc > 3 || std::strspn(runs, "12") != std::strlen(runs)) {
@@ -32,16 +28,17 @@ int main(int argc, char **argv) {
   std::printf("load: %.2f s\n", Seconds() - start);
 
   if (std::strchr(runs, '1') != nullptr) {
-    const RunResult run = EvaluateModel(ds, TOVRAN_ITEM_COSINE, kItemNeighbours, 0.0f);
+    const RunResult run = EvaluateModel(ds, TOVRAN_ITEM_COSINE, TOVRAN_DEFAULT_ITEM_NNBR, 0.0f);
     std::printf("run 1: hits %d, build %.2f s, queries %.2f s\n", run.hits, run.build_seconds,
                 run.query_seconds);
   }
   if (std::strchr(runs, '2') != nullptr) {
     start = Seconds();
     const double alpha = TOVRAN_EstimateAlphaInit(ds.nrows, ds.ncols, ds.ntrain, ds.rowid.get(),
-                                                  ds.colid.get(), kItemNeighbours, kTopN);
+                                                  ds.colid.get(), TOVRAN_DEFAULT_ITEM_NNBR, kTopN);
     const double estimation = Seconds() - start;
-    const RunResult run = EvaluateModel(ds, TOVRAN_ITEM_CPROB, kItemNeighbours, float(alpha));
+    const RunResult run =
+        EvaluateModel(ds, TOVRAN_ITEM_CPROB, TOVRAN_DEFAULT_ITEM_NNBR, float(alpha));
     std::printf("run 2: alpha %.2f, estimation %.2f s, hits %d, build %.2f s, queries %.2f s\n",
                 alpha, estimation, run.hits, run.build_seconds, run.query_seconds);
   }

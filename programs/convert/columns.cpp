@@ -40,7 +40,11 @@ bool FindGiven(const std::string &given, const std::vector<std::string> *header,
                const std::string &option, int *column, std::string *error) {
   if (IsPosition(given)) {
     const long position = given.size() > 6 ? 0 : std::stol(given);
-    if (position < 1 || size_t(position) > nfields) {
+    if (given.find_first_not_of('0') == std::string::npos) {
+      *error = option + " " + given + ": there is no column " + given + " (columns count from 1)";
+      return false;
+    }
+    if (size_t(position) > nfields) {
       *error = option + " " + given + ": the first line has " + std::to_string(nfields) + " fields";
       return false;
     }

@@ -1,35 +1,42 @@
 #include "programs/convert/interactions.h"
 
+#include <cerrno>
 #include <climits>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 
 #include "programs/convert/columns.h"
 #include "programs/convert/fields.h"
 #include "programs/convert/timestamp.h"
+#include "util/free_all.h"
 
 namespace {
 
 // The program's counts leave room for one more entry.
 constexpr size_t kMaxPairs = INT32_MAX - 1;
 
-struct FreeDeleter {
-  void operator()(char *p) const { std::free(p); }
-};
-
 // Reads lines with POSIX getline, without the line end ("\n" or "\r\n").
 struct LineReader {
   std::FILE *in;
-  std::unique_ptr<char, FreeDeleter> buffer;
+  Owned<char> buffer;
   size_t capacity = 0;
+  int failure = 0;  // errno of a line that could not be read, else 0
 };
 
+// The next line, or false at the end of the input or when the line cannot be
+// read (reader->failure set: a line too long for memory is no end of input).
 bool NextLine(LineReader *reader, std::string_view *line) {
   char *raw = reader->buffer.release();
+  errno = 0;
   const ssize_t len = getline(&raw, &reader->capacity, reader->in);
+  const int reason = errno;
   reader->buffer.reset(raw);
-  if (len < 0) return false;
+  if (len < 0) {
+    if (std::ferror(reader->in) || reason != 0) reader->failure = reason != 0 ? reason : EIO;
+    return false;
+  }
   size_t n = size_t(len);
   if (n > 0 && raw[n - 1] == '\n') n--;
   if (n > 0 && raw[n - 1] == '\r') n--;
@@ -178,8 +185,9 @@ bool ReadInteractions(std::FILE *in, const ConvertOptions &opts, Interactions *d
       return false;
     }
   }
-  if (std::ferror(in)) {
-    *error = "cannot read it";
+  if (reader.failure != 0) {
+    *error =
+        At(data->lines + 1, std::string("cannot be read (") + std::strerror(reader.failure) + ")");
     return false;
   }
   return true;

@@ -1,6 +1,8 @@
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <new>
 #include <optional>
 #include <string>
 
@@ -10,10 +12,9 @@
 #include "programs/convert/write_dataset.h"
 #include "util/output_file.h"
 
-int main(int argc, char **argv) {
-  RemoveTemporariesOnSignals();
-  ConvertOptions opts;
-  if (std::optional<int> status = ParseConvertOptions(argc, argv, &opts)) return *status;
+namespace {
+
+int Convert(const ConvertOptions &opts) {
   std::string error;
   if (!CheckOutputs(opts.input, opts.output, &error)) {
     std::fprintf(stderr, "tovran-convert: %s; nothing written\n", error.c_str());
@@ -66,4 +67,23 @@ int main(int argc, char **argv) {
     return 1;
   }
   return 0;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  RemoveTemporariesOnSignals();
+  // Exhausted memory ends the conversion with the labelled message; the exit
+  // removes every temporary, and no output has been replaced.
+  std::set_new_handler([] {
+    std::fflush(stdout);
+    std::fputs(
+        "tovran-convert: ***Memory allocation failed for the conversion's working lists; "
+        "nothing written\n",
+        stderr);
+    std::exit(1);
+  });
+  ConvertOptions opts;
+  if (std::optional<int> status = ParseConvertOptions(argc, argv, &opts)) return *status;
+  return Convert(opts);
 }

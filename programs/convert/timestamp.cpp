@@ -146,8 +146,11 @@ bool ParseNumber(std::string_view text, Timestamp *time, std::string *why) {
 bool ParseTimestamp(std::string_view text, Timestamp *time, std::string *why) {
   *why = kNotATime;
   if (text.empty()) return false;
-  // A date starts with four digits and a hyphen; anything else is a number.
-  if (!(text.size() > 4 && text[4] == '-' && IsDigit(text[0]))) return ParseNumber(text, time, why);
+  // A date starts with four digits and a hyphen; anything else is a number
+  // (123e-4 has its hyphen there too).
+  const bool date = text.size() > 4 && text[4] == '-' && IsDigit(text[0]) && IsDigit(text[1]) &&
+                    IsDigit(text[2]) && IsDigit(text[3]);
+  if (!date) return ParseNumber(text, time, why);
   size_t pos = 0;
   int64_t y, mo, d, h = 0, mi = 0, s = 0;
   if (!Digits(text, &pos, 4, &y) || pos >= text.size() || text[pos++] != '-' ||

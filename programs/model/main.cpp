@@ -20,7 +20,7 @@
 
 #include "cli/command_line.h"
 #include "engine/tovran.h"
-#include "programs/model/model_data.h"
+#include "driver/query_inputs.h"
 #include "util/json_writer.h"
 #include "util/output_file.h"
 
@@ -57,7 +57,9 @@ int Build(int argc, const char *const *argv) {
   line.Value("--kind", "0|1|2|3",
              "0 popularity, 1 item cosine, 2 item conditional probability, 3 user-based",
              cli::IntTo(&kind, 0, 3));
-  line.Value("--nnbr", "K", "neighbours (default 20 for kinds 1 and 2, 50 for kind 3)",
+  line.Value("--nnbr", "K",
+             "neighbours (default " + std::to_string(TOVRAN_DEFAULT_ITEM_NNBR) +
+                 " for kinds 1 and 2, " + std::to_string(TOVRAN_DEFAULT_USER_NNBR) + " for kind 3)",
              cli::IntTo(&nnbr, 1, INT32_MAX));
   line.Value("--alpha", "A|estimate",
              "kind 2: the exponent in [0, 1], or estimate it as tovran does (the default)",
@@ -149,7 +151,12 @@ int Build(int argc, const char *const *argv) {
 struct Query {
   Query(const cli::CommandLine &line, const std::string &ids_data)
       : loaded(line.operands()[0]), info(InfoOf(loaded.model)) {
-    if (line.Given("--ids")) maps.emplace(ids_data);
+    if (!line.Given("--ids")) return;
+    maps.emplace(ids_data);
+    // Every item the model can answer has its id.
+    if (maps->nitems() != info.nitems)
+      throw Failure{ids_data + ".items has " + std::to_string(maps->nitems()) +
+                    " ids, the model has " + std::to_string(info.nitems) + " items"};
   }
   Model *model() const { return loaded.model; }
   const IdMaps *names() const { return maps ? &*maps : nullptr; }
@@ -195,13 +202,14 @@ void Answer(Model *model, const std::string &query, const std::vector<int32_t> &
 }
 
 int Recommend(int argc, const char *const *argv) {
-  int32_t top = 10;
+  int32_t top = TOVRAN_DEFAULT_TOP;
   std::string basket_text, user, data, baskets_file, ids_data, filter_text, items_text, fallback;
   bool json = false, keep_basket = false;
   cli::CommandLine line("tovran-model recommend", "MODEL",
                         "Recommends items for baskets. Ids are indices, or the original ids of "
                         "--ids DATA's maps.");
-  line.Value("--top", "N", "answers per basket (10)", cli::IntTo(&top, 1, 1000000));
+  line.Value("--top", "N", "answers per basket (" + std::to_string(TOVRAN_DEFAULT_TOP) + ")",
+             cli::IntTo(&top, 1, 1000000));
   line.Value("--basket", "ID,ID,...", "one basket", cli::TextTo(&basket_text));
   line.Value("--user", "ID", "the basket of this user of --data", cli::TextTo(&user));
   line.Value("--data", "DATA", "the dataset --user reads", cli::TextTo(&data));
@@ -277,7 +285,7 @@ int Recommend(int argc, const char *const *argv) {
 }
 
 int Similar(int argc, const char *const *argv) {
-  int32_t top = 10;
+  int32_t top = TOVRAN_DEFAULT_TOP;
   std::string item, user, ids_data;
   bool json = false;
   cli::CommandLine line("tovran-model similar", "MODEL",
@@ -286,7 +294,8 @@ int Similar(int argc, const char *const *argv) {
                         "user first, then by the cosine of the users' rows).");
   line.Value("--item", "ID", "the item", cli::TextTo(&item));
   line.Value("--user", "ID", "the user (kind 3)", cli::TextTo(&user));
-  line.Value("--top", "N", "neighbours to print (10)", cli::IntTo(&top, 1, 1000000));
+  line.Value("--top", "N", "neighbours to print (" + std::to_string(TOVRAN_DEFAULT_TOP) + ")",
+             cli::IntTo(&top, 1, 1000000));
   line.Value("--ids", "DATA", "read and write the ids of DATA.users and DATA.items",
              cli::TextTo(&ids_data));
   line.Flag("--json", "one JSON object a line instead of item, rank, neighbour, score", &json);
@@ -388,11 +397,11 @@ int main(int argc, char **argv) {
   const std::string command = argv[1];
   if (command == "--help" || command == "-h") {
     PrintUsage(stdout);
-    return 0;
+    return cli::StandardOutputStatus(kProgram);
   }
   if (command == "--version") {
     std::printf("%s %s\n", kProgram, cli::ProjectVersion());
-    return 0;
+    return cli::StandardOutputStatus(kProgram);
   }
   int status = 1;
   try {

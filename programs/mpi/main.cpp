@@ -95,20 +95,29 @@ void OpenOutput(const Job &job, const std::string &path, const std::string &data
   });
 }
 
-// Puts the root's output in place once written; a failed write fails the job.
-void CommitOutput(const Job &job, OutputFile *out, const std::string &path, bool written) {
+// Puts the root's output in place once written; a failed write (write_error,
+// the errno of the first failure, or 0) fails the job.
+void CommitOutput(const Job &job, OutputFile *out, const std::string &path, int write_error) {
   RunStep(job, "the output", [&] {
     Failure failure;
     std::string error;
-    if (job.root() && (!written || !out->Commit(&error)))
-      failure.message =
-          "Error writing file " + path + ": " + (written ? error : std::strerror(errno));
+    if (job.root() && (write_error != 0 || !out->Commit(&error)))
+      failure.message = "Error writing file " + path + ": " +
+                        (write_error == 0 ? error : std::strerror(write_error));
     return failure;
   });
 }
 
+// The errno of a failed write to out (EIO when the system gave none), or 0.
+int WriteError(std::FILE *out, bool written) {
+  if (written && std::fflush(out) == 0 && std::ferror(out) == 0) return 0;
+  return errno != 0 ? errno : EIO;
+}
+
 // Writes each run's answers, user by user, as "kind user item item ...".
-void WriteLists(std::FILE *out, const Dataset &ds, const SequenceResult &result) {
+// Returns the errno of a failed write, or 0.
+int WriteLists(std::FILE *out, const Dataset &ds, const SequenceResult &result) {
+  errno = 0;
   const EvalData data(ds);
   for (const RunResult &run : result.runs) {
     const auto N = size_t(run.setup.top);
@@ -119,6 +128,7 @@ void WriteLists(std::FILE *out, const Dataset &ds, const SequenceResult &result)
       std::fputc('\n', out);
     }
   }
+  return WriteError(out, true);
 }
 
 // Whether the root's report reached standard output whole.
@@ -198,13 +208,16 @@ int Run(const Job &job, int argc, char **argv) {
   times.load_seconds = loaded - start;
   times.total_seconds = MPI_Wtime() - start;
   if (opts.json == "-" && job.root()) WriteJsonReport(stdout, opts, ds, result, times);
-  if (keep_lists && job.root()) WriteLists(lists.stream(), ds, result);
+  const int lists_error = keep_lists && job.root() ? WriteLists(lists.stream(), ds, result) : 0;
   FinishStandardOutput(job);
-  if (keep_lists)
-    CommitOutput(job, &lists, mpi_opts.lists, !job.root() || !std::ferror(lists.stream()));
+  if (keep_lists) CommitOutput(job, &lists, mpi_opts.lists, lists_error);
   if (json_file) {
-    const bool written = !job.root() || WriteJsonReport(json.stream(), opts, ds, result, times);
-    CommitOutput(job, &json, opts.json, written);
+    errno = 0;
+    const int json_error =
+        job.root()
+            ? WriteError(json.stream(), WriteJsonReport(json.stream(), opts, ds, result, times))
+            : 0;
+    CommitOutput(job, &json, opts.json, json_error);
   }
   if (mpi_opts.timings) PrintTimings(job, loaded - start, MPI_Wtime() - start);
   return 0;

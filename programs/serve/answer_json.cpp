@@ -1,6 +1,6 @@
 #include "programs/serve/answer_json.h"
 
-#include "programs/model/model_data.h"
+#include "driver/query_inputs.h"
 #include "util/json_writer.h"
 
 void AppendAnswer(std::string *out, const IdMaps *maps, const int32_t *ids, const float *scores,

@@ -4,7 +4,7 @@
 #include <charconv>
 #include <nlohmann/json.hpp>
 
-#include "programs/model/model_data.h"
+#include "driver/query_inputs.h"
 
 namespace {
 
@@ -151,10 +151,13 @@ std::optional<RequestError> ParseBasketQuery(std::string_view body, const ItemId
     } else if (key == "filter_already_liked_items") {
       if (!value.is_boolean()) return Bad("filter_already_liked_items: must be true or false");
       query->filter_already_liked_items = value.get<bool>();
+    } else if (key == "fallback") {
+      if (!value.is_boolean()) return Bad("fallback: must be true or false");
+      query->fallback = value.get<bool>();
     } else {
       return Bad("unknown field '" + ShownId(key) +
                  "' (items, baskets, user, n, filter_items, allowed_items, "
-                 "filter_already_liked_items)");
+                 "filter_already_liked_items, fallback)");
     }
   }
   if (sources != 1) return Bad("give exactly one of items, baskets and user");

@@ -37,6 +37,7 @@ struct BasketQuery {
   std::vector<int32_t> filter_items;                  // never recommended
   std::optional<std::vector<int32_t>> allowed_items;  // only these recommended
   bool filter_already_liked_items = true;             // basket items never recommended
+  bool fallback = false;  // a short answer filled from the popularity ranking
 };
 
 // A refused request: its HTTP status and a message naming the field.

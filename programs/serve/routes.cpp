@@ -18,6 +18,7 @@ namespace {
 
 constexpr const char *kJson = "application/json";
 constexpr const char *kKindNames[] = {"popularity", "item-cosine", "item-cprob", "user-based"};
+constexpr const char *kWeightingNames[] = {"binary", "raw", "log", "bm25", "tfidf"};
 
 void Refuse(httplib::Response &res, const RequestError &error) {
   res.status = error.status;
@@ -122,6 +123,13 @@ class Routes {
     out += ", \"nnbr\": " + std::to_string(info.params.nnbr);
     out += ", \"alpha\": " + JsonFloat(info.params.alpha);
     out += ", \"min_support\": " + std::to_string(info.params.min_support);
+    const int32_t weighting = info.params.weighting;
+    out += ", \"weighting\": " +
+           JsonString(weighting >= 0 && weighting <= 4 ? kWeightingNames[weighting] : "unknown");
+    if (weighting == TOVRAN_WEIGHT_BM25)
+      out += ", \"bm25_k1\": " + JsonFloat(info.params.bm25_k1) +
+             ", \"bm25_b\": " + JsonFloat(info.params.bm25_b);
+    out += ", \"popularity_ranking\": " + std::string(info.npopular >= 0 ? "true" : "false");
     out += ", \"users\": " + std::to_string(info.nusers);
     out += ", \"items\": " + std::to_string(info.nitems);
     out += ", \"entries\": " + std::to_string(info.nentries);

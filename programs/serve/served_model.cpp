@@ -64,15 +64,26 @@ std::optional<RequestError> ServedModel::UserBasket(const std::string &id,
 }
 
 std::optional<RequestError> ServedModel::CheckQuery(const BasketQuery &query) const {
-  if (!query.filter_items.empty() || query.allowed_items || !query.filter_already_liked_items)
-    return RequestError{400,
-                        "filter_items, allowed_items and filter_already_liked_items are not "
-                        "supported yet"};
+  if (query.fallback && info_.npopular < 0)
+    return RequestError{400, "fallback: this model file (format version " +
+                                 std::to_string(facts_.version) +
+                                 ") carries no popularity ranking; build it again to use fallback"};
   return std::nullopt;
 }
 
 int32_t ServedModel::Answer(const std::vector<int32_t> &basket, const BasketQuery &query,
                             int32_t *ids, float *scores, std::string *error) const {
+  TOVRAN_QueryOptions options{};
+  options.filter_items = query.filter_items.data();
+  options.nfilter = int32_t(query.filter_items.size());
+  if (query.allowed_items) {
+    // An empty list allows nothing; the entry reads a null list as no list.
+    static const int32_t none = 0;
+    options.items = query.allowed_items->empty() ? &none : query.allowed_items->data();
+    options.nitems = int32_t(query.allowed_items->size());
+  }
+  options.keep_basket = !query.filter_already_liked_items;
+  options.fallback = query.fallback;
   // The model's own scratch serves one query at a time. A user-based query
   // is long, so while another holds it one runs on a scratch of its own (the
   // batch entry makes one); an item query is shorter than making one.
@@ -82,15 +93,15 @@ int32_t ServedModel::Answer(const std::vector<int32_t> &basket, const BasketQuer
   } else if (!lock.try_lock()) {
     const int64_t offsets[2] = {0, int64_t(basket.size())};
     int32_t m = 0;
-    if (TOVRAN_RecommendBatch(model_, 1, offsets, basket.data(), query.n, 1, ids, scores, &m) !=
-        0) {
+    if (TOVRAN_RecommendFilteredBatch(model_, 1, offsets, basket.data(), query.n, 1, &options, ids,
+                                      scores, &m) != 0) {
       *error = TOVRAN_LastError();
       return -1;
     }
     return m;
   }
-  const int32_t m =
-      TOVRAN_RecommendScored(model_, int32_t(basket.size()), basket.data(), query.n, ids, scores);
+  const int32_t m = TOVRAN_RecommendFiltered(model_, int32_t(basket.size()), basket.data(), query.n,
+                                             &options, ids, scores);
   if (m < 0) *error = TOVRAN_LastError();
   return m;
 }

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "engine/tovran.h"
-#include "programs/model/model_data.h"
+#include "driver/query_inputs.h"
 #include "programs/serve/basket_request.h"
 
 // What the server answers from: a model file, loaded, with the id maps and
@@ -45,8 +45,8 @@ class ServedModel {
   // the error: 400 without user data, 404 for an unknown user.
   std::optional<RequestError> UserBasket(const std::string &id, std::vector<int32_t> *basket) const;
 
-  // Refuses (400) what this model cannot answer: filters, and for now every
-  // filter of the request.
+  // Refuses (400) what this model cannot answer: a fallback without the
+  // popularity ranking (model files of format version 1 carry none).
   std::optional<RequestError> CheckQuery(const BasketQuery &query) const;
 
   // Up to n answers for basket under query's filters into ids and scores

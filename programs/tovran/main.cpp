@@ -64,7 +64,20 @@ int Run(const Options &opts, double start) {
   const SequenceResult result = RunAll(ds, opts.plan, settings);
   if (opts.summary) PrintSummary(settings.out, result);
   times.total_seconds = Seconds() - start;
-  if (opts.json == "-") WriteJsonReport(stdout, opts, ds, result, times);
+  if (opts.json == "-") {
+    // The document is what standard output holds; the report went to
+    // standard error, which must have taken it whole too.
+    errno = 0;
+    const bool written = WriteJsonReport(stdout, opts, ds, result, times);
+    const int reason = errno != 0 ? errno : EIO;
+    std::fclose(stdout);
+    if (!written) {
+      std::fprintf(stderr, "Error writing the JSON document to standard output: %s\n",
+                   std::strerror(reason));
+      return 1;
+    }
+    return std::fflush(stderr) != 0 || std::ferror(stderr) != 0 ? 1 : 0;
+  }
   if (StandardOutputFailed()) return 1;
   if (to_file &&
       (!WriteJsonReport(json.stream(), opts, ds, result, times) || !json.Commit(&error))) {

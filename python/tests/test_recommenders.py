@@ -224,6 +224,20 @@ class ModelFiles(unittest.TestCase):
                 with self.assertRaisesRegex(ValueError, reason):
                     tovran.load(path)
 
+    def test_paths_are_path_likes_and_a_nul_byte_is_refused(self):
+        import pathlib
+        with tempfile.TemporaryDirectory() as folder, \
+                tovran.ItemCosine().fit((USERS, ITEMS)) as model:
+            path = pathlib.Path(folder) / "m.tovran"
+            model.save(path)
+            tovran.load(path).close()
+            # The name up to the NUL byte is never written nor read.
+            for call in (lambda: model.save(os.path.join(folder, "a\0b")),
+                         lambda: tovran.load(os.fsencode(path) + b"\0junk")):
+                with self.assertRaisesRegex(ValueError, "embedded null byte"):
+                    call()
+            self.assertEqual(sorted(os.listdir(folder)), ["m.tovran"])
+
 
 class IdMaps(unittest.TestCase):
     def test_a_sequence_is_numbered_in_order_of_first_appearance(self):
@@ -297,6 +311,23 @@ class Safety(unittest.TestCase):
                          lambda: tovran.ItemCosine().fit((USERS, ITEMS), n_items=2)):
                 with self.assertRaises(ValueError):
                     call()
+
+    @unittest.skipIf(sparse is None, "needs scipy")
+    def test_sparse_inputs_are_checked_before_any_work(self):
+        # 2**31 rows: refused from the shape, before O(rows) arrays are made.
+        huge = sparse.csr_matrix((2**31, 5))
+        for call in (lambda: tovran.UserKNN().fit(huge),
+                     lambda: tovran.UserKNN().fit(huge, n_users=10)):
+            with self.assertRaisesRegex(ValueError, "more than the engine can index"):
+                call()
+        # Row offsets changed after the matrix was made, beyond its indices.
+        with tovran.ItemCosine().fit((USERS, ITEMS)) as model:
+            rows = sparse.csr_matrix(([1, 1], [0, 1], [0, 1, 2]), shape=(2, max(ITEMS) + 1))
+            for indptr in ([0, 1, 9], [0, 2, 1], [1, 1, 2]):
+                rows.indptr = numpy.array(indptr, dtype=rows.indptr.dtype)
+                with self.subTest(indptr=indptr), \
+                        self.assertRaisesRegex(ValueError, "row offsets"):
+                    model.recommend([0, 1], rows)
 
     def test_no_call_ends_the_interpreter_and_buffers_fit_the_answers(self):
         # 1 GiB of address space: neither an answer buffer for 2**31 - 2

@@ -11,6 +11,7 @@ import array
 import ctypes
 import math
 import operator
+import os
 import struct
 
 try:
@@ -164,6 +165,15 @@ def rows(arr, nrows, width):
         return arr.reshape(nrows, width)
     values = arr.tolist()
     return [values[r * width:(r + 1) * width] for r in range(nrows)]
+
+
+def path(value, what):
+    """value (str, bytes or os.PathLike) as the bytes of a file name; a
+    ValueError when it holds a NUL byte, which would end the name early."""
+    raw = os.fsencode(value)
+    if b"\0" in raw:
+        raise ValueError(f"{what}: embedded null byte in the path {value!r}")
+    return raw
 
 
 def count(value, what, low, high=MAX_COUNT):

@@ -19,13 +19,35 @@ def is_sparse(obj):
     return sparse is not None and sparse.issparse(obj)
 
 
+def _check_shape(matrix, what):
+    """A ValueError, from the shape alone, for a matrix the engine cannot
+    index, before any work in proportion to its rows."""
+    if len(matrix.shape) != 2:
+        raise ValueError(f"{what}: a two-dimensional matrix is needed")
+    rows, cols = matrix.shape
+    if rows > _ids.MAX_COUNT or cols > _ids.MAX_COUNT:
+        raise ValueError(f"{what}: {rows}x{cols} is more than the engine can index "
+                         f"(at most {_ids.MAX_COUNT} rows and columns)")
+
+
+def _check_offsets(csr, what):
+    """A ValueError unless the row offsets of csr start at 0, never decrease
+    and end within its indices and data (a matrix changed after it was made)."""
+    indptr = csr.indptr
+    if (len(indptr) != csr.shape[0] + 1 or indptr[0] != 0
+            or indptr[-1] > min(len(csr.indices), len(csr.data))
+            or numpy.any(indptr[1:] < indptr[:-1])):
+        raise ValueError(f"{what}: the row offsets (indptr) do not start at 0, rise and end "
+                         f"within the {len(csr.indices)} indices")
+
+
 def _nonzero_csr(matrix, what):
     """matrix in CSR form without entries of value zero; duplicates and the
     order within rows kept. Not copied when it already is."""
-    if len(matrix.shape) != 2:
-        raise ValueError(f"{what}: a two-dimensional matrix is needed")
+    _check_shape(matrix, what)
     csr = matrix.tocsr()
-    if csr.nnz and not numpy.all(csr.data != 0):
+    _check_offsets(csr, what)
+    if csr.nnz and not numpy.all(csr.data[:csr.indptr[-1]] != 0):
         csr = csr.copy()
         csr.eliminate_zeros()
     return csr
@@ -49,6 +71,7 @@ def training_pairs(user_items, n_users=None, n_items=None, with_values=False):
     if n_items is not None:
         n_items = _ids.count(n_items, "n_items", 0)
     if is_sparse(user_items):
+        _check_shape(user_items, "user_items")
         if user_items.format == "coo":
             users, items, values = user_items.row, user_items.col, user_items.data
             if not numpy.all(values != 0):
@@ -58,7 +81,8 @@ def training_pairs(user_items, n_users=None, n_items=None, with_values=False):
             csr = _nonzero_csr(user_items, "user_items")
             users = numpy.repeat(numpy.arange(csr.shape[0], dtype=numpy.int32),
                                  numpy.diff(_offsets(csr.indptr, "user_items")))
-            items, values = csr.indices, csr.data
+            used = csr.indptr[-1]
+            items, values = csr.indices[:used], csr.data[:used]
         rows, cols = user_items.shape
         n_users = rows if n_users is None else n_users
         n_items = cols if n_items is None else n_items
@@ -103,11 +127,12 @@ def baskets(user_items, nqueries, nitems, what="user_items"):
     nqueries rows, or a sequence of nqueries id sequences. Items are checked
     against 0..nitems-1."""
     if is_sparse(user_items):
+        _check_shape(user_items, what)
+        if user_items.shape[0] != nqueries:
+            raise ValueError(f"{what}: {user_items.shape[0]} rows for {nqueries} users; one row "
+                             "per user is needed (pass user_items[userid])")
         csr = _nonzero_csr(user_items, what)
-        if csr.shape[0] != nqueries:
-            raise ValueError(f"{what}: {csr.shape[0]} rows for {nqueries} users; one row per user "
-                             "is needed (pass user_items[userid])")
-        items, _ = _ids.id_array(csr.indices, what, nitems)
+        items, _ = _ids.id_array(csr.indices[:csr.indptr[-1]], what, nitems)
         return _offsets(csr.indptr, what), items
     if isinstance(user_items, (str, bytes)) or not hasattr(user_items, "__len__"):
         raise ValueError(f"{what}: a scipy.sparse matrix or a sequence of baskets is needed, "

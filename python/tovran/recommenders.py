@@ -314,7 +314,7 @@ class _Recommender:
             return
         with self._lock:
             self._check_fitted()
-            status = LIB.TOVRAN_SaveModel(self._handle, os.fsencode(file))
+            status = LIB.TOVRAN_SaveModel(self._handle, _ids.path(file, "path"))
         if status != 0:
             raise failure(f"{type(self).__name__}.save")
 
@@ -532,7 +532,7 @@ def load(file, *, num_threads=1, fallback=None):
                 return _unfitted(_UNFITTED_MAGIC + f.read())
     except OSError:
         pass  # the loader names the fault
-    handle = LIB.TOVRAN_LoadModel(os.fsencode(file))
+    handle = LIB.TOVRAN_LoadModel(_ids.path(file, "path"))
     if not handle:
         raise failure("tovran.load")
     info = ModelInfo()

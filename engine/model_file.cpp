@@ -1,4 +1,4 @@
-#include "modelfile/model_file.h"
+#include "engine/model_file.h"
 
 #include <zlib.h>
 
@@ -23,9 +23,10 @@ namespace {
 
 constexpr const char *kNullSaveArgument =
     "TOVRAN_SaveModel: the model and the path should not be null.";
+constexpr const char *kEmptySavePath = "TOVRAN_SaveModel: the path should not be empty.";
 constexpr const char *kNullLoadArgument = "TOVRAN_LoadModel: the path should not be null.";
-constexpr const char *kNullInfoArgument =
-    "TOVRAN_GetModelInfo: the model and the record should not be null.";
+constexpr const char *kNullVersionArgument =
+    "TOVRAN_ModelFileVersion: the path should not be null.";
 constexpr const char *kCannotWrite = "Model file %s: cannot be written: %s";
 constexpr const char *kCannotOpen = "Model file %s: cannot be opened: %s";
 constexpr const char *kReadFailed = "Model file %s: cannot be read: %s";
@@ -42,6 +43,9 @@ constexpr const char *kChecksum =
     "Model file %s: checksum mismatch: the file says %08x, its contents give %08x";
 constexpr const char *kBadHeader = "Model file %s: inconsistent header: %s";
 constexpr const char *kBadArrays = "Model file %s: inconsistent arrays: %s";
+
+// Bytes up to the end of the version field.
+constexpr int64_t kVersionEnd = 12;
 
 // Elements converted per write or read.
 constexpr int64_t kChunk = 16384;
@@ -177,6 +181,29 @@ Header ParseHeader(const unsigned char *bytes) {
   return h;
 }
 
+// Whether the first min(size, 12) bytes of a file of size bytes begin a
+// model file of a version this library reads; else the reason is the last
+// error. A file shorter than the magic is truncated if it begins like one,
+// so only the bytes present are compared.
+bool VersionReadable(const unsigned char *bytes, int64_t size, const char *name) {
+  if (std::memcmp(bytes, kModelMagic, size_t(std::clamp<int64_t>(size, 0, sizeof kModelMagic))) !=
+      0) {
+    SetLastError(kWrongMagic, name);
+    return false;
+  }
+  if (size < kVersionEnd) return true;
+  const uint32_t version = GetLE32(bytes + 8);
+  if (version > kModelFormatVersion) {
+    SetLastError(kNewerVersion, name, version, kModelFormatVersion);
+    return false;
+  }
+  if (version == 0) {
+    SetLastError(kNoVersion, name);
+    return false;
+  }
+  return true;
+}
+
 // The lowest kind the file's version knows: the popularity model came with
 // version 2.
 int32_t LowestKind(const Header &h) { return h.version >= 2 ? TOVRAN_POPULAR : TOVRAN_ITEM_COSINE; }
@@ -256,6 +283,30 @@ std::string ValueFault(const char *name, const float *val, int64_t n) {
   return {};
 }
 
+// How far above 1 the squared length of a list may lie: the build rounds
+// each value once to single precision after a scale rounded once, which
+// moves the sum by a few units of 2^-24; anything further was not built.
+constexpr double kUnitTolerance = 1e-5;
+
+// Empty when no list of val (delimited by ptr over n lists: neighbour lists
+// or rows, as what names them) is longer than unit length within
+// kUnitTolerance; else the fault. Built lists have unit length (a file may
+// zero entries of them), so every value lies in -1..1 and no score sum of a
+// query can overflow.
+std::string UnitLengthFault(const char *what, const int32_t *ptr, const float *val, int32_t n) {
+  for (int32_t i = 0; i < n; i++) {
+    double sum = 0.0;
+    for (int32_t j = ptr[i]; j < ptr[i + 1]; j++) sum += double(val[j]) * double(val[j]);
+    if (sum > 1.0 + kUnitTolerance) {
+      char text[160];
+      std::snprintf(text, sizeof text, "%s %d has squared length %.9g, more than 1 within %g", what,
+                    i, sum, kUnitTolerance);
+      return text;
+    }
+  }
+  return {};
+}
+
 // The CRC-32 of the next n bytes of in; false when they cannot be read.
 bool StreamCrc(std::FILE *in, int64_t n, uLong *crc) {
   unsigned char buffer[1 << 16];
@@ -291,6 +342,8 @@ Model *ReadItemModel(Reader &reader, const Header &h, const char *name) {
           "item " + std::to_string(i) + " has more than " + std::to_string(room) + " neighbours";
   if (fault.empty()) fault = IndexFault("itemind", model->itemind, h.nentries, h.nitems);
   if (fault.empty()) fault = ValueFault("itemval", model->itemval, h.nentries);
+  if (fault.empty())
+    fault = UnitLengthFault("the list of item", model->itemptr, model->itemval, h.nitems);
   if (!fault.empty()) {
     SetLastError(kBadArrays, name, fault.c_str());
     return nullptr;
@@ -320,6 +373,7 @@ Model *ReadUserModel(Reader &reader, const Header &h, const char *name) {
   std::string fault = OffsetsFault("rowptr", mat->rowptr, h.nusers, h.nentries);
   if (fault.empty()) fault = IndexFault("rowind", mat->rowind, h.nentries, h.nitems);
   if (fault.empty()) fault = ValueFault("rowval", mat->rowval, h.nentries);
+  if (fault.empty()) fault = UnitLengthFault("the row of user", mat->rowptr, mat->rowval, h.nusers);
   if (fault.empty()) {
     CreateColMat(mat.get());
     if (!std::equal(colptr.get(), colptr.get() + h.nitems + 1, mat->colptr))
@@ -431,24 +485,9 @@ Model *ReadModel(std::FILE *in, const char *name) {
     SetLastError(kReadFailed, name, std::strerror(errno));
     return nullptr;
   }
-  // A file shorter than the magic is truncated if it begins like one.
-  if (std::memcmp(bytes, kModelMagic, std::min<size_t>(got, sizeof kModelMagic)) != 0) {
-    SetLastError(kWrongMagic, name);
-    return nullptr;
-  }
+  if (!VersionReadable(bytes, size, name)) return nullptr;
   int64_t least = kModelHeaderBytes + kModelChecksumBytes;
-  if (size >= 12) {
-    const uint32_t version = GetLE32(bytes + 8);
-    least = HeaderBytes(version) + kModelChecksumBytes;
-    if (version > kModelFormatVersion) {
-      SetLastError(kNewerVersion, name, version, kModelFormatVersion);
-      return nullptr;
-    }
-    if (version == 0) {
-      SetLastError(kNoVersion, name);
-      return nullptr;
-    }
-  }
+  if (size >= kVersionEnd) least = HeaderBytes(GetLE32(bytes + 8)) + kModelChecksumBytes;
   if (size < least) {
     SetLastError(kShort, name, static_cast<long long>(size), static_cast<long long>(least));
     return nullptr;
@@ -514,6 +553,10 @@ int32_t TOVRAN_SaveModel(const Model *model, const char *path) {
       SetLastError("%s", kNullSaveArgument);
       return -1;
     }
+    if (*path == '\0') {
+      SetLastError("%s", kEmptySavePath);
+      return -1;
+    }
     OutputFile file;
     std::string error;
     if (!file.Open(path, &error) || !WriteModel(model, file.stream()) || !file.Close(&error) ||
@@ -545,19 +588,29 @@ Model *TOVRAN_LoadModel(const char *path) {
   });
 }
 
-int32_t TOVRAN_GetModelInfo(const Model *model, TOVRAN_ModelInfo *info) {
-  if (model == nullptr || info == nullptr) {
-    SetLastError("%s", kNullInfoArgument);
-    return -1;
+uint32_t TOVRAN_ModelFileVersion(const char *path) {
+  if (path == nullptr) {
+    SetLastError("%s", kNullVersionArgument);
+    return 0;
   }
-  const bool users = model->type == TOVRAN_USER_BASED;
-  info->params = TOVRAN_Params{model->type, model->nnbr,      model->alpha,   model->min_support,
-                               1,           model->weighting, model->bm25_k1, model->bm25_b};
-  info->nusers = model->nusers;
-  info->nitems = users ? model->ncols : model->nitems;
-  info->nentries = users                           ? model->rowptr[model->nrows]
-                   : model->type == TOVRAN_POPULAR ? model->npopular
-                                                   : model->itemptr[model->nitems];
-  info->npopular = model->npopular;
-  return 0;
+  std::FILE *in = std::fopen(path, "rb");
+  if (in == nullptr) {
+    SetLastError(kCannotOpen, path, std::strerror(errno));
+    return 0;
+  }
+  unsigned char bytes[kVersionEnd];
+  const size_t got = std::fread(bytes, 1, sizeof bytes, in);
+  const bool failed = std::ferror(in) != 0;
+  std::fclose(in);
+  if (failed) {
+    SetLastError(kReadFailed, path, std::strerror(errno));
+    return 0;
+  }
+  if (!VersionReadable(bytes, int64_t(got), path)) return 0;
+  if (got < sizeof bytes) {
+    SetLastError(kShort, path, static_cast<long long>(got),
+                 static_cast<long long>(kModelHeaderBytes + kModelChecksumBytes));
+    return 0;
+  }
+  return GetLE32(bytes + 8);
 }

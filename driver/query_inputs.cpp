@@ -1,11 +1,13 @@
-#include "programs/model/model_data.h"
+#include "driver/query_inputs.h"
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 
 #include "cli/command_line.h"
 #include "driver/dataset.h"
+#include "engine/tovran.h"
 
 namespace {
 
@@ -137,12 +139,10 @@ void ForEachLine(const std::string &path,
 }
 
 FileFacts ReadFileFacts(const std::string &path) {
-  File in = OpenOrFail(path);
-  unsigned char header[12] = {};
-  if (std::fread(header, 1, sizeof header, in.get()) != sizeof header ||
-      std::fseek(in.get(), 0, SEEK_END) != 0)
-    throw Failure{path + ": cannot be read"};
-  const uint32_t version = uint32_t(header[8]) | uint32_t(header[9]) << 8 |
-                           uint32_t(header[10]) << 16 | uint32_t(header[11]) << 24;
-  return FileFacts{version, int64_t(ftello(in.get()))};
+  const uint32_t version = TOVRAN_ModelFileVersion(path.c_str());
+  if (version == 0) throw Failure{TOVRAN_LastError()};
+  std::error_code error;
+  const std::uintmax_t size = std::filesystem::file_size(path, error);
+  if (error) throw Failure{path + ": cannot be read: " + error.message()};
+  return FileFacts{version, int64_t(size)};
 }

@@ -4,9 +4,9 @@
 #include <cstdio>
 
 // Model files: the layout of docs/model-format.md, little-endian, versions 1
-// and 2.
-// The entries TOVRAN_SaveModel, TOVRAN_LoadModel and TOVRAN_GetModelInfo
-// live in model_file.cpp; this header names the layout's constants.
+// and 2. The entries TOVRAN_SaveModel, TOVRAN_LoadModel and
+// TOVRAN_ModelFileVersion live in model_file.cpp, the file's one reader of
+// headers; this header names the layout's constants.
 
 // The first eight bytes of every model file.
 inline constexpr char kModelMagic[8] = {'T', 'O', 'V', 'R', 'A', 'N', 'M', 'D'};

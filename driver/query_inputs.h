@@ -8,14 +8,11 @@
 #include <unordered_map>
 #include <vector>
 
-// What tovran-model reads besides model files: datasets with every pair
-// kept, the converter's id maps, baskets written as text.
+#include "util/failure.h"
 
-// An error that ends the command: its one-line message, which names the
-// file or the option.
-struct Failure {
-  std::string message;
-};
+// What the programs that ask models (tovran-model, tovran-serve) read
+// besides model files: datasets with every pair kept, the converter's id
+// maps, baskets written as text.
 
 // Every pair of a dataset (nothing held out), grouped by user: user u's
 // items in file order are items[start[u] .. start[u+1]-1].
