@@ -36,7 +36,7 @@ struct Options {
   bool detailed = false;  // an option of the plan given: parameters on every "Bulding" line
   bool progress = true;   // false with --no-progress
   int64_t max_runs = kDefaultMaxRuns;  // --max-runs N: the most runs a call may ask for
-  std::string lists;  // tovran-mpi's --lists OUT: every user's answers, or empty
+  std::string lists;                   // tovran-mpi's --lists OUT: every user's answers, or empty
 };
 
 // Where a usage error's text goes (the whole text, newlines included).

@@ -74,7 +74,8 @@ int Run(const Job &job, int argc, char **argv) {
                      mpi_opts.input = text == "root" ? InputMode::kRoot : InputMode::kRanks;
                      return text == "root" || text == "ranks"
                                 ? std::string()
-                                : "'" + std::string(text) + "' is neither root nor ranks";
+                                : std::string("'") + std::string(text) +
+                                      "' is neither root nor ranks";
                    });
         line.Value("--lists", "OUT", "also write every user's answers, run by run, to OUT",
                    cli::TextTo(&opts.lists));
