@@ -10,8 +10,8 @@
 #include <cstring>
 #include <vector>
 
-#include "engine/tovran.h"
 #include "engine/model_file.h"
+#include "engine/tovran.h"
 
 namespace {
 
