@@ -112,7 +112,7 @@ inline void AddToPlanes(uint64_t add, uint64_t *__restrict plane, int32_t planes
 int32_t CountHits(const Model *m, const UserColumnBits *bits, int32_t n, const int32_t *basket,
                   uint64_t *__restrict state, CandidatePair *__restrict rcand) {
   constexpr int32_t kStride = kHitPlanes + 1;
-  const int32_t planes = std::bit_width(uint32_t(n * bits->most_listed));
+  const auto planes = int32_t(std::bit_width(uint32_t(n * bits->most_listed)));
   const int32_t words = bits->words;
   int32_t nr = 0;
   for (int32_t t = 0; t < n; t++) {
@@ -216,7 +216,7 @@ int32_t GatherUserCandidates(const Model *model, TOVRAN_Scratch *scratch, int32_
     const UserColumnBits *bits = model->colbits;
     uint64_t *state = scratch->rbits;
     const int32_t nr = CountHits(model, bits, n, basket, state, rcand);
-    const int32_t planes = std::bit_width(uint32_t(n * bits->most_listed));
+    const auto planes = int32_t(std::bit_width(uint32_t(n * bits->most_listed)));
     const int32_t left = ScaleAndDrop(nr, n, model->ncols, rcand, fcand, [&](int32_t u) {
       const uint64_t *s = state + int64_t{u >> 6} * (kHitPlanes + 1) + 1;
       int32_t h = 0;
