@@ -36,7 +36,8 @@ std::optional<RequestError> CheckNoParams(const httplib::Request &req) {
 // Refuses a parameter outside allowed, or one given twice.
 std::optional<RequestError> CheckParams(const httplib::Request &req,
                                         std::initializer_list<const char *> allowed) {
-  for (const auto &[name, value] : req.params) {
+  for (const auto &param : req.params) {
+    const std::string &name = param.first;
     if (std::none_of(allowed.begin(), allowed.end(), [&](const char *a) { return name == a; }))
       return RequestError{400, "unknown parameter '" + ShownId(name) + "'"};
     if (req.get_param_value_count(name) > 1)
