@@ -12,13 +12,13 @@
 
 // How the runs are measured: the split, the draws and the intervals.
 struct Protocol {
-  SplitSpec split;           // --split (default: each user's last pair)
+  SplitRule split;           // --split (default: each user's last pair)
   uint64_t seed = 1;         // --seed: random splits, folds and resamples
   int32_t bootstrap = 1000;  // --bootstrap: resamples behind each interval
   std::string per_user;      // --per-user OUT: one row per (run, user asked), or empty
   // Whether the split is other than each user's last pair alone, which the
   // report then names.
-  bool Named() const { return !(split.kind == SplitSpec::kLast && split.count == 1); }
+  bool Named() const { return !(split.kind == SplitRule::kLast && split.count == 1); }
 };
 
 // Runs one call may ask for unless --max-runs says otherwise: a sweep beyond

@@ -87,20 +87,20 @@ int RunEvaluation(ProgramHost &host, const Options &opts, double start) {
     });
     DatasetPairs pairs = host.Load(opts.file);
     const double loaded = host.Now();
-    const SplitSpec &split = protocol.split;
+    const SplitRule &split = protocol.split;
     host.Step("the split", [&] {
-      if (split.kind == SplitSpec::kKFold && split.folds > pairs.npairs)
+      if (split.kind == SplitRule::kKFold && split.folds > pairs.npairs)
         return "tovran: --split: " + split.text + " needs at least " + std::to_string(split.folds) +
                " pairs, but the dataset holds " + std::to_string(pairs.npairs);
       return std::string();
     });
     std::vector<Timestamp> times;
-    if (split.kind == SplitSpec::kTime)
+    if (split.kind == SplitRule::kTime)
       host.Step("the timestamps", [&] {
         std::string message;
         return LoadPairTimes(opts.file, pairs.npairs, &times, &message) ? std::string() : message;
       });
-    if (split.kind == SplitSpec::kLast && host.Writes()) {
+    if (split.kind == SplitRule::kLast && host.Writes()) {
       const std::string warning = OrderedWarning(OrderedShare(pairs));
       if (!warning.empty()) std::fprintf(stderr, "%s\n", warning.c_str());
     }
@@ -124,7 +124,7 @@ int RunEvaluation(ProgramHost &host, const Options &opts, double start) {
     settings.progress = &progress;
     settings.steps = host.Steps();
     SequenceResult result = RunProtocol(
-        std::move(pairs), split.kind == SplitSpec::kTime ? &times : nullptr, opts.plan, protocol,
+        std::move(pairs), split.kind == SplitRule::kTime ? &times : nullptr, opts.plan, protocol,
         settings, [&host](const char *what, const std::function<std::string()> &step) {
           host.Step(what, step);
         });

@@ -68,8 +68,8 @@ AlphaTuning TuneAlpha(const Dataset &ds, const RunSetup &setup, const EvalSettin
   tuning.nnbr = setup.nnbr;
   tuning.min_support = setup.min_support;
   const double start = Seconds();
-  SplitSpec carve = protocol.split;
-  if (carve.kind == SplitSpec::kTime) carve = SplitSpec{};
+  SplitRule carve = protocol.split;
+  if (carve.kind == SplitRule::kTime) carve = SplitRule{};
   Dataset part;
   try {
     part = SplitPairs(TrainingPairs(ds), carve, ~protocol.seed, 0, nullptr);

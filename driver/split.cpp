@@ -20,23 +20,23 @@ constexpr uint64_t kGolden = 0x9E3779B97F4A7C15u;
 
 // Which of a user's n pairs (positions 0..n-1 of its run in file order) are
 // held out: held[p] = 1.
-void ChooseHeldOut(const SplitSpec &spec, uint64_t seed, int32_t fold, int32_t user, int32_t first,
+void ChooseHeldOut(const SplitRule &rule, uint64_t seed, int32_t fold, int32_t user, int32_t first,
                    int32_t n, const std::vector<Timestamp> *times, std::vector<uint8_t> *held,
                    std::vector<int32_t> *order) {
   held->assign(size_t(n), 0);
-  switch (spec.kind) {
-    case SplitSpec::kLast:
-      for (int32_t p = std::max(0, n - spec.count); p < n; p++) (*held)[size_t(p)] = 1;
+  switch (rule.kind) {
+    case SplitRule::kLast:
+      for (int32_t p = std::max(0, n - rule.count); p < n; p++) (*held)[size_t(p)] = 1;
       return;
-    case SplitSpec::kTime:
+    case SplitRule::kTime:
       for (int32_t p = 0; p < n; p++)
-        (*held)[size_t(p)] = !((*times)[size_t(first + p)] < spec.cutoff);
+        (*held)[size_t(p)] = !((*times)[size_t(first + p)] < rule.cutoff);
       return;
-    case SplitSpec::kRandom: {
-      int32_t k = spec.count;
+    case SplitRule::kRandom: {
+      int32_t k = rule.count;
       if (k == 0) {
         // A share of the pairs, rounded half up, of at least one and leaving one.
-        k = int32_t(std::floor(spec.fraction * n + 0.5));
+        k = int32_t(std::floor(rule.fraction * n + 0.5));
         k = std::max(1, std::min(k, n - 1));
       }
       if (n <= k) {
@@ -53,7 +53,7 @@ void ChooseHeldOut(const SplitSpec &spec, uint64_t seed, int32_t fold, int32_t u
       }
       return;
     }
-    case SplitSpec::kKFold: {
+    case SplitRule::kKFold: {
       order->resize(size_t(n));
       for (int32_t p = 0; p < n; p++) (*order)[size_t(p)] = p;
       Draws draws(seed, kSplitDraws, uint64_t(user));
@@ -62,9 +62,9 @@ void ChooseHeldOut(const SplitSpec &spec, uint64_t seed, int32_t fold, int32_t u
         std::swap((*order)[size_t(i)], (*order)[size_t(j)]);
       }
       // The user's shuffled pairs dealt to the folds in turn, from a drawn fold.
-      const auto turn = int32_t(draws.Below(uint64_t(spec.folds)));
+      const auto turn = int32_t(draws.Below(uint64_t(rule.folds)));
       for (int32_t i = 0; i < n; i++)
-        if ((i + turn) % spec.folds == fold) (*held)[size_t((*order)[size_t(i)])] = 1;
+        if ((i + turn) % rule.folds == fold) (*held)[size_t((*order)[size_t(i)])] = 1;
       return;
     }
   }
@@ -106,21 +106,21 @@ uint64_t Draws::Next() {
   return Mix(state_);
 }
 
-std::string ParseSplit(std::string_view text, SplitSpec *spec) {
-  SplitSpec s;
+std::string ParseSplit(std::string_view text, SplitRule *rule) {
+  SplitRule s;
   s.text = std::string(text);
   const size_t colon = text.find(':');
   const std::string_view name = text.substr(0, colon);
   const bool has_value = colon != std::string_view::npos;
   const std::string_view value = has_value ? text.substr(colon + 1) : std::string_view();
   if (name == "last") {
-    s.kind = SplitSpec::kLast;
+    s.kind = SplitRule::kLast;
     if (has_value) {
       std::string reason = SplitCount(value, &s.count);
       if (!reason.empty()) return reason;
     }
   } else if (name == "random") {
-    s.kind = SplitSpec::kRandom;
+    s.kind = SplitRule::kRandom;
     if (!has_value) return "random needs a count K or a fraction F, as random:1 or random:0.2";
     if (value.find_first_of(".eE") == std::string_view::npos) {
       std::string reason = SplitCount(value, &s.count);
@@ -135,24 +135,24 @@ std::string ParseSplit(std::string_view text, SplitSpec *spec) {
       s.fraction = f;
     }
   } else if (name == "kfold") {
-    s.kind = SplitSpec::kKFold;
+    s.kind = SplitRule::kKFold;
     if (!has_value) return "kfold needs the number of folds, as kfold:5";
     std::string reason = SplitCount(value, &s.folds);
     if (!reason.empty()) return reason;
     if (s.folds < 2) return "kfold needs at least 2 folds";
   } else if (name == "time") {
-    s.kind = SplitSpec::kTime;
+    s.kind = SplitRule::kTime;
     if (!has_value) return "time needs a cut-off, as time:1000000000 or time:2020-01-01";
     std::string why;
     if (!ParseTimestamp(value, &s.cutoff, &why)) return Quoted(value) + " " + why;
   } else {
     return "unknown split '" + std::string(name) + "' (last, random, kfold or time)";
   }
-  *spec = s;
+  *rule = s;
   return "";
 }
 
-Dataset SplitPairs(DatasetPairs pairs, const SplitSpec &spec, uint64_t seed, int32_t fold,
+Dataset SplitPairs(DatasetPairs pairs, const SplitRule &rule, uint64_t seed, int32_t fold,
                    const std::vector<Timestamp> *times) {
   const int32_t nrows = pairs.nrows, npairs = pairs.npairs;
   // The training pairs are compacted in place: each is written at or before
@@ -177,7 +177,7 @@ Dataset SplitPairs(DatasetPairs pairs, const SplitSpec &spec, uint64_t seed, int
     int32_t l = f + 1;
     while (rowid[l] == user) l++;  // rowid[npairs] = nrows ends the last run
     with_pairs++;
-    ChooseHeldOut(spec, seed, fold, user, f, l - f, times, &held, &order);
+    ChooseHeldOut(rule, seed, fold, user, f, l - f, times, &held, &order);
     int32_t nheld = 0;
     for (int32_t i = f; i < l; i++) {
       if (held[size_t(i - f)]) {
@@ -225,7 +225,7 @@ Dataset SplitPairs(DatasetPairs pairs, const SplitSpec &spec, uint64_t seed, int
 }
 
 Dataset HoldOutLast(DatasetPairs pairs) {
-  return SplitPairs(std::move(pairs), SplitSpec{}, 0, 0, nullptr);
+  return SplitPairs(std::move(pairs), SplitRule{}, 0, 0, nullptr);
 }
 
 void RecordBasketStarts(Dataset *ds) {

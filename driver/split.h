@@ -11,7 +11,7 @@
 #include "dataset/timestamp.h"
 
 // How each user's pairs are divided into training pairs and held-out pairs.
-struct SplitSpec {
+struct SplitRule {
   enum Kind { kLast, kRandom, kKFold, kTime };
   Kind kind = kLast;
   int32_t count = 1;    // last:K, random:K: pairs held out per user
@@ -24,9 +24,9 @@ struct SplitSpec {
 };
 
 // Reads "last", "last:K", "random:K", "random:F", "kfold:F" or "time:T" (T an
-// integer or a date as the converter reads them). Returns "" with *spec
+// integer or a date as the converter reads them). Returns "" with *rule
 // set, or the reason the text is refused.
-std::string ParseSplit(std::string_view text, SplitSpec *spec);
+std::string ParseSplit(std::string_view text, SplitRule *rule);
 
 // Why users of the file are not asked.
 struct LeftOut {
@@ -60,12 +60,12 @@ struct Dataset {
   }
 };
 
-// Splits the pairs of a file, in their own arrays. fold (0..spec.Runs()-1) picks the test fold of
+// Splits the pairs of a file, in their own arrays. fold (0..rule.Runs()-1) picks the test fold of
 // a k-fold split; seed draws the random splits, each user from a stream of
 // its own, so that the split is the same on every machine and however the
 // work is shared. times (one per pair, file order) is read by time splits
 // alone. Exhausted memory throws std::bad_alloc.
-Dataset SplitPairs(DatasetPairs pairs, const SplitSpec &spec, uint64_t seed, int32_t fold,
+Dataset SplitPairs(DatasetPairs pairs, const SplitRule &rule, uint64_t seed, int32_t fold,
                    const std::vector<Timestamp> *times);
 
 // Each user's last listed pair held out: the split of the plain report.
