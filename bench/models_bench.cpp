@@ -15,7 +15,7 @@ int32_t Neighbours(int32_t type) { return type == TOVRAN_USER_BASED ? 50 : 20; }
 
 // Start of each user's basket in the training pairs, end marker last.
 std::vector<int32_t> BasketStarts(const Dataset &ds) {
-  return {ds.bstart.get(), ds.bstart.get() + ds.nbaskets + 1};
+  return {ds.basket_starts.get(), ds.basket_starts.get() + ds.nbaskets + 1};
 }
 
 // args: model type.

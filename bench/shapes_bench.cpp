@@ -63,7 +63,7 @@ struct Baskets {
 
 Baskets FindBaskets(const Dataset &ds) {
   Baskets baskets;
-  baskets.starts.assign(ds.bstart.get(), ds.bstart.get() + ds.nbaskets + 1);
+  baskets.starts.assign(ds.basket_starts.get(), ds.basket_starts.get() + ds.nbaskets + 1);
   return baskets;
 }
 

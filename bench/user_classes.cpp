@@ -147,7 +147,8 @@ int main(int argc, char **argv) {
     Tally t;
     const int32_t stride = std::max<int32_t>(1, ds.nbaskets / std::max(1, queries));
     for (int32_t b = 0; b < ds.nbaskets; b += stride)
-      Measure(m, ds.colid.get() + ds.bstart[b], ds.bstart[b + 1] - ds.bstart[b], &t, hits, sums);
+      Measure(m, ds.colid.get() + ds.basket_starts[b],
+              ds.basket_starts[b + 1] - ds.basket_starts[b], &t, hits, sums);
     const double q = t.queries, c = t.candidates;
     std::printf(
         "| %s | %.0f | %.0f | %.0f | %.0f | %.0f | %.0f | %.0f %% | %.0f (%.0f) %% | %.1f | %.2f | "

@@ -52,19 +52,21 @@ bool ModelLister::Lists(int32_t nbaskets, const int64_t *offsets, const int32_t 
 
 EvalData::EvalData(const Dataset &dataset) : ds(dataset), frequency(size_t(ds.ncols), 0) {
   for (int32_t i = 0; i < ds.ntrain; i++) frequency[size_t(ds.colid[size_t(i)])]++;
-  const int32_t *bstart = ds.bstart.get(), *rowid = ds.rowid.get(), *colid = ds.colid.get();
+  const int32_t *basket_starts = ds.basket_starts.get(), *rowid = ds.rowid.get(),
+                *colid = ds.colid.get();
   for (int32_t b = 0; b < ds.nbaskets; b++) {
-    const int32_t user = rowid[bstart[b]];
+    const int32_t user = rowid[basket_starts[b]];
     if (ds.HeldOutCount(user) > 0) users.push_back(user);
   }
   const bool every = int32_t(users.size()) == ds.nbaskets;
   offsets.assign(1, 0);
   held.assign(1, 0);
   for (int32_t b = 0, k = 0; b < ds.nbaskets; b++) {
-    if (k == int32_t(users.size()) || rowid[bstart[b]] != users[size_t(k)]) continue;
+    if (k == int32_t(users.size()) || rowid[basket_starts[b]] != users[size_t(k)]) continue;
     const int32_t user = users[size_t(k++)];
-    if (!every) gathered.insert(gathered.end(), colid + bstart[b], colid + bstart[b + 1]);
-    offsets.push_back(every ? bstart[b + 1] : int64_t(gathered.size()));
+    if (!every)
+      gathered.insert(gathered.end(), colid + basket_starts[b], colid + basket_starts[b + 1]);
+    offsets.push_back(every ? basket_starts[b + 1] : int64_t(gathered.size()));
     const int32_t *first = ds.test_items.get() + ds.test_start[size_t(user)];
     held_items.insert(held_items.end(), first, first + ds.HeldOutCount(user));
     held.push_back(int64_t(held_items.size()));

@@ -163,8 +163,8 @@ Dataset SplitPairs(DatasetPairs pairs, const SplitRule &rule, uint64_t seed, int
   ds.ncols = pairs.ncols;
   ds.rowid = std::move(pairs.rowid);
   ds.colid = std::move(pairs.colid);
-  ds.tvec = Ints(nrows);
-  std::fill_n(ds.tvec.get(), nrows, -1);
+  ds.held_out_item = Ints(nrows);
+  std::fill_n(ds.held_out_item.get(), nrows, -1);
   // Zeroed by the system as its pages are first touched.
   ds.test_start.reset(static_cast<int32_t *>(std::calloc(size_t(nrows) + 1, sizeof(int32_t))));
   if (!ds.test_start) throw std::bad_alloc();
@@ -213,7 +213,7 @@ Dataset SplitPairs(DatasetPairs pairs, const SplitRule &rule, uint64_t seed, int
   ds.test_items = Ints(ds.ntest);
   for (size_t t = 0; t < test_items.size(); t++) {
     const int32_t u = test_users[t];
-    if (ds.tvec[size_t(u)] < 0) ds.tvec[size_t(u)] = test_items[t];
+    if (ds.held_out_item[size_t(u)] < 0) ds.held_out_item[size_t(u)] = test_items[t];
     ds.test_items[size_t(start[u]++)] = test_items[t];
   }
   if (ds.ntest > 0) {
@@ -233,11 +233,11 @@ void RecordBasketStarts(Dataset *ds) {
   int32_t nbaskets = 0;
   for (int32_t i = 0; i < ds->ntrain; i++)
     if (i == 0 || rowid[i] != rowid[i - 1]) nbaskets++;
-  ds->bstart = Ints(int64_t{nbaskets} + 1);
-  int32_t *bstart = ds->bstart.get(), b = 0;
+  ds->basket_starts = Ints(int64_t{nbaskets} + 1);
+  int32_t *basket_starts = ds->basket_starts.get(), b = 0;
   for (int32_t i = 0; i < ds->ntrain; i++)
-    if (i == 0 || rowid[i] != rowid[i - 1]) bstart[b++] = i;
-  bstart[nbaskets] = ds->ntrain;
+    if (i == 0 || rowid[i] != rowid[i - 1]) basket_starts[b++] = i;
+  basket_starts[nbaskets] = ds->ntrain;
   ds->nbaskets = nbaskets;
 }
 

@@ -39,8 +39,8 @@ struct LeftOut {
 // The evaluation's dataset: the training pairs, grouped by user in file
 // order, and every user's held-out pairs. rowid[ntrain] holds nrows as end
 // marker. A basket is the run of one user's training pairs: basket b is
-// pairs bstart[b] .. bstart[b+1]-1. User u's held-out items, in file order,
-// are test_items[test_start[u] .. test_start[u+1]-1]; tvec[u] is the first
+// pairs basket_starts[b] .. basket_starts[b+1]-1. User u's held-out items, in file order,
+// are test_items[test_start[u] .. test_start[u+1]-1]; held_out_item[u] is the first
 // of them, -1 for none.
 struct Dataset {
   int32_t nrows = 0;
@@ -48,12 +48,12 @@ struct Dataset {
   int32_t ntrain = 0;
   int32_t nbaskets = 0;
   int32_t ntest = 0;
-  IntArray rowid;       // ntrain+1 entries
-  IntArray colid;       // ntrain+1 entries
-  IntArray tvec;        // nrows entries
-  IntArray bstart;      // nbaskets+1 entries, bstart[nbaskets] = ntrain
-  IntArray test_start;  // nrows+1 entries
-  IntArray test_items;  // ntest entries
+  IntArray rowid;          // ntrain+1 entries
+  IntArray colid;          // ntrain+1 entries
+  IntArray held_out_item;  // nrows entries
+  IntArray basket_starts;  // nbaskets+1 entries, basket_starts[nbaskets] = ntrain
+  IntArray test_start;     // nrows+1 entries
+  IntArray test_items;     // ntest entries
   LeftOut left_out;
   int32_t HeldOutCount(int32_t user) const {
     return test_start[size_t(user) + 1] - test_start[size_t(user)];
@@ -71,7 +71,7 @@ Dataset SplitPairs(DatasetPairs pairs, const SplitRule &rule, uint64_t seed, int
 // Each user's last listed pair held out: the split of the plain report.
 Dataset HoldOutLast(DatasetPairs pairs);
 
-// Sets ds->bstart and ds->nbaskets from the ds->ntrain training pairs, whose
+// Sets ds->basket_starts and ds->nbaskets from the ds->ntrain training pairs, whose
 // runs of one user each are contiguous (for a dataset made other than by
 // splitting, such as a re-split). Exhausted memory throws std::bad_alloc.
 void RecordBasketStarts(Dataset *ds);

@@ -31,9 +31,9 @@ constexpr const char *kNullEstimateArgument =
 namespace {
 
 // The re-split the trials work on: a shuffled copy of the pairs, one pair of
-// each row held out in *tvec, the rest in *mat by row.
+// each row held out in *held_out_item, the rest in *mat by row.
 void Resplit(int32_t nrows, int32_t ncols, int32_t npairs, const int32_t *rowid,
-             const int32_t *colid, MatrixHolder *mat, Owned<int32_t[]> *tvec) {
+             const int32_t *colid, MatrixHolder *mat, Owned<int32_t[]> *held_out_item) {
   Owned<int32_t[]> myrowid(AllocInts(npairs, "TOVRAN_EstimateAlpha: myrowid"));
   std::copy_n(rowid, npairs, myrowid.get());
   // The label repeats "myrowid" on purpose: out-of-memory messages read as they always have.
@@ -43,7 +43,7 @@ void Resplit(int32_t nrows, int32_t ncols, int32_t npairs, const int32_t *rowid,
   int32_t *test = nullptr;
   CreateTrainTestMatrix(nrows, ncols, npairs, myrowid.get(), mycolid.get(), &split, &test);
   mat->reset(split);
-  tvec->reset(test);
+  held_out_item->reset(test);
   // The shuffled copies are spent; releasing them on return lowers the peak.
 }
 
@@ -72,8 +72,8 @@ int32_t EstimateAlphaStep(int32_t nrows, int32_t ncols, int32_t npairs, const in
   // but at least ncols gives the same answers.
   N = std::max(1, std::min(N, ncols));
   MatrixHolder mat;
-  Owned<int32_t[]> tvec;
-  Resplit(nrows, ncols, npairs, rowid, colid, &mat, &tvec);
+  Owned<int32_t[]> held_out_item;
+  Resplit(nrows, ncols, npairs, rowid, colid, &mat, &held_out_item);
   const int32_t *rowptr = mat->rowptr, *rowind = mat->rowind;
   const int32_t ntrain = rowptr[nrows];
 
@@ -96,7 +96,7 @@ int32_t EstimateAlphaStep(int32_t nrows, int32_t ncols, int32_t npairs, const in
                     int32_t *mine = rcmds.get() + int64_t{N} * thread;
                     const int32_t n = AnswerBasket(model.get(), scratch, count, rowind + rowptr[r],
                                                    N, kPlainQuery, mine, nullptr);
-                    if (std::find(mine, mine + n, tvec[size_t(r)]) != mine + n)
+                    if (std::find(mine, mine + n, held_out_item[size_t(r)]) != mine + n)
                       nhits[size_t(thread)]++;
                   });
     return std::accumulate(nhits.begin(), nhits.end(), 0);
@@ -198,10 +198,10 @@ int32_t TOVRAN_ResplitPairs(int32_t nrows, int32_t ncols, int32_t npairs, const 
       return -1;
     }
     MatrixHolder mat;
-    Owned<int32_t[]> tvec;
-    Resplit(nrows, ncols, npairs, rowid, colid, &mat, &tvec);
+    Owned<int32_t[]> held_out_item;
+    Resplit(nrows, ncols, npairs, rowid, colid, &mat, &held_out_item);
     TrainingPairs(*mat, train_rowid, train_colid);
-    std::copy_n(tvec.get(), nrows, test);
+    std::copy_n(held_out_item.get(), nrows, test);
     return mat->rowptr[nrows];
   });
 }

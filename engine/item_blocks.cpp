@@ -129,8 +129,9 @@ Model *TOVRAN_AssembleItemModel(int32_t nrows, int32_t ncols, const TOVRAN_Param
     model->itemptr = AllocInts(int64_t{ncols} + 1, "TOVRAN_AssembleItemModel: itemptr");
     model->itemind = AllocInts(total, "TOVRAN_AssembleItemModel: itemind");
     model->itemval = AllocFloats(total, "TOVRAN_AssembleItemModel: itemval");
-    model->marker = AllocFilledInts(ncols, -1, "TOVRAN_AssembleItemModel: marker");
-    model->fcand = AllocCands(ItemCandidateRoom(ncols), "TOVRAN_AssembleItemModel: fcand");
+    model->item_marks = AllocFilledInts(ncols, -1, "TOVRAN_AssembleItemModel: marker");
+    model->item_candidates =
+        AllocCands(ItemCandidateRoom(ncols), "TOVRAN_AssembleItemModel: fcand");
     model->itemptr[0] = 0;
     for (int32_t i = 0; i < ncols; i++) model->itemptr[i + 1] = model->itemptr[i] + counts[i];
     std::copy_n(ind, total, model->itemind);

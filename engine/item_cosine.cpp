@@ -19,10 +19,11 @@ Model *BuildItemCosineModel(SparseMatrix *matrix, int32_t nnbr, int32_t min_supp
   const int32_t *rowptr = matrix->rowptr, *rowind = matrix->rowind;
   const float *colval = matrix->colval, *rowval = matrix->rowval;
 
-  BuildItemLists(model, block, nthreads, [=](int32_t i, int32_t *marker, CandidatePair *fcand) {
-    return GatherCandidates<true, false>(i, colptr[i], colptr[i + 1], colind, colval, rowptr,
-                                         rowind, rowval, marker, fcand, nullptr);
-  });
+  BuildItemLists(
+      model, block, nthreads, [=](int32_t i, int32_t *item_marks, CandidatePair *item_candidates) {
+        return GatherCandidates<true, false>(i, colptr[i], colptr[i + 1], colind, colval, rowptr,
+                                             rowind, rowval, item_marks, item_candidates, nullptr);
+      });
   RestMarks(model);
   return holder.release();
 }

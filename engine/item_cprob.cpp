@@ -48,15 +48,19 @@ Model *BuildItemCprobModel(SparseMatrix *matrix, int32_t nnbr, float alpha, int3
   // The candidate's frequency is at least min_support >= 1, so its damping
   // is not zero.
   if (per_entry) {
-    BuildItemLists(model, block, nthreads, [=](int32_t i, int32_t *marker, CandidatePair *fcand) {
-      return GatherCandidates<false, true, true>(i, colptr[i], colptr[i + 1], colind, nullptr,
-                                                 rowptr, rowind, rowval, marker, fcand, damping);
-    });
+    BuildItemLists(model, block, nthreads,
+                   [=](int32_t i, int32_t *item_marks, CandidatePair *item_candidates) {
+                     return GatherCandidates<false, true, true>(
+                         i, colptr[i], colptr[i + 1], colind, nullptr, rowptr, rowind, rowval,
+                         item_marks, item_candidates, damping);
+                   });
   } else {
-    BuildItemLists(model, block, nthreads, [=](int32_t i, int32_t *marker, CandidatePair *fcand) {
-      return GatherCandidates<false, true>(i, colptr[i], colptr[i + 1], colind, nullptr, rowptr,
-                                           rowind, rowval, marker, fcand, damping);
-    });
+    BuildItemLists(model, block, nthreads,
+                   [=](int32_t i, int32_t *item_marks, CandidatePair *item_candidates) {
+                     return GatherCandidates<false, true>(i, colptr[i], colptr[i + 1], colind,
+                                                          nullptr, rowptr, rowind, rowval,
+                                                          item_marks, item_candidates, damping);
+                   });
   }
   FreeAll(&damping);
   RestMarks(model);

@@ -22,10 +22,10 @@ Model *CreateItemModel(int32_t type, int32_t ncols, int32_t nnbr, int32_t min_su
     model->itemval = AllocFloats(room, labels.itemval);
     model->itemptr[0] = 0;
   }
-  model->marker = AllocFilledInts(ncols, -1, labels.marker);
-  model->fcand = AllocCands(ItemCandidateRoom(ncols), labels.fcand);
+  model->item_marks = AllocFilledInts(ncols, -1, labels.item_marks);
+  model->item_candidates = AllocCands(ItemCandidateRoom(ncols), labels.item_candidates);
   for (int32_t c = 0; c < ncols; c++)
-    if (colptr[c + 1] - colptr[c] < min_support) model->marker[c] = -2;
+    if (colptr[c + 1] - colptr[c] < min_support) model->item_marks[c] = -2;
   return model.release();
 }
 
@@ -33,18 +33,19 @@ ItemListBlock WholeModelBlock(Model *model) {
   return ItemListBlock{0, model->nitems, model->itemptr + 1, model->itemind, model->itemval};
 }
 
-void StageItemList(const Model *model, const ItemListBlock &block, CandidatePair *fcand, int32_t i,
-                   int32_t k) {
-  int32_t n = SelectTopCandidates(k, model->nnbr, fcand);
-  SortCandidates(n, fcand);
+void StageItemList(const Model *model, const ItemListBlock &block, CandidatePair *item_candidates,
+                   int32_t i, int32_t k) {
+  int32_t n = SelectTopCandidates(k, model->nnbr, item_candidates);
+  SortCandidates(n, item_candidates);
   const int64_t d = int64_t{i - block.first} * ItemListRoom(model->nnbr, model->nitems);
   if (n > 0) {
     double sum = 0.0;
-    for (int32_t l = 0; l < n; l++) sum += double(fcand[l].value) * double(fcand[l].value);
+    for (int32_t l = 0; l < n; l++)
+      sum += double(item_candidates[l].value) * double(item_candidates[l].value);
     float scale = float(1.0 / std::sqrt(sum));
     for (int32_t l = 0; l < n; l++) {
-      block.ind[d + l] = fcand[l].key;
-      block.val[d + l] = float(double(scale) * double(fcand[l].value));
+      block.ind[d + l] = item_candidates[l].key;
+      block.val[d + l] = float(double(scale) * double(item_candidates[l].value));
     }
   }
   block.counts[i - block.first] = n;
@@ -68,24 +69,24 @@ int64_t PackItemLists(const Model *model, const ItemListBlock &block) {
 
 ThreadScratch::ThreadScratch(Model *model, int32_t nthreads) {
   const auto count = size_t(UsableThreads(nthreads, model->nitems));
-  markers.reserve(count);
-  fcands.reserve(count);
-  markers.push_back(model->marker);
-  fcands.push_back(model->fcand);
-  while (markers.size() < count) {
+  item_marks.reserve(count);
+  item_candidates.reserve(count);
+  item_marks.push_back(model->item_marks);
+  item_candidates.push_back(model->item_candidates);
+  while (item_marks.size() < count) {
     // Each array is owned by its vector as soon as it exists.
-    markers.push_back(AllocInts(model->nitems, "BuildItemLists: marker"));
-    std::memcpy(markers.back(), model->marker, sizeof(int32_t) * size_t(model->nitems));
-    fcands.push_back(AllocCands(model->nitems, "BuildItemLists: fcand"));
+    item_marks.push_back(AllocInts(model->nitems, "BuildItemLists: marker"));
+    std::memcpy(item_marks.back(), model->item_marks, sizeof(int32_t) * size_t(model->nitems));
+    item_candidates.push_back(AllocCands(model->nitems, "BuildItemLists: fcand"));
   }
 }
 
 ThreadScratch::~ThreadScratch() {
-  for (size_t t = 1; t < markers.size(); t++) std::free(markers[t]);
-  for (size_t t = 1; t < fcands.size(); t++) std::free(fcands[t]);
+  for (size_t t = 1; t < item_marks.size(); t++) std::free(item_marks[t]);
+  for (size_t t = 1; t < item_candidates.size(); t++) std::free(item_candidates[t]);
 }
 
 void StartBuildMarks(Model *model) {
   for (int32_t c = 0; c < model->nitems; c++)
-    model->marker[c] = model->marker[c] == -2 ? kLeftOutSum : kUnmetSum;
+    model->item_marks[c] = model->item_marks[c] == -2 ? kLeftOutSum : kUnmetSum;
 }

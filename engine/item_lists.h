@@ -13,12 +13,12 @@
 // and the packing of each item's ranked list.
 
 struct ItemModelLabels {
-  const char *itemptr, *itemind, *itemval, *marker, *fcand;
+  const char *itemptr, *itemind, *itemval, *item_marks, *item_candidates;
 };
 
 // A model of the given item type over ncols items with room for
 // ItemListRoom(nnbr, ncols) neighbours per item (no list arrays at all
-// unless with_lists); marker is all -1, and -2 for items held by fewer than
+// unless with_lists); item_marks is all -1, and -2 for items held by fewer than
 // min_support entries of colptr (those never become neighbours).
 Model *CreateItemModel(int32_t type, int32_t ncols, int32_t nnbr, int32_t min_support,
                        const int32_t *colptr, const ItemModelLabels &labels,
@@ -36,17 +36,17 @@ struct ItemListBlock {
 // Every item of the model, staged in its own arrays (lengths in itemptr + 1).
 ItemListBlock WholeModelBlock(Model *model);
 
-// Ranks the k candidates gathered in fcand, keeps up to nnbr of them,
+// Ranks the k candidates gathered in item_candidates, keeps up to nnbr of them,
 // scales the kept values to unit length and stages them as item i's list in
-// block. fcand is then spent.
-void StageItemList(const Model *model, const ItemListBlock &block, CandidatePair *fcand, int32_t i,
-                   int32_t k);
+// block. item_candidates is then spent.
+void StageItemList(const Model *model, const ItemListBlock &block, CandidatePair *item_candidates,
+                   int32_t i, int32_t k);
 
 // Moves every staged list of block, in item order, to its packed place from
 // the start of ind and val; returns the number of entries.
 int64_t PackItemLists(const Model *model, const ItemListBlock &block);
 
-// Per-thread copies of the model's marker (as it stands) and fcand for
+// Per-thread copies of the model's item_marks (as it stands) and item_candidates for
 // up to nthreads threads; entry 0 is the model's own pair, the others are
 // owned and released with the record, also when a copy cannot be allocated.
 class ThreadScratch {
@@ -56,8 +56,8 @@ class ThreadScratch {
   ThreadScratch(const ThreadScratch &) = delete;
   ThreadScratch &operator=(const ThreadScratch &) = delete;
 
-  std::vector<int32_t *> markers;
-  std::vector<CandidatePair *> fcands;
+  std::vector<int32_t *> item_marks;
+  std::vector<CandidatePair *> item_candidates;
 };
 
 // How many users ahead a gather asks for the rows it will read.
@@ -84,7 +84,7 @@ constexpr int32_t kLeftOutSum = std::bit_cast<int32_t>(std::numeric_limits<float
 // form above; RestMarks ends it.
 void StartBuildMarks(Model *model);
 
-// Gathers item i's candidates into fcand in first-arrival order and returns
+// Gathers item i's candidates into item_candidates in first-arrival order and returns
 // their count: for each user u of column i (entries jbegin..jend-1 of colind)
 // in column order, each entry of u's row in row order adds its row value,
 // times colval[j] when Weighted (product and sum in double, one rounding to
@@ -93,7 +93,7 @@ void StartBuildMarks(Model *model);
 // is read once per row, unless PerEntry: then each entry adds its own row
 // value (rows of weighted entries, equal to the row's one value otherwise).
 // When Damped, each candidate c's sum is then divided by
-// damping[c] (in double, rounded to single). marker is in the build's form
+// damping[c] (in double, rounded to single). item_marks is in the build's form
 // (StartBuildMarks): items marked left out are skipped, and so is i itself,
 // whose mark is held at kLeftOutSum meanwhile. Every mark is as before on
 // return.
@@ -101,10 +101,10 @@ template <bool Weighted, bool Damped, bool PerEntry = false>
 int32_t GatherCandidates(int32_t i, int32_t jbegin, int32_t jend, const int32_t *__restrict colind,
                          const float *__restrict colval, const int32_t *__restrict rowptr,
                          const int32_t *__restrict rowind, const float *__restrict rowval,
-                         int32_t *__restrict marker, CandidatePair *__restrict fcand,
+                         int32_t *__restrict item_marks, CandidatePair *__restrict item_candidates,
                          const double *__restrict damping) {
-  const int32_t own = marker[i];
-  marker[i] = kLeftOutSum;
+  const int32_t own = item_marks[i];
+  item_marks[i] = kLeftOutSum;
   int64_t k = 0;
   for (int32_t j = jbegin; j < jend; j++) {
     // Rows lie far apart; ask for one a few users ahead while this one is read.
@@ -117,10 +117,10 @@ int32_t GatherCandidates(int32_t i, int32_t jbegin, int32_t jend, const int32_t 
       const int32_t c = rowind[l];
       // Product and sum in double, one rounding: not two float operations.
       const double add = Weighted ? double(rowval[l]) * w : PerEntry ? double(rowval[l]) : w;
-      const int32_t mark = marker[c];
-      marker[c] = std::bit_cast<int32_t>(float(add + double(std::bit_cast<float>(mark))));
+      const int32_t mark = item_marks[c];
+      item_marks[c] = std::bit_cast<int32_t>(float(add + double(std::bit_cast<float>(mark))));
       // The id is written every step and kept for a new item.
-      fcand[k].key = c;
+      item_candidates[k].key = c;
       k += mark == kUnmetSum;
     }
   }
@@ -130,23 +130,23 @@ int32_t GatherCandidates(int32_t i, int32_t jbegin, int32_t jend, const int32_t 
     using Doubles2 = double __attribute__((vector_size(16)));
     using Floats2 = float __attribute__((vector_size(8)));
     for (; t + 1 < k; t += 2) {
-      const int32_t c0 = fcand[t].key, c1 = fcand[t + 1].key;
-      const Doubles2 sums = {double(std::bit_cast<float>(marker[c0])),
-                             double(std::bit_cast<float>(marker[c1]))};
+      const int32_t c0 = item_candidates[t].key, c1 = item_candidates[t + 1].key;
+      const Doubles2 sums = {double(std::bit_cast<float>(item_marks[c0])),
+                             double(std::bit_cast<float>(item_marks[c1]))};
       const Floats2 q = __builtin_convertvector(sums / Doubles2{damping[c0], damping[c1]}, Floats2);
-      fcand[t].value = q[0];
-      fcand[t + 1].value = q[1];
-      marker[c0] = kUnmetSum;
-      marker[c1] = kUnmetSum;
+      item_candidates[t].value = q[0];
+      item_candidates[t + 1].value = q[1];
+      item_marks[c0] = kUnmetSum;
+      item_marks[c1] = kUnmetSum;
     }
   }
   for (; t < k; t++) {
-    const int32_t c = fcand[t].key;
-    const float sum = std::bit_cast<float>(marker[c]);
-    fcand[t].value = Damped ? float(double(sum) / damping[c]) : sum;
-    marker[c] = kUnmetSum;
+    const int32_t c = item_candidates[t].key;
+    const float sum = std::bit_cast<float>(item_marks[c]);
+    item_candidates[t].value = Damped ? float(double(sum) / damping[c]) : sum;
+    item_marks[c] = kUnmetSum;
   }
-  marker[i] = own;
+  item_marks[i] = own;
   return int32_t(k);
 }
 
@@ -155,10 +155,10 @@ int32_t GatherCandidates(int32_t i, int32_t jbegin, int32_t jend, const int32_t 
 constexpr int64_t kItemChunk = 32;
 
 // Fills the lists of block's items, staged (null: the model's own lists,
-// packed and indexed): gather(i, marker, fcand) leaves item i's k
-// candidates in fcand, restores every mark it set and returns k; the marks
+// packed and indexed): gather(i, item_marks, item_candidates) leaves item i's k
+// candidates in item_candidates, restores every mark it set and returns k; the marks
 // are in the build's form (StartBuildMarks) until RestMarks. Items are
-// spread over nthreads threads, each with its own marker and fcand; the lists
+// spread over nthreads threads, each with its own item_marks and item_candidates; the lists
 // do not depend on nthreads nor on the block.
 template <class Gather>
 void BuildItemLists(Model *model, const ItemListBlock *block, int32_t nthreads, Gather gather) {
@@ -166,12 +166,13 @@ void BuildItemLists(Model *model, const ItemListBlock *block, int32_t nthreads, 
   {
     StartBuildMarks(model);
     ThreadScratch scratch(model, nthreads);
-    ParallelChunks(int32_t(scratch.markers.size()), staged.last - staged.first, kItemChunk,
+    ParallelChunks(int32_t(scratch.item_marks.size()), staged.last - staged.first, kItemChunk,
                    [&](int32_t thread, int64_t begin, int64_t end) {
                      for (auto i = int32_t(staged.first + begin); i < staged.first + end; i++) {
                        const auto t = size_t(thread);
-                       const int32_t k = gather(i, scratch.markers[t], scratch.fcands[t]);
-                       StageItemList(model, staged, scratch.fcands[t], i, k);
+                       const int32_t k =
+                           gather(i, scratch.item_marks[t], scratch.item_candidates[t]);
+                       StageItemList(model, staged, scratch.item_candidates[t], i, k);
                      }
                    });
   }

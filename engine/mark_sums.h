@@ -31,14 +31,14 @@ inline float MarkStart(int32_t mark, int32_t fresh) {
 }
 inline float MarkStart(int32_t mark) { return MarkStart(mark, mark == -1); }
 
-// Gives the first k candidates of fcand, whose keys are set, the sums their
+// Gives the first k candidates of item_candidates, whose keys are set, the sums their
 // marks hold, and puts those marks back to unmet.
-inline void TakeSumsFromMarks(int32_t k, int32_t *marker, CandidatePair *fcand,
+inline void TakeSumsFromMarks(int32_t k, int32_t *item_marks, CandidatePair *item_candidates,
                               int32_t unmet = -1) {
   for (int32_t t = 0; t < k; t++) {
-    const int32_t c = fcand[t].key;
-    fcand[t].value = std::bit_cast<float>(marker[c]);
-    marker[c] = unmet;
+    const int32_t c = item_candidates[t].key;
+    item_candidates[t].value = std::bit_cast<float>(item_marks[c]);
+    item_marks[c] = unmet;
   }
 }
 
@@ -71,37 +71,38 @@ decltype(auto) WithGather(Gather how, Run run) {
 // One step of a gather: item c receives add, summed in Sum's precision and
 // rounded to single (double: each sum rounded once from double; float: a
 // plain single-precision sum). With sums in the marks, the id is written at
-// fcand[k] every step and kept for a new item, and the step adds to the
+// item_candidates[k] every step and kept for a new item, and the step adds to the
 // mark as it is (kSumsFromZero) or to MarkStart; with slots, a new item
 // takes slot k. Items marked LeftOutMark(How) are left out.
 template <Gather How, typename Sum = double>
-inline void GatherStep(int32_t c, Sum add, int32_t *__restrict marker,
-                       CandidatePair *__restrict fcand, int32_t &k) {
-  const int32_t mark = marker[c];
+inline void GatherStep(int32_t c, Sum add, int32_t *__restrict item_marks,
+                       CandidatePair *__restrict item_candidates, int32_t &k) {
+  const int32_t mark = item_marks[c];
   if constexpr (How == Gather::kSumsFromZero) {
-    marker[c] = std::bit_cast<int32_t>(float(add + Sum(std::bit_cast<float>(mark))));
-    fcand[k].key = c;
+    item_marks[c] = std::bit_cast<int32_t>(float(add + Sum(std::bit_cast<float>(mark))));
+    item_candidates[k].key = c;
     k += mark == INT32_MIN;
   } else if constexpr (How == Gather::kSums) {
     const int32_t fresh = mark == -1;
-    marker[c] = std::bit_cast<int32_t>(float(add + Sum(MarkStart(mark, fresh))));
-    fcand[k].key = c;
+    item_marks[c] = std::bit_cast<int32_t>(float(add + Sum(MarkStart(mark, fresh))));
+    item_candidates[k].key = c;
     k += fresh;
   } else if (mark == -1) {
-    fcand[k] = CandidatePair{float(add), c};
-    marker[c] = k++;
+    item_candidates[k] = CandidatePair{float(add), c};
+    item_marks[c] = k++;
   } else if (mark >= 0) {
-    fcand[mark].value = float(add + Sum(fcand[mark].value));
+    item_candidates[mark].value = float(add + Sum(item_candidates[mark].value));
   }
 }
 
-// Ends a gather of k candidates by GatherStep: their sums in fcand, their
+// Ends a gather of k candidates by GatherStep: their sums in item_candidates, their
 // marks at rest again.
 template <Gather How>
-inline void EndGather(int32_t k, int32_t *marker, CandidatePair *fcand) {
+inline void EndGather(int32_t k, int32_t *item_marks, CandidatePair *item_candidates) {
   if constexpr (How == Gather::kSlots) {
-    for (int32_t t = 0; t < k; t++) marker[fcand[t].key] = -1;
+    for (int32_t t = 0; t < k; t++) item_marks[item_candidates[t].key] = -1;
   } else {
-    TakeSumsFromMarks(k, marker, fcand, How == Gather::kSumsFromZero ? INT32_MIN : -1);
+    TakeSumsFromMarks(k, item_marks, item_candidates,
+                      How == Gather::kSumsFromZero ? INT32_MIN : -1);
   }
 }

@@ -22,9 +22,9 @@ void TOVRAN_FreeModel(Model *model) {
   if (model == nullptr) return;
   FreeUserColumnBits(model->colbits);
   FreeAll(&model->itemptr, &model->itemind, &model->itemval, &model->rowptr, &model->rowind,
-          &model->colptr, &model->colind, &model->rowval, &model->colval, &model->rcand,
-          &model->fcand, &model->rmarker, &model->marker, &model->popular, &model->popscore,
-          &model->poprank, &model);
+          &model->colptr, &model->colind, &model->rowval, &model->colval, &model->user_candidates,
+          &model->item_candidates, &model->user_marks, &model->item_marks, &model->popular,
+          &model->popscore, &model->poprank, &model);
 }
 
 bool HoldsNegativeZero(const float *values, int64_t n) {
@@ -42,19 +42,19 @@ void RestMarks(Model *model) {
     }
     model->unmet_user_mark = negzero ? -1 : INT32_MIN;
     model->unmet_item_mark = !signbit && model->ncols <= kMaxItemsSummedInMarks ? INT32_MIN : -1;
-    FillInts(model->nrows, model->unmet_user_mark, model->rmarker);
-    FillInts(model->ncols, model->unmet_item_mark, model->marker);
+    FillInts(model->nrows, model->unmet_user_mark, model->user_marks);
+    FillInts(model->ncols, model->unmet_item_mark, model->item_marks);
     return;
   }
   if (model->type == TOVRAN_POPULAR) {
     model->unmet_item_mark = -1;
-    FillInts(model->nitems, -1, model->marker);
+    FillInts(model->nitems, -1, model->item_marks);
     return;
   }
   const bool zero = model->itemptr != nullptr && model->nitems <= kMaxItemsSummedInMarks &&
                     !HoldsNegativeZero(model->itemval, model->itemptr[model->nitems]);
   model->unmet_item_mark = zero ? INT32_MIN : -1;
-  FillInts(model->nitems, model->unmet_item_mark, model->marker);
+  FillInts(model->nitems, model->unmet_item_mark, model->item_marks);
 }
 
 int32_t TOVRAN_GetModelInfo(const Model *model, TOVRAN_ModelInfo *info) {

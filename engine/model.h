@@ -11,8 +11,8 @@
 
 // A built model. Item models (type 1, 2) keep packed neighbour lists; the
 // user-based model (type 3) keeps the whole matrix. Unused integer fields are
-// -1 and unused arrays null. Between operations every rmarker entry is
-// unmet_user_mark and every marker entry unmet_item_mark (RestMarks).
+// -1 and unused arrays null. Between operations every user_marks entry is
+// unmet_user_mark and every item_marks entry unmet_item_mark (RestMarks).
 struct Model {
   int32_t type;
   int32_t nnbr;
@@ -28,18 +28,18 @@ struct Model {
   int32_t *colind;
   float *rowval;  // row-normalised values, also in colval by column
   float *colval;
-  CandidatePair *rcand;  // scratch: candidate users, UserCandidateRoom(nrows) pairs
-  CandidatePair *fcand;  // scratch: candidate items
-  int32_t *rmarker;      // user id -> unmet_user_mark; its running sum while a query runs
-  int32_t *marker;       // item id -> unmet_item_mark; while building
-                         // or querying also -2 (left out), a slot in fcand or a sum
-                         // (mark_sums.h)
+  CandidatePair *user_candidates;  // scratch: candidate users, UserCandidateRoom(nrows) pairs
+  CandidatePair *item_candidates;  // scratch: candidate items
+  int32_t *user_marks;             // user id -> unmet_user_mark; its running sum while a query runs
+  int32_t *item_marks;             // item id -> unmet_item_mark; while building
+                        // or querying also -2 (left out), a slot in item_candidates or a sum
+                        // (mark_sums.h)
   // What the model was built from and with, for its file and its info.
   int32_t nusers;           // users of the pairs (every kind)
   float alpha;              // type 2: the damping exponent; else 0
   int32_t min_support;      // item models: the eligibility threshold; else 0
-  int32_t unmet_user_mark;  // type 3: every rmarker entry between operations (RestMarks)
-  int32_t unmet_item_mark;  // every marker entry between operations (RestMarks);
+  int32_t unmet_user_mark;  // type 3: every user_marks entry between operations (RestMarks)
+  int32_t unmet_item_mark;  // every item_marks entry between operations (RestMarks);
                             // -1 until an item model's lists are in place
   // How the pairs' values became entries (TOVRAN_WEIGHT_*), with BM25's K1 and B.
   int32_t weighting;
@@ -73,15 +73,15 @@ bool HoldsNegativeZero(const float *values, int64_t n);
 // for bit, so a step adds to a mark as it is and finds new candidates by it.
 // Only a sum of -0.0 terms is -0.0 again, so the marks rest at -1 (a NaN no
 // sum of finite values gives) where a term can be -0.0:
-// - rmarker (user-based: the sums of row values) when a row holds -0.0;
-// - marker of an item model (the sums of list values) when a list holds
+// - user_marks (user-based: the sums of row values) when a row holds -0.0;
+// - item_marks of an item model (the sums of list values) when a list holds
 //   -0.0, or the model has no lists;
-// - marker of a user-based model (similarity times row value; the
+// - item_marks of a user-based model (similarity times row value; the
 //   similarities are +0.0 or more when no row value has its sign bit set)
 //   when a row value has its sign bit set;
 // and beyond kMaxItemsSummedInMarks items, where the queries keep slots in
-// marker. Sets unmet_user_mark and unmet_item_mark so, and every entry of
-// rmarker and marker to them.
+// item_marks. Sets unmet_user_mark and unmet_item_mark so, and every entry of
+// user_marks and item_marks to them.
 void RestMarks(Model *model);
 
 // A record with every integer -1 and every array null.

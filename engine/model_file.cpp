@@ -348,8 +348,8 @@ Model *ReadItemModel(Reader &reader, const Header &h, const char *name) {
     SetLastError(kBadArrays, name, fault.c_str());
     return nullptr;
   }
-  model->marker = AllocInts(h.nitems, "TOVRAN_LoadModel: marker");
-  model->fcand = AllocCands(ItemCandidateRoom(h.nitems), "TOVRAN_LoadModel: fcand");
+  model->item_marks = AllocInts(h.nitems, "TOVRAN_LoadModel: marker");
+  model->item_candidates = AllocCands(ItemCandidateRoom(h.nitems), "TOVRAN_LoadModel: fcand");
   RestMarks(model.get());
   return model.release();
 }
@@ -394,12 +394,12 @@ Model *ReadUserModel(Reader &reader, const Header &h, const char *name) {
   std::swap(model->colptr, mat->colptr);
   std::swap(model->colind, mat->colind);
   std::swap(model->colval, mat->colval);
-  model->marker = AllocInts(h.nitems, "TOVRAN_LoadModel: marker");
-  model->rmarker = AllocInts(h.nusers, "TOVRAN_LoadModel: rmarker");
+  model->item_marks = AllocInts(h.nitems, "TOVRAN_LoadModel: marker");
+  model->user_marks = AllocInts(h.nusers, "TOVRAN_LoadModel: rmarker");
   RestMarks(model.get());
   PrepareUserColumnBits(model.get());
-  model->fcand = AllocCands(ItemCandidateRoom(h.nitems), "TOVRAN_LoadModel: fcand");
-  model->rcand = AllocCands(UserCandidateRoom(h.nusers), "TOVRAN_LoadModel: rcand");
+  model->item_candidates = AllocCands(ItemCandidateRoom(h.nitems), "TOVRAN_LoadModel: fcand");
+  model->user_candidates = AllocCands(UserCandidateRoom(h.nusers), "TOVRAN_LoadModel: rcand");
   return model.release();
 }
 

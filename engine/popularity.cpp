@@ -43,8 +43,8 @@ Model *CreatePopularModel(int32_t ncols) {
   model->type = TOVRAN_POPULAR;
   model->nnbr = 0;
   model->nitems = ncols;
-  model->marker = AllocInts(ncols, "CreatePopularModel: marker");
-  model->fcand = AllocCands(ItemCandidateRoom(ncols), "CreatePopularModel: fcand");
+  model->item_marks = AllocInts(ncols, "CreatePopularModel: marker");
+  model->item_candidates = AllocCands(ItemCandidateRoom(ncols), "CreatePopularModel: fcand");
   RestMarks(model.get());
   return model.release();
 }
@@ -52,7 +52,7 @@ Model *CreatePopularModel(int32_t ncols) {
 int32_t RecommendPopular(const Model *model, TOVRAN_Scratch *scratch, int32_t n,
                          const int32_t *basket, int32_t N, const TOVRAN_QueryOptions &options,
                          int32_t *rcmds, float *scores) {
-  int32_t *marker = scratch->marker;
+  int32_t *item_marks = scratch->item_marks;
   const int32_t unmet = model->unmet_item_mark;
   auto put = [&](int32_t m, int32_t c) {
     rcmds[m] = c;
@@ -60,29 +60,29 @@ int32_t RecommendPopular(const Model *model, TOVRAN_Scratch *scratch, int32_t n,
   };
   int32_t m = 0;
   if (options.items == nullptr) {
-    MarkLeftOut(n, basket, options, marker, kTaken);
+    MarkLeftOut(n, basket, options, item_marks, kTaken);
     for (int32_t k = 0; k < model->npopular && m < N; k++) {
       const int32_t c = model->popular[k];
-      if (marker[c] != kTaken) put(m++, c);
+      if (item_marks[c] != kTaken) put(m++, c);
     }
-    RestLists(n, basket, options, marker, unmet);
+    RestLists(n, basket, options, item_marks, unmet);
     return m;
   }
   // The listed items held by a pair, in ranking order, then the others.
-  MarkRestricted(n, basket, options, marker);
-  CandidatePair *held = scratch->fcand;
+  MarkRestricted(n, basket, options, item_marks);
+  CandidatePair *held = scratch->item_candidates;
   int32_t k = 0;
   for (int32_t t = 0; t < options.nitems; t++) {
     const int32_t c = options.items[t];
-    if (marker[c] != kMember || model->poprank[c] == INT32_MAX) continue;
-    marker[c] = kTaken;
+    if (item_marks[c] != kMember || model->poprank[c] == INT32_MAX) continue;
+    item_marks[c] = kTaken;
     held[k++].key = c;
   }
   std::sort(held, held + k, [&](const CandidatePair &a, const CandidatePair &b) {
     return model->poprank[a.key] < model->poprank[b.key];
   });
   for (; m < k && m < N; m++) put(m, held[m].key);
-  m = AppendUnscored(model, held, marker, m, N, options, rcmds, scores);
-  RestLists(n, basket, options, marker, unmet);
+  m = AppendUnscored(model, held, item_marks, m, N, options, rcmds, scores);
+  RestLists(n, basket, options, item_marks, unmet);
   return m;
 }

@@ -83,22 +83,22 @@ bool OptionsFault(const char *entry, const Model *model, const TOVRAN_QueryOptio
 }
 
 // The item query's gather: for each basket item in turn, its neighbour list's
-// values summed per neighbour in list order, in single precision, into fcand
+// values summed per neighbour in list order, in single precision, into item_candidates
 // in first-arrival order, by GatherStep; the basket items must be marked
 // LeftOutMark(How). Returns the count; every mark but the basket items' is
 // at rest again.
 template <Gather How>
 int32_t GatherSums(int32_t n, const int32_t *basket, const int32_t *itemptr, const int32_t *itemind,
-                   const float *itemval, int32_t *__restrict marker,
-                   CandidatePair *__restrict fcand) {
+                   const float *itemval, int32_t *__restrict item_marks,
+                   CandidatePair *__restrict item_candidates) {
   int32_t ncand = 0;
   for (int32_t t = 0; t < n; t++) {
     const int32_t b = basket[t];
     const int32_t end = itemptr[b + 1];
     for (int32_t j = itemptr[b]; j < end; j++)
-      GatherStep<How, float>(itemind[j], itemval[j], marker, fcand, ncand);
+      GatherStep<How, float>(itemind[j], itemval[j], item_marks, item_candidates, ncand);
   }
-  EndGather<How>(ncand, marker, fcand);
+  EndGather<How>(ncand, item_marks, item_candidates);
   return ncand;
 }
 
@@ -128,7 +128,8 @@ int32_t AnswerBasket(const Model *model, TOVRAN_Scratch *scratch, int32_t n, con
 }
 
 TOVRAN_Scratch ModelScratch(Model *model) {
-  return TOVRAN_Scratch{model->rcand, model->fcand, model->rmarker, model->marker,
+  return TOVRAN_Scratch{model->user_candidates, model->item_candidates, model->user_marks,
+                        model->item_marks,
                         model->colbits != nullptr ? model->colbits->model_state : nullptr};
 }
 
@@ -139,23 +140,25 @@ TOVRAN_Scratch *TOVRAN_CreateScratch(const Model *model) {
   const bool users = model->type == TOVRAN_USER_BASED;
   const int32_t items = users ? model->ncols : model->nitems;
   const int32_t rows = users ? model->nrows : 0;
-  scratch->rcand = AllocCands(UserCandidateRoom(rows), "TOVRAN_CreateScratch: rcand");
-  scratch->fcand = AllocCands(ItemCandidateRoom(items), "TOVRAN_CreateScratch: fcand");
-  scratch->rmarker = AllocFilledInts(rows, model->unmet_user_mark, "TOVRAN_CreateScratch: rmarker");
-  scratch->marker = AllocFilledInts(items, model->unmet_item_mark, "TOVRAN_CreateScratch: marker");
+  scratch->user_candidates = AllocCands(UserCandidateRoom(rows), "TOVRAN_CreateScratch: rcand");
+  scratch->item_candidates = AllocCands(ItemCandidateRoom(items), "TOVRAN_CreateScratch: fcand");
+  scratch->user_marks =
+      AllocFilledInts(rows, model->unmet_user_mark, "TOVRAN_CreateScratch: rmarker");
+  scratch->item_marks =
+      AllocFilledInts(items, model->unmet_item_mark, "TOVRAN_CreateScratch: marker");
   if (users && model->colbits != nullptr) {
     const int64_t words = UserBitsStateWords(model->colbits);
-    scratch->rbits =
+    scratch->user_hits =
         static_cast<uint64_t *>(CheckedMalloc(8 * words, "TOVRAN_CreateScratch: rbits"));
-    std::memset(scratch->rbits, 0, size_t(8 * words));
+    std::memset(scratch->user_hits, 0, size_t(8 * words));
   }
   return scratch.release();
 }
 
 void TOVRAN_FreeScratch(TOVRAN_Scratch *scratch) {
   if (scratch == nullptr) return;
-  FreeAll(&scratch->rcand, &scratch->fcand, &scratch->rmarker, &scratch->marker, &scratch->rbits,
-          &scratch);
+  FreeAll(&scratch->user_candidates, &scratch->item_candidates, &scratch->user_marks,
+          &scratch->item_marks, &scratch->user_hits, &scratch);
 }
 
 int32_t TOVRAN_Recommend(Model *model, int32_t n, const int32_t *basket, int32_t N,
@@ -266,14 +269,14 @@ int32_t RecommendByItems(const Model *model, TOVRAN_Scratch *scratch, int32_t n,
                          int32_t *rcmds, float *scores) {
   const int32_t *itemptr = model->itemptr, *itemind = model->itemind;
   const float *itemval = model->itemval;
-  int32_t *marker = scratch->marker;
-  CandidatePair *fcand = scratch->fcand;
+  int32_t *item_marks = scratch->item_marks;
+  CandidatePair *item_candidates = scratch->item_candidates;
 
   // Every basket item's list is asked for at once, so that their misses
   // overlap. The scratch's marks rest as the model's do (TOVRAN_CreateScratch).
   const int32_t unmet = model->unmet_item_mark;
   const Gather how = GatherFor(unmet, model->nitems);
-  MarkLeftOut(n, basket, options, marker, LeftOutMark(how));
+  MarkLeftOut(n, basket, options, item_marks, LeftOutMark(how));
   for (int32_t t = 0; t < n; t++) {
     const int32_t b = basket[t];
     if (how != Gather::kSlots) {
@@ -285,8 +288,9 @@ int32_t RecommendByItems(const Model *model, TOVRAN_Scratch *scratch, int32_t n,
     }
   }
   const int32_t ncand = WithGather(how, [&](auto mode) {
-    return GatherSums<mode.value>(n, basket, itemptr, itemind, itemval, marker, fcand);
+    return GatherSums<mode.value>(n, basket, itemptr, itemind, itemval, item_marks,
+                                  item_candidates);
   });
-  RestLeftOut(n, basket, options, marker, unmet);
+  RestLeftOut(n, basket, options, item_marks, unmet);
   return FinishAnswer(model, scratch, ncand, n, basket, N, options, rcmds, scores);
 }

@@ -16,10 +16,10 @@ constexpr double kNearIdentical = 0.999;
 
 // Drops the near-identical users; the last entry fills each freed slot, and
 // a slot is tested again after it is filled. Returns the users left.
-int32_t DropScanning(int32_t nr, CandidatePair *rcand) {
+int32_t DropScanning(int32_t nr, CandidatePair *user_candidates) {
   for (int32_t t = 0; t < nr;) {
-    if (double(rcand[t].value) > kNearIdentical) {
-      rcand[t] = rcand[--nr];
+    if (double(user_candidates[t].value) > kNearIdentical) {
+      user_candidates[t] = user_candidates[--nr];
     } else {
       t++;
     }
@@ -31,12 +31,13 @@ int32_t DropScanning(int32_t nr, CandidatePair *rcand) {
 // increasing order (the keys of near[0..nnear-1]): entries between them are
 // never touched, so only those places and the entries moved into them are
 // visited. The same moves, in the same order.
-int32_t DropNoted(int32_t nr, CandidatePair *rcand, int32_t nnear, const CandidatePair *near) {
+int32_t DropNoted(int32_t nr, CandidatePair *user_candidates, int32_t nnear,
+                  const CandidatePair *near) {
   int32_t lo = 0, hi = nnear;  // near places still in the array
   while (lo < hi) {
     const int32_t t = near[lo].key, last = --nr;
     if (last == t) break;  // the dropped entry was the last one
-    rcand[t] = rcand[last];
+    user_candidates[t] = user_candidates[last];
     // The moved entry is near-identical exactly when its place was noted.
     if (near[hi - 1].key == last) {
       hi--;
@@ -48,24 +49,24 @@ int32_t DropNoted(int32_t nr, CandidatePair *rcand, int32_t nnear, const Candida
 }
 
 // Phase 1's pass over the basket's columns: returns the users met, listed
-// in first-arrival order in rcand's keys, with their sums in their marks.
+// in first-arrival order in user_candidates's keys, with their sums in their marks.
 // FromMark: a user not met holds -0.0 and every addition starts from the
 // mark; else it holds -1 and the first one starts from -0.0 (MarkStart).
 template <bool FromMark>
 int32_t SumHits(int32_t n, const int32_t *basket, const int32_t *__restrict colptr,
                 const int32_t *__restrict colind, const float *__restrict colval,
-                int32_t *__restrict rmarker, CandidatePair *__restrict rcand) {
+                int32_t *__restrict user_marks, CandidatePair *__restrict user_candidates) {
   int32_t nr = 0;
   for (int32_t t = 0; t < n; t++) {
     const int32_t end = colptr[basket[t] + 1];
     for (int32_t j = colptr[basket[t]]; j < end; j++) {
       // No branch: the user is written after the list and kept there only
-      // when new (rcand has one pair more than there are users).
+      // when new (user_candidates has one pair more than there are users).
       const int32_t u = colind[j];
-      const int32_t mark = rmarker[u];
+      const int32_t mark = user_marks[u];
       const float start = FromMark ? std::bit_cast<float>(mark) : MarkStart(mark);
-      rmarker[u] = std::bit_cast<int32_t>(start + colval[j]);
-      rcand[nr].key = u;
+      user_marks[u] = std::bit_cast<int32_t>(start + colval[j]);
+      user_candidates[nr].key = u;
       nr += mark == (FromMark ? INT32_MIN : -1);
     }
   }
@@ -74,21 +75,22 @@ int32_t SumHits(int32_t n, const int32_t *basket, const int32_t *__restrict colp
 
 // Phase 2's gather: each of the nkeep neighbours' rows in turn adds its
 // values times the neighbour's similarity (product and sum in double, one
-// rounding) into fcand, in first-arrival order, by GatherStep; the basket
+// rounding) into item_candidates, in first-arrival order, by GatherStep; the basket
 // items must be marked LeftOutMark(How). Returns the count; every mark but
 // the basket items' is at rest again.
 template <Gather How>
-int32_t GatherRows(int32_t nkeep, const CandidatePair *rcand, const int32_t *__restrict rowptr,
-                   const int32_t *__restrict rowind, const float *__restrict rowval,
-                   int32_t *__restrict marker, CandidatePair *__restrict fcand) {
+int32_t GatherRows(int32_t nkeep, const CandidatePair *user_candidates,
+                   const int32_t *__restrict rowptr, const int32_t *__restrict rowind,
+                   const float *__restrict rowval, int32_t *__restrict item_marks,
+                   CandidatePair *__restrict item_candidates) {
   int32_t nf = 0;
   for (int32_t t = 0; t < nkeep; t++) {
-    const double sim = rcand[t].value;
-    const int32_t u = rcand[t].key, end = rowptr[u + 1];
+    const double sim = user_candidates[t].value;
+    const int32_t u = user_candidates[t].key, end = rowptr[u + 1];
     for (int32_t j = rowptr[u]; j < end; j++)
-      GatherStep<How>(rowind[j], sim * double(rowval[j]), marker, fcand, nf);
+      GatherStep<How>(rowind[j], sim * double(rowval[j]), item_marks, item_candidates, nf);
   }
-  EndGather<How>(nf, marker, fcand);
+  EndGather<How>(nf, item_marks, item_candidates);
   return nf;
 }
 // Adds one to the bit-sliced counters of the users set in add; the counts
@@ -103,14 +105,14 @@ inline void AddToPlanes(uint64_t add, uint64_t *__restrict plane, int32_t planes
 }
 
 // Phase 1's pass over the basket's columns by hit counters: returns the
-// users met, listed in first-arrival order in rcand's keys, with their hit
+// users met, listed in first-arrival order in user_candidates's keys, with their hit
 // counts bit-sliced in state (per word of users: the users seen, then the
 // counter planes, least significant first). A dense column adds its bit set
 // 64 users at a time and lists the users it meets first in increasing order,
 // as its column does; the others go entry by entry. No user is hit more
 // than n times most_listed (at most kMostHits), so no count overflows.
 int32_t CountHits(const Model *m, const UserColumnBits *bits, int32_t n, const int32_t *basket,
-                  uint64_t *__restrict state, CandidatePair *__restrict rcand) {
+                  uint64_t *__restrict state, CandidatePair *__restrict user_candidates) {
   constexpr int32_t kStride = kHitPlanes + 1;
   const auto planes = int32_t(std::bit_width(uint32_t(n * bits->most_listed)));
   const int32_t words = bits->words;
@@ -124,7 +126,7 @@ int32_t CountHits(const Model *m, const UserColumnBits *bits, int32_t n, const i
         if (in == 0) continue;
         uint64_t *s = state + int64_t{w} * kStride;
         for (uint64_t fresh = in & ~s[0]; fresh != 0; fresh &= fresh - 1)
-          rcand[nr++].key = w * 64 + __builtin_ctzll(fresh);
+          user_candidates[nr++].key = w * 64 + __builtin_ctzll(fresh);
         s[0] |= in;
         AddToPlanes(in, s + 1, planes);
       }
@@ -138,7 +140,7 @@ int32_t CountHits(const Model *m, const UserColumnBits *bits, int32_t n, const i
         const int32_t u = m->colind[j];
         uint64_t *s = state + int64_t{u >> 6} * kStride;
         const uint64_t bit = uint64_t{1} << (u & 63);
-        rcand[nr].key = u;
+        user_candidates[nr].key = u;
         nr += (s[0] & bit) == 0;
         s[0] |= bit;
         AddToPlanes(bit, s + 1, planes);
@@ -161,7 +163,7 @@ float HitSum(const UserColumnBits *bits, int32_t k, int32_t h) {
 // column, with no more entries than the counters hold.
 bool ColumnBitsRun(const Model *model, const TOVRAN_Scratch *scratch, int32_t n,
                    const int32_t *basket) {
-  if (model->colbits == nullptr || scratch->rbits == nullptr || n < 1 ||
+  if (model->colbits == nullptr || scratch->user_hits == nullptr || n < 1 ||
       int64_t{n} * model->colbits->most_listed > kMostHits)
     return false;
   for (int32_t t = 0; t < n; t++)
@@ -182,30 +184,32 @@ bool ColumnBitsPay(const Model *model, int32_t n, const int32_t *basket) {
   return entries >= 2 * int64_t{model->nrows};
 }
 
-// Scales the sums of rcand[0..nr-1] (SumOf(user) gives each, once) into
+// Scales the sums of user_candidates[0..nr-1] (SumOf(user) gives each, once) into
 // similarities and drops the near-identical users; returns the users left.
-// Their places are noted on the way (in fcand's keys, while they fit) so
+// Their places are noted on the way (in item_candidates's keys, while they fit) so
 // that the drop visits only them.
 template <class SumOf>
-int32_t ScaleAndDrop(int32_t nr, int32_t n, int32_t room, CandidatePair *rcand,
-                     CandidatePair *fcand, SumOf sum_of) {
+int32_t ScaleAndDrop(int32_t nr, int32_t n, int32_t room, CandidatePair *user_candidates,
+                     CandidatePair *item_candidates, SumOf sum_of) {
   const double s0 = n > 0 ? double(float(1.0 / std::sqrt(double(n)))) : 0.0;
   int32_t nnear = 0;
   for (int32_t t = 0; t < nr; t++) {
-    const float similarity = float(s0 * double(sum_of(rcand[t].key)));
-    rcand[t].value = similarity;
+    const float similarity = float(s0 * double(sum_of(user_candidates[t].key)));
+    user_candidates[t].value = similarity;
     if (__builtin_expect(double(similarity) > kNearIdentical, 0)) {
-      if (nnear < room) fcand[nnear].key = t;
+      if (nnear < room) item_candidates[nnear].key = t;
       nnear++;
     }
   }
-  return nnear <= room ? DropNoted(nr, rcand, nnear, fcand) : DropScanning(nr, rcand);
+  return nnear <= room ? DropNoted(nr, user_candidates, nnear, item_candidates)
+                       : DropScanning(nr, user_candidates);
 }
 }  // namespace
 
 int32_t GatherUserCandidates(const Model *model, TOVRAN_Scratch *scratch, int32_t n,
                              const int32_t *basket, UserGather how) {
-  CandidatePair *rcand = scratch->rcand, *fcand = scratch->fcand;
+  CandidatePair *user_candidates = scratch->user_candidates,
+                *item_candidates = scratch->item_candidates;
   // Every basket column is asked for at once, so that their misses overlap.
   for (int32_t t = 0; t < n; t++) {
     __builtin_prefetch(model->colind + model->colptr[basket[t]]);
@@ -214,15 +218,16 @@ int32_t GatherUserCandidates(const Model *model, TOVRAN_Scratch *scratch, int32_
   if (how != UserGather::kMarks && ColumnBitsRun(model, scratch, n, basket) &&
       (how == UserGather::kColumnBits || ColumnBitsPay(model, n, basket))) {
     const UserColumnBits *bits = model->colbits;
-    uint64_t *state = scratch->rbits;
-    const int32_t nr = CountHits(model, bits, n, basket, state, rcand);
+    uint64_t *state = scratch->user_hits;
+    const int32_t nr = CountHits(model, bits, n, basket, state, user_candidates);
     const auto planes = int32_t(std::bit_width(uint32_t(n * bits->most_listed)));
-    const int32_t left = ScaleAndDrop(nr, n, model->ncols, rcand, fcand, [&](int32_t u) {
-      const uint64_t *s = state + int64_t{u >> 6} * (kHitPlanes + 1) + 1;
-      int32_t h = 0;
-      for (int32_t p = 0; p < planes; p++) h |= int32_t((s[p] >> (u & 63)) & 1) << p;
-      return HitSum(bits, bits->rowclass[u], h);
-    });
+    const int32_t left =
+        ScaleAndDrop(nr, n, model->ncols, user_candidates, item_candidates, [&](int32_t u) {
+          const uint64_t *s = state + int64_t{u >> 6} * (kHitPlanes + 1) + 1;
+          int32_t h = 0;
+          for (int32_t p = 0; p < planes; p++) h |= int32_t((s[p] >> (u & 63)) & 1) << p;
+          return HitSum(bits, bits->rowclass[u], h);
+        });
     std::memset(state, 0, size_t(8 * UserBitsStateWords(bits)));
     return left;
   }
@@ -230,15 +235,16 @@ int32_t GatherUserCandidates(const Model *model, TOVRAN_Scratch *scratch, int32_
   // Every user's summed row values on the basket items, in single
   // precision, kept in the users' marks (model.h), and the users listed in
   // first-arrival order; the scaling pass puts the marks back.
-  int32_t *rmarker = scratch->rmarker;
+  int32_t *user_marks = scratch->user_marks;
   const int32_t unmet_user = model->unmet_user_mark;
-  const int32_t nr =
-      unmet_user == INT32_MIN
-          ? SumHits<true>(n, basket, model->colptr, model->colind, model->colval, rmarker, rcand)
-          : SumHits<false>(n, basket, model->colptr, model->colind, model->colval, rmarker, rcand);
-  return ScaleAndDrop(nr, n, model->ncols, rcand, fcand, [&](int32_t u) {
-    const float sum = std::bit_cast<float>(rmarker[u]);
-    rmarker[u] = unmet_user;
+  const int32_t nr = unmet_user == INT32_MIN
+                         ? SumHits<true>(n, basket, model->colptr, model->colind, model->colval,
+                                         user_marks, user_candidates)
+                         : SumHits<false>(n, basket, model->colptr, model->colind, model->colval,
+                                          user_marks, user_candidates);
+  return ScaleAndDrop(nr, n, model->ncols, user_candidates, item_candidates, [&](int32_t u) {
+    const float sum = std::bit_cast<float>(user_marks[u]);
+    user_marks[u] = unmet_user;
     return sum;
   });
 }
@@ -248,28 +254,30 @@ int32_t RecommendByUsers(const Model *model, TOVRAN_Scratch *scratch, int32_t n,
                          int32_t *rcmds, float *scores) {
   const int32_t *rowptr = model->rowptr, *rowind = model->rowind;
   const float *rowval = model->rowval;
-  int32_t *marker = scratch->marker;
-  CandidatePair *rcand = scratch->rcand, *fcand = scratch->fcand;
+  int32_t *item_marks = scratch->item_marks;
+  CandidatePair *user_candidates = scratch->user_candidates,
+                *item_candidates = scratch->item_candidates;
 
   // Phase 1: the users most similar to the basket.
   const int32_t nr = GatherUserCandidates(model, scratch, n, basket, UserGather::kChosen);
-  const int32_t nkeep = SelectTopCandidates(nr, model->nnbr, rcand);
+  const int32_t nkeep = SelectTopCandidates(nr, model->nnbr, user_candidates);
   // Every neighbour's row is asked for at once, while the neighbours are sorted.
   for (int32_t t = 0; t < nkeep; t++) {
-    const int32_t u = rcand[t].key;
+    const int32_t u = user_candidates[t].key;
     __builtin_prefetch(rowind + rowptr[u]);
     __builtin_prefetch(rowval + rowptr[u]);
   }
-  SortCandidates(nkeep, rcand);
+  SortCandidates(nkeep, user_candidates);
 
   // Phase 2: the neighbours' items outside the basket, weighted by similarity.
   // The scratch's marks rest as the model's do (TOVRAN_CreateScratch).
   const int32_t unmet = model->unmet_item_mark;
   const Gather how = GatherFor(unmet, model->ncols);
-  MarkLeftOut(n, basket, options, marker, LeftOutMark(how));
+  MarkLeftOut(n, basket, options, item_marks, LeftOutMark(how));
   const int32_t nf = WithGather(how, [&](auto mode) {
-    return GatherRows<mode.value>(nkeep, rcand, rowptr, rowind, rowval, marker, fcand);
+    return GatherRows<mode.value>(nkeep, user_candidates, rowptr, rowind, rowval, item_marks,
+                                  item_candidates);
   });
-  RestLeftOut(n, basket, options, marker, unmet);
+  RestLeftOut(n, basket, options, item_marks, unmet);
   return FinishAnswer(model, scratch, nf, n, basket, N, options, rcmds, scores);
 }

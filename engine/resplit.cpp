@@ -41,7 +41,7 @@ void ShufflePairs(int32_t n, int32_t *rowid, int32_t *colid) {
 }
 
 void CreateTrainTestMatrix(int32_t nrows, int32_t ncols, int32_t npairs, int32_t *rowid,
-                           int32_t *colid, SparseMatrix **mat, int32_t **tvec) {
+                           int32_t *colid, SparseMatrix **mat, int32_t **held_out_item) {
   ShufflePairs(npairs, rowid, colid);
   MatrixHolder m(
       static_cast<SparseMatrix *>(CheckedMalloc(sizeof(SparseMatrix), "CreateMatrix: mat")));
@@ -66,5 +66,5 @@ void CreateTrainTestMatrix(int32_t nrows, int32_t ncols, int32_t npairs, int32_t
   EndFill(nrows, rowptr);
 
   *mat = m.release();
-  *tvec = owned_test.release();
+  *held_out_item = owned_test.release();
 }

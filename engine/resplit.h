@@ -13,9 +13,9 @@ int32_t NextRandom();
 void ShufflePairs(int32_t n, int32_t *rowid, int32_t *colid);
 
 // Shuffles the caller's pairs in place and sets aside the first pair of every
-// row as that row's test item (-1 in *tvec for a row without pairs). *mat is
+// row as that row's test item (-1 in *held_out_item for a row without pairs). *mat is
 // a row-only matrix (nrows, ncols, rowptr, rowind) of the remaining pairs in
 // shuffled order; release it with FreeMatrix. An allocation that throws
 // leaves nothing behind (the pairs stay shuffled).
 void CreateTrainTestMatrix(int32_t nrows, int32_t ncols, int32_t npairs, int32_t *rowid,
-                           int32_t *colid, SparseMatrix **mat, int32_t **tvec);
+                           int32_t *colid, SparseMatrix **mat, int32_t **held_out_item);

@@ -8,16 +8,16 @@
 
 // The arrays one query writes. A model carries one set; each further thread
 // that queries the same model needs its own (TOVRAN_CreateScratch). Between
-// queries every rmarker and marker entry is at rest, as the model's are
+// queries every user_marks and item_marks entry is at rest, as the model's are
 // (RestMarks). Arrays a model kind does not use are null.
 struct TOVRAN_Scratch {
-  CandidatePair *rcand;  // nrows + 1: candidate users (type 3)
-  CandidatePair *fcand;  // items: candidate items
-  int32_t *rmarker;      // nrows: user id -> unmet_user_mark, its running sum mid-query (type 3)
-  int32_t *marker;       // items: item id -> unmet_item_mark; mid-query -2, a slot or
-                         // a sum (mark_sums.h)
-  uint64_t *rbits;       // type 3 with column bit sets: the users seen and their hit
-                         // counters (user_columns.h), all zero between queries
+  CandidatePair *user_candidates;  // nrows + 1: candidate users (type 3)
+  CandidatePair *item_candidates;  // items: candidate items
+  int32_t *user_marks;  // nrows: user id -> unmet_user_mark, its running sum mid-query (type 3)
+  int32_t *item_marks;  // items: item id -> unmet_item_mark; mid-query -2, a slot or
+                        // a sum (mark_sums.h)
+  uint64_t *user_hits;  // type 3 with column bit sets: the users seen and their hit
+                        // counters (user_columns.h), all zero between queries
 };
 
 // The model's own scratch arrays, borrowed.

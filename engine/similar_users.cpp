@@ -20,8 +20,8 @@ int32_t TOVRAN_SimilarUsers(Model *model, int32_t user, int32_t N, int32_t *user
     if (rowptr[user] == rowptr[user + 1]) return 0;
     // Each other user's dot product with the row, in double, by slot; the
     // users' marks hold their slots meanwhile.
-    int32_t *slot = model->rmarker;
-    CandidatePair *cand = model->rcand;
+    int32_t *slot = model->user_marks;
+    CandidatePair *cand = model->user_candidates;
     std::vector<double> sums;
     sums.reserve(size_t(model->nrows));  // before any mark is set
     for (int32_t j = rowptr[user]; j < rowptr[user + 1]; j++) {

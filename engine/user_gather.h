@@ -10,7 +10,7 @@
 // the same candidate array, pair for pair and bit for bit.
 enum class UserGather { kChosen, kMarks, kColumnBits };
 
-// Phase 1 up to the selection: rcand[0..nr-1] holds every user met by the
+// Phase 1 up to the selection: user_candidates[0..nr-1] holds every user met by the
 // basket with its similarity, in first-arrival order and with the
 // near-identical users dropped as the query drops them; returns nr.
 // kColumnBits takes the column bits whenever the model has them and the

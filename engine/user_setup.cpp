@@ -20,11 +20,13 @@ Model *SetUpUserModel(SparseMatrix *matrix, int32_t nnbr) {
   matrix->rowptr = matrix->rowind = matrix->colptr = matrix->colind = nullptr;
   matrix->rowval = matrix->colval = nullptr;
   // "cmarker" is the label out-of-memory messages have always printed; kept on purpose.
-  model->marker = AllocInts(model->ncols, "TOVRAN_Init_Row: model->cmarker");
-  model->rmarker = AllocInts(model->nrows, "TOVRAN_Init_Row: model->rmarker");
+  model->item_marks = AllocInts(model->ncols, "TOVRAN_Init_Row: model->cmarker");
+  model->user_marks = AllocInts(model->nrows, "TOVRAN_Init_Row: model->rmarker");
   RestMarks(model.get());
   PrepareUserColumnBits(model.get());
-  model->fcand = AllocCands(ItemCandidateRoom(model->ncols), "TOVRAN_Init_Row: model->ccand");
-  model->rcand = AllocCands(UserCandidateRoom(model->nrows), "TOVRAN_Init_Row: model->rcand");
+  model->item_candidates =
+      AllocCands(ItemCandidateRoom(model->ncols), "TOVRAN_Init_Row: model->ccand");
+  model->user_candidates =
+      AllocCands(UserCandidateRoom(model->nrows), "TOVRAN_Init_Row: model->rcand");
   return model.release();
 }

@@ -18,7 +18,7 @@
 
 namespace {
 
-// Files declaring more users than this are skipped: the loader's tvec is
+// Files declaring more users than this are skipped: the loader's held_out_item is
 // sized by the header alone, and the fuzzer's memory limit is not the
 // subject here (tests/memory_limit_test.cpp covers exhausted memory).
 constexpr long long kMaxFuzzedUsers = 1LL << 20;
@@ -63,7 +63,8 @@ Number ToInt32(const std::string &text, long long *value) {
 // The plain reading: true with the dataset in the vectors and *ds's counts,
 // or false with *where holding how the loader's message must begin.
 bool ReferenceLoad(const std::vector<Token> &tokens, Dataset *ds, std::vector<int32_t> *rowid,
-                   std::vector<int32_t> *colid, std::vector<int32_t> *tvec, std::string *where) {
+                   std::vector<int32_t> *colid, std::vector<int32_t> *held_out_item,
+                   std::string *where) {
   long long header[3];
   for (size_t k = 0; k < 3; k++) {
     if (k == tokens.size()) {
@@ -80,7 +81,7 @@ bool ReferenceLoad(const std::vector<Token> &tokens, Dataset *ds, std::vector<in
     }
   }
   const long long npairs = header[2];
-  tvec->assign(size_t(header[0]), -1);
+  held_out_item->assign(size_t(header[0]), -1);
   std::vector<bool> closed(size_t(header[0]), false);
   std::vector<long long> users, items;
   for (long long i = 0; i < npairs; i++) {
@@ -127,7 +128,7 @@ bool ReferenceLoad(const std::vector<Token> &tokens, Dataset *ds, std::vector<in
   for (size_t i = 0; i < users.size(); i++) {
     const bool last_of_run = i + 1 == users.size() || users[i + 1] != users[i];
     if (last_of_run) {
-      (*tvec)[size_t(users[i])] = int32_t(items[i]);
+      (*held_out_item)[size_t(users[i])] = int32_t(items[i]);
     } else {
       rowid->push_back(int32_t(users[i]));
       colid->push_back(int32_t(items[i]));
@@ -157,9 +158,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (DeclaredUsers(tokens) > kMaxFuzzedUsers) return 0;
 
   Dataset want;
-  std::vector<int32_t> rowid, colid, tvec;
+  std::vector<int32_t> rowid, colid, held_out_item;
   std::string where;
-  const bool valid = ReferenceLoad(tokens, &want, &rowid, &colid, &tvec, &where);
+  const bool valid = ReferenceLoad(tokens, &want, &rowid, &colid, &held_out_item, &where);
 
   std::FILE *in = fmemopen(const_cast<uint8_t *>(data), size, "r");
   if (in == nullptr) Fail("fmemopen failed");
@@ -172,7 +173,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (valid) Fail("a valid file was rejected:", error);
     if (error.rfind(where, 0) != 0)
       Fail("the message differs from the plain reading's:", error + " | " + where);
-    if (got.rowid || got.colid || got.tvec || got.nrows || got.ncols || got.ntrain)
+    if (got.rowid || got.colid || got.held_out_item || got.nrows || got.ncols || got.ntrain)
       Fail("a rejected file left data behind");
     return 0;
   }
@@ -181,7 +182,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     Fail("counts differ from the plain reading");
   ExpectEqual(got.rowid.get(), rowid, "training users differ");
   ExpectEqual(got.colid.get(), colid, "training items differ");
-  ExpectEqual(got.tvec.get(), tvec, "held-out items differ");
+  ExpectEqual(got.held_out_item.get(), held_out_item, "held-out items differ");
   if (got.rowid[got.ntrain] != got.nrows) Fail("the end marker is missing");
   // A basket starts at every change of user among the training pairs.
   std::vector<int32_t> starts;
@@ -189,6 +190,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (i == 0 || rowid[i] != rowid[i - 1]) starts.push_back(int32_t(i));
   starts.push_back(int32_t(rowid.size()));
   if (got.nbaskets + size_t{1} != starts.size()) Fail("the basket count differs");
-  ExpectEqual(got.bstart.get(), starts, "basket starts differ");
+  ExpectEqual(got.basket_starts.get(), starts, "basket starts differ");
   return 0;
 }

@@ -1,7 +1,7 @@
 // Small random pair sets through every model kind and random baskets through
 // the query. Every answer holds at most N distinct items in range, none of
 // them in the basket; an item model answers min(N, candidates) items; the
-// markers are all -1 after every build and query; asking again gives the
+// item_marks are all -1 after every build and query; asking again gives the
 // same answer; a basket with an item out of range gives -1 and changes
 // nothing. The estimation of alpha runs on some inputs too.
 //
@@ -40,18 +40,19 @@ void Expect(bool holds, const char *what) {
   if (!holds) Fail(what);
 }
 
-bool AllEqual(const int32_t *marker, int32_t n, int32_t value) {
-  return std::all_of(marker, marker + std::max(n, 0), [value](int32_t m) { return m == value; });
+bool AllEqual(const int32_t *item_marks, int32_t n, int32_t value) {
+  return std::all_of(item_marks, item_marks + std::max(n, 0),
+                     [value](int32_t m) { return m == value; });
 }
 
 void ExpectMarkersClear(const Model *model) {
   if (model->type == TOVRAN_USER_BASED) {
-    Expect(AllEqual(model->marker, model->ncols, model->unmet_item_mark),
+    Expect(AllEqual(model->item_marks, model->ncols, model->unmet_item_mark),
            "marker not back to its unmet mark after an operation");
-    Expect(AllEqual(model->rmarker, model->nrows, model->unmet_user_mark),
+    Expect(AllEqual(model->user_marks, model->nrows, model->unmet_user_mark),
            "rmarker not back to its unmet mark after an operation");
   } else {
-    Expect(AllEqual(model->marker, model->nitems, model->unmet_item_mark),
+    Expect(AllEqual(model->item_marks, model->nitems, model->unmet_item_mark),
            "marker not back to its unmet mark after an operation");
   }
 }

@@ -36,12 +36,12 @@ TEST(ReadDataset, HoldsOutTheLastListedPairOfEveryUser) {
   EXPECT_EQ(p.ds.nrows, 3);
   EXPECT_EQ(p.ds.ncols, 5);
   EXPECT_EQ(p.ds.ntrain, 4);
-  EXPECT_EQ(Ints(p.ds.tvec, 3), (std::vector<int32_t>{3, 4, 3}));
+  EXPECT_EQ(Ints(p.ds.held_out_item, 3), (std::vector<int32_t>{3, 4, 3}));
   EXPECT_EQ(Ints(p.ds.rowid, 5), (std::vector<int32_t>{0, 0, 1, 2, 3}));
   EXPECT_EQ(Ints(p.ds.colid, 4), (std::vector<int32_t>{1, 2, 0, 2}));
   // Users 0, 1 and 2 keep baskets of 2, 1 and 1 training pairs.
   EXPECT_EQ(p.ds.nbaskets, 3);
-  EXPECT_EQ(Ints(p.ds.bstart, 4), (std::vector<int32_t>{0, 2, 3, 4}));
+  EXPECT_EQ(Ints(p.ds.basket_starts, 4), (std::vector<int32_t>{0, 2, 3, 4}));
 }
 
 TEST(ReadDataset, AcceptsAnyWhiteSpaceSignsAndUsersWithoutPairs) {
@@ -49,16 +49,16 @@ TEST(ReadDataset, AcceptsAnyWhiteSpaceSignsAndUsersWithoutPairs) {
   Parsed p = Parse("4\t6 4\r\n+0 5\r\n0\n\n4 0 2 2 +3\v\f");
   ASSERT_TRUE(p.ok) << p.error;
   EXPECT_EQ(p.ds.ntrain, 2);
-  EXPECT_EQ(Ints(p.ds.tvec, 4), (std::vector<int32_t>{2, -1, 3, -1}));
+  EXPECT_EQ(Ints(p.ds.held_out_item, 4), (std::vector<int32_t>{2, -1, 3, -1}));
   EXPECT_EQ(Ints(p.ds.rowid, 3), (std::vector<int32_t>{0, 0, 4}));
   EXPECT_EQ(Ints(p.ds.colid, 2), (std::vector<int32_t>{5, 4}));
-  EXPECT_EQ(Ints(p.ds.bstart, p.ds.nbaskets + 1), (std::vector<int32_t>{0, 2}));
+  EXPECT_EQ(Ints(p.ds.basket_starts, p.ds.nbaskets + 1), (std::vector<int32_t>{0, 2}));
 
   Parsed empty = Parse("2 2 0");
   ASSERT_TRUE(empty.ok) << empty.error;
   EXPECT_EQ(empty.ds.ntrain, 0);
   EXPECT_EQ(empty.ds.rowid[0], 2);
-  EXPECT_EQ(Ints(empty.ds.bstart, empty.ds.nbaskets + 1), (std::vector<int32_t>{0}));
+  EXPECT_EQ(Ints(empty.ds.basket_starts, empty.ds.nbaskets + 1), (std::vector<int32_t>{0}));
 }
 
 TEST(ReadDataset, RejectsEveryBreachOfTheFormatWithAReason) {
@@ -114,13 +114,13 @@ TEST(ReadDataset, ReadsPairsThatStraddleTheReadBuffer) {
   for (int32_t u = 0; u < nusers; u++) {
     ASSERT_EQ(p.ds.rowid[2 * u], u);
     ASSERT_EQ(p.ds.colid[2 * u + 1], (u + 1) % 7);
-    ASSERT_EQ(p.ds.tvec[u], (u + 2) % 7);
+    ASSERT_EQ(p.ds.held_out_item[u], (u + 2) % 7);
   }
 
   const std::string zeros(300000, '0'), nines(300000, '9');
   const Parsed padded = Parse("2 2 2\n0 1\n1 " + zeros + "1\n");
   ASSERT_TRUE(padded.ok) << padded.error;
-  EXPECT_EQ(padded.ds.tvec[1], 1);
+  EXPECT_EQ(padded.ds.held_out_item[1], 1);
   EXPECT_EQ(ErrorOf("2 2 2\n0 1\n1 " + nines + "\n"),
             "pair 2 (line 3): '" + nines.substr(0, 24) + "...' does not fit in 32 bits");
   EXPECT_EQ(ErrorOf("2 2 2\n0 1\n1 " + zeros + "x\n"),
@@ -146,7 +146,7 @@ TEST(ReadDataset, StreamsGrowTheirRoomAsPairsArrive) {
     ASSERT_EQ(ds.rowid[i], (i + i / 49999) / 50000) << i;
     ASSERT_EQ(ds.colid[i], (i + i / 49999) % 5) << i;
   }
-  EXPECT_EQ(Ints(ds.tvec, 7), (std::vector<int32_t>{4, 4, 4, 4, 4, 4, -1}));
+  EXPECT_EQ(Ints(ds.held_out_item, 7), (std::vector<int32_t>{4, 4, 4, 4, 4, 4, -1}));
 }
 
 TEST(ReadDataset, NamesTheBadTokenAndItsLine) {

@@ -113,8 +113,8 @@ TEST(ItemModels, ZeroItemsGiveOneOffsetAndNoArrays) {
   EXPECT_EQ(model->itemptr[0], 0);
   EXPECT_EQ(model->itemind, nullptr);
   EXPECT_EQ(model->itemval, nullptr);
-  EXPECT_EQ(model->marker, nullptr);
-  EXPECT_EQ(model->fcand, nullptr);
+  EXPECT_EQ(model->item_marks, nullptr);
+  EXPECT_EQ(model->item_candidates, nullptr);
   EXPECT_EQ(Ask(model, {}), std::vector<int32_t>{});
   EXPECT_EQ(Ask(model, {0}), std::vector<int32_t>{-1});
   TOVRAN_FreeModel(model);

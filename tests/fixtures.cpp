@@ -118,8 +118,8 @@ Model *HandItemModel(int32_t ncols, const std::vector<List> &lists) {
   model->itemptr = AllocFilledInts(ncols + 1, 0, "test: itemptr");
   model->itemind = AllocInts(int64_t{ncols} * 20, "test: itemind");
   model->itemval = AllocFloats(int64_t{ncols} * 20, "test: itemval");
-  model->marker = AllocFilledInts(ncols, -1, "test: marker");
-  model->fcand = AllocCands(ncols, "test: fcand");
+  model->item_marks = AllocFilledInts(ncols, -1, "test: marker");
+  model->item_candidates = AllocCands(ncols, "test: fcand");
   int32_t d = 0;
   for (int32_t i = 0; i < ncols; i++) {
     if (std::size_t(i) < lists.size()) {

@@ -20,7 +20,7 @@ namespace {
 
 // Every user's training basket, as offsets into the dataset's items.
 std::vector<int64_t> BasketOffsets(const Dataset &ds) {
-  return {ds.bstart.get(), ds.bstart.get() + ds.nbaskets + 1};
+  return {ds.basket_starts.get(), ds.basket_starts.get() + ds.nbaskets + 1};
 }
 
 // Builds the model of kind on the dataset, saves, loads and saves it again;

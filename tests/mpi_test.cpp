@@ -190,7 +190,7 @@ TEST(MpiReport, ListsAreTheLibrarysAnswers) {
     Model *model = TOVRAN_BuildModel(ds.nrows, ds.ncols, ds.ntrain, ds.rowid.get(), ds.colid.get(),
                                      type, nnbr[type - 1], type == 2 ? std::stof(alpha[1]) : 0.0f);
     for (int32_t b = 0; b < ds.nbaskets; b++) {
-      const int32_t f = ds.bstart[b], e = ds.bstart[b + 1];
+      const int32_t f = ds.basket_starts[b], e = ds.basket_starts[b + 1];
       int32_t rcmds[10];
       const int32_t m = TOVRAN_Recommend(model, e - f, ds.colid.get() + f, 10, rcmds);
       expected << type << ' ' << ds.rowid[f];

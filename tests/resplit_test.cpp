@@ -46,15 +46,15 @@ bool EightPairSplit() {
   std::vector<int32_t> rows = {0, 0, 0, 1, 1, 2, 2, 2};
   std::vector<int32_t> cols = {10, 11, 12, 20, 21, 30, 31, 32};
   SparseMatrix *mat = nullptr;
-  int32_t *tvec = nullptr;
-  CreateTrainTestMatrix(4, 40, 8, rows.data(), cols.data(), &mat, &tvec);
+  int32_t *held_out_item = nullptr;
+  CreateTrainTestMatrix(4, 40, 8, rows.data(), cols.data(), &mat, &held_out_item);
   const bool ok = rows == std::vector<int32_t>{0, 2, 1, 2, 2, 0, 0, 1} &&
                   cols == std::vector<int32_t>{11, 30, 20, 31, 32, 10, 12, 21} &&
-                  Ints(tvec, 4) == std::vector<int32_t>{11, 20, 30, -1} &&
+                  Ints(held_out_item, 4) == std::vector<int32_t>{11, 20, 30, -1} &&
                   Ints(mat->rowptr, 5) == std::vector<int32_t>{0, 2, 3, 5, 5} &&
                   Ints(mat->rowind, 5) == std::vector<int32_t>{10, 12, 21, 31, 32} &&
                   mat->nrows == 4 && mat->ncols == 40;
-  FreeAll(&tvec, &mat->rowptr, &mat->rowind, &mat);
+  FreeAll(&held_out_item, &mat->rowptr, &mat->rowind, &mat);
   return ok;
 }
 
@@ -109,12 +109,12 @@ TEST(Resplit, LongShufflesReachEveryPositionAndKeepThePairs) {
 TEST(Resplit, RowsWithOnePairOrNoneGetTheirTestItemOrMinusOne) {
   std::vector<int32_t> rows = {2, 0, 2}, cols = {7, 5, 7};
   SparseMatrix *mat = nullptr;
-  int32_t *tvec = nullptr;
-  CreateTrainTestMatrix(3, 8, 3, rows.data(), cols.data(), &mat, &tvec);
-  EXPECT_EQ(Ints(tvec, 3), (std::vector<int32_t>{5, -1, 7}));
+  int32_t *held_out_item = nullptr;
+  CreateTrainTestMatrix(3, 8, 3, rows.data(), cols.data(), &mat, &held_out_item);
+  EXPECT_EQ(Ints(held_out_item, 3), (std::vector<int32_t>{5, -1, 7}));
   EXPECT_EQ(Ints(mat->rowptr, 4), (std::vector<int32_t>{0, 0, 0, 1}));
   EXPECT_EQ(mat->rowind[0], 7);
-  FreeAll(&tvec, &mat->rowptr, &mat->rowind, &mat);
+  FreeAll(&held_out_item, &mat->rowptr, &mat->rowind, &mat);
 }
 
 TEST(EstimateAlpha, TheWalkStopsBeforeTheFirstStrictFall) {

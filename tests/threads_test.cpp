@@ -43,7 +43,7 @@ Lists AskAll(Model *model, const Dataset &ds, const std::vector<int32_t> &starts
 
 void ExpectSameModelsAndLists(const std::string &path) {
   const Dataset ds = ReadDataset(path.c_str());
-  const std::vector<int32_t> starts = Ints(ds.bstart, ds.nbaskets + 1);
+  const std::vector<int32_t> starts = Ints(ds.basket_starts, ds.nbaskets + 1);
 
   for (int32_t type : {TOVRAN_ITEM_COSINE, TOVRAN_ITEM_CPROB, TOVRAN_USER_BASED}) {
     const int32_t nnbr = type == TOVRAN_USER_BASED ? 50 : 20;
@@ -141,7 +141,7 @@ Answers AnswersWith(const Dataset &ds, const std::vector<int32_t> &starts, int32
 // the entries that take a thread count answer as on one thread.
 TEST(ThreadsDeathTest, EntriesCarryOnWhenNoThreadCanStart) {
   const Dataset ds = ReadDataset(TOVRAN_SOURCE_DIR "/data/sample.txt");
-  const std::vector<int32_t> starts = Ints(ds.bstart, ds.nbaskets + 1);
+  const std::vector<int32_t> starts = Ints(ds.basket_starts, ds.nbaskets + 1);
   const Answers want = AnswersWith(ds, starts, 1);
   auto same_without_threads = [&] {
     if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) return false;

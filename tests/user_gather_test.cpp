@@ -35,7 +35,7 @@ List Candidates(const Model *model, TOVRAN_Scratch *scratch, const std::vector<i
                 UserGather how) {
   const int32_t nr =
       GatherUserCandidates(model, scratch, int32_t(basket.size()), basket.data(), how);
-  return List(scratch->rcand, scratch->rcand + nr);
+  return List(scratch->user_candidates, scratch->user_candidates + nr);
 }
 
 void ExpectSameWays(const PairList &p, const char *what) {

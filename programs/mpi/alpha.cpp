@@ -17,9 +17,10 @@ Dataset Resplit(const Dataset &ds) {
   split.ncols = ds.ncols;
   split.rowid = Ints(int64_t{ds.ntrain} + 1);
   split.colid = Ints(int64_t{ds.ntrain} + 1);
-  split.tvec = Ints(ds.nrows);
-  split.ntrain = TOVRAN_ResplitPairs(ds.nrows, ds.ncols, ds.ntrain, ds.rowid.get(), ds.colid.get(),
-                                     split.rowid.get(), split.colid.get(), split.tvec.get());
+  split.held_out_item = Ints(ds.nrows);
+  split.ntrain =
+      TOVRAN_ResplitPairs(ds.nrows, ds.ncols, ds.ntrain, ds.rowid.get(), ds.colid.get(),
+                          split.rowid.get(), split.colid.get(), split.held_out_item.get());
   if (split.ntrain >= 0) {
     split.rowid[size_t(split.ntrain)] = -1;
     split.colid[size_t(split.ntrain)] = 0;
@@ -29,8 +30,8 @@ Dataset Resplit(const Dataset &ds) {
     split.test_items = Ints(ds.nrows);
     split.test_start[0] = 0;
     for (int32_t u = 0; u < ds.nrows; u++) {
-      const bool held = split.tvec[size_t(u)] >= 0;
-      if (held) split.test_items[size_t(split.ntest++)] = split.tvec[size_t(u)];
+      const bool held = split.held_out_item[size_t(u)] >= 0;
+      if (held) split.test_items[size_t(split.ntest++)] = split.held_out_item[size_t(u)];
       split.test_start[size_t(u) + 1] = split.ntest;
     }
   }
