@@ -155,7 +155,7 @@ void Measure(const char *name, const char *path, int reps, int64_t budget,
     }
     if (!only.empty() && only != "items") continue;
     Model *model = Build(ds, type);
-    const int64_t work = BasketWork(ds, baskets, 1, model->itemptr);
+    const int64_t work = BasketWork(ds, baskets, 1, model->lists.itemptr);
     const double seconds = QuerySeconds(ds, baskets, 1, model, reps);
     fig.item_ns[k] = 1e9 * seconds / double(work);
     fig.item_rate[k] = nbaskets / seconds;
@@ -164,9 +164,9 @@ void Measure(const char *name, const char *path, int reps, int64_t budget,
 
   if (only.empty() || only == "users") {
     Model *model = Build(ds, TOVRAN_USER_BASED);
-    const int64_t all = BasketWork(ds, baskets, 1, model->colptr);
+    const int64_t all = BasketWork(ds, baskets, 1, model->users.colptr);
     const auto stride = int32_t(all > budget ? (all + budget - 1) / budget : 1);
-    const int64_t work = BasketWork(ds, baskets, stride, model->colptr);
+    const int64_t work = BasketWork(ds, baskets, stride, model->users.colptr);
     const double seconds = QuerySeconds(ds, baskets, stride, model, reps);
     fig.user_ns = 1e9 * seconds / double(work);
     fig.user_rate = ((nbaskets + stride - 1) / stride) / seconds;

@@ -42,21 +42,21 @@ void Measure(const Model *m, const int32_t *basket, int32_t n, Tally *t, std::ve
   int32_t longest = -1, longest_len = -1;
   int64_t entries = 0;
   for (int32_t b = 0; b < n; b++) {
-    const int32_t len = m->colptr[basket[b] + 1] - m->colptr[basket[b]];
+    const int32_t len = m->users.colptr[basket[b] + 1] - m->users.colptr[basket[b]];
     entries += len;
     if (len > longest_len) longest_len = len, longest = b;
   }
   std::vector<int32_t> users;
   std::vector<char> from_longest;
   for (int32_t b = 0; b < n; b++)
-    for (int32_t j = m->colptr[basket[b]]; j < m->colptr[basket[b] + 1]; j++) {
-      const int32_t u = m->colind[j];
+    for (int32_t j = m->users.colptr[basket[b]]; j < m->users.colptr[basket[b] + 1]; j++) {
+      const int32_t u = m->users.colind[j];
       if (hits[u]++ == 0) {
         users.push_back(u);
         from_longest.push_back(b == longest);
-        sums[u] = m->colval[j];
+        sums[u] = m->users.colval[j];
       } else {
-        sums[u] = sums[u] + m->colval[j];
+        sums[u] = sums[u] + m->users.colval[j];
       }
     }
   const double s0 = double(float(1.0 / std::sqrt(double(n))));
@@ -67,7 +67,7 @@ void Measure(const Model *m, const int32_t *basket, int32_t n, Tally *t, std::ve
     const int32_t u = users[q];
     const float v = float(s0 * double(sums[u]));
     cand.push_back({v, u});
-    classes.insert({hits[u], m->rowptr[u + 1] - m->rowptr[u]});
+    classes.insert({hits[u], m->users.rowptr[u + 1] - m->users.rowptr[u]});
     values.insert(v);
     one_hit += hits[u] == 1;
     in_longest += from_longest[q];
@@ -85,10 +85,10 @@ void Measure(const Model *m, const int32_t *basket, int32_t n, Tally *t, std::ve
   // The way the query takes (recommend_users.cpp: ColumnBitsRun and ColumnBitsPay).
   int64_t dense = 0;
   for (int32_t b = 0; b < n; b++)
-    if (m->colbits != nullptr && m->colbits->colset[basket[b]] >= 0)
-      dense += m->colptr[basket[b] + 1] - m->colptr[basket[b]];
-  const bool bits =
-      dense >= 2 * int64_t{m->nrows} && int64_t{n} * m->colbits->most_listed <= kMostHits;
+    if (m->users.colbits != nullptr && m->users.colbits->colset[basket[b]] >= 0)
+      dense += m->users.colptr[basket[b] + 1] - m->users.colptr[basket[b]];
+  const bool bits = dense >= 2 * int64_t{m->users.nrows} &&
+                    int64_t{n} * m->users.colbits->most_listed <= kMostHits;
   t->bits_queries += bits;
   t->bits_candidates += bits ? double(nr) : 0.0;
   t->queries++;

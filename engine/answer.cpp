@@ -48,8 +48,8 @@ int32_t FillFromPopular(const Model *model, int32_t *item_marks, int32_t m, int3
   const int32_t listed = m;
   MarkLeftOut(n, basket, options, item_marks, kTaken);
   for (int32_t t = 0; t < listed; t++) item_marks[rcmds[t]] = kTaken;
-  for (int32_t k = 0; k < model->npopular && m < N; k++) {
-    const int32_t c = model->popular[k];
+  for (int32_t k = 0; k < model->popularity.npopular && m < N; k++) {
+    const int32_t c = model->popularity.popular[k];
     if (item_marks[c] != kTaken) Put(m++, c, 0.0f, rcmds, scores);
   }
   const int32_t unmet = model->unmet_item_mark;
@@ -74,7 +74,7 @@ int32_t AppendUnscored(const Model *model, CandidatePair *item_candidates, int32
   if (options.fallback)
     std::stable_sort(item_candidates, item_candidates + k,
                      [&](const CandidatePair &a, const CandidatePair &b) {
-                       return model->poprank[a.key] < model->poprank[b.key];
+                       return model->popularity.poprank[a.key] < model->popularity.poprank[b.key];
                      });
   for (int32_t t = 0; t < k && m < N; t++) Put(m++, item_candidates[t].key, 0.0f, rcmds, scores);
   for (int32_t t = 0; t < options.nitems && m < N; t++) {

@@ -126,16 +126,17 @@ Model *TOVRAN_AssembleItemModel(int32_t nrows, int32_t ncols, const TOVRAN_Param
     model->type = params->kind;
     model->nnbr = params->nnbr;
     model->nitems = ncols;
-    model->itemptr = AllocInts(int64_t{ncols} + 1, "TOVRAN_AssembleItemModel: itemptr");
-    model->itemind = AllocInts(total, "TOVRAN_AssembleItemModel: itemind");
-    model->itemval = AllocFloats(total, "TOVRAN_AssembleItemModel: itemval");
-    model->item_marks = AllocFilledInts(ncols, -1, "TOVRAN_AssembleItemModel: marker");
-    model->item_candidates =
+    model->lists.itemptr = AllocInts(int64_t{ncols} + 1, "TOVRAN_AssembleItemModel: itemptr");
+    model->lists.itemind = AllocInts(total, "TOVRAN_AssembleItemModel: itemind");
+    model->lists.itemval = AllocFloats(total, "TOVRAN_AssembleItemModel: itemval");
+    model->scratch.item_marks = AllocFilledInts(ncols, -1, "TOVRAN_AssembleItemModel: marker");
+    model->scratch.item_candidates =
         AllocCands(ItemCandidateRoom(ncols), "TOVRAN_AssembleItemModel: fcand");
-    model->itemptr[0] = 0;
-    for (int32_t i = 0; i < ncols; i++) model->itemptr[i + 1] = model->itemptr[i] + counts[i];
-    std::copy_n(ind, total, model->itemind);
-    std::copy_n(val, total, model->itemval);
+    model->lists.itemptr[0] = 0;
+    for (int32_t i = 0; i < ncols; i++)
+      model->lists.itemptr[i + 1] = model->lists.itemptr[i] + counts[i];
+    std::copy_n(ind, total, model->lists.itemind);
+    std::copy_n(val, total, model->lists.itemval);
     model->nusers = nrows;
     model->alpha = params->kind == TOVRAN_ITEM_CPROB ? params->alpha : 0.0f;
     model->min_support = params->min_support;

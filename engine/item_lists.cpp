@@ -17,20 +17,21 @@ Model *CreateItemModel(int32_t type, int32_t ncols, int32_t nnbr, int32_t min_su
   model->nnbr = nnbr;
   if (with_lists) {
     const int64_t room = int64_t{ncols} * ItemListRoom(nnbr, ncols);
-    model->itemptr = AllocInts(int64_t{ncols} + 1, labels.itemptr);
-    model->itemind = AllocInts(room, labels.itemind);
-    model->itemval = AllocFloats(room, labels.itemval);
-    model->itemptr[0] = 0;
+    model->lists.itemptr = AllocInts(int64_t{ncols} + 1, labels.itemptr);
+    model->lists.itemind = AllocInts(room, labels.itemind);
+    model->lists.itemval = AllocFloats(room, labels.itemval);
+    model->lists.itemptr[0] = 0;
   }
-  model->item_marks = AllocFilledInts(ncols, -1, labels.item_marks);
-  model->item_candidates = AllocCands(ItemCandidateRoom(ncols), labels.item_candidates);
+  model->scratch.item_marks = AllocFilledInts(ncols, -1, labels.item_marks);
+  model->scratch.item_candidates = AllocCands(ItemCandidateRoom(ncols), labels.item_candidates);
   for (int32_t c = 0; c < ncols; c++)
-    if (colptr[c + 1] - colptr[c] < min_support) model->item_marks[c] = -2;
+    if (colptr[c + 1] - colptr[c] < min_support) model->scratch.item_marks[c] = -2;
   return model.release();
 }
 
 ItemListBlock WholeModelBlock(Model *model) {
-  return ItemListBlock{0, model->nitems, model->itemptr + 1, model->itemind, model->itemval};
+  return ItemListBlock{0, model->nitems, model->lists.itemptr + 1, model->lists.itemind,
+                       model->lists.itemval};
 }
 
 void StageItemList(const Model *model, const ItemListBlock &block, CandidatePair *item_candidates,
@@ -71,12 +72,13 @@ ThreadScratch::ThreadScratch(Model *model, int32_t nthreads) {
   const auto count = size_t(UsableThreads(nthreads, model->nitems));
   item_marks.reserve(count);
   item_candidates.reserve(count);
-  item_marks.push_back(model->item_marks);
-  item_candidates.push_back(model->item_candidates);
+  item_marks.push_back(model->scratch.item_marks);
+  item_candidates.push_back(model->scratch.item_candidates);
   while (item_marks.size() < count) {
     // Each array is owned by its vector as soon as it exists.
     item_marks.push_back(AllocInts(model->nitems, "BuildItemLists: marker"));
-    std::memcpy(item_marks.back(), model->item_marks, sizeof(int32_t) * size_t(model->nitems));
+    std::memcpy(item_marks.back(), model->scratch.item_marks,
+                sizeof(int32_t) * size_t(model->nitems));
     item_candidates.push_back(AllocCands(model->nitems, "BuildItemLists: fcand"));
   }
 }
@@ -88,5 +90,5 @@ ThreadScratch::~ThreadScratch() {
 
 void StartBuildMarks(Model *model) {
   for (int32_t c = 0; c < model->nitems; c++)
-    model->item_marks[c] = model->item_marks[c] == -2 ? kLeftOutSum : kUnmetSum;
+    model->scratch.item_marks[c] = model->scratch.item_marks[c] == -2 ? kLeftOutSum : kUnmetSum;
 }

@@ -178,7 +178,7 @@ void BuildItemLists(Model *model, const ItemListBlock *block, int32_t nthreads, 
   }
   if (block != nullptr) return;
   PackItemLists(model, staged);
-  int32_t *itemptr = model->itemptr;
+  int32_t *itemptr = model->lists.itemptr;
   itemptr[0] = 0;
   for (int32_t i = 0; i < model->nitems; i++) itemptr[i + 1] += itemptr[i];
 }

@@ -11,20 +11,22 @@
 
 Model *CreateModel() {
   auto *model = static_cast<Model *>(CheckedMalloc(sizeof(Model), "CreateModel: model"));
-  *model = Model{-1,      -1,      -1,      nullptr, nullptr, nullptr, -1,      -1,
-                 nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                 nullptr, nullptr, -1,      0.0f,    0,       -1,      -1,      0,
-                 0.0f,    0.0f,    -1,      nullptr, nullptr, nullptr, nullptr};
+  *model = Model{};
+  model->type = model->nnbr = model->nitems = model->nusers = -1;
+  model->users.nrows = -1;
+  model->popularity.npopular = -1;
+  model->unmet_user_mark = model->unmet_item_mark = -1;
   return model;
 }
 
 void TOVRAN_FreeModel(Model *model) {
   if (model == nullptr) return;
-  FreeUserColumnBits(model->colbits);
-  FreeAll(&model->itemptr, &model->itemind, &model->itemval, &model->rowptr, &model->rowind,
-          &model->colptr, &model->colind, &model->rowval, &model->colval, &model->user_candidates,
-          &model->item_candidates, &model->user_marks, &model->item_marks, &model->popular,
-          &model->popscore, &model->poprank, &model);
+  FreeUserColumnBits(model->users.colbits);
+  FreeAll(&model->lists.itemptr, &model->lists.itemind, &model->lists.itemval, &model->users.rowptr,
+          &model->users.rowind, &model->users.colptr, &model->users.colind, &model->users.rowval,
+          &model->users.colval, &model->scratch.user_candidates, &model->scratch.item_candidates,
+          &model->scratch.user_marks, &model->scratch.item_marks, &model->popularity.popular,
+          &model->popularity.popscore, &model->popularity.poprank, &model);
 }
 
 bool HoldsNegativeZero(const float *values, int64_t n) {
@@ -36,25 +38,25 @@ bool HoldsNegativeZero(const float *values, int64_t n) {
 void RestMarks(Model *model) {
   if (model->type == TOVRAN_USER_BASED) {
     bool negzero = false, signbit = false;
-    for (int64_t j = 0; j < model->rowptr[model->nrows]; j++) {
-      negzero |= std::bit_cast<uint32_t>(model->rowval[j]) == 0x80000000u;
-      signbit |= std::signbit(model->rowval[j]);
+    for (int64_t j = 0; j < model->users.rowptr[model->users.nrows]; j++) {
+      negzero |= std::bit_cast<uint32_t>(model->users.rowval[j]) == 0x80000000u;
+      signbit |= std::signbit(model->users.rowval[j]);
     }
     model->unmet_user_mark = negzero ? -1 : INT32_MIN;
-    model->unmet_item_mark = !signbit && model->ncols <= kMaxItemsSummedInMarks ? INT32_MIN : -1;
-    FillInts(model->nrows, model->unmet_user_mark, model->user_marks);
-    FillInts(model->ncols, model->unmet_item_mark, model->item_marks);
+    model->unmet_item_mark = !signbit && model->nitems <= kMaxItemsSummedInMarks ? INT32_MIN : -1;
+    FillInts(model->users.nrows, model->unmet_user_mark, model->scratch.user_marks);
+    FillInts(model->nitems, model->unmet_item_mark, model->scratch.item_marks);
     return;
   }
   if (model->type == TOVRAN_POPULAR) {
     model->unmet_item_mark = -1;
-    FillInts(model->nitems, -1, model->item_marks);
+    FillInts(model->nitems, -1, model->scratch.item_marks);
     return;
   }
-  const bool zero = model->itemptr != nullptr && model->nitems <= kMaxItemsSummedInMarks &&
-                    !HoldsNegativeZero(model->itemval, model->itemptr[model->nitems]);
+  const bool zero = model->lists.itemptr != nullptr && model->nitems <= kMaxItemsSummedInMarks &&
+                    !HoldsNegativeZero(model->lists.itemval, model->lists.itemptr[model->nitems]);
   model->unmet_item_mark = zero ? INT32_MIN : -1;
-  FillInts(model->nitems, model->unmet_item_mark, model->item_marks);
+  FillInts(model->nitems, model->unmet_item_mark, model->scratch.item_marks);
 }
 
 int32_t TOVRAN_GetModelInfo(const Model *model, TOVRAN_ModelInfo *info) {
@@ -66,10 +68,10 @@ int32_t TOVRAN_GetModelInfo(const Model *model, TOVRAN_ModelInfo *info) {
   info->params = TOVRAN_Params{model->type, model->nnbr,      model->alpha,   model->min_support,
                                1,           model->weighting, model->bm25_k1, model->bm25_b};
   info->nusers = model->nusers;
-  info->nitems = users ? model->ncols : model->nitems;
-  info->nentries = users                           ? model->rowptr[model->nrows]
-                   : model->type == TOVRAN_POPULAR ? model->npopular
-                                                   : model->itemptr[model->nitems];
-  info->npopular = model->npopular;
+  info->nitems = model->nitems;
+  info->nentries = users                           ? model->users.rowptr[model->users.nrows]
+                   : model->type == TOVRAN_POPULAR ? model->popularity.npopular
+                                                   : model->lists.itemptr[model->nitems];
+  info->npopular = model->popularity.npopular;
   return 0;
 }

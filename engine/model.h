@@ -9,50 +9,69 @@
 #include "engine/tovran.h"
 #include "engine/user_columns.h"
 
-// A built model. Item models (type 1, 2) keep packed neighbour lists; the
-// user-based model (type 3) keeps the whole matrix. Unused integer fields are
-// -1 and unused arrays null. Between operations every user_marks entry is
-// unmet_user_mark and every item_marks entry unmet_item_mark (RestMarks).
+// The item models' neighbour lists (type 1, 2): item i's neighbours, best
+// first, are itemind[itemptr[i]..itemptr[i+1]-1], their similarities in
+// itemval, each list of unit length. Null in the other kinds.
+struct ItemNeighbourLists {
+  int32_t *itemptr;  // nitems+1 offsets into itemind/itemval
+  int32_t *itemind;
+  float *itemval;
+};
+
+// The user-based model's matrix (type 3), by row and by column, with the
+// row-normalised values in both views; nrows is -1 and the arrays null in
+// the other kinds.
+struct UserItemMatrix {
+  int32_t nrows;  // users
+  int32_t *rowptr;
+  int32_t *rowind;
+  int32_t *colptr;  // nitems+1 offsets
+  int32_t *colind;
+  float *rowval;
+  float *colval;
+  UserColumnBits *colbits;  // dense columns as bit sets, or null (user_columns.h)
+};
+
+// The popularity ranking of the pairs: items held at least once, by summed
+// weight (binary: pairs), most first, ties by lower id. npopular is -1 and
+// the arrays null for a model read from a file without it.
+struct PopularityRanking {
+  int32_t npopular;
+  int32_t *popular;  // npopular item ids
+  float *popscore;   // their summed weights, rounded to single precision
+  int32_t *poprank;  // item id -> its place in popular, or INT32_MAX
+};
+
+// A built model: what every kind carries, then one record per kind of data.
+// Unused integer fields are -1 and unused arrays null. Between operations
+// every scratch.user_marks entry is unmet_user_mark and every
+// scratch.item_marks entry unmet_item_mark (RestMarks).
 struct Model {
   int32_t type;
   int32_t nnbr;
-  int32_t nitems;    // item models: accepted item ids are 0..nitems-1
-  int32_t *itemptr;  // nitems+1 offsets into itemind/itemval
-  int32_t *itemind;  // neighbour ids, best first within each list
-  float *itemval;    // neighbour similarities, each list of unit length
-  int32_t nrows;     // type 3: users
-  int32_t ncols;     // type 3: accepted item ids are 0..ncols-1
-  int32_t *rowptr;
-  int32_t *rowind;
-  int32_t *colptr;
-  int32_t *colind;
-  float *rowval;  // row-normalised values, also in colval by column
-  float *colval;
-  CandidatePair *user_candidates;  // scratch: candidate users, UserCandidateRoom(nrows) pairs
-  CandidatePair *item_candidates;  // scratch: candidate items
-  int32_t *user_marks;             // user id -> unmet_user_mark; its running sum while a query runs
-  int32_t *item_marks;             // item id -> unmet_item_mark; while building
-                        // or querying also -2 (left out), a slot in item_candidates or a sum
-                        // (mark_sums.h)
+  int32_t nitems;  // accepted item ids are 0..nitems-1 (every kind)
+  ItemNeighbourLists lists;
+  UserItemMatrix users;
+  PopularityRanking popularity;
+  // The model's own query arrays, for the calls without a scratch of their
+  // own (TOVRAN_Recommend...): user_candidates UserCandidateRoom(users.nrows)
+  // pairs, item_candidates ItemCandidateRoom(nitems); user_marks user id ->
+  // unmet_user_mark, its running sum while a query runs; item_marks item id ->
+  // unmet_item_mark, while building or querying also left out, a slot in
+  // item_candidates or a sum (mark_sums.h). user_hits stays null: the column
+  // bits hold the model's own hit counters.
+  TOVRAN_Scratch scratch;
   // What the model was built from and with, for its file and its info.
   int32_t nusers;           // users of the pairs (every kind)
   float alpha;              // type 2: the damping exponent; else 0
   int32_t min_support;      // item models: the eligibility threshold; else 0
-  int32_t unmet_user_mark;  // type 3: every user_marks entry between operations (RestMarks)
-  int32_t unmet_item_mark;  // every item_marks entry between operations (RestMarks);
+  int32_t unmet_user_mark;  // type 3: every user mark between operations (RestMarks)
+  int32_t unmet_item_mark;  // every item mark between operations (RestMarks);
                             // -1 until an item model's lists are in place
   // How the pairs' values became entries (TOVRAN_WEIGHT_*), with BM25's K1 and B.
   int32_t weighting;
   float bm25_k1;
   float bm25_b;
-  // The popularity ranking of the pairs: items held at least once, by
-  // summed weight (binary: pairs), most first, ties by lower id. npopular
-  // is -1 and the arrays null for a model read from a file without it.
-  int32_t npopular;
-  int32_t *popular;         // npopular item ids
-  float *popscore;          // their summed weights, rounded to single precision
-  int32_t *poprank;         // item id -> its place in popular, or INT32_MAX
-  UserColumnBits *colbits;  // type 3: dense columns as bit sets, or null (user_columns.h)
 };
 
 // Pairs in a user-candidate array: one more than there are users, since the

@@ -326,30 +326,33 @@ Model *ReadItemModel(Reader &reader, const Header &h, const char *name) {
   model->type = h.kind;
   model->nnbr = h.nnbr;
   model->nitems = h.nitems;
-  model->itemptr = AllocInts(int64_t{h.nitems} + 1, "TOVRAN_LoadModel: itemptr");
-  model->itemind = AllocInts(h.nentries, "TOVRAN_LoadModel: itemind");
-  model->itemval = AllocFloats(h.nentries, "TOVRAN_LoadModel: itemval");
-  if (!reader.Ints(model->itemptr, int64_t{h.nitems} + 1) ||
-      !reader.Ints(model->itemind, h.nentries) || !reader.Floats(model->itemval, h.nentries)) {
+  model->lists.itemptr = AllocInts(int64_t{h.nitems} + 1, "TOVRAN_LoadModel: itemptr");
+  model->lists.itemind = AllocInts(h.nentries, "TOVRAN_LoadModel: itemind");
+  model->lists.itemval = AllocFloats(h.nentries, "TOVRAN_LoadModel: itemval");
+  if (!reader.Ints(model->lists.itemptr, int64_t{h.nitems} + 1) ||
+      !reader.Ints(model->lists.itemind, h.nentries) ||
+      !reader.Floats(model->lists.itemval, h.nentries)) {
     SetLastError(kReadFailed, name, std::strerror(errno));
     return nullptr;
   }
-  std::string fault = OffsetsFault("itemptr", model->itemptr, h.nitems, h.nentries);
+  std::string fault = OffsetsFault("itemptr", model->lists.itemptr, h.nitems, h.nentries);
   const int32_t room = ItemListRoom(h.nnbr, h.nitems);
   for (int32_t i = 0; fault.empty() && i < h.nitems; i++)
-    if (model->itemptr[i + 1] - model->itemptr[i] > room)
+    if (model->lists.itemptr[i + 1] - model->lists.itemptr[i] > room)
       fault =
           "item " + std::to_string(i) + " has more than " + std::to_string(room) + " neighbours";
-  if (fault.empty()) fault = IndexFault("itemind", model->itemind, h.nentries, h.nitems);
-  if (fault.empty()) fault = ValueFault("itemval", model->itemval, h.nentries);
+  if (fault.empty()) fault = IndexFault("itemind", model->lists.itemind, h.nentries, h.nitems);
+  if (fault.empty()) fault = ValueFault("itemval", model->lists.itemval, h.nentries);
   if (fault.empty())
-    fault = UnitLengthFault("the list of item", model->itemptr, model->itemval, h.nitems);
+    fault =
+        UnitLengthFault("the list of item", model->lists.itemptr, model->lists.itemval, h.nitems);
   if (!fault.empty()) {
     SetLastError(kBadArrays, name, fault.c_str());
     return nullptr;
   }
-  model->item_marks = AllocInts(h.nitems, "TOVRAN_LoadModel: marker");
-  model->item_candidates = AllocCands(ItemCandidateRoom(h.nitems), "TOVRAN_LoadModel: fcand");
+  model->scratch.item_marks = AllocInts(h.nitems, "TOVRAN_LoadModel: marker");
+  model->scratch.item_candidates =
+      AllocCands(ItemCandidateRoom(h.nitems), "TOVRAN_LoadModel: fcand");
   RestMarks(model.get());
   return model.release();
 }
@@ -386,44 +389,48 @@ Model *ReadUserModel(Reader &reader, const Header &h, const char *name) {
   ModelHolder model(CreateModel());
   model->type = TOVRAN_USER_BASED;
   model->nnbr = h.nnbr;
-  model->nrows = h.nusers;
-  model->ncols = h.nitems;
-  std::swap(model->rowptr, mat->rowptr);
-  std::swap(model->rowind, mat->rowind);
-  std::swap(model->rowval, mat->rowval);
-  std::swap(model->colptr, mat->colptr);
-  std::swap(model->colind, mat->colind);
-  std::swap(model->colval, mat->colval);
-  model->item_marks = AllocInts(h.nitems, "TOVRAN_LoadModel: marker");
-  model->user_marks = AllocInts(h.nusers, "TOVRAN_LoadModel: rmarker");
+  model->users.nrows = h.nusers;
+  model->nitems = h.nitems;
+  std::swap(model->users.rowptr, mat->rowptr);
+  std::swap(model->users.rowind, mat->rowind);
+  std::swap(model->users.rowval, mat->rowval);
+  std::swap(model->users.colptr, mat->colptr);
+  std::swap(model->users.colind, mat->colind);
+  std::swap(model->users.colval, mat->colval);
+  model->scratch.item_marks = AllocInts(h.nitems, "TOVRAN_LoadModel: marker");
+  model->scratch.user_marks = AllocInts(h.nusers, "TOVRAN_LoadModel: rmarker");
   RestMarks(model.get());
   PrepareUserColumnBits(model.get());
-  model->item_candidates = AllocCands(ItemCandidateRoom(h.nitems), "TOVRAN_LoadModel: fcand");
-  model->user_candidates = AllocCands(UserCandidateRoom(h.nusers), "TOVRAN_LoadModel: rcand");
+  model->scratch.item_candidates =
+      AllocCands(ItemCandidateRoom(h.nitems), "TOVRAN_LoadModel: fcand");
+  model->scratch.user_candidates =
+      AllocCands(UserCandidateRoom(h.nusers), "TOVRAN_LoadModel: rcand");
   return model.release();
 }
 
 // Reads the popularity ranking of h.npopular items into model; false with
 // the last error set.
 bool ReadPopularity(Reader &reader, const Header &h, const char *name, Model *model) {
-  model->npopular = h.npopular;
-  model->popular = AllocInts(h.npopular, "TOVRAN_LoadModel: popular");
-  model->popscore = AllocFloats(h.npopular, "TOVRAN_LoadModel: popscore");
-  if (!reader.Ints(model->popular, h.npopular) || !reader.Floats(model->popscore, h.npopular)) {
+  model->popularity.npopular = h.npopular;
+  model->popularity.popular = AllocInts(h.npopular, "TOVRAN_LoadModel: popular");
+  model->popularity.popscore = AllocFloats(h.npopular, "TOVRAN_LoadModel: popscore");
+  if (!reader.Ints(model->popularity.popular, h.npopular) ||
+      !reader.Floats(model->popularity.popscore, h.npopular)) {
     SetLastError(kReadFailed, name, std::strerror(errno));
     return false;
   }
-  std::string fault = IndexFault("popular", model->popular, h.npopular, h.nitems);
-  if (fault.empty()) fault = ValueFault("popscore", model->popscore, h.npopular);
+  std::string fault = IndexFault("popular", model->popularity.popular, h.npopular, h.nitems);
+  if (fault.empty()) fault = ValueFault("popscore", model->popularity.popscore, h.npopular);
   for (int32_t k = 0; fault.empty() && k < h.npopular; k++)
-    if (!(model->popscore[k] > 0.0f) || (k > 0 && model->popscore[k] > model->popscore[k - 1]))
+    if (!(model->popularity.popscore[k] > 0.0f) ||
+        (k > 0 && model->popularity.popscore[k] > model->popularity.popscore[k - 1]))
       fault = "popscore[" + std::to_string(k) + "] is not above 0 or rises";
   if (fault.empty()) {
-    model->poprank = AllocFilledInts(h.nitems, INT32_MAX, "TOVRAN_LoadModel: poprank");
+    model->popularity.poprank = AllocFilledInts(h.nitems, INT32_MAX, "TOVRAN_LoadModel: poprank");
     for (int32_t k = 0; fault.empty() && k < h.npopular; k++) {
-      if (model->poprank[model->popular[k]] != INT32_MAX)
+      if (model->popularity.poprank[model->popularity.popular[k]] != INT32_MAX)
         fault = "popular[" + std::to_string(k) + "] repeats an item";
-      model->poprank[model->popular[k]] = k;
+      model->popularity.poprank[model->popularity.popular[k]] = k;
     }
   }
   if (!fault.empty()) {
@@ -437,11 +444,11 @@ bool WriteModel(const Model *model, std::FILE *out) {
   Writer w(out);
   const bool users = model->type == TOVRAN_USER_BASED;
   const bool popular = model->type == TOVRAN_POPULAR;
-  const int32_t nitems = users ? model->ncols : model->nitems;
-  const int32_t *ptr = users ? model->rowptr : model->itemptr;
-  const int32_t noffsets = users ? model->nrows : model->nitems;
+  const int32_t nitems = model->nitems;
+  const int32_t *ptr = users ? model->users.rowptr : model->lists.itemptr;
+  const int32_t noffsets = users ? model->users.nrows : model->nitems;
   // A model read from a version 1 file carries no ranking: -1, and no arrays.
-  const int32_t npopular = std::max(model->npopular, 0);
+  const int32_t npopular = std::max(model->popularity.npopular, 0);
   const int64_t nentries = popular ? npopular : ptr[noffsets];
   w.Bytes(reinterpret_cast<const unsigned char *>(kModelMagic), sizeof kModelMagic);
   w.U32(kModelFormatVersion);
@@ -456,15 +463,15 @@ bool WriteModel(const Model *model, std::FILE *out) {
   w.U32(uint32_t(model->weighting));
   w.U32(FloatBits(model->bm25_k1));
   w.U32(FloatBits(model->bm25_b));
-  w.U32(uint32_t(model->npopular));
+  w.U32(uint32_t(model->popularity.npopular));
   if (!popular) {
     w.Ints(ptr, int64_t{noffsets} + 1);
-    w.Ints(users ? model->rowind : model->itemind, nentries);
-    w.Floats(users ? model->rowval : model->itemval, nentries);
+    w.Ints(users ? model->users.rowind : model->lists.itemind, nentries);
+    w.Floats(users ? model->users.rowval : model->lists.itemval, nentries);
   }
-  if (users) w.Ints(model->colptr, int64_t{nitems} + 1);
-  w.Ints(model->popular, npopular);
-  w.Floats(model->popscore, npopular);
+  if (users) w.Ints(model->users.colptr, int64_t{nitems} + 1);
+  w.Ints(model->popularity.popular, npopular);
+  w.Floats(model->popularity.popscore, npopular);
   w.Checksum();
   return w.ok();
 }

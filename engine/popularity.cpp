@@ -23,19 +23,21 @@ void AttachPopularity(Model *model, int32_t ncols, int32_t npairs, const int32_t
   // Stable: equal sums keep the lower item id first.
   std::stable_sort(order.begin(), order.end(),
                    [&](int32_t a, int32_t b) { return held[size_t(a)] > held[size_t(b)]; });
-  model->npopular = int32_t(order.size());
-  model->popular = AllocInts(model->npopular, "AttachPopularity: popular");
-  model->popscore = AllocFloats(model->npopular, "AttachPopularity: popscore");
-  for (int32_t k = 0; k < model->npopular; k++) {
-    model->popular[k] = order[size_t(k)];
-    model->popscore[k] = float(held[size_t(order[size_t(k)])]);
+  model->popularity.npopular = int32_t(order.size());
+  model->popularity.popular = AllocInts(model->popularity.npopular, "AttachPopularity: popular");
+  model->popularity.popscore =
+      AllocFloats(model->popularity.npopular, "AttachPopularity: popscore");
+  for (int32_t k = 0; k < model->popularity.npopular; k++) {
+    model->popularity.popular[k] = order[size_t(k)];
+    model->popularity.popscore[k] = float(held[size_t(order[size_t(k)])]);
   }
   RankPopular(model, ncols);
 }
 
 void RankPopular(Model *model, int32_t nitems) {
-  model->poprank = AllocFilledInts(nitems, INT32_MAX, "RankPopular: poprank");
-  for (int32_t k = 0; k < model->npopular; k++) model->poprank[model->popular[k]] = k;
+  model->popularity.poprank = AllocFilledInts(nitems, INT32_MAX, "RankPopular: poprank");
+  for (int32_t k = 0; k < model->popularity.npopular; k++)
+    model->popularity.poprank[model->popularity.popular[k]] = k;
 }
 
 Model *CreatePopularModel(int32_t ncols) {
@@ -43,8 +45,9 @@ Model *CreatePopularModel(int32_t ncols) {
   model->type = TOVRAN_POPULAR;
   model->nnbr = 0;
   model->nitems = ncols;
-  model->item_marks = AllocInts(ncols, "CreatePopularModel: marker");
-  model->item_candidates = AllocCands(ItemCandidateRoom(ncols), "CreatePopularModel: fcand");
+  model->scratch.item_marks = AllocInts(ncols, "CreatePopularModel: marker");
+  model->scratch.item_candidates =
+      AllocCands(ItemCandidateRoom(ncols), "CreatePopularModel: fcand");
   RestMarks(model.get());
   return model.release();
 }
@@ -56,13 +59,13 @@ int32_t RecommendPopular(const Model *model, TOVRAN_Scratch *scratch, int32_t n,
   const int32_t unmet = model->unmet_item_mark;
   auto put = [&](int32_t m, int32_t c) {
     rcmds[m] = c;
-    if (scores != nullptr) scores[m] = model->popscore[model->poprank[c]];
+    if (scores != nullptr) scores[m] = model->popularity.popscore[model->popularity.poprank[c]];
   };
   int32_t m = 0;
   if (options.items == nullptr) {
     MarkLeftOut(n, basket, options, item_marks, kTaken);
-    for (int32_t k = 0; k < model->npopular && m < N; k++) {
-      const int32_t c = model->popular[k];
+    for (int32_t k = 0; k < model->popularity.npopular && m < N; k++) {
+      const int32_t c = model->popularity.popular[k];
       if (item_marks[c] != kTaken) put(m++, c);
     }
     RestLists(n, basket, options, item_marks, unmet);
@@ -74,12 +77,12 @@ int32_t RecommendPopular(const Model *model, TOVRAN_Scratch *scratch, int32_t n,
   int32_t k = 0;
   for (int32_t t = 0; t < options.nitems; t++) {
     const int32_t c = options.items[t];
-    if (item_marks[c] != kMember || model->poprank[c] == INT32_MAX) continue;
+    if (item_marks[c] != kMember || model->popularity.poprank[c] == INT32_MAX) continue;
     item_marks[c] = kTaken;
     held[k++].key = c;
   }
   std::sort(held, held + k, [&](const CandidatePair &a, const CandidatePair &b) {
-    return model->poprank[a.key] < model->poprank[b.key];
+    return model->popularity.poprank[a.key] < model->popularity.poprank[b.key];
   });
   for (; m < k && m < N; m++) put(m, held[m].key);
   m = AppendUnscored(model, held, item_marks, m, N, options, rcmds, scores);

@@ -53,14 +53,10 @@ bool BasketOutside(const char *entry, int32_t limit, int64_t n, const int32_t *b
   return true;
 }
 
-int32_t ItemLimit(const Model *model) {
-  return model->type == TOVRAN_USER_BASED ? model->ncols : model->nitems;
-}
-
 // Reports the first fault of options for model in the last error; true when
 // there is one.
 bool OptionsFault(const char *entry, const Model *model, const TOVRAN_QueryOptions &o) {
-  const int32_t limit = ItemLimit(model);
+  const int32_t limit = model->nitems;
   const struct {
     const char *name;
     const int32_t *ids;
@@ -78,7 +74,7 @@ bool OptionsFault(const char *entry, const Model *model, const TOVRAN_QueryOptio
                           list.ids[t], limit - 1),
              true;
   }
-  if (o.fallback && model->npopular < 0) return SetLastError(kNoPopularity, entry), true;
+  if (o.fallback && model->popularity.npopular < 0) return SetLastError(kNoPopularity, entry), true;
   return false;
 }
 
@@ -128,9 +124,9 @@ int32_t AnswerBasket(const Model *model, TOVRAN_Scratch *scratch, int32_t n, con
 }
 
 TOVRAN_Scratch ModelScratch(Model *model) {
-  return TOVRAN_Scratch{model->user_candidates, model->item_candidates, model->user_marks,
-                        model->item_marks,
-                        model->colbits != nullptr ? model->colbits->model_state : nullptr};
+  TOVRAN_Scratch own = model->scratch;
+  own.user_hits = model->users.colbits != nullptr ? model->users.colbits->model_state : nullptr;
+  return own;
 }
 
 TOVRAN_Scratch *TOVRAN_CreateScratch(const Model *model) {
@@ -138,16 +134,16 @@ TOVRAN_Scratch *TOVRAN_CreateScratch(const Model *model) {
       CheckedMalloc(sizeof(TOVRAN_Scratch), "TOVRAN_CreateScratch: scratch")));
   *scratch = TOVRAN_Scratch{nullptr, nullptr, nullptr, nullptr, nullptr};
   const bool users = model->type == TOVRAN_USER_BASED;
-  const int32_t items = users ? model->ncols : model->nitems;
-  const int32_t rows = users ? model->nrows : 0;
+  const int32_t items = model->nitems;
+  const int32_t rows = users ? model->users.nrows : 0;
   scratch->user_candidates = AllocCands(UserCandidateRoom(rows), "TOVRAN_CreateScratch: rcand");
   scratch->item_candidates = AllocCands(ItemCandidateRoom(items), "TOVRAN_CreateScratch: fcand");
   scratch->user_marks =
       AllocFilledInts(rows, model->unmet_user_mark, "TOVRAN_CreateScratch: rmarker");
   scratch->item_marks =
       AllocFilledInts(items, model->unmet_item_mark, "TOVRAN_CreateScratch: marker");
-  if (users && model->colbits != nullptr) {
-    const int64_t words = UserBitsStateWords(model->colbits);
+  if (users && model->users.colbits != nullptr) {
+    const int64_t words = UserBitsStateWords(model->users.colbits);
     scratch->user_hits =
         static_cast<uint64_t *>(CheckedMalloc(8 * words, "TOVRAN_CreateScratch: rbits"));
     std::memset(scratch->user_hits, 0, size_t(8 * words));
@@ -169,7 +165,7 @@ int32_t TOVRAN_Recommend(Model *model, int32_t n, const int32_t *basket, int32_t
 
 int32_t TOVRAN_RecommendWith(const Model *model, TOVRAN_Scratch *scratch, int32_t n,
                              const int32_t *basket, int32_t N, int32_t *rcmds) {
-  if (FirstOutside(ItemLimit(model), n, basket) >= 0) return -1;
+  if (FirstOutside(model->nitems, n, basket) >= 0) return -1;
   if (N < 1) return 0;
   return AnswerBasket(model, scratch, n, basket, N, kPlainQuery, rcmds, nullptr);
 }
@@ -181,7 +177,7 @@ int32_t RecommendOne(const char *entry, Model *model, int32_t n, const int32_t *
   if (model == nullptr) return SetLastError(kNullModel, entry), -1;
   if (n < 0) return SetLastError(kBadBasketLength, entry, n), -1;
   if (n > 0 && basket == nullptr) return SetLastError(kNullBasket, entry), -1;
-  if (BasketOutside(entry, ItemLimit(model), n, basket, 0)) return -1;
+  if (BasketOutside(entry, model->nitems, n, basket, 0)) return -1;
   const TOVRAN_QueryOptions &o = options != nullptr ? *options : kPlainQuery;
   if (OptionsFault(entry, model, o)) return -1;
   if (N < 1) return 0;
@@ -211,7 +207,7 @@ int32_t RecommendMany(const char *entry, const Model *model, int32_t nbaskets,
   if (offsets[nbaskets] > offsets[0] && items == nullptr)
     return SetLastError(kNullBasket, entry), -1;
   const int64_t nitems = offsets[nbaskets] - offsets[0];
-  if (nitems > 0 && BasketOutside(entry, ItemLimit(model), nitems, items + offsets[0], offsets[0]))
+  if (nitems > 0 && BasketOutside(entry, model->nitems, nitems, items + offsets[0], offsets[0]))
     return -1;
   const TOVRAN_QueryOptions &o = options != nullptr ? *options : kPlainQuery;
   if (OptionsFault(entry, model, o)) return -1;
@@ -267,8 +263,8 @@ int32_t TOVRAN_RecommendFilteredBatch(const Model *model, int32_t nbaskets, cons
 int32_t RecommendByItems(const Model *model, TOVRAN_Scratch *scratch, int32_t n,
                          const int32_t *basket, int32_t N, const TOVRAN_QueryOptions &options,
                          int32_t *rcmds, float *scores) {
-  const int32_t *itemptr = model->itemptr, *itemind = model->itemind;
-  const float *itemval = model->itemval;
+  const int32_t *itemptr = model->lists.itemptr, *itemind = model->lists.itemind;
+  const float *itemval = model->lists.itemval;
   int32_t *item_marks = scratch->item_marks;
   CandidatePair *item_candidates = scratch->item_candidates;
 

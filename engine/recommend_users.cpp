@@ -135,9 +135,9 @@ int32_t CountHits(const Model *m, const UserColumnBits *bits, int32_t n, const i
         AddToPlanes(uint64_t{1} << (u & 63), state + int64_t{u >> 6} * kStride + 1, planes);
       }
     } else {
-      const int32_t end = m->colptr[basket[t] + 1];
-      for (int32_t j = m->colptr[basket[t]]; j < end; j++) {
-        const int32_t u = m->colind[j];
+      const int32_t end = m->users.colptr[basket[t] + 1];
+      for (int32_t j = m->users.colptr[basket[t]]; j < end; j++) {
+        const int32_t u = m->users.colind[j];
         uint64_t *s = state + int64_t{u >> 6} * kStride;
         const uint64_t bit = uint64_t{1} << (u & 63);
         user_candidates[nr].key = u;
@@ -163,11 +163,11 @@ float HitSum(const UserColumnBits *bits, int32_t k, int32_t h) {
 // column, with no more entries than the counters hold.
 bool ColumnBitsRun(const Model *model, const TOVRAN_Scratch *scratch, int32_t n,
                    const int32_t *basket) {
-  if (model->colbits == nullptr || scratch->user_hits == nullptr || n < 1 ||
-      int64_t{n} * model->colbits->most_listed > kMostHits)
+  if (model->users.colbits == nullptr || scratch->user_hits == nullptr || n < 1 ||
+      int64_t{n} * model->users.colbits->most_listed > kMostHits)
     return false;
   for (int32_t t = 0; t < n; t++)
-    if (model->colbits->colset[basket[t]] >= 0) return true;
+    if (model->users.colbits->colset[basket[t]] >= 0) return true;
   return false;
 }
 
@@ -179,9 +179,9 @@ bool ColumnBitsRun(const Model *model, const TOVRAN_Scratch *scratch, int32_t n,
 bool ColumnBitsPay(const Model *model, int32_t n, const int32_t *basket) {
   int64_t entries = 0;
   for (int32_t t = 0; t < n; t++)
-    if (model->colbits->colset[basket[t]] >= 0)
-      entries += model->colptr[basket[t] + 1] - model->colptr[basket[t]];
-  return entries >= 2 * int64_t{model->nrows};
+    if (model->users.colbits->colset[basket[t]] >= 0)
+      entries += model->users.colptr[basket[t] + 1] - model->users.colptr[basket[t]];
+  return entries >= 2 * int64_t{model->users.nrows};
 }
 
 // Scales the sums of user_candidates[0..nr-1] (SumOf(user) gives each, once) into
@@ -212,17 +212,17 @@ int32_t GatherUserCandidates(const Model *model, TOVRAN_Scratch *scratch, int32_
                 *item_candidates = scratch->item_candidates;
   // Every basket column is asked for at once, so that their misses overlap.
   for (int32_t t = 0; t < n; t++) {
-    __builtin_prefetch(model->colind + model->colptr[basket[t]]);
-    __builtin_prefetch(model->colval + model->colptr[basket[t]]);
+    __builtin_prefetch(model->users.colind + model->users.colptr[basket[t]]);
+    __builtin_prefetch(model->users.colval + model->users.colptr[basket[t]]);
   }
   if (how != UserGather::kMarks && ColumnBitsRun(model, scratch, n, basket) &&
       (how == UserGather::kColumnBits || ColumnBitsPay(model, n, basket))) {
-    const UserColumnBits *bits = model->colbits;
+    const UserColumnBits *bits = model->users.colbits;
     uint64_t *state = scratch->user_hits;
     const int32_t nr = CountHits(model, bits, n, basket, state, user_candidates);
     const auto planes = int32_t(std::bit_width(uint32_t(n * bits->most_listed)));
     const int32_t left =
-        ScaleAndDrop(nr, n, model->ncols, user_candidates, item_candidates, [&](int32_t u) {
+        ScaleAndDrop(nr, n, model->nitems, user_candidates, item_candidates, [&](int32_t u) {
           const uint64_t *s = state + int64_t{u >> 6} * (kHitPlanes + 1) + 1;
           int32_t h = 0;
           for (int32_t p = 0; p < planes; p++) h |= int32_t((s[p] >> (u & 63)) & 1) << p;
@@ -238,11 +238,11 @@ int32_t GatherUserCandidates(const Model *model, TOVRAN_Scratch *scratch, int32_
   int32_t *user_marks = scratch->user_marks;
   const int32_t unmet_user = model->unmet_user_mark;
   const int32_t nr = unmet_user == INT32_MIN
-                         ? SumHits<true>(n, basket, model->colptr, model->colind, model->colval,
-                                         user_marks, user_candidates)
-                         : SumHits<false>(n, basket, model->colptr, model->colind, model->colval,
-                                          user_marks, user_candidates);
-  return ScaleAndDrop(nr, n, model->ncols, user_candidates, item_candidates, [&](int32_t u) {
+                         ? SumHits<true>(n, basket, model->users.colptr, model->users.colind,
+                                         model->users.colval, user_marks, user_candidates)
+                         : SumHits<false>(n, basket, model->users.colptr, model->users.colind,
+                                          model->users.colval, user_marks, user_candidates);
+  return ScaleAndDrop(nr, n, model->nitems, user_candidates, item_candidates, [&](int32_t u) {
     const float sum = std::bit_cast<float>(user_marks[u]);
     user_marks[u] = unmet_user;
     return sum;
@@ -252,8 +252,8 @@ int32_t GatherUserCandidates(const Model *model, TOVRAN_Scratch *scratch, int32_
 int32_t RecommendByUsers(const Model *model, TOVRAN_Scratch *scratch, int32_t n,
                          const int32_t *basket, int32_t N, const TOVRAN_QueryOptions &options,
                          int32_t *rcmds, float *scores) {
-  const int32_t *rowptr = model->rowptr, *rowind = model->rowind;
-  const float *rowval = model->rowval;
+  const int32_t *rowptr = model->users.rowptr, *rowind = model->users.rowind;
+  const float *rowval = model->users.rowval;
   int32_t *item_marks = scratch->item_marks;
   CandidatePair *user_candidates = scratch->user_candidates,
                 *item_candidates = scratch->item_candidates;
@@ -272,7 +272,7 @@ int32_t RecommendByUsers(const Model *model, TOVRAN_Scratch *scratch, int32_t n,
   // Phase 2: the neighbours' items outside the basket, weighted by similarity.
   // The scratch's marks rest as the model's do (TOVRAN_CreateScratch).
   const int32_t unmet = model->unmet_item_mark;
-  const Gather how = GatherFor(unmet, model->ncols);
+  const Gather how = GatherFor(unmet, model->nitems);
   MarkLeftOut(n, basket, options, item_marks, LeftOutMark(how));
   const int32_t nf = WithGather(how, [&](auto mode) {
     return GatherRows<mode.value>(nkeep, user_candidates, rowptr, rowind, rowval, item_marks,

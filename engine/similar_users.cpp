@@ -9,21 +9,21 @@ int32_t TOVRAN_SimilarUsers(Model *model, int32_t user, int32_t N, int32_t *user
   if (model == nullptr) return SetLastError("%s: the model should not be null.", entry), -1;
   if (model->type != TOVRAN_USER_BASED)
     return SetLastError("%s: the model is not user-based (kind 3).", entry), -1;
-  if (user < 0 || user >= model->nrows)
-    return SetLastError("%s: user %d lies outside 0..%d.", entry, user, model->nrows - 1), -1;
+  if (user < 0 || user >= model->users.nrows)
+    return SetLastError("%s: user %d lies outside 0..%d.", entry, user, model->users.nrows - 1), -1;
   if (N < 1) return 0;
   if (users == nullptr) return SetLastError("%s: the answer array should not be null.", entry), -1;
   return ReportingErrors<int32_t>(-1, [&]() -> int32_t {
-    const int32_t *rowptr = model->rowptr, *rowind = model->rowind;
-    const int32_t *colptr = model->colptr, *colind = model->colind;
-    const float *rowval = model->rowval, *colval = model->colval;
+    const int32_t *rowptr = model->users.rowptr, *rowind = model->users.rowind;
+    const int32_t *colptr = model->users.colptr, *colind = model->users.colind;
+    const float *rowval = model->users.rowval, *colval = model->users.colval;
     if (rowptr[user] == rowptr[user + 1]) return 0;
     // Each other user's dot product with the row, in double, by slot; the
     // users' marks hold their slots meanwhile.
-    int32_t *slot = model->user_marks;
-    CandidatePair *cand = model->user_candidates;
+    int32_t *slot = model->scratch.user_marks;
+    CandidatePair *cand = model->scratch.user_candidates;
     std::vector<double> sums;
-    sums.reserve(size_t(model->nrows));  // before any mark is set
+    sums.reserve(size_t(model->users.nrows));  // before any mark is set
     for (int32_t j = rowptr[user]; j < rowptr[user + 1]; j++) {
       const double own = rowval[j];
       for (int32_t l = colptr[rowind[j]]; l < colptr[rowind[j] + 1]; l++) {

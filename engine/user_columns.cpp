@@ -17,7 +17,7 @@ constexpr int32_t kMinUsers = 256;
 // 64 users then stands for 8 entries or more, enough to pay for its counter
 // steps (at one in 32, measured, it did not).
 bool IsDense(const Model *m, int32_t c) {
-  return int64_t{m->colptr[c + 1] - m->colptr[c]} * 8 >= m->nrows;
+  return int64_t{m->users.colptr[c + 1] - m->users.colptr[c]} * 8 >= m->users.nrows;
 }
 
 uint32_t BitsOf(float value) { return std::bit_cast<uint32_t>(value); }
@@ -25,14 +25,14 @@ uint32_t BitsOf(float value) { return std::bit_cast<uint32_t>(value); }
 // Whether every row holds one value, the columns hold the rows' values, and
 // every column lists its users in increasing order (repeats side by side).
 bool RowsHoldOneValue(const Model *m) {
-  for (int32_t u = 0; u < m->nrows; u++)
-    for (int32_t j = m->rowptr[u] + 1; j < m->rowptr[u + 1]; j++)
-      if (BitsOf(m->rowval[j]) != BitsOf(m->rowval[m->rowptr[u]])) return false;
-  for (int32_t c = 0; c < m->ncols; c++)
-    for (int32_t j = m->colptr[c]; j < m->colptr[c + 1]; j++) {
-      const int32_t u = m->colind[j];
-      if (j > m->colptr[c] && u < m->colind[j - 1]) return false;
-      if (BitsOf(m->colval[j]) != BitsOf(m->rowval[m->rowptr[u]])) return false;
+  for (int32_t u = 0; u < m->users.nrows; u++)
+    for (int32_t j = m->users.rowptr[u] + 1; j < m->users.rowptr[u + 1]; j++)
+      if (BitsOf(m->users.rowval[j]) != BitsOf(m->users.rowval[m->users.rowptr[u]])) return false;
+  for (int32_t c = 0; c < m->nitems; c++)
+    for (int32_t j = m->users.colptr[c]; j < m->users.colptr[c + 1]; j++) {
+      const int32_t u = m->users.colind[j];
+      if (j > m->users.colptr[c] && u < m->users.colind[j - 1]) return false;
+      if (BitsOf(m->users.colval[j]) != BitsOf(m->users.rowval[m->users.rowptr[u]])) return false;
     }
   return true;
 }
@@ -40,47 +40,48 @@ bool RowsHoldOneValue(const Model *m) {
 }  // namespace
 
 void PrepareUserColumnBits(Model *m) {
-  FreeUserColumnBits(m->colbits);
-  m->colbits = nullptr;
-  if (m->nrows < kMinUsers || !RowsHoldOneValue(m)) return;
+  FreeUserColumnBits(m->users.colbits);
+  m->users.colbits = nullptr;
+  if (m->users.nrows < kMinUsers || !RowsHoldOneValue(m)) return;
   int32_t dense = 0;
-  for (int32_t c = 0; c < m->ncols; c++) dense += IsDense(m, c);
+  for (int32_t c = 0; c < m->nitems; c++) dense += IsDense(m, c);
   if (dense == 0) return;
 
   auto *bits = static_cast<UserColumnBits *>(
       CheckedMalloc(sizeof(UserColumnBits), "PrepareUserColumnBits: record"));
   *bits = UserColumnBits{
-      (m->nrows + 63) / 64, 1, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
-  for (int32_t c = 0; c < m->ncols; c++)
-    for (int32_t j = m->colptr[c] + 1, run = 1; j < m->colptr[c + 1]; j++) {
-      run = m->colind[j] == m->colind[j - 1] ? run + 1 : 1;
+      (m->users.nrows + 63) / 64, 1, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
+  for (int32_t c = 0; c < m->nitems; c++)
+    for (int32_t j = m->users.colptr[c] + 1, run = 1; j < m->users.colptr[c + 1]; j++) {
+      run = m->users.colind[j] == m->users.colind[j - 1] ? run + 1 : 1;
       if (run > bits->most_listed) bits->most_listed = run;
     }
-  m->colbits = bits;
+  m->users.colbits = bits;
   const int64_t words = bits->words;
-  bits->colset = AllocInts(m->ncols, "PrepareUserColumnBits: colset");
+  bits->colset = AllocInts(m->nitems, "PrepareUserColumnBits: colset");
   bits->sets =
       static_cast<uint64_t *>(CheckedMalloc(8 * words * dense, "PrepareUserColumnBits: sets"));
   std::memset(bits->sets, 0, size_t(8 * words * dense));
   int64_t repeats = 0;
-  for (int32_t c = 0; c < m->ncols; c++)
+  for (int32_t c = 0; c < m->nitems; c++)
     if (IsDense(m, c))
-      for (int32_t j = m->colptr[c] + 1; j < m->colptr[c + 1]; j++)
-        repeats += m->colind[j] == m->colind[j - 1];
+      for (int32_t j = m->users.colptr[c] + 1; j < m->users.colptr[c + 1]; j++)
+        repeats += m->users.colind[j] == m->users.colind[j - 1];
   bits->moreptr = AllocInts(int64_t{dense} + 1, "PrepareUserColumnBits: moreptr");
   bits->more = AllocInts(repeats, "PrepareUserColumnBits: more");
   bits->moreptr[0] = 0;
   int32_t next = 0;
-  for (int32_t c = 0; c < m->ncols; c++) {
+  for (int32_t c = 0; c < m->nitems; c++) {
     if (!IsDense(m, c)) {
       bits->colset[c] = -1;
       continue;
     }
     uint64_t *set = bits->sets + words * next;
     int32_t at = bits->moreptr[next];
-    for (int32_t j = m->colptr[c]; j < m->colptr[c + 1]; j++) {
-      set[m->colind[j] >> 6] |= uint64_t{1} << (m->colind[j] & 63);
-      if (j > m->colptr[c] && m->colind[j] == m->colind[j - 1]) bits->more[at++] = m->colind[j];
+    for (int32_t j = m->users.colptr[c]; j < m->users.colptr[c + 1]; j++) {
+      set[m->users.colind[j] >> 6] |= uint64_t{1} << (m->users.colind[j] & 63);
+      if (j > m->users.colptr[c] && m->users.colind[j] == m->users.colind[j - 1])
+        bits->more[at++] = m->users.colind[j];
     }
     bits->colset[c] = next++;
     bits->moreptr[next] = at;
@@ -89,9 +90,10 @@ void PrepareUserColumnBits(Model *m) {
   // The distinct row values, and the sums of 1 .. kHitSums copies of each,
   // added as the marks add them (from -0.0, one rounding per step).
   std::unordered_map<uint32_t, int32_t> classes;
-  bits->rowclass = AllocInts(m->nrows, "PrepareUserColumnBits: rowclass");
-  for (int32_t u = 0; u < m->nrows; u++) {
-    const float value = m->rowptr[u] < m->rowptr[u + 1] ? m->rowval[m->rowptr[u]] : 0.0f;
+  bits->rowclass = AllocInts(m->users.nrows, "PrepareUserColumnBits: rowclass");
+  for (int32_t u = 0; u < m->users.nrows; u++) {
+    const float value =
+        m->users.rowptr[u] < m->users.rowptr[u + 1] ? m->users.rowval[m->users.rowptr[u]] : 0.0f;
     bits->rowclass[u] = classes.emplace(BitsOf(value), int32_t(classes.size())).first->second;
   }
   bits->hitsums =

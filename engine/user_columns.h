@@ -40,7 +40,7 @@ inline int64_t UserBitsStateWords(const UserColumnBits *bits) {
 
 struct Model;
 
-// Sets up model->colbits for a user-based model whose arrays are in place,
+// Sets up model->users.colbits for a user-based model whose arrays are in place,
 // or leaves it null when the rows do not each hold one value, a column lists
 // its users out of order, or no column is dense enough to pay.
 void PrepareUserColumnBits(Model *model);

@@ -47,12 +47,12 @@ bool AllEqual(const int32_t *item_marks, int32_t n, int32_t value) {
 
 void ExpectMarkersClear(const Model *model) {
   if (model->type == TOVRAN_USER_BASED) {
-    Expect(AllEqual(model->item_marks, model->ncols, model->unmet_item_mark),
+    Expect(AllEqual(model->scratch.item_marks, model->nitems, model->unmet_item_mark),
            "marker not back to its unmet mark after an operation");
-    Expect(AllEqual(model->user_marks, model->nrows, model->unmet_user_mark),
+    Expect(AllEqual(model->scratch.user_marks, model->users.nrows, model->unmet_user_mark),
            "rmarker not back to its unmet mark after an operation");
   } else {
-    Expect(AllEqual(model->item_marks, model->nitems, model->unmet_item_mark),
+    Expect(AllEqual(model->scratch.item_marks, model->nitems, model->unmet_item_mark),
            "marker not back to its unmet mark after an operation");
   }
 }
@@ -67,19 +67,21 @@ float ConsumeAlpha(FuzzedDataProvider &in) {
 }
 
 void CheckItemLists(const Model *model, const std::vector<int32_t> &frequency) {
-  const int32_t *itemptr = model->itemptr;
+  const int32_t *itemptr = model->lists.itemptr;
   Expect(itemptr[0] == 0, "itemptr[0] is not 0");
   for (int32_t i = 0; i < model->nitems; i++) {
     Expect(itemptr[i + 1] >= itemptr[i], "itemptr decreases");
     Expect(itemptr[i + 1] - itemptr[i] <= model->nnbr, "a list is longer than nnbr");
     for (int32_t j = itemptr[i]; j < itemptr[i + 1]; j++) {
-      const int32_t c = model->itemind[j];
+      const int32_t c = model->lists.itemind[j];
       Expect(c >= 0 && c < model->nitems && c != i, "a neighbour out of range or itself");
       Expect(frequency[size_t(c)] >= kMinItemFrequency, "an ineligible neighbour");
-      Expect(model->itemval[j] > 0.0f && std::isfinite(model->itemval[j]), "a bad similarity");
-      Expect(j == itemptr[i] || model->itemval[j - 1] >= model->itemval[j], "a list out of order");
+      Expect(model->lists.itemval[j] > 0.0f && std::isfinite(model->lists.itemval[j]),
+             "a bad similarity");
+      Expect(j == itemptr[i] || model->lists.itemval[j - 1] >= model->lists.itemval[j],
+             "a list out of order");
       for (int32_t l = itemptr[i]; l < j; l++)
-        Expect(model->itemind[l] != c, "a repeated neighbour");
+        Expect(model->lists.itemind[l] != c, "a repeated neighbour");
     }
   }
 }
@@ -90,8 +92,8 @@ int32_t ItemCandidates(const Model *model, const std::vector<int32_t> &basket) {
   for (int32_t b : basket) in_basket[size_t(b)] = true;
   int32_t count = 0;
   for (int32_t b : basket) {
-    for (int32_t j = model->itemptr[b]; j < model->itemptr[b + 1]; j++) {
-      const auto c = size_t(model->itemind[j]);
+    for (int32_t j = model->lists.itemptr[b]; j < model->lists.itemptr[b + 1]; j++) {
+      const auto c = size_t(model->lists.itemind[j]);
       if (!in_basket[c] && !offered[c]) {
         offered[c] = true;
         count++;
@@ -163,10 +165,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   Expect(model->type == type && model->nnbr == nnbr, "the model lost its parameters");
   ExpectMarkersClear(model);
   if (type == TOVRAN_USER_BASED) {
-    Expect(model->nrows == nrows && model->ncols == ncols && model->nitems == -1, "bad counts");
-    Expect(model->rowptr[nrows] == npairs && model->colptr[ncols] == npairs, "entries lost");
+    Expect(model->users.nrows == nrows && model->nitems == ncols, "bad counts");
+    Expect(model->users.rowptr[nrows] == npairs && model->users.colptr[ncols] == npairs,
+           "entries lost");
   } else {
-    Expect(model->nitems == ncols && model->nrows == -1 && model->ncols == -1, "bad counts");
+    Expect(model->nitems == ncols && model->users.nrows == -1, "bad counts");
     CheckItemLists(model, frequency);
   }
 

@@ -68,7 +68,7 @@ TEST(ItemCosineModel, ListsAreCosinesCutToNnbrThenScaled) {
   ExpectAnswersAsAFreshScratch(wide);
   Model *narrow = p.Build(TOVRAN_ITEM_COSINE, 2);
   ExpectList(narrow, 0, {{0.7184f, 1}, {0.6956f, 2}});
-  EXPECT_EQ(narrow->itemptr[4] - narrow->itemptr[3], 2);
+  EXPECT_EQ(narrow->lists.itemptr[4] - narrow->lists.itemptr[3], 2);
   TOVRAN_FreeModel(wide);
   TOVRAN_FreeModel(narrow);
 }
@@ -110,11 +110,11 @@ TEST(ItemModels, ZeroItemsGiveOneOffsetAndNoArrays) {
   PairList p{2, 0};
   Model *model = p.Build(TOVRAN_ITEM_COSINE, 20);
   EXPECT_EQ(model->nitems, 0);
-  EXPECT_EQ(model->itemptr[0], 0);
-  EXPECT_EQ(model->itemind, nullptr);
-  EXPECT_EQ(model->itemval, nullptr);
-  EXPECT_EQ(model->item_marks, nullptr);
-  EXPECT_EQ(model->item_candidates, nullptr);
+  EXPECT_EQ(model->lists.itemptr[0], 0);
+  EXPECT_EQ(model->lists.itemind, nullptr);
+  EXPECT_EQ(model->lists.itemval, nullptr);
+  EXPECT_EQ(model->scratch.item_marks, nullptr);
+  EXPECT_EQ(model->scratch.item_candidates, nullptr);
   EXPECT_EQ(Ask(model, {}), std::vector<int32_t>{});
   EXPECT_EQ(Ask(model, {0}), std::vector<int32_t>{-1});
   TOVRAN_FreeModel(model);
@@ -162,10 +162,9 @@ TEST(Recommend, AnItemOutsideTheRangeAnswersMinusOneAndTouchesNothing) {
 TEST(UserBasedModel, KeepsRowValuesInBothViewsAndOwnsTheArrays) {
   const PairList p = FiveUsers();
   Model *model = p.Build(TOVRAN_USER_BASED, 50);
-  EXPECT_EQ(model->nitems, -1);
-  EXPECT_EQ(model->itemptr, nullptr);
-  EXPECT_EQ(model->nrows, 5);
-  EXPECT_EQ(model->ncols, 4);
+  EXPECT_EQ(model->lists.itemptr, nullptr);
+  EXPECT_EQ(model->users.nrows, 5);
+  EXPECT_EQ(model->nitems, 4);
   // A basket of one item: each holder's similarity is its row value, 0.57735026
   // (3F13CD3A) for users 0 and 3 with three items, 0.70710677 for user 4;
   // their other items weigh the same values again.
@@ -209,7 +208,7 @@ TEST(RecommendByUsers, TheNearIdenticalTestIsMadeInDoublePrecision) {
   const float below = std::nextafter(at, 0.0f);  // 0.99899995
   for (float value : {at, below}) {
     Model *model = p.Build(TOVRAN_USER_BASED, 50);
-    model->colval[0] = model->rowval[0] = value;
+    model->users.colval[0] = model->users.rowval[0] = value;
     EXPECT_EQ(Ask(model, {0}), value == at ? std::vector<int32_t>{} : std::vector<int32_t>{1});
     ExpectAnswersAsAFreshScratch(model);
     TOVRAN_FreeModel(model);

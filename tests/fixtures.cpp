@@ -87,8 +87,8 @@ std::vector<float> Values(const List &list) {
 
 List ListOf(const Model *model, int32_t item) {
   List list;
-  for (int32_t j = model->itemptr[item]; j < model->itemptr[item + 1]; j++)
-    list.push_back(CandidatePair{model->itemval[j], model->itemind[j]});
+  for (int32_t j = model->lists.itemptr[item]; j < model->lists.itemptr[item + 1]; j++)
+    list.push_back(CandidatePair{model->lists.itemval[j], model->lists.itemind[j]});
   return list;
 }
 
@@ -115,21 +115,21 @@ Model *HandItemModel(int32_t ncols, const std::vector<List> &lists) {
   model->type = TOVRAN_ITEM_COSINE;
   model->nnbr = 20;
   model->nitems = ncols;
-  model->itemptr = AllocFilledInts(ncols + 1, 0, "test: itemptr");
-  model->itemind = AllocInts(int64_t{ncols} * 20, "test: itemind");
-  model->itemval = AllocFloats(int64_t{ncols} * 20, "test: itemval");
-  model->item_marks = AllocFilledInts(ncols, -1, "test: marker");
-  model->item_candidates = AllocCands(ncols, "test: fcand");
+  model->lists.itemptr = AllocFilledInts(ncols + 1, 0, "test: itemptr");
+  model->lists.itemind = AllocInts(int64_t{ncols} * 20, "test: itemind");
+  model->lists.itemval = AllocFloats(int64_t{ncols} * 20, "test: itemval");
+  model->scratch.item_marks = AllocFilledInts(ncols, -1, "test: marker");
+  model->scratch.item_candidates = AllocCands(ncols, "test: fcand");
   int32_t d = 0;
   for (int32_t i = 0; i < ncols; i++) {
     if (std::size_t(i) < lists.size()) {
       for (const CandidatePair &n : lists[std::size_t(i)]) {
-        model->itemind[d] = n.key;
-        model->itemval[d] = n.value;
+        model->lists.itemind[d] = n.key;
+        model->lists.itemval[d] = n.value;
         d++;
       }
     }
-    model->itemptr[i + 1] = d;
+    model->lists.itemptr[i + 1] = d;
   }
   return model;
 }

@@ -68,17 +68,17 @@ void ExpectPiecesMakeTheWholeModel(const std::string &path) {
     Model *whole =
         TOVRAN_Build(ds.nrows, ds.ncols, ds.ntrain, ds.rowid.get(), ds.colid.get(), &params);
     ASSERT_NE(whole, nullptr) << TOVRAN_LastError();
-    const int32_t nlist = whole->itemptr[n];
+    const int32_t nlist = whole->lists.itemptr[n];
     for (const std::vector<int32_t> &cut : cuts) {
       SCOPED_TRACE("kind " + std::to_string(c.kind) + ", nnbr " + std::to_string(c.nnbr) +
                    ", cut at " + std::to_string(cut[1]));
       Model *pieces = BuildInPieces(ds, params, cut);
       ASSERT_NE(pieces, nullptr);
-      EXPECT_EQ(std::vector<int32_t>(whole->itemptr, whole->itemptr + n + 1),
-                std::vector<int32_t>(pieces->itemptr, pieces->itemptr + n + 1));
-      EXPECT_EQ(std::vector<int32_t>(whole->itemind, whole->itemind + nlist),
-                std::vector<int32_t>(pieces->itemind, pieces->itemind + nlist));
-      EXPECT_EQ(Bits(whole->itemval, nlist), Bits(pieces->itemval, nlist));
+      EXPECT_EQ(std::vector<int32_t>(whole->lists.itemptr, whole->lists.itemptr + n + 1),
+                std::vector<int32_t>(pieces->lists.itemptr, pieces->lists.itemptr + n + 1));
+      EXPECT_EQ(std::vector<int32_t>(whole->lists.itemind, whole->lists.itemind + nlist),
+                std::vector<int32_t>(pieces->lists.itemind, pieces->lists.itemind + nlist));
+      EXPECT_EQ(Bits(whole->lists.itemval, nlist), Bits(pieces->lists.itemval, nlist));
       TOVRAN_ModelInfo want, got;
       ASSERT_EQ(TOVRAN_GetModelInfo(whole, &want), 0);
       ASSERT_EQ(TOVRAN_GetModelInfo(pieces, &got), 0);

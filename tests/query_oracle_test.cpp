@@ -171,14 +171,15 @@ TEST(QueryOracle, UserBasedMatchesOnLoadedRowsOfNegativeZero) {
   // After the header (64 bytes) and the row offsets: the column ids, then
   // the row values; a third of the users get -0.0 throughout, another third
   // at their first entry only.
-  const size_t values = 64 + 4 * size_t(built->nrows + 1) + 4 * size_t(built->rowptr[built->nrows]);
+  const size_t values =
+      64 + 4 * size_t(built->users.nrows + 1) + 4 * size_t(built->users.rowptr[built->users.nrows]);
   std::vector<bool> zero;
-  for (int32_t u = 0; u < built->nrows; u++)
-    for (int32_t j = built->rowptr[u]; j < built->rowptr[u + 1]; j++)
-      zero.push_back(u % 3 == 0 || (u % 3 == 1 && j == built->rowptr[u]));
-  Model *loaded =
-      LoadWithNegativeZeros(built, "negative_zero_rows", values, built->rowptr[built->nrows],
-                            [&](int32_t j) { return zero[size_t(j)]; });
+  for (int32_t u = 0; u < built->users.nrows; u++)
+    for (int32_t j = built->users.rowptr[u]; j < built->users.rowptr[u + 1]; j++)
+      zero.push_back(u % 3 == 0 || (u % 3 == 1 && j == built->users.rowptr[u]));
+  Model *loaded = LoadWithNegativeZeros(built, "negative_zero_rows", values,
+                                        built->users.rowptr[built->users.nrows],
+                                        [&](int32_t j) { return zero[size_t(j)]; });
   TOVRAN_FreeModel(built);
   ASSERT_NE(loaded, nullptr);
   ExpectSameAnswers(TOVRAN_USER_BASED, loaded, 11, p);
@@ -190,7 +191,7 @@ TEST(QueryOracle, UserBasedMatchesOnLoadedRowsOfNegativeZero) {
 TEST(QueryOracle, ItemBasedMatchesOnLoadedListsOfNegativeZero) {
   const PairList p = RandomPairs(12, 400, 30, 9);
   Model *built = p.Build(TOVRAN_ITEM_COSINE, 20);
-  const int32_t entries = built->itemptr[built->nitems];
+  const int32_t entries = built->lists.itemptr[built->nitems];
   const size_t values = 64 + 4 * size_t(built->nitems + 1) + 4 * size_t(entries);
   Model *loaded = LoadWithNegativeZeros(built, "negative_zero_lists", values, entries,
                                         [](int32_t j) { return j % 3 == 0; });

@@ -79,15 +79,15 @@ std::vector<int32_t> ReferenceRecommendByUsers(const Model &model, int32_t n, co
   // column users arrive in increasing id.
   List users;
   std::vector<std::tuple<int32_t, int32_t>> arrival;
-  for (int32_t u = 0; u < model.nrows; u++) {
+  for (int32_t u = 0; u < model.users.nrows; u++) {
     Score sum;
     for (int32_t t = 0; t < n; t++) {
-      for (int32_t j = model.rowptr[u]; j < model.rowptr[u + 1]; j++) {
-        if (model.rowind[j] != basket[t]) continue;
+      for (int32_t j = model.users.rowptr[u]; j < model.users.rowptr[u + 1]; j++) {
+        if (model.users.rowind[j] != basket[t]) continue;
         if (!sum.met) {
-          sum = Score{true, model.rowval[j], {t, u}};
+          sum = Score{true, model.users.rowval[j], {t, u}};
         } else {
-          sum.value += model.rowval[j];
+          sum.value += model.users.rowval[j];
         }
       }
     }
@@ -119,15 +119,15 @@ std::vector<int32_t> ReferenceRecommendByUsers(const Model &model, int32_t n, co
   // down, similarity times each of the neighbour's values for c in stored
   // order, in double and rounded once per term; c first arrives at its
   // earliest (neighbour, row place).
-  const std::vector<bool> in_basket = InBasket(model.ncols, n, basket);
-  std::vector<Score> dense(size_t(model.ncols));
+  const std::vector<bool> in_basket = InBasket(model.nitems, n, basket);
+  std::vector<Score> dense(size_t(model.nitems));
   for (int32_t t = 0; t < int32_t(neighbours.size()); t++) {
     const double similarity = neighbours[size_t(t)].value;
     const int32_t u = neighbours[size_t(t)].key;
-    for (int32_t j = model.rowptr[u]; j < model.rowptr[u + 1]; j++) {
-      const int32_t c = model.rowind[j];
+    for (int32_t j = model.users.rowptr[u]; j < model.users.rowptr[u + 1]; j++) {
+      const int32_t c = model.users.rowind[j];
       if (in_basket[size_t(c)]) continue;
-      const double term = similarity * double(model.rowval[j]);
+      const double term = similarity * double(model.users.rowval[j]);
       Score &score = dense[size_t(c)];
       if (!score.met) {
         score = Score{true, float(term), {t, j}};

@@ -54,12 +54,14 @@ void ExpectSameModelsAndLists(const std::string &path) {
       Model *many = TOVRAN_BuildModelThreads(ds.nrows, ds.ncols, ds.ntrain, ds.rowid.get(),
                                              ds.colid.get(), type, nnbr, 0.3f, nthreads);
       if (type != TOVRAN_USER_BASED) {
-        const int32_t nlist = one->itemptr[one->nitems];
-        ASSERT_EQ(std::vector<int32_t>(one->itemptr, one->itemptr + one->nitems + 1),
-                  std::vector<int32_t>(many->itemptr, many->itemptr + many->nitems + 1));
-        ASSERT_EQ(std::vector<int32_t>(one->itemind, one->itemind + nlist),
-                  std::vector<int32_t>(many->itemind, many->itemind + nlist));
-        ASSERT_EQ(Bits(one->itemval, size_t(nlist)), Bits(many->itemval, size_t(nlist)));
+        const int32_t nlist = one->lists.itemptr[one->nitems];
+        ASSERT_EQ(
+            std::vector<int32_t>(one->lists.itemptr, one->lists.itemptr + one->nitems + 1),
+            std::vector<int32_t>(many->lists.itemptr, many->lists.itemptr + many->nitems + 1));
+        ASSERT_EQ(std::vector<int32_t>(one->lists.itemind, one->lists.itemind + nlist),
+                  std::vector<int32_t>(many->lists.itemind, many->lists.itemind + nlist));
+        ASSERT_EQ(Bits(one->lists.itemval, size_t(nlist)),
+                  Bits(many->lists.itemval, size_t(nlist)));
       }
       const Lists got = AskAll(many, ds, starts, nthreads);
       EXPECT_EQ(got.count, want.count) << "type " << type << ", " << nthreads << " threads";

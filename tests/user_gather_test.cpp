@@ -40,7 +40,7 @@ List Candidates(const Model *model, TOVRAN_Scratch *scratch, const std::vector<i
 
 void ExpectSameWays(const PairList &p, const char *what) {
   Model *model = p.Build(TOVRAN_USER_BASED, 50);
-  ASSERT_NE(model->colbits, nullptr) << what;
+  ASSERT_NE(model->users.colbits, nullptr) << what;
   TOVRAN_Scratch own = ModelScratch(model);
   TOVRAN_Scratch *other = TOVRAN_CreateScratch(model);
   std::vector<std::vector<int32_t>> baskets = {
@@ -112,16 +112,16 @@ TEST(UserGather, ColumnBitsStayOffWhereTheyCouldDiffer) {
   // Rows of two values (loaded from a model file, say): the marks alone.
   PairList p = Classes([](int32_t) { return 1; });
   Model *model = p.Build(TOVRAN_USER_BASED, 50);
-  ASSERT_NE(model->colbits, nullptr);
-  model->rowval[model->rowptr[7]] *= 0.5f;
+  ASSERT_NE(model->users.colbits, nullptr);
+  model->users.rowval[model->users.rowptr[7]] *= 0.5f;
   PrepareUserColumnBits(model);
-  EXPECT_EQ(model->colbits, nullptr);
+  EXPECT_EQ(model->users.colbits, nullptr);
   TOVRAN_FreeModel(model);
   // Too few users for any column to pay.
   PairList small{100, 3};
   for (int32_t u = 0; u < 100; u++) small.Add(u, {0, u % 3});
   model = small.Build(TOVRAN_USER_BASED, 50);
-  EXPECT_EQ(model->colbits, nullptr);
+  EXPECT_EQ(model->users.colbits, nullptr);
   TOVRAN_FreeModel(model);
 }
 
