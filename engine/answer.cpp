@@ -52,7 +52,7 @@ int32_t FillFromPopular(const Model *model, int32_t *item_marks, int32_t m, int3
     const int32_t c = model->popularity.popular[k];
     if (item_marks[c] != kTaken) Put(m++, c, 0.0f, rcmds, scores);
   }
-  const int32_t unmet = model->unmet_item_mark;
+  const int32_t unmet = UnmetMark(model->item_marks_form);
   for (int32_t t = 0; t < listed; t++) item_marks[rcmds[t]] = unmet;
   RestLeftOut(n, basket, options, item_marks, unmet);
   return m;
@@ -114,6 +114,6 @@ int32_t FinishAnswer(const Model *model, TOVRAN_Scratch *scratch, int32_t ncand,
   for (int32_t t = 0; t < m; t++)
     Put(t, item_candidates[t].key, item_candidates[t].value, rcmds, scores);
   m = AppendUnscored(model, item_candidates, item_marks, m, N, options, rcmds, scores);
-  RestLists(n, basket, options, item_marks, model->unmet_item_mark);
+  RestLists(n, basket, options, item_marks, UnmetMark(model->item_marks_form));
   return m;
 }

@@ -24,9 +24,7 @@ int32_t FinishAnswer(const Model *model, TOVRAN_Scratch *scratch, int32_t ncand,
                      const int32_t *basket, int32_t N, const TOVRAN_QueryOptions &options,
                      int32_t *rcmds, float *scores);
 
-// Marks a restricted answer uses while it is put together; none is a mark
-// at rest, a slot, or a gather's left-out mark.
-enum RestrictMark : int32_t { kMember = -3, kFiltered = -4, kInBasket = -5, kTaken = -6 };
+// A restricted answer marks its lists with the RestrictMark states (marks.h).
 
 // Puts the listed members that FinishAnswer found no score for after the m
 // answers (in the order listed, or in popularity order under fallback,

@@ -129,7 +129,8 @@ Model *TOVRAN_AssembleItemModel(int32_t nrows, int32_t ncols, const TOVRAN_Param
     model->lists.itemptr = AllocInts(int64_t{ncols} + 1, "TOVRAN_AssembleItemModel: itemptr");
     model->lists.itemind = AllocInts(total, "TOVRAN_AssembleItemModel: itemind");
     model->lists.itemval = AllocFloats(total, "TOVRAN_AssembleItemModel: itemval");
-    model->scratch.item_marks = AllocFilledInts(ncols, -1, "TOVRAN_AssembleItemModel: marker");
+    model->scratch.item_marks =
+        AllocFilledInts(ncols, UnmetMark(MarkForm::kSlots), "TOVRAN_AssembleItemModel: marker");
     model->scratch.item_candidates =
         AllocCands(ItemCandidateRoom(ncols), "TOVRAN_AssembleItemModel: fcand");
     model->lists.itemptr[0] = 0;

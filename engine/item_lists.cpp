@@ -22,10 +22,12 @@ Model *CreateItemModel(int32_t type, int32_t ncols, int32_t nnbr, int32_t min_su
     model->lists.itemval = AllocFloats(room, labels.itemval);
     model->lists.itemptr[0] = 0;
   }
-  model->scratch.item_marks = AllocFilledInts(ncols, -1, labels.item_marks);
+  model->scratch.item_marks =
+      AllocFilledInts(ncols, UnmetMark(MarkForm::kSlots), labels.item_marks);
   model->scratch.item_candidates = AllocCands(ItemCandidateRoom(ncols), labels.item_candidates);
   for (int32_t c = 0; c < ncols; c++)
-    if (colptr[c + 1] - colptr[c] < min_support) model->scratch.item_marks[c] = -2;
+    if (colptr[c + 1] - colptr[c] < min_support)
+      model->scratch.item_marks[c] = LeftOutMark(MarkForm::kSlots);
   return model.release();
 }
 
@@ -90,5 +92,6 @@ ThreadScratch::~ThreadScratch() {
 
 void StartBuildMarks(Model *model) {
   for (int32_t c = 0; c < model->nitems; c++)
-    model->scratch.item_marks[c] = model->scratch.item_marks[c] == -2 ? kLeftOutSum : kUnmetSum;
+    model->scratch.item_marks[c] =
+        model->scratch.item_marks[c] == LeftOutMark(MarkForm::kSlots) ? kLeftOutSum : kUnmetSum;
 }

@@ -1,11 +1,10 @@
 #pragma once
 
-#include <bit>
 #include <cstdint>
-#include <limits>
 #include <vector>
 
 #include "engine/candidates.h"
+#include "engine/marks.h"
 #include "engine/model.h"
 #include "util/parallel.h"
 
@@ -18,8 +17,9 @@ struct ItemModelLabels {
 
 // A model of the given item type over ncols items with room for
 // ItemListRoom(nnbr, ncols) neighbours per item (no list arrays at all
-// unless with_lists); item_marks is all -1, and -2 for items held by fewer than
-// min_support entries of colptr (those never become neighbours).
+// unless with_lists); item_marks in kSlots form, all unmet but the items held
+// by fewer than min_support entries of colptr, left out (those never become
+// neighbours).
 Model *CreateItemModel(int32_t type, int32_t ncols, int32_t nnbr, int32_t min_support,
                        const int32_t *colptr, const ItemModelLabels &labels,
                        bool with_lists = true);
@@ -70,17 +70,15 @@ inline void PrefetchRow(const int32_t *rowptr, const int32_t *rowind, const floa
   __builtin_prefetch(rowval + rowptr[u]);
 }
 
-// While a build gathers, each item's mark holds the bits of its running sum:
-// -0.0 for an item not met yet (a sum that starts from -0.0 is its first
-// term, bit for bit) and +inf for an item left out (every finite term leaves
-// +inf as it is). Every term is finite and above zero (the matrix values are),
-// so no sum of a met item is -0.0 or +inf. Every step is then the same few
-// instructions: no branch on whether the item is new and no test for left-out
-// ones, which pays on every catalogue size measured (1,000 to 40,000 items).
-constexpr int32_t kUnmetSum = std::bit_cast<int32_t>(-0.0f);
-constexpr int32_t kLeftOutSum = std::bit_cast<int32_t>(std::numeric_limits<float>::infinity());
+// While a build gathers, each item's mark holds the bits of its running sum
+// in kBuildSums form (marks.h): no branch on whether the item is new and no
+// test for left-out ones, which pays on every catalogue size measured (1,000
+// to 40,000 items). Every term is finite and above zero (the matrix values
+// are), so no sum of a met item is -0.0 or +inf.
+constexpr int32_t kUnmetSum = UnmetMark(MarkForm::kBuildSums);
+constexpr int32_t kLeftOutSum = LeftOutMark(MarkForm::kBuildSums);
 
-// Puts the model's marks (-1, and -2 for the items left out) in the build's
+// Puts the model's marks from kSlots form (CreateItemModel) into the build's
 // form above; RestMarks ends it.
 void StartBuildMarks(Model *model);
 
@@ -118,7 +116,7 @@ int32_t GatherCandidates(int32_t i, int32_t jbegin, int32_t jend, const int32_t 
       // Product and sum in double, one rounding: not two float operations.
       const double add = Weighted ? double(rowval[l]) * w : PerEntry ? double(rowval[l]) : w;
       const int32_t mark = item_marks[c];
-      item_marks[c] = std::bit_cast<int32_t>(float(add + double(std::bit_cast<float>(mark))));
+      item_marks[c] = MarkOfSum(float(add + double(SumInMark(mark))));
       // The id is written every step and kept for a new item.
       item_candidates[k].key = c;
       k += mark == kUnmetSum;
@@ -131,8 +129,7 @@ int32_t GatherCandidates(int32_t i, int32_t jbegin, int32_t jend, const int32_t 
     using Floats2 = float __attribute__((vector_size(8)));
     for (; t + 1 < k; t += 2) {
       const int32_t c0 = item_candidates[t].key, c1 = item_candidates[t + 1].key;
-      const Doubles2 sums = {double(std::bit_cast<float>(item_marks[c0])),
-                             double(std::bit_cast<float>(item_marks[c1]))};
+      const Doubles2 sums = {double(SumInMark(item_marks[c0])), double(SumInMark(item_marks[c1]))};
       const Floats2 q = __builtin_convertvector(sums / Doubles2{damping[c0], damping[c1]}, Floats2);
       item_candidates[t].value = q[0];
       item_candidates[t + 1].value = q[1];
@@ -142,7 +139,7 @@ int32_t GatherCandidates(int32_t i, int32_t jbegin, int32_t jend, const int32_t 
   }
   for (; t < k; t++) {
     const int32_t c = item_candidates[t].key;
-    const float sum = std::bit_cast<float>(item_marks[c]);
+    const float sum = SumInMark(item_marks[c]);
     item_candidates[t].value = Damped ? float(double(sum) / damping[c]) : sum;
     item_marks[c] = kUnmetSum;
   }

@@ -4,7 +4,7 @@
 #include <cmath>
 
 #include "engine/errors.h"
-#include "engine/mark_sums.h"
+#include "engine/marks.h"
 #include "util/checked_alloc.h"
 #include "util/fill.h"
 #include "util/free_all.h"
@@ -15,7 +15,7 @@ Model *CreateModel() {
   model->type = model->nnbr = model->nitems = model->nusers = -1;
   model->users.nrows = -1;
   model->popularity.npopular = -1;
-  model->unmet_user_mark = model->unmet_item_mark = -1;
+  model->user_marks_form = model->item_marks_form = MarkForm::kSlots;
   return model;
 }
 
@@ -42,21 +42,21 @@ void RestMarks(Model *model) {
       negzero |= std::bit_cast<uint32_t>(model->users.rowval[j]) == 0x80000000u;
       signbit |= std::signbit(model->users.rowval[j]);
     }
-    model->unmet_user_mark = negzero ? -1 : INT32_MIN;
-    model->unmet_item_mark = !signbit && model->nitems <= kMaxItemsSummedInMarks ? INT32_MIN : -1;
-    FillInts(model->users.nrows, model->unmet_user_mark, model->scratch.user_marks);
-    FillInts(model->nitems, model->unmet_item_mark, model->scratch.item_marks);
+    model->user_marks_form = negzero ? MarkForm::kSums : MarkForm::kSumsFromZero;
+    model->item_marks_form = RestingItemForm(!signbit, model->nitems);
+    FillInts(model->users.nrows, UnmetMark(model->user_marks_form), model->scratch.user_marks);
+    FillInts(model->nitems, UnmetMark(model->item_marks_form), model->scratch.item_marks);
     return;
   }
   if (model->type == TOVRAN_POPULAR) {
-    model->unmet_item_mark = -1;
-    FillInts(model->nitems, -1, model->scratch.item_marks);
+    model->item_marks_form = RestingItemForm(false, model->nitems);
+    FillInts(model->nitems, UnmetMark(model->item_marks_form), model->scratch.item_marks);
     return;
   }
   const bool zero = model->lists.itemptr != nullptr && model->nitems <= kMaxItemsSummedInMarks &&
                     !HoldsNegativeZero(model->lists.itemval, model->lists.itemptr[model->nitems]);
-  model->unmet_item_mark = zero ? INT32_MIN : -1;
-  FillInts(model->nitems, model->unmet_item_mark, model->scratch.item_marks);
+  model->item_marks_form = RestingItemForm(zero, model->nitems);
+  FillInts(model->nitems, UnmetMark(model->item_marks_form), model->scratch.item_marks);
 }
 
 int32_t TOVRAN_GetModelInfo(const Model *model, TOVRAN_ModelInfo *info) {

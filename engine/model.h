@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "engine/candidates.h"
+#include "engine/marks.h"
 #include "engine/scratch.h"
 #include "engine/tovran.h"
 #include "engine/user_columns.h"
@@ -44,8 +45,8 @@ struct PopularityRanking {
 
 // A built model: what every kind carries, then one record per kind of data.
 // Unused integer fields are -1 and unused arrays null. Between operations
-// every scratch.user_marks entry is unmet_user_mark and every
-// scratch.item_marks entry unmet_item_mark (RestMarks).
+// every scratch.user_marks entry is UnmetMark(user_marks_form) and every
+// scratch.item_marks entry UnmetMark(item_marks_form) (RestMarks).
 struct Model {
   int32_t type;
   int32_t nnbr;
@@ -55,19 +56,17 @@ struct Model {
   PopularityRanking popularity;
   // The model's own query arrays, for the calls without a scratch of their
   // own (TOVRAN_Recommend...): user_candidates UserCandidateRoom(users.nrows)
-  // pairs, item_candidates ItemCandidateRoom(nitems); user_marks user id ->
-  // unmet_user_mark, its running sum while a query runs; item_marks item id ->
-  // unmet_item_mark, while building or querying also left out, a slot in
-  // item_candidates or a sum (mark_sums.h). user_hits stays null: the column
-  // bits hold the model's own hit counters.
+  // pairs, item_candidates ItemCandidateRoom(nitems); user_marks and
+  // item_marks per user and item, in the forms below (marks.h). user_hits
+  // stays null: the column bits hold the model's own hit counters.
   TOVRAN_Scratch scratch;
   // What the model was built from and with, for its file and its info.
-  int32_t nusers;           // users of the pairs (every kind)
-  float alpha;              // type 2: the damping exponent; else 0
-  int32_t min_support;      // item models: the eligibility threshold; else 0
-  int32_t unmet_user_mark;  // type 3: every user mark between operations (RestMarks)
-  int32_t unmet_item_mark;  // every item mark between operations (RestMarks);
-                            // -1 until an item model's lists are in place
+  int32_t nusers;            // users of the pairs (every kind)
+  float alpha;               // type 2: the damping exponent; else 0
+  int32_t min_support;       // item models: the eligibility threshold; else 0
+  MarkForm user_marks_form;  // type 3: kSums or kSumsFromZero (RestMarks)
+  MarkForm item_marks_form;  // the form the queries gather in (RestMarks);
+                             // kSlots until an item model's lists are in place
   // How the pairs' values became entries (TOVRAN_WEIGHT_*), with BM25's K1 and B.
   int32_t weighting;
   float bm25_k1;
@@ -87,11 +86,9 @@ constexpr int64_t ItemCandidateRoom(int32_t nitems) { return nitems > 0 ? int64_
 bool HoldsNegativeZero(const float *values, int64_t n);
 
 // Puts the marks of a model whose arrays are in place at rest. A query keeps
-// each candidate's running sum in its mark, and a mark at rest is -0.0, the
-// sum of no terms, from which the first addition gives the first term bit
-// for bit, so a step adds to a mark as it is and finds new candidates by it.
-// Only a sum of -0.0 terms is -0.0 again, so the marks rest at -1 (a NaN no
-// sum of finite values gives) where a term can be -0.0:
+// each candidate's running sum in its mark, and the marks rest in
+// kSumsFromZero form (marks.h) unless a term can be -0.0 (only a sum of -0.0
+// terms is -0.0 again); they rest in kSums form then:
 // - user_marks (user-based: the sums of row values) when a row holds -0.0;
 // - item_marks of an item model (the sums of list values) when a list holds
 //   -0.0, or the model has no lists;
@@ -99,7 +96,7 @@ bool HoldsNegativeZero(const float *values, int64_t n);
 //   similarities are +0.0 or more when no row value has its sign bit set)
 //   when a row value has its sign bit set;
 // and beyond kMaxItemsSummedInMarks items, where the queries keep slots in
-// item_marks. Sets unmet_user_mark and unmet_item_mark so, and every entry of
+// item_marks. Sets user_marks_form and item_marks_form so, and every entry of
 // user_marks and item_marks to them.
 void RestMarks(Model *model);
 

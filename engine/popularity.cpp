@@ -56,7 +56,7 @@ int32_t RecommendPopular(const Model *model, TOVRAN_Scratch *scratch, int32_t n,
                          const int32_t *basket, int32_t N, const TOVRAN_QueryOptions &options,
                          int32_t *rcmds, float *scores) {
   int32_t *item_marks = scratch->item_marks;
-  const int32_t unmet = model->unmet_item_mark;
+  const int32_t unmet = UnmetMark(model->item_marks_form);
   auto put = [&](int32_t m, int32_t c) {
     rcmds[m] = c;
     if (scores != nullptr) scores[m] = model->popularity.popscore[model->popularity.poprank[c]];

@@ -83,7 +83,7 @@ bool OptionsFault(const char *entry, const Model *model, const TOVRAN_QueryOptio
 // in first-arrival order, by GatherStep; the basket items must be marked
 // LeftOutMark(How). Returns the count; every mark but the basket items' is
 // at rest again.
-template <Gather How>
+template <MarkForm How>
 int32_t GatherSums(int32_t n, const int32_t *basket, const int32_t *itemptr, const int32_t *itemind,
                    const float *itemval, int32_t *__restrict item_marks,
                    CandidatePair *__restrict item_candidates) {
@@ -139,9 +139,9 @@ TOVRAN_Scratch *TOVRAN_CreateScratch(const Model *model) {
   scratch->user_candidates = AllocCands(UserCandidateRoom(rows), "TOVRAN_CreateScratch: rcand");
   scratch->item_candidates = AllocCands(ItemCandidateRoom(items), "TOVRAN_CreateScratch: fcand");
   scratch->user_marks =
-      AllocFilledInts(rows, model->unmet_user_mark, "TOVRAN_CreateScratch: rmarker");
+      AllocFilledInts(rows, UnmetMark(model->user_marks_form), "TOVRAN_CreateScratch: rmarker");
   scratch->item_marks =
-      AllocFilledInts(items, model->unmet_item_mark, "TOVRAN_CreateScratch: marker");
+      AllocFilledInts(items, UnmetMark(model->item_marks_form), "TOVRAN_CreateScratch: marker");
   if (users && model->users.colbits != nullptr) {
     const int64_t words = UserBitsStateWords(model->users.colbits);
     scratch->user_hits =
@@ -270,12 +270,12 @@ int32_t RecommendByItems(const Model *model, TOVRAN_Scratch *scratch, int32_t n,
 
   // Every basket item's list is asked for at once, so that their misses
   // overlap. The scratch's marks rest as the model's do (TOVRAN_CreateScratch).
-  const int32_t unmet = model->unmet_item_mark;
-  const Gather how = GatherFor(unmet, model->nitems);
+  const MarkForm how = model->item_marks_form;
+  const int32_t unmet = UnmetMark(how);
   MarkLeftOut(n, basket, options, item_marks, LeftOutMark(how));
   for (int32_t t = 0; t < n; t++) {
     const int32_t b = basket[t];
-    if (how != Gather::kSlots) {
+    if (how != MarkForm::kSlots) {
       __builtin_prefetch(itemind + itemptr[b]);
       __builtin_prefetch(itemval + itemptr[b]);
     } else {

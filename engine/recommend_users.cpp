@@ -50,9 +50,9 @@ int32_t DropNoted(int32_t nr, CandidatePair *user_candidates, int32_t nnear,
 
 // Phase 1's pass over the basket's columns: returns the users met, listed
 // in first-arrival order in user_candidates's keys, with their sums in their marks.
-// FromMark: a user not met holds -0.0 and every addition starts from the
-// mark; else it holds -1 and the first one starts from -0.0 (MarkStart).
-template <bool FromMark>
+// Form is the users' marks' (marks.h): kSumsFromZero, every addition starts
+// from the mark; kSums, the first one starts from -0.0 (MarkStart).
+template <MarkForm Form>
 int32_t SumHits(int32_t n, const int32_t *basket, const int32_t *__restrict colptr,
                 const int32_t *__restrict colind, const float *__restrict colval,
                 int32_t *__restrict user_marks, CandidatePair *__restrict user_candidates) {
@@ -64,10 +64,10 @@ int32_t SumHits(int32_t n, const int32_t *basket, const int32_t *__restrict colp
       // when new (user_candidates has one pair more than there are users).
       const int32_t u = colind[j];
       const int32_t mark = user_marks[u];
-      const float start = FromMark ? std::bit_cast<float>(mark) : MarkStart(mark);
-      user_marks[u] = std::bit_cast<int32_t>(start + colval[j]);
+      const float start = Form == MarkForm::kSumsFromZero ? SumInMark(mark) : MarkStart(mark);
+      user_marks[u] = MarkOfSum(start + colval[j]);
       user_candidates[nr].key = u;
-      nr += mark == (FromMark ? INT32_MIN : -1);
+      nr += mark == UnmetMark(Form);
     }
   }
   return nr;
@@ -78,7 +78,7 @@ int32_t SumHits(int32_t n, const int32_t *basket, const int32_t *__restrict colp
 // rounding) into item_candidates, in first-arrival order, by GatherStep; the basket
 // items must be marked LeftOutMark(How). Returns the count; every mark but
 // the basket items' is at rest again.
-template <Gather How>
+template <MarkForm How>
 int32_t GatherRows(int32_t nkeep, const CandidatePair *user_candidates,
                    const int32_t *__restrict rowptr, const int32_t *__restrict rowind,
                    const float *__restrict rowval, int32_t *__restrict item_marks,
@@ -236,14 +236,15 @@ int32_t GatherUserCandidates(const Model *model, TOVRAN_Scratch *scratch, int32_
   // precision, kept in the users' marks (model.h), and the users listed in
   // first-arrival order; the scaling pass puts the marks back.
   int32_t *user_marks = scratch->user_marks;
-  const int32_t unmet_user = model->unmet_user_mark;
-  const int32_t nr = unmet_user == INT32_MIN
-                         ? SumHits<true>(n, basket, model->users.colptr, model->users.colind,
-                                         model->users.colval, user_marks, user_candidates)
-                         : SumHits<false>(n, basket, model->users.colptr, model->users.colind,
-                                          model->users.colval, user_marks, user_candidates);
+  const int32_t unmet_user = UnmetMark(model->user_marks_form);
+  const int32_t nr =
+      model->user_marks_form == MarkForm::kSumsFromZero
+          ? SumHits<MarkForm::kSumsFromZero>(n, basket, model->users.colptr, model->users.colind,
+                                             model->users.colval, user_marks, user_candidates)
+          : SumHits<MarkForm::kSums>(n, basket, model->users.colptr, model->users.colind,
+                                     model->users.colval, user_marks, user_candidates);
   return ScaleAndDrop(nr, n, model->nitems, user_candidates, item_candidates, [&](int32_t u) {
-    const float sum = std::bit_cast<float>(user_marks[u]);
+    const float sum = SumInMark(user_marks[u]);
     user_marks[u] = unmet_user;
     return sum;
   });
@@ -271,8 +272,8 @@ int32_t RecommendByUsers(const Model *model, TOVRAN_Scratch *scratch, int32_t n,
 
   // Phase 2: the neighbours' items outside the basket, weighted by similarity.
   // The scratch's marks rest as the model's do (TOVRAN_CreateScratch).
-  const int32_t unmet = model->unmet_item_mark;
-  const Gather how = GatherFor(unmet, model->nitems);
+  const MarkForm how = model->item_marks_form;
+  const int32_t unmet = UnmetMark(how);
   MarkLeftOut(n, basket, options, item_marks, LeftOutMark(how));
   const int32_t nf = WithGather(how, [&](auto mode) {
     return GatherRows<mode.value>(nkeep, user_candidates, rowptr, rowind, rowval, item_marks,

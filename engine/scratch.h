@@ -13,9 +13,8 @@
 struct TOVRAN_Scratch {
   CandidatePair *user_candidates;  // nrows + 1: candidate users (type 3)
   CandidatePair *item_candidates;  // items: candidate items
-  int32_t *user_marks;  // nrows: user id -> unmet_user_mark, its running sum mid-query (type 3)
-  int32_t *item_marks;  // items: item id -> unmet_item_mark; mid-query -2, a slot or
-                        // a sum (mark_sums.h)
+  int32_t *user_marks;  // nrows: per user, in the model's user_marks_form (marks.h; type 3)
+  int32_t *item_marks;  // items: per item, in the model's item_marks_form (marks.h)
   uint64_t *user_hits;  // type 3 with column bit sets: the users seen and their hit
                         // counters (user_columns.h), all zero between queries
 };

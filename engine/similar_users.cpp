@@ -40,7 +40,7 @@ int32_t TOVRAN_SimilarUsers(Model *model, int32_t user, int32_t N, int32_t *user
     const auto ncand = int32_t(sums.size());
     for (int32_t t = 0; t < ncand; t++) {
       cand[t].value = float(sums[size_t(t)]);
-      slot[cand[t].key] = model->unmet_user_mark;
+      slot[cand[t].key] = UnmetMark(model->user_marks_form);
     }
     const int32_t m = RankTopCandidates(ncand, N - 1, cand);
     users[0] = user;

@@ -47,12 +47,13 @@ bool AllEqual(const int32_t *item_marks, int32_t n, int32_t value) {
 
 void ExpectMarkersClear(const Model *model) {
   if (model->type == TOVRAN_USER_BASED) {
-    Expect(AllEqual(model->scratch.item_marks, model->nitems, model->unmet_item_mark),
+    Expect(AllEqual(model->scratch.item_marks, model->nitems, UnmetMark(model->item_marks_form)),
            "marker not back to its unmet mark after an operation");
-    Expect(AllEqual(model->scratch.user_marks, model->users.nrows, model->unmet_user_mark),
-           "rmarker not back to its unmet mark after an operation");
+    Expect(
+        AllEqual(model->scratch.user_marks, model->users.nrows, UnmetMark(model->user_marks_form)),
+        "rmarker not back to its unmet mark after an operation");
   } else {
-    Expect(AllEqual(model->scratch.item_marks, model->nitems, model->unmet_item_mark),
+    Expect(AllEqual(model->scratch.item_marks, model->nitems, UnmetMark(model->item_marks_form)),
            "marker not back to its unmet mark after an operation");
   }
 }
