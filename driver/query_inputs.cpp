@@ -22,15 +22,6 @@ File OpenOrFail(const std::string &path) {
   return file;
 }
 
-// Line k of path (from 0) in lines, its index in index.
-void ReadMap(const std::string &path, std::vector<std::string> *lines,
-             std::unordered_map<std::string, int32_t> *index) {
-  ForEachLine(path, [&](const std::string &line, int64_t) {
-    index->emplace(line, int32_t(lines->size()));
-    lines->push_back(line);
-  });
-}
-
 }  // namespace
 
 std::vector<int32_t> Pairs::BasketOf(int32_t user) const {
@@ -60,21 +51,6 @@ Pairs ReadAllPairs(const std::string &path) {
     p.items[k] = colid[i];
   }
   return p;
-}
-
-IdMaps::IdMaps(const std::string &data) : data_(data) {
-  ReadMap(data + ".users", &users_, &user_index_);
-  ReadMap(data + ".items", &items_, &item_index_);
-}
-
-int32_t IdMaps::Item(const std::string &id) const {
-  const auto found = item_index_.find(id);
-  return found == item_index_.end() ? -1 : found->second;
-}
-
-int32_t IdMaps::User(const std::string &id) const {
-  const auto found = user_index_.find(id);
-  return found == user_index_.end() ? -1 : found->second;
 }
 
 std::vector<int32_t> ParseItemList(const std::string &text, const std::string &where,
@@ -111,30 +87,6 @@ int32_t ParseUser(const std::string &text, const IdMaps *maps, int32_t nusers) {
     if (!reason.empty()) throw Failure{"--user: " + reason};
   }
   return user;
-}
-
-void ForEachLine(const std::string &path,
-                 const std::function<void(const std::string &, int64_t)> &each) {
-  File owned;
-  std::FILE *in = stdin;
-  if (path != "-") {
-    owned = OpenOrFail(path);
-    in = owned.get();
-  }
-  std::string line;
-  int64_t number = 0;
-  for (int c; (c = std::fgetc(in)) != EOF;) {
-    if (c != '\n') {
-      line.push_back(char(c));
-      continue;
-    }
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    each(line, ++number);
-    line.clear();
-  }
-  if (std::ferror(in))
-    throw Failure{(path == "-" ? "standard input" : path) + ": " + std::strerror(errno)};
-  if (!line.empty()) each(line, ++number);
 }
 
 FileFacts ReadFileFacts(const std::string &path) {

@@ -2,15 +2,18 @@
 // headers and columns, timestamps, id maps.
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <string>
 #include <vector>
 
+#include "dataset/id_maps.h"
 #include "dataset/timestamp.h"
+#include "program_runner.h"
 #include "programs/convert/columns.h"
 #include "programs/convert/convert_options.h"
 #include "programs/convert/fields.h"
-#include "programs/convert/id_map.h"
 #include "programs/convert/pair_sorter.h"
+#include "util/failure.h"
 
 namespace {
 
@@ -154,6 +157,35 @@ TEST(ConvertIdMap, NumbersIdsInOrderOfFirstAppearance) {
   EXPECT_EQ(MapId(&map, "a"), 1);
   EXPECT_EQ(MapId(&map, "id-with-a-long-name-7"), 11);
   EXPECT_EQ(map.ids[2], "01");
+}
+
+// The maps the converter writes read back line for line, also with the
+// endings other tools leave; a map listing an id twice is refused.
+TEST(ConvertIdMap, ReadsBackWhatItWrites) {
+  IdMap written;
+  for (const char *id : {"b", "", "a b", "01"}) MapId(&written, id);
+  const std::string path = TempPath("ids.items");
+  std::FILE *out = std::fopen(path.c_str(), "w");
+  WriteIdMap(out, written);
+  std::fclose(out);
+  const IdMap read = ReadIdMap(path);
+  EXPECT_EQ(std::vector<std::string>(read.ids.begin(), read.ids.end()),
+            std::vector<std::string>(written.ids.begin(), written.ids.end()));
+  EXPECT_EQ(read.Find("a b"), 2);
+  EXPECT_EQ(read.Find("c"), -1);
+  const auto with = [&](const std::string &text) {
+    std::ofstream(path, std::ios::binary) << text;
+    return ReadIdMap(path);
+  };
+  EXPECT_EQ(with("x\r\ny").Find("y"), 1);
+  EXPECT_EQ(with("x\r\ny").Find("x"), 0);
+  try {
+    with("x\ny\nx\n");
+    ADD_FAILURE() << "a repeated id was read";
+  } catch (const Failure &failure) {
+    EXPECT_EQ(failure.message, path + ": line 3: id 'x' is listed twice");
+  }
+  EXPECT_THROW(ReadIdMap(TempPath("no-such.items")), Failure);
 }
 
 TEST(ConvertColumns, FindsKnownNamesOrPositions) {

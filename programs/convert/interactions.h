@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "dataset/id_maps.h"
 #include "programs/convert/convert_options.h"
-#include "programs/convert/id_map.h"
 #include "programs/convert/pair_sorter.h"
 
 // The pairs read from an input, with ids mapped to indices, on their way

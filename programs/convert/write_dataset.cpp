@@ -13,7 +13,7 @@ namespace {
 constexpr int kOutputs = 4;
 constexpr int kTimes = 3;
 std::string OutputName(const std::string &path, int k) {
-  static const char *const kSuffixes[kOutputs] = {"", ".users", ".items", ".times"};
+  static const char *const kSuffixes[kOutputs] = {"", kUserMapSuffix, kItemMapSuffix, ".times"};
   return path + kSuffixes[k];
 }
 
@@ -38,13 +38,6 @@ void WriteTime(std::FILE *out, const Timestamp &t) {
   int end = kFractionDigits;
   while (end > 0 && digits[end - 1] == '0') end--;
   std::fprintf(out, ".%.*s\n", end, digits);
-}
-
-void WriteIds(std::FILE *out, const IdMap &map) {
-  for (const std::string &id : map.ids) {
-    std::fwrite(id.data(), 1, id.size(), out);
-    std::fputc('\n', out);
-  }
 }
 
 }  // namespace
@@ -79,8 +72,8 @@ bool WriteDataset(const std::string &path, Interactions *data, std::string *erro
       },
       error);
   if (!visited) return false;
-  WriteIds(outputs[1].stream(), data->users);
-  WriteIds(outputs[2].stream(), data->items);
+  WriteIdMap(outputs[1].stream(), data->users);
+  WriteIdMap(outputs[2].stream(), data->items);
   // Every output complete before any replaces an earlier file.
   for (int k = 0; k < count; k++)
     if (!outputs[k].Close(error)) return false;

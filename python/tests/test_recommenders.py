@@ -267,8 +267,9 @@ class IdMaps(unittest.TestCase):
     def test_the_converter_maps_of_a_dataset(self):
         with tempfile.TemporaryDirectory() as folder:
             data = os.path.join(folder, "d.txt")
-            for suffix, lines in ((".users", "u7\nu 1\n"), (".items", "25\n01\n1\n")):
-                with open(data + suffix, "w") as f:
+            # Line ends as the C++ reader takes them: a carriage return dropped.
+            for suffix, lines in ((".users", "u7\r\nu 1\n"), (".items", "25\n01\n1\n")):
+                with open(data + suffix, "w", newline="") as f:
                     f.write(lines)
             users, items = tovran.IdMap.for_dataset(data)
             self.assertEqual((list(users), list(items)), (["u7", "u 1"], ["25", "01", "1"]))

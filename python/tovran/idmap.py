@@ -30,9 +30,11 @@ class IdMap:
     @classmethod
     def read(cls, path):
         """The map in the file path, one id a line (a converter's .users or
-        .items file). The ids are strings; a repeated id is an error."""
+        .items file). The ids are strings; a "\\r" before a line's end is
+        dropped, and a repeated id is an error."""
         with open(path, encoding="utf-8", newline="\n") as f:
             ids = [line[:-1] if line.endswith("\n") else line for line in f]
+        ids = [line[:-1] if line.endswith("\r") else line for line in ids]
         idmap = cls(ids)
         if len(idmap) != len(ids):
             repeated = next(v for k, v in enumerate(ids) if idmap._index[v] != k)
