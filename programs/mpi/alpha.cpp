@@ -45,7 +45,7 @@ int32_t EstimateAlphaOverJob(const Job &job, const Dataset &ds, const TOVRAN_Par
   Dataset split;
   RunStep(job, "the estimate of Alpha", [&] {
     split = Resplit(ds);
-    return split.ntrain >= 0 ? Failure{} : Failure{TOVRAN_LastError()};
+    if (split.ntrain < 0) throw Failure{TOVRAN_LastError()};
   });
   const EvalData data(split);
   TOVRAN_Params cprob = params;

@@ -31,7 +31,7 @@ Model *BuildItemModelOverJob(const Job &job, int32_t nrows, int32_t ncols, int32
     val.resize(ind.size());
     entries = TOVRAN_BuildItemLists(nrows, ncols, npairs, rowid, colid, &params, int32_t(first),
                                     int32_t(last), counts.data(), ind.data(), val.data());
-    return entries >= 0 ? Failure{} : Failure{TOVRAN_LastError()};
+    if (entries < 0) throw Failure{TOVRAN_LastError()};
   });
 
   // Every rank's entries; the lists of all items fit 32-bit offsets, as the
@@ -55,7 +55,6 @@ Model *BuildItemModelOverJob(const Job &job, int32_t nrows, int32_t ncols, int32
     all_counts.resize(size_t(ncols));
     all_ind.resize(size_t(total));
     all_val.resize(size_t(total));
-    return Failure{};
   });
   Stats().bytes_sent += 4 * int64_t(counts.size()) + 8 * entries;
   MPI_Allgatherv(counts.data(), item_counts[size_t(job.rank)], MPI_INT32_T, all_counts.data(),
@@ -72,7 +71,7 @@ Model *BuildItemModelOverJob(const Job &job, int32_t nrows, int32_t ncols, int32
   RunStep(job, what, [&] {
     model = TOVRAN_AssembleItemModel(nrows, ncols, &params, all_counts.data(), all_ind.data(),
                                      all_val.data());
-    return model != nullptr ? Failure{} : Failure{TOVRAN_LastError()};
+    if (model == nullptr) throw Failure{TOVRAN_LastError()};
   });
   return model;
 }

@@ -17,7 +17,7 @@ RunSteps DistributedSteps(const Job &job) {
     // count per item: nothing to share out.
     RunStep(job, kModelStep, [&] {
       model = TOVRAN_Build(ds.nrows, ds.ncols, ds.ntrain, ds.rowid.get(), ds.colid.get(), &params);
-      return model != nullptr ? Failure{} : Failure{TOVRAN_LastError()};
+      if (model == nullptr) throw Failure{TOVRAN_LastError()};
     });
     return model;
   };

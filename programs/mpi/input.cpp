@@ -16,12 +16,11 @@ namespace {
 // Counts must leave room for one more entry, as in the single-process loader.
 constexpr int64_t kMaxCount = INT32_MAX - 1;
 
-// The single-process loader's verdict on fname, with its message.
-Failure ParseOnRoot(const char *fname, DatasetPairs *ds) {
-  Failure failure;
-  if (!LoadPairs(fname, ds, &failure.message) && failure.message.empty())
-    failure.message = "Error in file " + std::string(fname);
-  return failure;
+// The single-process loader's verdict on fname: throws Failure with its message.
+void ParseOnRoot(const char *fname, DatasetPairs *ds) {
+  std::string message;
+  if (LoadPairs(fname, ds, &message)) return;
+  throw Failure{message.empty() ? "Error in file " + std::string(fname) : message};
 }
 
 // Shares the root's pairs with every rank.
@@ -36,7 +35,6 @@ void BroadcastPairs(const Job &job, DatasetPairs *ds) {
       ds->rowid = Ints(int64_t{ds->npairs} + 1);
       ds->colid = Ints(int64_t{ds->npairs} + 1);
     }
-    return Failure{};
   });
   BroadcastBytes(job, ds->rowid.get(), 4 * (int64_t{ds->npairs} + 1), 0);
   BroadcastBytes(job, ds->colid.get(), 4 * (int64_t{ds->npairs} + 1), 0);
@@ -99,15 +97,11 @@ DatasetPairs LoadByRanges(const Job &job, const char *fname) {
   int fd = -1;
   int64_t size = 0;
   RunStep(job, "the dataset", [&] {
-    Failure failure;
     fd = open(fname, O_RDONLY);
     struct stat info;
-    if (fd < 0 || fstat(fd, &info) != 0) {
-      failure.message = std::string("Error opening file ") + fname + ": " + std::strerror(errno);
-      return failure;
-    }
+    if (fd < 0 || fstat(fd, &info) != 0)
+      throw Failure{std::string("Error opening file ") + fname + ": " + std::strerror(errno)};
     size = info.st_size;
-    return failure;
   });
   int good = 0;
   RunStep(job, "the dataset", [&] {
@@ -116,7 +110,6 @@ DatasetPairs LoadByRanges(const Job &job, const char *fname) {
     bool starts_token = false;
     good = begin >= end || (ReadRange(fd, begin, end, size, &text, &starts_token) &&
                             Tokenize(text, starts_token, &tokens));
-    return Failure{};
   });
   close(fd);
 
@@ -131,10 +124,7 @@ DatasetPairs LoadByRanges(const Job &job, const char *fname) {
   bool valid = false;
   if (all_good) {
     std::vector<int32_t> all;
-    RunStep(job, "the dataset", [&] {
-      all.resize(size_t(total));
-      return Failure{};
-    });
+    RunStep(job, "the dataset", [&] { all.resize(size_t(total)); });
     int64_t offset = 0;
     for (int r = 0; r < job.size; r++) {
       if (r == job.rank) std::copy(tokens.begin(), tokens.end(), all.begin() + offset);
@@ -142,21 +132,15 @@ DatasetPairs LoadByRanges(const Job &job, const char *fname) {
       offset += counts[size_t(r)];
     }
     std::vector<int32_t>().swap(tokens);
-    RunStep(job, "the dataset", [&] {
-      valid = DatasetFromTokens(all.data(), total, &ds);
-      return Failure{};
-    });
+    RunStep(job, "the dataset", [&] { valid = DatasetFromTokens(all.data(), total, &ds); });
   }
   // Every rank reaches the same verdict from the same tokens.
   if (!valid) {
     RunStep(job, "the dataset", [&] {
+      if (!job.root()) return;
       DatasetPairs serial;
-      Failure failure;
-      if (job.root()) failure = ParseOnRoot(fname, &serial);
-      if (job.root() && failure.message.empty())
-        failure.message =
-            std::string("Error in file ") + fname + ": the file changed while it was read";
-      return failure;
+      ParseOnRoot(fname, &serial);
+      throw Failure{std::string("Error in file ") + fname + ": the file changed while it was read"};
     });
   }
   return ds;
@@ -202,7 +186,9 @@ bool DatasetFromTokens(const int32_t *tokens, int64_t ntokens, DatasetPairs *ds)
 DatasetPairs SharePairs(const Job &job, const char *fname, InputMode mode) {
   if (mode == InputMode::kRanks) return LoadByRanges(job, fname);
   DatasetPairs ds;
-  RunStep(job, "the dataset", [&] { return job.root() ? ParseOnRoot(fname, &ds) : Failure{}; });
+  RunStep(job, "the dataset", [&] {
+    if (job.root()) ParseOnRoot(fname, &ds);
+  });
   BroadcastPairs(job, &ds);
   return ds;
 }

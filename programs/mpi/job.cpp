@@ -15,14 +15,14 @@ RankStats &Stats() {
   return stats;
 }
 
-void AgreeOnFailure(const Job &job, const Failure &local) {
-  const int mine = local.message.empty() ? job.size : job.rank;
+void AgreeOnFailure(const Job &job, const std::string &local) {
+  const int mine = local.empty() ? job.size : job.rank;
   int first = job.size;
   MPI_Allreduce(&mine, &first, 1, MPI_INT, MPI_MIN, MPI_COMM_WORLD);
   if (first == job.size) return;
   if (first == job.rank) {
     std::fflush(stdout);
-    std::fprintf(stderr, "%s\n", local.message.c_str());
+    std::fprintf(stderr, "%s\n", local.c_str());
     std::fflush(stderr);
   }
   throw JobFailed{};

@@ -8,6 +8,8 @@
 #include <new>
 #include <string>
 
+#include "util/failure.h"
+
 // This process's place in the job: rank and number of ranks of
 // MPI_COMM_WORLD. Started without mpirun, a process is rank 0 of 1.
 struct Job {
@@ -16,20 +18,15 @@ struct Job {
   bool root() const { return rank == 0; }
 };
 
-// What went wrong on one rank: the message as the single-process program
-// would print it on standard error.
-struct Failure {
-  std::string message;  // empty: nothing went wrong
-};
-
 // Thrown on every rank once the ranks agreed that one of them failed; the
 // message is printed already. The job then ends with status 1.
 struct JobFailed {};
 
-// Collective: every rank passes its own failure (or none). When any rank
-// failed, the lowest such rank prints its message (exactly once in the job)
-// and every rank throws JobFailed; otherwise returns.
-void AgreeOnFailure(const Job &job, const Failure &local);
+// Collective: every rank passes its own failure's message, as the
+// single-process program would print it on standard error (empty: none).
+// When any rank failed, the lowest such rank prints its message (exactly
+// once in the job) and every rank throws JobFailed; otherwise returns.
+void AgreeOnFailure(const Job &job, const std::string &local);
 
 // Figures of this rank for the timing table: processor seconds (all its
 // threads) spent in local work, the steps below, so that ranks sharing a
@@ -52,19 +49,21 @@ constexpr char kModelStep[] = "the model";
 // Processor seconds of this process so far, all threads.
 double ProcessSeconds();
 
-// Collective: runs step() on every rank, catching exhausted memory and the
-// standard exceptions as failures, then agrees as AgreeOnFailure does. step
-// may return a Failure itself for errors it finds.
+// Collective: runs step() on every rank, catching its Failure (whose
+// message is whole), exhausted memory and the standard exceptions as this
+// rank's failure, then agrees as AgreeOnFailure does.
 template <class Step>
 void RunStep(const Job &job, const char *what, Step step) {
-  Failure failure;
+  std::string failure;
   const double start = ProcessSeconds();
   try {
-    failure = step();
+    step();
+  } catch (const Failure &error) {
+    failure = error.message;
   } catch (const std::bad_alloc &) {
-    failure.message = std::string("***Memory allocation failed for ") + what;
+    failure = std::string("***Memory allocation failed for ") + what;
   } catch (const std::exception &error) {
-    failure.message = std::string(what) + ": " + error.what();
+    failure = std::string(what) + ": " + error.what();
   }
   const double seconds = ProcessSeconds() - start;
   Stats().busy_seconds += seconds;

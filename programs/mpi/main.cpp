@@ -31,7 +31,10 @@ class JobHost : public ProgramHost {
   JobHost(const Job &job, const MpiOptions &opts) : job_(job), opts_(opts) {}
   bool Writes() const override { return job_.root(); }
   void Step(const char *what, const std::function<std::string()> &step) override {
-    RunStep(job_, what, [&] { return Failure{step()}; });
+    RunStep(job_, what, [&] {
+      const std::string message = step();
+      if (!message.empty()) throw Failure{message};
+    });
   }
   DatasetPairs Load(const std::string &fname) override {
     // Parsing by byte ranges is the faster once several nodes share it; one

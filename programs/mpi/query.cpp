@@ -61,7 +61,6 @@ QueryOutcomes QueryBlocks(const Job &job, Lister &lister, const EvalData &data,
     all.ranks.resize(data.held_items.size());
     all.recommended.resize(size_t(nitems));
     if (keep_lists && job.root()) all.lists.resize(size_t(nbaskets) * size_t(N));
-    return Failure{};
   });
   // The other ranks' baskets are done too once their answers are here.
   if (progress != nullptr) progress->Add(nbaskets - int64_t(mine.last - mine.first));
