@@ -3,10 +3,15 @@
 // and each damaged file of tests/bad_models gives its own message.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <zlib.h>
 
 #include <cmath>
+#include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -294,6 +299,28 @@ TEST(ModelFile, AFailedSaveLeavesTheEarlierFileAlone) {
   EXPECT_EQ(TOVRAN_SaveModel(model, ""), -1);
   EXPECT_STREQ(TOVRAN_LastError(), "TOVRAN_SaveModel: the path should not be empty.");
   TOVRAN_FreeModel(model);
+}
+
+// A pipe named as the path is written in place, never replaced: its reader
+// gets the bytes a file would hold.
+TEST(ModelFile, SaveToAPipeWritesInPlace) {
+  const int32_t rows[] = {0, 0, 1, 1, 2}, cols[] = {0, 1, 1, 2, 2};
+  Model *model = TOVRAN_BuildModel(3, 3, 5, rows, cols, TOVRAN_USER_BASED, 2, 0.0f);
+  const std::string file = TempPath("saved.tovran"), pipe = TempPath("saved.pipe");
+  ASSERT_EQ(TOVRAN_SaveModel(model, file.c_str()), 0) << TOVRAN_LastError();
+  std::remove(pipe.c_str());
+  ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+  // The model fits the pipe's buffer, so the save needs no reader at work.
+  const int fd = open(pipe.c_str(), O_RDONLY | O_NONBLOCK);
+  ASSERT_GE(fd, 0);
+  EXPECT_EQ(TOVRAN_SaveModel(model, pipe.c_str()), 0) << TOVRAN_LastError();
+  TOVRAN_FreeModel(model);
+  std::string read;
+  char buffer[4096];
+  for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) > 0;) read.append(buffer, size_t(n));
+  close(fd);
+  EXPECT_EQ(read, ReadFile(file));
+  EXPECT_TRUE(std::filesystem::is_fifo(pipe));
 }
 
 }  // namespace
