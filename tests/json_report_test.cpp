@@ -127,6 +127,21 @@ TEST(ProgramOutput, EitherStreamLostWithTheDocumentIsAFailure) {
   EXPECT_EQ(json.err.substr(json.err.rfind("Error")),
             "Error writing the JSON document to standard output: No space left on device\n");
   EXPECT_EQ(RunTovran({"--json", "-", data}, "exec 2>/dev/full;").status, 1);
+  // Likewise the per-user rows: on standard output the report moves to
+  // standard error, and a lost row is a failure wherever it goes.
+  const ProgramOutput rows = RunTovran({"--per-user", "-", "--kinds", "0", data});
+  EXPECT_EQ(rows.status, 0) << rows.err;
+  EXPECT_EQ(rows.out.rfind("run,user,held_out,", 0), 0u) << rows.out;
+  EXPECT_NE(rows.err.find("Dataset Statistics"), std::string::npos) << rows.err;
+  const ProgramOutput lost =
+      RunTovran({"--per-user", "-", "--kinds", "0", data}, "exec >/dev/full;");
+  EXPECT_EQ(lost.status, 1);
+  EXPECT_EQ(lost.err.substr(lost.err.rfind("Error")),
+            "Error writing the per-user rows to standard output: No space left on device\n");
+  const ProgramOutput device = RunTovran({"--per-user", "/dev/full", "--kinds", "0", data});
+  EXPECT_EQ(device.status, 1);
+  EXPECT_EQ(device.err.substr(device.err.rfind("Error")),
+            "Error writing file /dev/full: No space left on device\n");
 }
 
 // Help and version texts are the whole work of the call.
