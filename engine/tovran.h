@@ -294,6 +294,16 @@ TOVRAN_API
 int32_t TOVRAN_RecommendFiltered(Model *model, int32_t n, const int32_t *basket, int32_t N,
                                  const TOVRAN_QueryOptions *options, int32_t *rcmds, float *scores);
 
+/* As TOVRAN_RecommendFiltered, writing scratch (TOVRAN_CreateScratch for
+ * this model) instead of the model's own arrays: the model is only read, so
+ * queries with distinct scratches may run at the same time, for a server's
+ * threads for example. Same answers, same errors; a null scratch is one. */
+TOVRAN_API
+int32_t TOVRAN_RecommendFilteredWith(const Model *model, TOVRAN_Scratch *scratch, int32_t n,
+                                     const int32_t *basket, int32_t N,
+                                     const TOVRAN_QueryOptions *options, int32_t *rcmds,
+                                     float *scores);
+
 /* As TOVRAN_RecommendBatch, every basket answered with the same options
  * (NULL: none): each answer equals TOVRAN_RecommendFiltered's for its
  * basket. The model is only read. */
