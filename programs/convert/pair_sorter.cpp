@@ -182,6 +182,7 @@ bool WriteSortedPairs(PairSorter *sorter, std::FILE *out, std::string *error) {
 
 void AdoptSortedRun(PairSorter *sorter, std::FILE *file, int64_t count) {
   ReleaseSorter(sorter);
+  std::fseek(file, 0, SEEK_END);  // a later run goes after it
   sorter->levels.emplace_back();
   sorter->levels[0].file = file;
   sorter->levels[0].sizes.push_back(count);

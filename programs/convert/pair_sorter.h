@@ -55,8 +55,8 @@ bool VisitSortedPairs(PairSorter *sorter, const std::function<bool(const PairRec
 // releases the sorter. Returns false with *error when a run cannot be read.
 bool WriteSortedPairs(PairSorter *sorter, std::FILE *out, std::string *error);
 
-// Makes file, holding count pairs already in output order and positioned at
-// its end, the sorter's one run; the sorter owns it from then on.
+// Makes file, holding count pairs already in output order, the sorter's one
+// run; the sorter owns it from then on.
 void AdoptSortedRun(PairSorter *sorter, std::FILE *file, int64_t count);
 
 // Closes (and so deletes) the runs and empties the buffer.
