@@ -133,7 +133,7 @@ TOVRAN_Scratch ModelScratch(Model *model) {
                         model->colbits != nullptr ? model->colbits->model_state : nullptr};
 }
 
-TOVRAN_Scratch *TOVRAN_CreateScratch(const Model *model) {
+TOVRAN_Scratch *MakeScratch(const Model *model) {
   ScratchHolder scratch(static_cast<TOVRAN_Scratch *>(
       CheckedMalloc(sizeof(TOVRAN_Scratch), "TOVRAN_CreateScratch: scratch")));
   *scratch = TOVRAN_Scratch{nullptr, nullptr, nullptr, nullptr, nullptr};
@@ -151,6 +151,11 @@ TOVRAN_Scratch *TOVRAN_CreateScratch(const Model *model) {
     std::memset(scratch->rbits, 0, size_t(8 * words));
   }
   return scratch.release();
+}
+
+TOVRAN_Scratch *TOVRAN_CreateScratch(const Model *model) {
+  if (model == nullptr) return SetLastError(kNullModel, "TOVRAN_CreateScratch"), nullptr;
+  return ReportingErrors<TOVRAN_Scratch *>(nullptr, [&] { return MakeScratch(model); });
 }
 
 void TOVRAN_FreeScratch(TOVRAN_Scratch *scratch) {

@@ -81,7 +81,8 @@ void TOVRAN_RestartRandom(void);
  * model must outlive its scratches. */
 typedef struct TOVRAN_Scratch TOVRAN_Scratch;
 
-/* A fresh scratch for model, owned by the caller. */
+/* A fresh scratch for model, owned by the caller; NULL with the reason in
+ * TOVRAN_LastError for a null model or exhausted memory. */
 TOVRAN_API
 TOVRAN_Scratch *TOVRAN_CreateScratch(const Model *model);
 

@@ -317,6 +317,8 @@ TEST(RecommendFiltered, RejectsBadOptionsWithoutWriting) {
   EXPECT_EQ(TOVRAN_RecommendFilteredWith(model, nullptr, 1, basket, 4, nullptr, answer, nullptr),
             -1);
   EXPECT_STREQ(TOVRAN_LastError(), "TOVRAN_RecommendFilteredWith: the scratch should not be null.");
+  EXPECT_EQ(TOVRAN_CreateScratch(nullptr), nullptr);
+  EXPECT_STREQ(TOVRAN_LastError(), "TOVRAN_CreateScratch: the model should not be null.");
   EXPECT_EQ(Ints(answer, 4), std::vector<int32_t>({7, 7, 7, 7}));
   TOVRAN_FreeModel(model);
 }
