@@ -106,10 +106,7 @@ int Build(int argc, const char *const *argv) {
   // The dataset opened for writing would be lost before it was read.
   const std::string refusal = OutputRefusal(path, data, "the dataset");
   if (!refusal.empty()) throw Failure{path + ": cannot be written: " + refusal};
-  const Pairs pairs = ReadAllPairs(data);
-  if (weighting != TOVRAN_WEIGHT_BINARY && pairs.values.empty())
-    throw Failure{data + ": holds no values, and --weighting " + kWeightings[weighting] +
-                  " weighs them (tovran-convert --value keeps a column's values)"};
+  const Pairs pairs = ReadAllPairs(data, weighting != TOVRAN_WEIGHT_BINARY);
   TOVRAN_Params params = TOVRAN_DefaultParams(kind);
   if (line.Given("--nnbr")) params.nnbr = nnbr;
   params.min_support = min_support;
