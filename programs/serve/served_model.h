@@ -65,5 +65,11 @@ class ServedModel {
   std::optional<Pairs> users_;
   std::string loaded_at_;
   double load_seconds_ = 0.0;
-  mutable std::mutex query_mutex_;  // the model's own scratch serves one query at a time
+  // Scratch arrays for queries, one per query running: made when every
+  // one made is in use, so there are never more than the server has
+  // workers, and kept for the next query.
+  TOVRAN_Scratch *TakeScratch() const;
+  void GiveBack(TOVRAN_Scratch *scratch) const;
+  mutable std::mutex scratch_mutex_;
+  mutable std::vector<TOVRAN_Scratch *> idle_scratch_;
 };
