@@ -7,6 +7,7 @@
 #include <new>
 
 #include "dataset/pair_times.h"
+#include "dataset/pair_values.h"
 #include "driver/json_report.h"
 #include "driver/per_user.h"
 #include "util/output_file.h"
@@ -94,6 +95,12 @@ int RunEvaluation(ProgramHost &host, const Options &opts, double start) {
                " pairs, but the dataset holds " + std::to_string(pairs.npairs);
       return std::string();
     });
+    if (opts.plan.weighting != TOVRAN_WEIGHT_BINARY)
+      host.Step("the values", [&] {
+        std::string message;
+        return LoadPairValues(opts.file, pairs.npairs, &pairs.values, &message) ? std::string()
+                                                                                : message;
+      });
     std::vector<Timestamp> times;
     if (split.kind == SplitRule::kTime)
       host.Step("the timestamps", [&] {
