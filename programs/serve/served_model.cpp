@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <ctime>
+#include <new>
 
 namespace {
 
@@ -88,10 +89,7 @@ int32_t ServedModel::Answer(const std::vector<int32_t> &basket, const BasketQuer
   options.keep_basket = !query.filter_already_liked_items;
   options.fallback = query.fallback;
   TOVRAN_Scratch *scratch = TakeScratch();
-  if (scratch == nullptr) {
-    *error = TOVRAN_LastError();
-    return -1;
-  }
+  if (scratch == nullptr) throw std::bad_alloc();  // answered 503, as exhausted memory is
   const int32_t m = TOVRAN_RecommendFilteredWith(model_, scratch, int32_t(basket.size()),
                                                  basket.data(), query.n, &options, ids, scores);
   if (m < 0) *error = TOVRAN_LastError();

@@ -51,7 +51,8 @@ class ServedModel {
 
   // Up to n answers for basket under query's filters into ids and scores
   // (room for n each); their number, or -1 with the library's reason in
-  // *error. Safe from any number of threads at once.
+  // *error; throws std::bad_alloc when memory for its scratch is exhausted.
+  // Safe from any number of threads at once.
   int32_t Answer(const std::vector<int32_t> &basket, const BasketQuery &query, int32_t *ids,
                  float *scores, std::string *error) const;
 
