@@ -275,6 +275,13 @@ TEST(JsonReport, WeightedAndFallbackRunsCountTheLibrarysHits) {
       EXPECT_EQ(FirstCount(run.out, "hits"), hits) << "kind " << kind << " fallback " << fallback;
     }
   }
+  WriteTempFile("weighted_runs.txt.values", text.substr(0, text.size() - 2) + "0\n");
+  const ProgramOutput zero = RunTovran({data, "--weighting", "log"});
+  EXPECT_EQ(zero.status, 1);
+  EXPECT_NE(zero.err.find("weighted_runs.txt.values: line " + std::to_string(p.rows.size()) +
+                          ": weighting log needs values above 0"),
+            std::string::npos)
+      << zero.err;
   const ProgramOutput k1 = RunTovran({data, "--weighting", "log", "--k1", "2"});
   EXPECT_EQ(k1.status, 1);
   EXPECT_NE(k1.err.find("--k1, --b: only --weighting bm25 reads them"), std::string::npos);
