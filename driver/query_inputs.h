@@ -24,8 +24,9 @@ struct Pairs {
   std::vector<int32_t> BasketOf(int32_t user) const;
 };
 
-// Reads the dataset at path; throws Failure with the reader's message.
-Pairs ReadAllPairs(const std::string &path);
+// Reads the dataset at path and, when with_values, the pairs' values
+// beside it (path.values); throws Failure with the reader's message.
+Pairs ReadAllPairs(const std::string &path, bool with_values = false);
 
 // The items of text (ids separated by commas or white space): original ids
 // when maps is not null, else indices in 0..nitems-1. Throws Failure naming
