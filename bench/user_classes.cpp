@@ -21,7 +21,7 @@
 #include <utility>
 #include <vector>
 
-#include "driver/dataset.h"
+#include "driver/split.h"
 #include "engine/model.h"
 #include "engine/tovran.h"
 #include "tests/reference_candidates.h"

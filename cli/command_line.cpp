@@ -1,5 +1,7 @@
 #include "cli/command_line.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
@@ -17,6 +19,10 @@ const char *ProjectVersion() { return TOVRAN_VERSION; }
 int StandardOutputStatus(const std::string &program) {
   errno = 0;
   if (std::fflush(stdout) == 0 && std::ferror(stdout) == 0) return 0;
+  // A write that failed before (a long text flushed on the way) left only the
+  // stream's error flag; an empty write to its descriptor names the reason
+  // (a full device, a closed descriptor) where the system can tell.
+  if (errno == 0 && write(fileno(stdout), "", 0) == 0) errno = EIO;
   std::fprintf(stderr, "%s: cannot write to standard output (%s)\n", program.c_str(),
                std::strerror(errno != 0 ? errno : EIO));
   return 1;

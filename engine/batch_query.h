@@ -12,13 +12,13 @@
 // every basket b in 0..nbaskets-1 on nthreads threads, each thread with a
 // scratch of its own for the model, made here and released on return. The
 // baskets are handed out in chunks; what body computes must not depend on
-// which thread runs it. Exhausted memory throws as TOVRAN_CreateScratch does.
+// which thread runs it. Exhausted memory ends the process or throws as MakeScratch does.
 template <class Body>
 void ForEachBasket(const Model *model, int64_t nbaskets, int32_t nthreads, Body body) {
   constexpr int64_t kBasketChunk = 64;  // baskets handed to a thread at a time
   const int32_t threads = UsableThreads(nthreads, nbaskets);
   std::vector<ScratchHolder> scratch;
-  for (int32_t t = 0; t < threads; t++) scratch.emplace_back(TOVRAN_CreateScratch(model));
+  for (int32_t t = 0; t < threads; t++) scratch.emplace_back(MakeScratch(model));
   ParallelChunks(threads, nbaskets, kBasketChunk, [&](int32_t thread, int64_t begin, int64_t end) {
     TOVRAN_Scratch *mine = scratch[size_t(thread)].get();
     for (int64_t b = begin; b < end; b++) body(thread, mine, b);

@@ -307,6 +307,49 @@ std::string UnitLengthFault(const char *what, const int32_t *ptr, const float *v
   return {};
 }
 
+// Empty when every row of a user-based model holds values its build can
+// give; else the fault. The build scales each row once: binary weighting
+// makes every entry of a row of k entries float(1 / sqrt(k)), exactly; the
+// other weightings scale positive weights, so no value is negative and a
+// row's squared length lies within kUnitTolerance of 1. A zero entry (of
+// either sign) stands for a pair the file dropped: such a row need only not
+// exceed unit length.
+std::string RowValueFault(const int32_t *ptr, const float *val, int32_t nusers, bool binary) {
+  for (int32_t u = 0; u < nusers; u++) {
+    const int32_t k = ptr[u + 1] - ptr[u];
+    const float built = float(1.0 / std::sqrt(double(k)));
+    bool zeroed = false;
+    double sum = 0.0;
+    for (int32_t j = ptr[u]; j < ptr[u + 1]; j++) {
+      char text[160];
+      if (val[j] == 0.0f) {
+        zeroed = true;
+        continue;
+      }
+      if (binary && val[j] != built) {
+        std::snprintf(text, sizeof text,
+                      "rowval[%d] = %.9g, where binary weighting makes the row of user %d (%d "
+                      "entries) %.9g throughout",
+                      j, double(val[j]), u, k, double(built));
+        return text;
+      }
+      if (val[j] < 0.0f) {
+        std::snprintf(text, sizeof text, "rowval[%d] = %.9g is negative", j, double(val[j]));
+        return text;
+      }
+      sum += double(val[j]) * double(val[j]);
+    }
+    if (!zeroed && k > 0 && sum < 1.0 - kUnitTolerance) {
+      char text[160];
+      std::snprintf(text, sizeof text,
+                    "the row of user %d has squared length %.9g, less than 1 within %g", u, sum,
+                    kUnitTolerance);
+      return text;
+    }
+  }
+  return {};
+}
+
 // The CRC-32 of the next n bytes of in; false when they cannot be read.
 bool StreamCrc(std::FILE *in, int64_t n, uLong *crc) {
   unsigned char buffer[1 << 16];
@@ -374,6 +417,8 @@ Model *ReadUserModel(Reader &reader, const Header &h, const char *name) {
   if (fault.empty()) fault = IndexFault("rowind", mat->rowind, h.nentries, h.nitems);
   if (fault.empty()) fault = ValueFault("rowval", mat->rowval, h.nentries);
   if (fault.empty()) fault = UnitLengthFault("the row of user", mat->rowptr, mat->rowval, h.nusers);
+  if (fault.empty())
+    fault = RowValueFault(mat->rowptr, mat->rowval, h.nusers, h.weighting == TOVRAN_WEIGHT_BINARY);
   if (fault.empty()) {
     CreateColMat(mat.get());
     if (!std::equal(colptr.get(), colptr.get() + h.nitems + 1, mat->colptr))

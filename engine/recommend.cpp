@@ -21,6 +21,7 @@ namespace {
 constexpr const char *kNullModel = "%s: the model should not be null.";
 constexpr const char *kNullBasket = "%s: the basket should not be null.";
 constexpr const char *kNullAnswers = "%s: the answer array should not be null.";
+constexpr const char *kNullScratch = "%s: the scratch should not be null.";
 constexpr const char *kItemOutside = "%s: the basket item at position %lld is %d, outside 0..%d.";
 constexpr const char *kBadBasketLength = "%s: the basket's length %d should not be negative.";
 constexpr const char *kBadBasketCount = "%s: the number of baskets %d should not be negative.";
@@ -132,7 +133,7 @@ TOVRAN_Scratch ModelScratch(Model *model) {
                         model->colbits != nullptr ? model->colbits->model_state : nullptr};
 }
 
-TOVRAN_Scratch *TOVRAN_CreateScratch(const Model *model) {
+TOVRAN_Scratch *MakeScratch(const Model *model) {
   ScratchHolder scratch(static_cast<TOVRAN_Scratch *>(
       CheckedMalloc(sizeof(TOVRAN_Scratch), "TOVRAN_CreateScratch: scratch")));
   *scratch = TOVRAN_Scratch{nullptr, nullptr, nullptr, nullptr, nullptr};
@@ -150,6 +151,11 @@ TOVRAN_Scratch *TOVRAN_CreateScratch(const Model *model) {
     std::memset(scratch->rbits, 0, size_t(8 * words));
   }
   return scratch.release();
+}
+
+TOVRAN_Scratch *TOVRAN_CreateScratch(const Model *model) {
+  if (model == nullptr) return SetLastError(kNullModel, "TOVRAN_CreateScratch"), nullptr;
+  return ReportingErrors<TOVRAN_Scratch *>(nullptr, [&] { return MakeScratch(model); });
 }
 
 void TOVRAN_FreeScratch(TOVRAN_Scratch *scratch) {
@@ -173,16 +179,25 @@ int32_t TOVRAN_RecommendWith(const Model *model, TOVRAN_Scratch *scratch, int32_
 
 namespace {
 
-int32_t RecommendOne(const char *entry, Model *model, int32_t n, const int32_t *basket, int32_t N,
-                     const TOVRAN_QueryOptions *options, int32_t *rcmds, float *scores) {
+// The checks of the entries that answer one basket: -1 with the reason in
+// the last error, 0 when N asks for nothing, else 1.
+int32_t CheckOne(const char *entry, const Model *model, int32_t n, const int32_t *basket, int32_t N,
+                 const TOVRAN_QueryOptions &o, const int32_t *rcmds) {
   if (model == nullptr) return SetLastError(kNullModel, entry), -1;
   if (n < 0) return SetLastError(kBadBasketLength, entry, n), -1;
   if (n > 0 && basket == nullptr) return SetLastError(kNullBasket, entry), -1;
   if (BasketOutside(entry, ItemLimit(model), n, basket, 0)) return -1;
-  const TOVRAN_QueryOptions &o = options != nullptr ? *options : kPlainQuery;
   if (OptionsFault(entry, model, o)) return -1;
   if (N < 1) return 0;
   if (rcmds == nullptr) return SetLastError(kNullAnswers, entry), -1;
+  return 1;
+}
+
+int32_t RecommendOne(const char *entry, Model *model, int32_t n, const int32_t *basket, int32_t N,
+                     const TOVRAN_QueryOptions *options, int32_t *rcmds, float *scores) {
+  const TOVRAN_QueryOptions &o = options != nullptr ? *options : kPlainQuery;
+  const int32_t go = CheckOne(entry, model, n, basket, N, o, rcmds);
+  if (go <= 0) return go;
   TOVRAN_Scratch own = ModelScratch(model);
   return AnswerBasket(model, &own, n, basket, N, o, rcmds, scores);
 }
@@ -244,6 +259,18 @@ int32_t TOVRAN_RecommendFiltered(Model *model, int32_t n, const int32_t *basket,
                                  const TOVRAN_QueryOptions *options, int32_t *rcmds,
                                  float *scores) {
   return RecommendOne("TOVRAN_RecommendFiltered", model, n, basket, N, options, rcmds, scores);
+}
+
+int32_t TOVRAN_RecommendFilteredWith(const Model *model, TOVRAN_Scratch *scratch, int32_t n,
+                                     const int32_t *basket, int32_t N,
+                                     const TOVRAN_QueryOptions *options, int32_t *rcmds,
+                                     float *scores) {
+  constexpr const char *entry = "TOVRAN_RecommendFilteredWith";
+  const TOVRAN_QueryOptions &o = options != nullptr ? *options : kPlainQuery;
+  const int32_t go = CheckOne(entry, model, n, basket, N, o, rcmds);
+  if (go <= 0) return go;
+  if (scratch == nullptr) return SetLastError(kNullScratch, entry), -1;
+  return AnswerBasket(model, scratch, n, basket, N, o, rcmds, scores);
 }
 
 int32_t TOVRAN_RecommendBatch(const Model *model, int32_t nbaskets, const int64_t *offsets,

@@ -23,6 +23,10 @@ struct TOVRAN_Scratch {
 // The model's own scratch arrays, borrowed.
 TOVRAN_Scratch ModelScratch(Model *model);
 
+// A fresh scratch for model (TOVRAN_CreateScratch's), whose exhausted memory
+// ends the process or throws as every engine allocation does (checked_alloc.h).
+TOVRAN_Scratch *MakeScratch(const Model *model);
+
 // Releases its scratch on scope exit unless released first.
 struct ScratchRelease {
   void operator()(TOVRAN_Scratch *scratch) const { TOVRAN_FreeScratch(scratch); }

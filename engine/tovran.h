@@ -81,7 +81,8 @@ void TOVRAN_RestartRandom(void);
  * model must outlive its scratches. */
 typedef struct TOVRAN_Scratch TOVRAN_Scratch;
 
-/* A fresh scratch for model, owned by the caller. */
+/* A fresh scratch for model, owned by the caller; NULL with the reason in
+ * TOVRAN_LastError for a null model or exhausted memory. */
 TOVRAN_API
 TOVRAN_Scratch *TOVRAN_CreateScratch(const Model *model);
 
@@ -293,6 +294,16 @@ typedef struct TOVRAN_QueryOptions {
 TOVRAN_API
 int32_t TOVRAN_RecommendFiltered(Model *model, int32_t n, const int32_t *basket, int32_t N,
                                  const TOVRAN_QueryOptions *options, int32_t *rcmds, float *scores);
+
+/* As TOVRAN_RecommendFiltered, writing scratch (TOVRAN_CreateScratch for
+ * this model) instead of the model's own arrays: the model is only read, so
+ * queries with distinct scratches may run at the same time, for a server's
+ * threads for example. Same answers, same errors; a null scratch is one. */
+TOVRAN_API
+int32_t TOVRAN_RecommendFilteredWith(const Model *model, TOVRAN_Scratch *scratch, int32_t n,
+                                     const int32_t *basket, int32_t N,
+                                     const TOVRAN_QueryOptions *options, int32_t *rcmds,
+                                     float *scores);
 
 /* As TOVRAN_RecommendBatch, every basket answered with the same options
  * (NULL: none): each answer equals TOVRAN_RecommendFiltered's for its

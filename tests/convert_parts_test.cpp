@@ -24,7 +24,7 @@ std::string SortedOutput(size_t capacity, const std::vector<PairRecord> &pairs) 
     EXPECT_TRUE(AddToSorter(&sorter, p.user, p.item, p.time, &error)) << error;
   std::FILE *out = std::tmpfile();
   EXPECT_TRUE(WriteSortedPairs(&sorter, out, &error)) << error;
-  EXPECT_TRUE(sorter.runs.empty());
+  EXPECT_TRUE(sorter.levels.empty());
   std::rewind(out);
   std::string text;
   for (int ch; (ch = std::fgetc(out)) != EOF;) text += char(ch);
@@ -248,4 +248,14 @@ TEST(ConvertPairSorter, OrdersByUserThenTimeThenInputOrderWhateverTheBuffer) {
   for (size_t capacity : {size_t{1}, size_t{2}, size_t{3}, size_t{8}, size_t{100}})
     EXPECT_EQ(SortedOutput(capacity, pairs), want) << "capacity " << capacity;
   EXPECT_EQ(SortedOutput(4, {}), "");
+}
+
+// 5,000 runs of one pair are merged 64 at a time over three levels; the
+// order is that of one sort in memory, ties in time in input order.
+TEST(ConvertPairSorter, MergesInPassesToTheOrderOfOneSort) {
+  std::vector<PairRecord> pairs;
+  for (int32_t k = 0; k < 5000; k++) pairs.push_back({k * 37 % 101, k, At(k * 11 % 7), 0});
+  const std::string whole = SortedOutput(pairs.size(), pairs);
+  EXPECT_EQ(SortedOutput(1, pairs), whole);
+  EXPECT_EQ(SortedOutput(63, pairs), whole);
 }

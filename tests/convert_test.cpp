@@ -9,6 +9,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tests/fixtures.h"
@@ -163,11 +164,33 @@ TEST(Convert, MalformedLinesAreNamedAndNothingIsWritten) {
                  "line 1: no user column: name one with --user");
 }
 
+std::vector<std::string> FolderFiles(const std::string &folder);
+
 TEST(Convert, AFailedConversionLeavesAnEarlierOutputAlone) {
   const std::string in = WriteTempFile("bad.csv", "user,item\na\n");
   const std::string out = WriteTempFile("kept.txt", "1 1 1\n0 0\n");
   EXPECT_EQ(RunProgram(TOVRAN_CONVERT, {in, out}).status, 1);
   EXPECT_EQ(ReadFile(out), "1 1 1\n0 0\n");
+  // A write that fails (the file size limit, its signal ignored): the reason,
+  // status 1, the earlier output kept and no temporary left.
+  const std::string dir = TempPath("convert-write-fails");
+  std::filesystem::remove_all(dir);
+  std::filesystem::create_directory(dir);
+  RunCommand("seq 1 2000 | sed 's/.*/u&,i&/' >" + ShellQuote(dir + "/in.csv"));
+  std::ofstream(dir + "/out") << "OLD\n";
+  const ProgramOutput large = RunProgram(TOVRAN_CONVERT, {dir + "/in.csv", dir + "/out"},
+                                         "trap '' XFSZ; prlimit --fsize=2000 ");
+  EXPECT_EQ(large.status, 1);
+  EXPECT_EQ(large.err,
+            "tovran-convert: cannot write " + dir + "/out (File too large); nothing written\n");
+  EXPECT_EQ(FolderFiles(dir), (std::vector<std::string>{"in.csv", "out"}));
+  EXPECT_EQ(ReadFile(dir + "/out"), "OLD\n");
+  // Its summary line lost: status 1 too.
+  const ProgramOutput summary =
+      RunProgram(TOVRAN_CONVERT, {dir + "/in.csv", dir + "/new"}, "exec >/dev/full; ");
+  EXPECT_EQ(summary.status, 1);
+  EXPECT_EQ(summary.err,
+            "tovran-convert: cannot write to standard output (No space left on device)\n");
 }
 
 // Files in the output's folder after a conversion, sorted.
@@ -230,6 +253,30 @@ TEST(Convert, FilesItDoesNotOwnAreNeverReplacedOrRemoved) {
   EXPECT_TRUE(std::filesystem::is_fifo(dir + "/pipe"));
   std::filesystem::remove_all(dir + "/pipe.users");
   std::filesystem::remove_all(dir + "/pipe.items");
+}
+
+// A signal while the outputs are written (opening OUT.users, a pipe nobody
+// reads, blocks with OUT's temporary made) removes that temporary alone and
+// still ends the program; the earlier OUT stays.
+TEST(Convert, SignalsRemoveTheTemporariesAndNothingElse) {
+  const std::pair<const char *, const char *> signals[] = {
+      {"INT", "130"}, {"TERM", "143"}, {"HUP", "129"}, {"PIPE", "141"}};
+  for (const auto &[signal, status] : signals) {
+    const std::string dir = TempPath(std::string("convert-signal-") + signal);
+    std::filesystem::remove_all(dir);
+    std::filesystem::create_directory(dir);
+    std::ofstream(dir + "/in.csv") << "user,item\na,b\n";
+    std::ofstream(dir + "/out") << "OLD\n";
+    ASSERT_EQ(mkfifo((dir + "/out.users").c_str(), 0600), 0);
+    const std::string d = ShellQuote(dir);
+    const ProgramOutput run = RunCommand(
+        "env --default-signal=INT " + ShellQuote(TOVRAN_CONVERT) + " " + d + "/in.csv " + d +
+        "/out & for i in $(seq 3000); do ls " + d + "/out.?????? >/dev/null 2>&1 && break; " +
+        "sleep 0.01; done; kill -" + signal + " $!; wait $!; echo $?");
+    EXPECT_EQ(run.out, std::string(status) + "\n") << signal;
+    EXPECT_EQ(FolderFiles(dir), (std::vector<std::string>{"in.csv", "out", "out.users"}));
+    EXPECT_EQ(ReadFile(dir + "/out"), "OLD\n");
+  }
 }
 
 TEST(Convert, BadCommandLinesNameTheOptionAndExitWithOne) {

@@ -2,6 +2,14 @@
 // console report of the same run.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <utility>
+
 #include "tests/program_runner.h"
 
 namespace {
@@ -93,7 +101,9 @@ TEST(ProgramOutput, StandardStreamsNamedAsOutputsAreWrittenInPlace) {
 TEST(ProgramOutput, SignalsLeaveNoTemporaryFile) {
   const std::string data = SharedData("ml100k.txt");
   if (data.empty()) GTEST_SKIP() << "shared data sets not present";
-  for (const char *signal : {"INT", "TERM"}) {
+  const std::pair<const char *, const char *> signals[] = {
+      {"INT", "130\n"}, {"TERM", "143\n"}, {"HUP", "129\n"}, {"PIPE", "141\n"}};
+  for (const auto &[signal, status] : signals) {
     const std::string dir = TempPath(std::string("signal-") + signal);
     RunCommand("rm -rf " + ShellQuote(dir) + "; mkdir " + ShellQuote(dir));
     // Sent once the temporary exists, that is while the runs go on; a
@@ -104,7 +114,7 @@ TEST(ProgramOutput, SignalsLeaveNoTemporaryFile) {
         " >/dev/null & " + "for i in $(seq 3000); do ls " + ShellQuote(dir) +
         "/out.json.* >/dev/null 2>&1 && " + "break; sleep 0.01; done; kill -" + signal +
         " $!; wait $!; echo $?; ls -A " + ShellQuote(dir));
-    EXPECT_EQ(run.out, signal == std::string("INT") ? "130\n" : "143\n");
+    EXPECT_EQ(run.out, status) << signal;
   }
 }
 
@@ -117,16 +127,35 @@ TEST(ProgramOutput, EitherStreamLostWithTheDocumentIsAFailure) {
   EXPECT_EQ(json.err.substr(json.err.rfind("Error")),
             "Error writing the JSON document to standard output: No space left on device\n");
   EXPECT_EQ(RunTovran({"--json", "-", data}, "exec 2>/dev/full;").status, 1);
+  // Likewise the per-user rows: on standard output the report moves to
+  // standard error, and a lost row is a failure wherever it goes.
+  const ProgramOutput rows = RunTovran({"--per-user", "-", "--kinds", "0", data});
+  EXPECT_EQ(rows.status, 0) << rows.err;
+  EXPECT_EQ(rows.out.rfind("run,user,held_out,", 0), 0u) << rows.out;
+  EXPECT_NE(rows.err.find("Dataset Statistics"), std::string::npos) << rows.err;
+  const ProgramOutput lost =
+      RunTovran({"--per-user", "-", "--kinds", "0", data}, "exec >/dev/full;");
+  EXPECT_EQ(lost.status, 1);
+  EXPECT_EQ(lost.err.substr(lost.err.rfind("Error")),
+            "Error writing the per-user rows to standard output: No space left on device\n");
+  const ProgramOutput device = RunTovran({"--per-user", "/dev/full", "--kinds", "0", data});
+  EXPECT_EQ(device.status, 1);
+  EXPECT_EQ(device.err.substr(device.err.rfind("Error")),
+            "Error writing file /dev/full: No space left on device\n");
 }
 
 // Help and version texts are the whole work of the call.
 TEST(ProgramOutput, HelpAndVersionToAStreamThatFailsEndWithStatusOne) {
   for (const char *program : {TOVRAN_PROGRAM, TOVRAN_CONVERT, TOVRAN_MODEL_PROGRAM}) {
     for (const char *option : {"--help", "--version"}) {
-      for (const char *redirect : {">/dev/full", ">&-"}) {
+      const std::pair<const char *, const char *> cases[] = {
+          {">/dev/full", "(No space left on device)\n"}, {">&-", "(Bad file descriptor)\n"}};
+      for (const auto &[redirect, reason] : cases) {
         const ProgramOutput run = RunCommand(ShellQuote(program) + " " + option + " " + redirect);
         EXPECT_EQ(run.status, 1) << program << " " << option << " " << redirect;
-        EXPECT_NE(run.err.find("cannot write to standard output"), std::string::npos) << run.err;
+        EXPECT_NE(run.err.find(std::string(": cannot write to standard output ") + reason),
+                  std::string::npos)
+            << run.err;
       }
     }
   }
@@ -140,4 +169,34 @@ TEST(ProgramOutput, JsonNamingTheDatasetIsRefused) {
   EXPECT_EQ(run.out, "");
   EXPECT_EQ(run.err, "Error opening file " + data + ": it is the dataset\n");
   EXPECT_EQ(ReadFile(data), ReadFile(TOVRAN_SOURCE_DIR "/data/sample.txt"));
+  // By any other name: a hard link, a symbolic link; and a folder.
+  const std::string hard = TempPath("dataset-hard.txt"), soft = TempPath("dataset-soft.txt");
+  std::remove(hard.c_str());
+  std::remove(soft.c_str());
+  ASSERT_EQ(link(data.c_str(), hard.c_str()), 0);
+  ASSERT_EQ(symlink(data.c_str(), soft.c_str()), 0);
+  for (const std::string &name : {hard, soft}) {
+    const ProgramOutput other = RunTovran({"--json", name, data});
+    EXPECT_EQ(other.status, 1);
+    EXPECT_EQ(other.err, "Error opening file " + name + ": it is the dataset\n");
+  }
+  EXPECT_EQ(ReadFile(data), ReadFile(TOVRAN_SOURCE_DIR "/data/sample.txt"));
+  const std::string folder = TempPath("json-folder");
+  std::filesystem::create_directories(folder);
+  EXPECT_EQ(RunTovran({"--json", folder, data}).err,
+            "Error opening file " + folder + ": it is a folder\n");
+}
+
+// A pipe named as the document's path is written in place, never replaced.
+TEST(ProgramOutput, PipeNamedAsTheDocumentIsWrittenInPlace) {
+  const std::string data = TOVRAN_SOURCE_DIR "/data/sample.txt";
+  const std::string pipe = TempPath("document.pipe");
+  std::remove(pipe.c_str());
+  ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+  const ProgramOutput run =
+      RunCommand("timeout 60 cat " + ShellQuote(pipe) + " & " + ShellQuote(TOVRAN_PROGRAM) +
+                 " --json " + ShellQuote(pipe) + " " + ShellQuote(data) + " >/dev/null; wait");
+  EXPECT_EQ(run.out.rfind("{\n  \"schema_version\"", 0), 0u) << run.out;
+  EXPECT_EQ(run.out.back(), '\n');
+  EXPECT_TRUE(std::filesystem::is_fifo(pipe));
 }

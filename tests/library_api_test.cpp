@@ -313,6 +313,13 @@ TEST(RecommendFiltered, RejectsBadOptionsWithoutWriting) {
     EXPECT_EQ(std::string(TOVRAN_LastError()), std::string("TOVRAN_RecommendFiltered: ") + message);
     EXPECT_EQ(Ints(answer, 4), std::vector<int32_t>({7, 7, 7, 7}));
   }
+  int32_t answer[4] = {7, 7, 7, 7};
+  EXPECT_EQ(TOVRAN_RecommendFilteredWith(model, nullptr, 1, basket, 4, nullptr, answer, nullptr),
+            -1);
+  EXPECT_STREQ(TOVRAN_LastError(), "TOVRAN_RecommendFilteredWith: the scratch should not be null.");
+  EXPECT_EQ(TOVRAN_CreateScratch(nullptr), nullptr);
+  EXPECT_STREQ(TOVRAN_LastError(), "TOVRAN_CreateScratch: the model should not be null.");
+  EXPECT_EQ(Ints(answer, 4), std::vector<int32_t>({7, 7, 7, 7}));
   TOVRAN_FreeModel(model);
 }
 

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "tests/program_runner.h"
 
@@ -119,6 +120,37 @@ TEST(MemoryLimit, ConverterFailsWholeWhenMemoryRunsOut) {
         << limit;
   }
   EXPECT_EQ(RunCommand("ls -A " + ShellQuote(dir)).out, "s.csv\n");
+}
+
+// A buffer of one pair makes one run per pair; merged in passes of bounded
+// fan-in, 10,000 of them fit in 32 file descriptors and 30 MB of address
+// space, and the outputs are those of one in-memory sort, ties in time in
+// input order, with or without the filters that read the pairs back.
+TEST(MemoryLimit, ConverterMergesManyRunsInFewFilesAndLittleMemory) {
+  SKIP_UNLESS_MEMORY_CAN_BE_LIMITED();
+  const std::string dir = TempPath("convert-runs");
+  RunCommand("rm -rf " + ShellQuote(dir) + "; mkdir " + ShellQuote(dir));
+  const std::string csv = dir + "/in.csv";
+  RunCommand("seq 1 10000 | awk '{print \"u\"($1%701)\",i\"(($1*$1)%53)\",4,\"($1*13%17)}' >" +
+             ShellQuote(csv));
+  for (const std::vector<std::string> &filters :
+       {std::vector<std::string>{}, {"--dedupe", "--min-user-pairs", "12"}}) {
+    std::vector<std::string> whole = filters, limited = filters;
+    whole.insert(whole.end(), {csv, dir + "/whole"});
+    limited.insert(limited.end(), {"--buffer-pairs", "1", csv, dir + "/limited"});
+    ASSERT_EQ(RunProgram(TOVRAN_CONVERT, whole).status, 0);
+    const ProgramOutput run =
+        RunProgram(TOVRAN_CONVERT, limited, "prlimit --nofile=32 --as=30000000 ");
+    ASSERT_EQ(run.status, 0) << run.err;
+    for (const char *suffix : {"", ".users", ".items", ".times"}) {
+      const std::string want = ReadFile(dir + "/whole" + suffix);
+      EXPECT_FALSE(want.empty()) << suffix;
+      EXPECT_EQ(ReadFile(dir + "/limited" + suffix), want) << suffix;
+    }
+  }
+  EXPECT_EQ(RunCommand("ls -A " + ShellQuote(dir)).out,
+            "in.csv\nlimited\nlimited.items\nlimited.times\nlimited.users\nwhole\nwhole.items\n"
+            "whole.times\nwhole.users\n");
 }
 
 TEST(MemoryLimit, EveryLimitGivesTheReportOrTheLabelledMessage) {

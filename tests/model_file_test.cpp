@@ -3,10 +3,15 @@
 // and each damaged file of tests/bad_models gives its own message.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <zlib.h>
 
 #include <cmath>
+#include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -192,13 +197,18 @@ TEST(ModelFile, EachDamagedFileGivesItsOwnMessage) {
             "Model file " + dir + "absent.tovran: cannot be opened: No such file or directory");
 }
 
-// The file of a small model of kind, with count of its values (from the
-// first) replaced by value (all of them when count is -1), its checksum
-// made right again.
-std::string Reweighted(int32_t kind, int32_t count, float value) {
+// The file of a small model of kind (built with weighting, pair values 1 to
+// 12), with count of its values (from the first) replaced by value (all of
+// them when count is -1), its checksum made right again.
+std::string Reweighted(int32_t kind, int32_t count, float value,
+                       int32_t weighting = TOVRAN_WEIGHT_BINARY) {
   const int32_t rows[] = {0, 0, 0, 1, 1, 1, 2, 2, 2, 3, 3, 3};
   const int32_t cols[] = {0, 1, 2, 0, 1, 2, 0, 1, 3, 1, 2, 3};
-  Model *model = TOVRAN_BuildModel(4, 4, 12, rows, cols, kind, 20, 0.0f);
+  const float values[] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
+  TOVRAN_Params params = TOVRAN_DefaultParams(kind);
+  params.nnbr = 20;
+  params.weighting = weighting;
+  Model *model = TOVRAN_BuildWeighted(4, 4, 12, rows, cols, values, &params);
   const std::string path = TempPath("reweighted.tovran");
   EXPECT_EQ(TOVRAN_SaveModel(model, path.c_str()), 0);
   TOVRAN_FreeModel(model);
@@ -233,11 +243,42 @@ TEST(ModelFile, ValuesTheBuildCannotGiveAreRefused) {
             "Model file " + row +
                 ": inconsistent arrays: the row of user 0 has squared length 4.66666664, more than "
                 "1 within 1e-05");
-  // The values as built load.
-  Model *model =
-      TOVRAN_LoadModel(Reweighted(TOVRAN_USER_BASED, 1, float(1.0 / std::sqrt(3.0))).c_str());
-  EXPECT_NE(model, nullptr) << TOVRAN_LastError();
-  TOVRAN_FreeModel(model);
+  // Binary weighting makes each row's entries exactly 1/sqrt(3) in single
+  // precision: one unit off, or a row scaled down, is no build's.
+  const float third = float(1.0 / std::sqrt(3.0));
+  for (const float value : {std::nextafter(third, 0.0f), 0.25f}) {
+    const std::string off = Reweighted(TOVRAN_USER_BASED, 1, value);
+    EXPECT_EQ(TOVRAN_LoadModel(off.c_str()), nullptr);
+    char want[200];
+    std::snprintf(want, sizeof want,
+                  ": inconsistent arrays: rowval[0] = %.9g, where binary weighting makes the row "
+                  "of user 0 (3 entries) 0.577350259 throughout",
+                  double(value));
+    EXPECT_EQ(std::string(TOVRAN_LastError()), "Model file " + off + want);
+  }
+  // Other weightings: no negative value, rows of unit length.
+  const std::string negative = Reweighted(TOVRAN_USER_BASED, 1, -0.25f, TOVRAN_WEIGHT_RAW);
+  EXPECT_EQ(TOVRAN_LoadModel(negative.c_str()), nullptr);
+  EXPECT_EQ(std::string(TOVRAN_LastError()),
+            "Model file " + negative + ": inconsistent arrays: rowval[0] = -0.25 is negative");
+  const std::string shrunk = Reweighted(TOVRAN_USER_BASED, -1, 0.25f, TOVRAN_WEIGHT_LOG);
+  EXPECT_EQ(TOVRAN_LoadModel(shrunk.c_str()), nullptr);
+  EXPECT_EQ(std::string(TOVRAN_LastError()),
+            "Model file " + shrunk +
+                ": inconsistent arrays: the row of user 0 has squared length 0.1875, less than 1 "
+                "within 1e-05");
+  // The values as built load, and so do zeroed entries.
+  for (const float value : {third, 0.0f, -0.0f}) {
+    Model *model = TOVRAN_LoadModel(Reweighted(TOVRAN_USER_BASED, 1, value).c_str());
+    EXPECT_NE(model, nullptr) << TOVRAN_LastError();
+    TOVRAN_FreeModel(model);
+  }
+  for (const int32_t weighting :
+       {TOVRAN_WEIGHT_RAW, TOVRAN_WEIGHT_LOG, TOVRAN_WEIGHT_BM25, TOVRAN_WEIGHT_TFIDF}) {
+    Model *model = TOVRAN_LoadModel(Reweighted(TOVRAN_USER_BASED, 0, 0.0f, weighting).c_str());
+    EXPECT_NE(model, nullptr) << weighting << ": " << TOVRAN_LastError();
+    TOVRAN_FreeModel(model);
+  }
 }
 
 TEST(ModelFile, AFailedSaveLeavesTheEarlierFileAlone) {
@@ -258,6 +299,28 @@ TEST(ModelFile, AFailedSaveLeavesTheEarlierFileAlone) {
   EXPECT_EQ(TOVRAN_SaveModel(model, ""), -1);
   EXPECT_STREQ(TOVRAN_LastError(), "TOVRAN_SaveModel: the path should not be empty.");
   TOVRAN_FreeModel(model);
+}
+
+// A pipe named as the path is written in place, never replaced: its reader
+// gets the bytes a file would hold.
+TEST(ModelFile, SaveToAPipeWritesInPlace) {
+  const int32_t rows[] = {0, 0, 1, 1, 2}, cols[] = {0, 1, 1, 2, 2};
+  Model *model = TOVRAN_BuildModel(3, 3, 5, rows, cols, TOVRAN_USER_BASED, 2, 0.0f);
+  const std::string file = TempPath("saved.tovran"), pipe = TempPath("saved.pipe");
+  ASSERT_EQ(TOVRAN_SaveModel(model, file.c_str()), 0) << TOVRAN_LastError();
+  std::remove(pipe.c_str());
+  ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+  // The model fits the pipe's buffer, so the save needs no reader at work.
+  const int fd = open(pipe.c_str(), O_RDONLY | O_NONBLOCK);
+  ASSERT_GE(fd, 0);
+  EXPECT_EQ(TOVRAN_SaveModel(model, pipe.c_str()), 0) << TOVRAN_LastError();
+  TOVRAN_FreeModel(model);
+  std::string read;
+  char buffer[4096];
+  for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) > 0;) read.append(buffer, size_t(n));
+  close(fd);
+  EXPECT_EQ(read, ReadFile(file));
+  EXPECT_TRUE(std::filesystem::is_fifo(pipe));
 }
 
 }  // namespace

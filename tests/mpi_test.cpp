@@ -295,6 +295,17 @@ TEST(MpiFaults, BadCommandLineIsReportedOnce) {
   const size_t first = sweep.err.find(single.err);
   ASSERT_NE(first, std::string::npos) << sweep.err;
   EXPECT_EQ(sweep.err.find(single.err, first + 1), std::string::npos) << sweep.err;
+
+  // A sweep beyond --max-runs: refused before the dataset is opened.
+  const ProgramOutput over = RunMpi(2, {"--kinds", "1", "--top", "1,2,3", "--nnbr", "1,2",
+                                        "--max-runs", "5", "/nonexistent/data.txt"});
+  EXPECT_EQ(over.status, 1);
+  EXPECT_EQ(over.out, "");
+  const std::string refusal =
+      "the options ask for 6 runs, more than 5; --max-runs N raises the limit\n";
+  const size_t once = over.err.find(refusal);
+  ASSERT_NE(once, std::string::npos) << over.err;
+  EXPECT_EQ(over.err.find(refusal, once + 1), std::string::npos) << over.err;
 }
 
 // Runs the program that follows on every rank, after the shell command

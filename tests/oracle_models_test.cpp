@@ -446,6 +446,16 @@ List AskWith(Model *model, const std::vector<int32_t> &basket, int32_t N, const 
   const int32_t m = TOVRAN_RecommendFiltered(model, int32_t(basket.size()), basket.data(), N, &q,
                                              ids.data(), scores.data());
   EXPECT_GE(m, 0) << TOVRAN_LastError();
+  // A caller's scratch gives the same answer, bit for bit.
+  TOVRAN_Scratch *scratch = TOVRAN_CreateScratch(model);
+  std::vector<int32_t> ids_with(static_cast<size_t>(N));
+  std::vector<float> scores_with(static_cast<size_t>(N));
+  EXPECT_EQ(TOVRAN_RecommendFilteredWith(model, scratch, int32_t(basket.size()), basket.data(), N,
+                                         &q, ids_with.data(), scores_with.data()),
+            m);
+  TOVRAN_FreeScratch(scratch);
+  EXPECT_EQ(ids_with, ids);
+  EXPECT_EQ(Bits(scores_with.data(), scores_with.size()), Bits(scores.data(), scores.size()));
   List answer;
   for (int32_t t = 0; t < m; t++) answer.push_back({scores[size_t(t)], ids[size_t(t)]});
   return answer;

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "cli/command_line.h"
 #include "programs/convert/convert_options.h"
 #include "programs/convert/interactions.h"
 #include "programs/convert/pair_filter.h"
@@ -61,12 +62,7 @@ int Convert(const ConvertOptions &opts) {
                 static_cast<long long>(filtered.items_dropped),
                 static_cast<long long>(filtered.pairs_dropped));
   std::printf("\n");
-  if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
-    std::fprintf(stderr, "tovran-convert: cannot write to standard output (%s)\n",
-                 std::strerror(errno != 0 ? errno : EIO));
-    return 1;
-  }
-  return 0;
+  return cli::StandardOutputStatus("tovran-convert");
 }
 
 }  // namespace

@@ -56,11 +56,9 @@ class PairFile {
 
   int64_t count() const { return count_; }
 
-  // Gives the file, rewound, to sorter as its one ordered run.
+  // Gives the file to sorter as its one ordered run.
   void HandTo(PairSorter *sorter) {
-    ReleaseSorter(sorter);
-    sorter->runs.push_back(file_);
-    sorter->count = count_;
+    AdoptSortedRun(sorter, file_, count_);
     file_ = nullptr;
   }
 

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <ctime>
+#include <new>
 
 namespace {
 
@@ -44,7 +45,10 @@ ServedModel::ServedModel(const ServeSources &sources, int64_t generation)
   load_seconds_ = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-ServedModel::~ServedModel() { TOVRAN_FreeModel(model_); }
+ServedModel::~ServedModel() {
+  for (TOVRAN_Scratch *scratch : idle_scratch_) TOVRAN_FreeScratch(scratch);
+  TOVRAN_FreeModel(model_);
+}
 
 std::optional<RequestError> ServedModel::UserBasket(const std::string &id,
                                                     std::vector<int32_t> *basket) const {
@@ -84,24 +88,32 @@ int32_t ServedModel::Answer(const std::vector<int32_t> &basket, const BasketQuer
   }
   options.keep_basket = !query.filter_already_liked_items;
   options.fallback = query.fallback;
-  // The model's own scratch serves one query at a time. A user-based query
-  // is long, so while another holds it one runs on a scratch of its own (the
-  // batch entry makes one); an item query is shorter than making one.
-  std::unique_lock<std::mutex> lock(query_mutex_, std::defer_lock);
-  if (info_.params.kind != TOVRAN_USER_BASED) {
-    lock.lock();
-  } else if (!lock.try_lock()) {
-    const int64_t offsets[2] = {0, int64_t(basket.size())};
-    int32_t m = 0;
-    if (TOVRAN_RecommendFilteredBatch(model_, 1, offsets, basket.data(), query.n, 1, &options, ids,
-                                      scores, &m) != 0) {
-      *error = TOVRAN_LastError();
-      return -1;
-    }
-    return m;
-  }
-  const int32_t m = TOVRAN_RecommendFiltered(model_, int32_t(basket.size()), basket.data(), query.n,
-                                             &options, ids, scores);
+  TOVRAN_Scratch *scratch = TakeScratch();
+  if (scratch == nullptr) throw std::bad_alloc();  // answered 503, as exhausted memory is
+  const int32_t m = TOVRAN_RecommendFilteredWith(model_, scratch, int32_t(basket.size()),
+                                                 basket.data(), query.n, &options, ids, scores);
   if (m < 0) *error = TOVRAN_LastError();
+  GiveBack(scratch);
   return m;
+}
+
+TOVRAN_Scratch *ServedModel::TakeScratch() const {
+  {
+    std::lock_guard<std::mutex> lock(scratch_mutex_);
+    if (!idle_scratch_.empty()) {
+      TOVRAN_Scratch *scratch = idle_scratch_.back();
+      idle_scratch_.pop_back();
+      return scratch;
+    }
+  }
+  return TOVRAN_CreateScratch(model_);
+}
+
+void ServedModel::GiveBack(TOVRAN_Scratch *scratch) const {
+  std::lock_guard<std::mutex> lock(scratch_mutex_);
+  try {
+    idle_scratch_.push_back(scratch);
+  } catch (const std::bad_alloc &) {
+    TOVRAN_FreeScratch(scratch);
+  }
 }

@@ -51,7 +51,8 @@ class ServedModel {
 
   // Up to n answers for basket under query's filters into ids and scores
   // (room for n each); their number, or -1 with the library's reason in
-  // *error. Safe from any number of threads at once.
+  // *error; throws std::bad_alloc when memory for its scratch is exhausted.
+  // Safe from any number of threads at once.
   int32_t Answer(const std::vector<int32_t> &basket, const BasketQuery &query, int32_t *ids,
                  float *scores, std::string *error) const;
 
@@ -65,5 +66,11 @@ class ServedModel {
   std::optional<Pairs> users_;
   std::string loaded_at_;
   double load_seconds_ = 0.0;
-  mutable std::mutex query_mutex_;  // the model's own scratch serves one query at a time
+  // Scratch arrays for queries, one per query running: made when every
+  // one made is in use, so there are never more than the server has
+  // workers, and kept for the next query.
+  TOVRAN_Scratch *TakeScratch() const;
+  void GiveBack(TOVRAN_Scratch *scratch) const;
+  mutable std::mutex scratch_mutex_;
+  mutable std::vector<TOVRAN_Scratch *> idle_scratch_;
 };
