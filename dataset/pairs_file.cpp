@@ -204,6 +204,7 @@ DatasetPairs CopyPairs(const DatasetPairs &pairs) {
   copy.colid.reset(AllocInts(room, "ReadDataset: colid"));
   std::copy_n(pairs.rowid.get(), room, copy.rowid.get());
   std::copy_n(pairs.colid.get(), room, copy.colid.get());
+  copy.values = pairs.values;
   return copy;
 }
 

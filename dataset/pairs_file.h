@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "util/free_all.h"
 
@@ -19,6 +20,8 @@ struct DatasetPairs {
   int32_t npairs = 0;
   IntArray rowid;  // npairs+1 entries
   IntArray colid;  // npairs+1 entries
+  std::vector<float>
+      values;  // pair i's value, when read beside the file (pair_values.h); else empty
 };
 
 // A copy of pairs; exhausted memory ends the process as AllocInts does.

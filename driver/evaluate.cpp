@@ -46,8 +46,17 @@ void Line(std::FILE *out, const char *format, Args... args) {
 
 bool ModelLister::Lists(int32_t nbaskets, const int64_t *offsets, const int32_t *items, int32_t N,
                         int32_t nthreads, int32_t *rcmds, int32_t *counts) {
-  return TOVRAN_RecommendBatch(model_, nbaskets, offsets, items, N, nthreads, rcmds, nullptr,
-                               counts) == 0;
+  if (!fallback_)
+    return TOVRAN_RecommendBatch(model_, nbaskets, offsets, items, N, nthreads, rcmds, nullptr,
+                                 counts) == 0;
+  const TOVRAN_QueryOptions fill{nullptr, 0, nullptr, 0, 0, 1};
+  return TOVRAN_RecommendFilteredBatch(model_, nbaskets, offsets, items, N, nthreads, &fill, rcmds,
+                                       nullptr, counts) == 0;
+}
+
+Model *BuildModel(const Dataset &ds, const TOVRAN_Params &params) {
+  return TOVRAN_BuildWeighted(ds.nrows, ds.ncols, ds.ntrain, ds.rowid.get(), ds.colid.get(),
+                              ds.values.empty() ? nullptr : ds.values.data(), &params);
 }
 
 EvalData::EvalData(const Dataset &dataset) : ds(dataset), frequency(size_t(ds.ncols), 0) {
@@ -143,8 +152,22 @@ TOVRAN_Params ModelParams(const RunSetup &setup, int32_t nthreads) {
   params.alpha = float(setup.alpha);
   if (setup.min_support > 0) params.min_support = setup.min_support;
   params.nthreads = nthreads;
+  params.weighting = setup.weighting;
+  params.bm25_k1 = setup.bm25_k1;
+  params.bm25_b = setup.bm25_b;
   return params;
 }
+
+namespace {
+
+// The shortest text that reads back as value.
+std::string FloatText(float value) {
+  char text[32];
+  const auto [end, ec] = std::to_chars(text, text + sizeof text, value);
+  return std::string(text, ec == std::errc() ? end : text);
+}
+
+}  // namespace
 
 std::string AlphaText(const RunSetup &setup) {
   char text[32];
@@ -153,8 +176,7 @@ std::string AlphaText(const RunSetup &setup) {
     return text;
   }
   // The value the model uses: a float, so 1e-50 is 0.
-  const auto [end, ec] = std::to_chars(text, text + sizeof text, float(setup.alpha));
-  return std::string(text, ec == std::errc() ? end : text);
+  return FloatText(float(setup.alpha));
 }
 
 std::string BuildingLine(const RunSetup &setup, bool detailed) {
@@ -167,6 +189,11 @@ std::string BuildingLine(const RunSetup &setup, bool detailed) {
     if (setup.kind == TOVRAN_ITEM_COSINE || setup.kind == TOVRAN_ITEM_CPROB)
       params += "MinSupport=" + std::to_string(setup.min_support) + ", ";
     params += "TopN=" + std::to_string(setup.top);
+    if (setup.weighting != TOVRAN_WEIGHT_BINARY)
+      params += std::string(", Weighting=") + kWeightingNames[setup.weighting];
+    if (setup.weighting == TOVRAN_WEIGHT_BM25)
+      params += ", K1=" + FloatText(setup.bm25_k1) + ", B=" + FloatText(setup.bm25_b);
+    if (setup.fallback) params += ", Fallback=popular";
   }
   // "Bulding" is the report's own spelling, kept so reports compare line for line.
   return "  Bulding model [" + params + "]...\n";
@@ -184,11 +211,9 @@ RunResult EvaluateRun(const EvalData &data, const RunSetup &setup, const EvalSet
   const double build_start = Seconds();
   // Every kind, the popularity baseline (kind 0) included, is an engine model.
   const TOVRAN_Params params = ModelParams(setup, settings.nthreads);
-  Model *model = settings.steps.build ? settings.steps.build(data, params)
-                                      : TOVRAN_Build(ds.nrows, ds.ncols, ds.ntrain, ds.rowid.get(),
-                                                     ds.colid.get(), &params);
+  Model *model = settings.steps.build ? settings.steps.build(data, params) : BuildModel(ds, params);
   if (model == nullptr) EngineFailed();
-  std::unique_ptr<Lister> lister = std::make_unique<ModelLister>(model);
+  std::unique_ptr<Lister> lister = std::make_unique<ModelLister>(model, setup.fallback);
   result.build_seconds = Seconds() - build_start;
   if (progress != nullptr) progress->Finish();
 

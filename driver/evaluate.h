@@ -56,13 +56,21 @@ class Lister {
 // An engine model, owned by the caller.
 class ModelLister : public Lister {
  public:
-  explicit ModelLister(const Model *model) : model_(model) {}
+  // fallback: short lists are filled from the model's popularity ranking.
+  explicit ModelLister(const Model *model, bool fallback = false)
+      : model_(model), fallback_(fallback) {}
   bool Lists(int32_t nbaskets, const int64_t *offsets, const int32_t *items, int32_t N,
              int32_t nthreads, int32_t *rcmds, int32_t *counts) override;
 
  private:
   const Model *model_;
+  bool fallback_;
 };
+
+// The model of params on the training pairs of ds, weighing their values
+// when ds holds them (TOVRAN_BuildWeighted); null with the reason in
+// TOVRAN_LastError.
+Model *BuildModel(const Dataset &ds, const TOVRAN_Params &params);
 
 // The outcome of the queries of asked users first..last-1.
 struct QueryOutcomes {

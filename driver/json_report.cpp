@@ -67,6 +67,18 @@ void WriteEstimation(std::FILE *out, const AlphaEstimation &e) {
                TriedList(e).c_str());
 }
 
+// The fields of a weighting other than binary and of fallback, each after
+// ", "; none for the plain runs, whose documents stay as they were.
+std::string WeighingFields(int32_t weighting, float k1, float b, bool fallback) {
+  std::string fields;
+  if (weighting != TOVRAN_WEIGHT_BINARY)
+    fields += ", \"weighting\": \"" + std::string(kWeightingNames[weighting]) + "\"";
+  if (weighting == TOVRAN_WEIGHT_BM25)
+    fields += ", \"bm25_k1\": " + JsonReal(k1) + ", \"bm25_b\": " + JsonReal(b);
+  if (fallback) fields += ", \"fallback\": \"popular\"";
+  return fields;
+}
+
 void WriteRun(std::FILE *out, size_t r, const SequenceResult &result, bool last) {
   const RunResult &run = result.runs[r];
   const RunSetup &s = run.setup;
@@ -78,9 +90,10 @@ void WriteRun(std::FILE *out, size_t r, const SequenceResult &result, bool last)
                                 : JsonReal(s.alpha);
   std::fprintf(out, "    {\"kind\": %d, \"name\": \"%s\", \"top_n\": %d, \"nnbr\": %s, ", s.kind,
                KindName(s.kind), s.top, Count(s.nnbr, s.kind != kPopularity).c_str());
-  std::fprintf(out, "\"min_support\": %s, \"alpha\": %s, \"alpha_estimation\": %s,\n",
+  std::fprintf(out, "\"min_support\": %s, \"alpha\": %s, \"alpha_estimation\": %s%s,\n",
                Count(s.min_support, s.min_support > 0).c_str(), alpha.c_str(),
-               Count(run.estimation, run.estimation >= 0).c_str());
+               Count(run.estimation, run.estimation >= 0).c_str(),
+               WeighingFields(s.weighting, s.bm25_k1, s.bm25_b, s.fallback).c_str());
   std::fprintf(out, "     \"hits\": %d, \"users_queried\": %d, \"hit_rate\": %s,\n", run.hits,
                m.queried, JsonReal(HitRate(m)).c_str());
   std::fprintf(out, "     \"average_reciprocal_hit_rank\": %s, \"ndcg\": %s,\n",
@@ -116,11 +129,13 @@ bool WriteJsonReport(std::FILE *out, const Options &opts, const SequenceResult &
   std::fprintf(out, "  \"file\": %s,\n", JsonString(opts.file.c_str()).c_str());
   std::fprintf(out,
                "  \"options\": {\"kinds\": %s, \"top\": %s, \"nnbr\": %s, \"user_nnbr\": %s, "
-               "\"alpha\": %s, \"min_support\": %s, \"threads\": %d},\n",
+               "\"alpha\": %s, \"min_support\": %s%s, \"threads\": %d},\n",
                JsonList(plan.kinds).c_str(), JsonList(plan.top).c_str(),
                JsonList(plan.nnbr).c_str(), JsonList(plan.user_nnbr).c_str(),
                plan.alpha.empty() ? "null" : JsonList(plan.alpha).c_str(),
-               JsonList(plan.min_support).c_str(), opts.threads);
+               JsonList(plan.min_support).c_str(),
+               WeighingFields(plan.weighting, plan.bm25_k1, plan.bm25_b, plan.fallback).c_str(),
+               opts.threads);
   std::fprintf(out, "  \"threads\": %d,\n", opts.threads);
   std::fprintf(out,
                "  \"dataset\": {\"users\": %d, \"items\": %d, \"training_pairs\": %d, "

@@ -16,8 +16,8 @@ constexpr int32_t kMaxNeighbours = 1000000;
 constexpr int32_t kMaxSupport = 1000000;
 
 // Options that change the runs; any of them turns the detailed report on.
-const char *const kPlanOptions[] = {"--kinds",     "--top",   "--nnbr",
-                                    "--user-nnbr", "--alpha", "--min-support"};
+const char *const kPlanOptions[] = {"--kinds", "--top",         "--nnbr",      "--user-nnbr",
+                                    "--alpha", "--min-support", "--weighting", "--fallback"};
 
 }  // namespace
 
@@ -73,6 +73,30 @@ std::optional<int> ParseOptions(int argc, const char *const *argv, Options *opts
              "kinds 1 and 2 (default " +
                  std::to_string(TOVRAN_DEFAULT_MIN_SUPPORT) + ")",
              cli::IntListTo(&plan.min_support, 1, kMaxSupport));
+  line.Value("--weighting", "W",
+             "binary (default), raw, log, bm25 or tfidf: how the pairs' values\n"
+             "(FILE.values, from tovran-convert --value) weigh in every model",
+             [&plan](std::string_view text) { return ParseWeighting(text, &plan.weighting); });
+  line.Value("--k1", "K1", "bm25's K1, at least 0 (default 1.2)", [&plan](std::string_view text) {
+    double k1 = 0;
+    std::string reason = cli::ParseReal(text, 0.0, 1e30, &k1);
+    plan.bm25_k1 = float(k1);
+    return reason;
+  });
+  line.Value("--b", "B", "bm25's B in [0, 1] (default 0.75)", [&plan](std::string_view text) {
+    double b = 0;
+    std::string reason = cli::ParseReal(text, 0.0, 1.0, &b);
+    plan.bm25_b = float(b);
+    return reason;
+  });
+  line.Value("--fallback", "popular",
+             "fill lists shorter than N from the popularity ranking of\n"
+             "the training pairs, skipping the user's own (default: none)",
+             [&plan](std::string_view text) {
+               plan.fallback = text == "popular";
+               return plan.fallback ? std::string()
+                                    : "'" + std::string(text) + "' is not a fallback; give popular";
+             });
   line.Value("--split", "SPLIT",
              "which pairs of each user are held out: last (default), last:K\n"
              "(the last K), random:K or random:F (K pairs, or the share F in\n"
@@ -134,6 +158,10 @@ std::optional<int> ParseOptions(int argc, const char *const *argv, Options *opts
   if (runs > opts->max_runs) {
     line.PrintError("the options ask for " + std::to_string(runs) + " runs, more than " +
                     std::to_string(opts->max_runs) + "; --max-runs N raises the limit");
+    return 1;
+  }
+  if ((line.Given("--k1") || line.Given("--b")) && plan.weighting != TOVRAN_WEIGHT_BM25) {
+    line.PrintError("--k1, --b: only --weighting bm25 reads them");
     return 1;
   }
   opts->file = line.operands()[0];

@@ -7,6 +7,7 @@
 #include <new>
 
 #include "dataset/pair_times.h"
+#include "dataset/pair_values.h"
 #include "driver/json_report.h"
 #include "driver/per_user.h"
 #include "util/output_file.h"
@@ -94,6 +95,18 @@ int RunEvaluation(ProgramHost &host, const Options &opts, double start) {
                " pairs, but the dataset holds " + std::to_string(pairs.npairs);
       return std::string();
     });
+    if (opts.plan.weighting != TOVRAN_WEIGHT_BINARY)
+      host.Step("the values", [&] {
+        std::string message;
+        if (!LoadPairValues(opts.file, pairs.npairs, &pairs.values, &message)) return message;
+        // Named by the file's line here: the builds see training pairs alone.
+        for (size_t i = 0; i < pairs.values.size(); i++)
+          if (!(pairs.values[i] > 0.0f))
+            return "Error in file " + PairValuesPath(opts.file) + ": line " +
+                   std::to_string(i + 1) + ": weighting " + kWeightingNames[opts.plan.weighting] +
+                   " needs values above 0";
+        return std::string();
+      });
     std::vector<Timestamp> times;
     if (split.kind == SplitRule::kTime)
       host.Step("the timestamps", [&] {

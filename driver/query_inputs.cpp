@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "cli/command_line.h"
+#include "dataset/pair_values.h"
 #include "dataset/pairs_file.h"
 #include "engine/tovran.h"
 
@@ -38,11 +39,13 @@ std::vector<int32_t> Pairs::BasketOf(int32_t user) const {
                               items.begin() + start[size_t(user) + 1]);
 }
 
-Pairs ReadAllPairs(const std::string &path) {
+Pairs ReadAllPairs(const std::string &path, bool with_values) {
   File in = OpenOrFail(path);
   DatasetPairs ds;
   std::string error;
   if (!ParsePairs(in.get(), &ds, &error)) throw Failure{path + ": " + error};
+  std::vector<float> values;
+  if (with_values && !LoadPairValues(path, ds.npairs, &values, &error)) throw Failure{error};
   // Each user's pairs stand together in the file, in file order.
   const int32_t *rowid = ds.rowid.get(), *colid = ds.colid.get();
   Pairs p;
@@ -53,11 +56,13 @@ Pairs ReadAllPairs(const std::string &path) {
   for (int32_t u = 0; u < ds.nrows; u++) p.start[size_t(u) + 1] += p.start[size_t(u)];
   p.users.resize(size_t(ds.npairs));
   p.items.resize(size_t(ds.npairs));
+  p.values.resize(values.size());
   std::vector<int32_t> next(p.start.begin(), p.start.end() - 1);
   for (int32_t i = 0; i < ds.npairs; i++) {
     const auto k = size_t(next[size_t(rowid[i])]++);
     p.users[k] = rowid[i];
     p.items[k] = colid[i];
+    if (with_values) p.values[k] = values[size_t(i)];
   }
   return p;
 }

@@ -26,8 +26,9 @@ struct Pairs {
   std::vector<int32_t> BasketOf(int32_t user) const;
 };
 
-// Reads the dataset at path; throws Failure with the reader's message.
-Pairs ReadAllPairs(const std::string &path);
+// Reads the dataset at path and, when with_values, the pairs' values
+// beside it (path.values); throws Failure with the reader's message.
+Pairs ReadAllPairs(const std::string &path, bool with_values = false);
 
 // The maps DATA.users and DATA.items the converter writes next to DATA:
 // line k (from 0) holds the original id of index k.

@@ -4,6 +4,16 @@
 
 #include "engine/tovran.h"
 
+std::string ParseWeighting(std::string_view text, int32_t *weighting) {
+  for (int32_t w = TOVRAN_WEIGHT_BINARY; w <= TOVRAN_WEIGHT_TFIDF; w++) {
+    if (text == kWeightingNames[w]) {
+      *weighting = w;
+      return "";
+    }
+  }
+  return "unknown weighting '" + std::string(text) + "'; give binary, raw, log, bm25 or tfidf";
+}
+
 int64_t CountRuns(const RunPlan &plan) {
   int64_t total = 0;
   for (const int32_t kind : plan.kinds) {
@@ -37,7 +47,8 @@ std::vector<RunSetup> ExpandRuns(const RunPlan &plan) {
         for (const int32_t support : supports)
           for (const double alpha : alphas)
             runs.push_back(RunSetup{kind, top, nnbr, support, alpha, estimate && !plan.tune_alpha,
-                                    estimate && plan.tune_alpha});
+                                    estimate && plan.tune_alpha, plan.weighting, plan.bm25_k1,
+                                    plan.bm25_b, plan.fallback});
   }
   return runs;
 }

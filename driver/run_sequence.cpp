@@ -54,6 +54,7 @@ DatasetPairs TrainingPairs(const Dataset &ds) {
   std::copy_n(ds.colid.get(), ds.ntrain, pairs.colid.get());
   pairs.rowid[size_t(ds.ntrain)] = ds.nrows;
   pairs.colid[size_t(ds.ntrain)] = 0;
+  pairs.values = ds.values;
   return pairs;
 }
 
@@ -86,11 +87,10 @@ AlphaTuning TuneAlpha(const Dataset &ds, const RunSetup &setup, const EvalSettin
     trial.tune_alpha = false;
     trial.alpha = double(float(j * 0.1));
     const TOVRAN_Params params = ModelParams(trial, settings.nthreads);
-    Model *model = settings.steps.build ? settings.steps.build(data, params)
-                                        : TOVRAN_Build(part.nrows, part.ncols, part.ntrain,
-                                                       part.rowid.get(), part.colid.get(), &params);
+    Model *model =
+        settings.steps.build ? settings.steps.build(data, params) : BuildModel(part, params);
     if (model == nullptr) FatalError("%s", TOVRAN_LastError());
-    ModelLister lister(model);
+    ModelLister lister(model, trial.fallback);
     const QueryOutcomes outcomes =
         settings.steps.query
             ? settings.steps.query(lister, data, trial, settings.nthreads, false, nullptr)

@@ -168,6 +168,8 @@ Dataset SplitPairs(DatasetPairs pairs, const SplitRule &rule, uint64_t seed, int
   ds.ncols = pairs.ncols;
   ds.rowid = std::move(pairs.rowid);
   ds.colid = std::move(pairs.colid);
+  ds.values = std::move(pairs.values);
+  const bool valued = !ds.values.empty();
   ds.tvec = Ints(nrows);
   std::fill_n(ds.tvec.get(), nrows, -1);
   // Zeroed by the system as its pages are first touched.
@@ -192,6 +194,7 @@ Dataset SplitPairs(DatasetPairs pairs, const SplitRule &rule, uint64_t seed, int
       } else {
         ds.rowid[size_t(kept)] = user;
         ds.colid[size_t(kept)] = colid[i];
+        if (valued) ds.values[size_t(kept)] = ds.values[size_t(i)];
         kept++;
       }
     }
@@ -209,6 +212,7 @@ Dataset SplitPairs(DatasetPairs pairs, const SplitRule &rule, uint64_t seed, int
   ds.rowid[size_t(kept)] = nrows;
   ds.colid[size_t(kept)] = 0;
   ds.ntrain = kept;
+  if (valued) ds.values.resize(size_t(kept));
   // Held-out items by user, each user's in file order: start[u] serves as
   // user u's cursor, then every start moves back one place.
   int32_t *start = ds.test_start.get();

@@ -48,12 +48,13 @@ struct Dataset {
   int32_t ntrain = 0;
   int32_t nbaskets = 0;
   int32_t ntest = 0;
-  IntArray rowid;       // ntrain+1 entries
-  IntArray colid;       // ntrain+1 entries
-  IntArray tvec;        // nrows entries
-  IntArray bstart;      // nbaskets+1 entries, bstart[nbaskets] = ntrain
-  IntArray test_start;  // nrows+1 entries
-  IntArray test_items;  // ntest entries
+  IntArray rowid;             // ntrain+1 entries
+  IntArray colid;             // ntrain+1 entries
+  IntArray tvec;              // nrows entries
+  IntArray bstart;            // nbaskets+1 entries, bstart[nbaskets] = ntrain
+  IntArray test_start;        // nrows+1 entries
+  IntArray test_items;        // ntest entries
+  std::vector<float> values;  // the training pairs' values when the file's were read; else empty
   LeftOut left_out;
   int32_t HeldOutCount(int32_t user) const {
     return test_start[size_t(user) + 1] - test_start[size_t(user)];

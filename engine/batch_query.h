@@ -27,6 +27,8 @@ void ForEachBasket(const Model *model, int64_t nbaskets, int32_t nthreads, Body 
 
 // The answer of the model's kind for a basket of valid items, N >= 1 and
 // checked options, written with scratch: as TOVRAN_RecommendScored (with
-// the plain options) gives it.
+// the plain options) gives it. filtered: as RecommendByItems takes it, for
+// the item kinds alone.
 int32_t AnswerBasket(const Model *model, TOVRAN_Scratch *scratch, int32_t n, const int32_t *basket,
-                     int32_t N, const TOVRAN_QueryOptions &options, int32_t *rcmds, float *scores);
+                     int32_t N, const TOVRAN_QueryOptions &options, int32_t *rcmds, float *scores,
+                     const uint8_t *filtered = nullptr);

@@ -29,10 +29,14 @@ Model *SetUpUserModel(SparseMatrix *matrix, int32_t nnbr);
 // Queries behind TOVRAN_RecommendWith, which has already checked the basket
 // range, the options and N >= 1; they write only the scratch arrays, the
 // m <= N answers to rcmds and, unless scores is null, their scores to
-// scores. Return m.
+// scores. Return m. filtered, when not null, says of every item whether
+// options.filter_items holds it, and tells RecommendByItems that the
+// scratch's marks of those items are left out already, as a batch marks them
+// once for all its queries (options then without items and fallback); they
+// stay left out.
 int32_t RecommendByItems(const Model *model, TOVRAN_Scratch *scratch, int32_t n,
                          const int32_t *basket, int32_t N, const TOVRAN_QueryOptions &options,
-                         int32_t *rcmds, float *scores);
+                         int32_t *rcmds, float *scores, const uint8_t *filtered = nullptr);
 int32_t RecommendByUsers(const Model *model, TOVRAN_Scratch *scratch, int32_t n,
                          const int32_t *basket, int32_t N, const TOVRAN_QueryOptions &options,
                          int32_t *rcmds, float *scores);

@@ -115,13 +115,14 @@ void PrefetchLines(const T *begin, const T *end) {
 }  // namespace
 
 int32_t AnswerBasket(const Model *model, TOVRAN_Scratch *scratch, int32_t n, const int32_t *basket,
-                     int32_t N, const TOVRAN_QueryOptions &options, int32_t *rcmds, float *scores) {
+                     int32_t N, const TOVRAN_QueryOptions &options, int32_t *rcmds, float *scores,
+                     const uint8_t *filtered) {
   switch (model->type) {
     case TOVRAN_POPULAR:
       return RecommendPopular(model, scratch, n, basket, N, options, rcmds, scores);
     case TOVRAN_ITEM_COSINE:
     case TOVRAN_ITEM_CPROB:
-      return RecommendByItems(model, scratch, n, basket, N, options, rcmds, scores);
+      return RecommendByItems(model, scratch, n, basket, N, options, rcmds, scores, filtered);
     case TOVRAN_USER_BASED:
       return RecommendByUsers(model, scratch, n, basket, N, options, rcmds, scores);
     default: return 0;
@@ -234,16 +235,32 @@ int32_t RecommendMany(const char *entry, const Model *model, int32_t nbaskets,
   if (rcmds == nullptr) return SetLastError(kNullAnswers, entry), -1;
 
   return ReportingErrors<int32_t>(-1, [&]() -> int32_t {
-    ForEachBasket(model, nbaskets, nthreads, [&](int32_t, TOVRAN_Scratch *scratch, int64_t b) {
-      int32_t *ids = rcmds + b * N;
-      float *values = scores != nullptr ? scores + b * N : nullptr;
-      const int32_t m = AnswerBasket(model, scratch, int32_t(offsets[b + 1] - offsets[b]),
-                                     items + offsets[b], N, o, ids, values);
-      // Slots past the answers are marked, so that every basket's row is defined.
-      FillInts(N - m, -1, ids + m);
-      if (values != nullptr) std::fill(values + m, values + N, 0.0f);
-      if (counts != nullptr) counts[b] = m;
-    });
+    // An item model's filter is marked once per thread, not once per query:
+    // its items' marks stay left out for the whole batch.
+    std::vector<uint8_t> filtered, marked;
+    if (o.nfilter > 0 && o.items == nullptr && !o.fallback &&
+        (model->type == TOVRAN_ITEM_COSINE || model->type == TOVRAN_ITEM_CPROB)) {
+      filtered.assign(size_t(model->nitems), 0);
+      for (int32_t t = 0; t < o.nfilter; t++) filtered[size_t(o.filter_items[t])] = 1;
+      marked.assign(TOVRAN_MAX_THREADS, 0);
+    }
+    const int32_t left_out = LeftOutMark(GatherFor(model->unmet_item_mark, model->nitems));
+    ForEachBasket(
+        model, nbaskets, nthreads, [&](int32_t thread, TOVRAN_Scratch *scratch, int64_t b) {
+          if (!filtered.empty() && !marked[size_t(thread)]) {
+            for (int32_t t = 0; t < o.nfilter; t++) scratch->marker[o.filter_items[t]] = left_out;
+            marked[size_t(thread)] = 1;
+          }
+          int32_t *ids = rcmds + b * N;
+          float *values = scores != nullptr ? scores + b * N : nullptr;
+          const int32_t m =
+              AnswerBasket(model, scratch, int32_t(offsets[b + 1] - offsets[b]), items + offsets[b],
+                           N, o, ids, values, filtered.empty() ? nullptr : filtered.data());
+          // Slots past the answers are marked, so that every basket's row is defined.
+          FillInts(N - m, -1, ids + m);
+          if (values != nullptr) std::fill(values + m, values + N, 0.0f);
+          if (counts != nullptr) counts[b] = m;
+        });
     return 0;
   });
 }
@@ -290,7 +307,7 @@ int32_t TOVRAN_RecommendFilteredBatch(const Model *model, int32_t nbaskets, cons
 
 int32_t RecommendByItems(const Model *model, TOVRAN_Scratch *scratch, int32_t n,
                          const int32_t *basket, int32_t N, const TOVRAN_QueryOptions &options,
-                         int32_t *rcmds, float *scores) {
+                         int32_t *rcmds, float *scores, const uint8_t *filtered) {
   const int32_t *itemptr = model->itemptr, *itemind = model->itemind;
   const float *itemval = model->itemval;
   int32_t *marker = scratch->marker;
@@ -300,7 +317,11 @@ int32_t RecommendByItems(const Model *model, TOVRAN_Scratch *scratch, int32_t n,
   // overlap. The scratch's marks rest as the model's do (TOVRAN_CreateScratch).
   const int32_t unmet = model->unmet_item_mark;
   const Gather how = GatherFor(unmet, model->nitems);
-  MarkLeftOut(n, basket, options, marker, LeftOutMark(how));
+  if (filtered == nullptr) {
+    MarkLeftOut(n, basket, options, marker, LeftOutMark(how));
+  } else if (!options.keep_basket) {
+    for (int32_t t = 0; t < n; t++) marker[basket[t]] = LeftOutMark(how);
+  }
   for (int32_t t = 0; t < n; t++) {
     const int32_t b = basket[t];
     if (how != Gather::kSlots) {
@@ -314,6 +335,12 @@ int32_t RecommendByItems(const Model *model, TOVRAN_Scratch *scratch, int32_t n,
   const int32_t ncand = WithGather(how, [&](auto mode) {
     return GatherSums<mode.value>(n, basket, itemptr, itemind, itemval, marker, fcand);
   });
-  RestLeftOut(n, basket, options, marker, unmet);
+  if (filtered == nullptr) {
+    RestLeftOut(n, basket, options, marker, unmet);
+  } else {
+    // The filtered items' marks stay left out; a sum they collected is never read.
+    for (int32_t t = 0; t < n; t++)
+      if (!filtered[basket[t]]) marker[basket[t]] = unmet;
+  }
   return FinishAnswer(model, scratch, ncand, n, basket, N, options, rcmds, scores);
 }

@@ -31,7 +31,9 @@ SparseMatrix *CreateMatrix(int32_t nrows, int32_t ncols, int32_t npairs, const i
   MatrixHolder holder(mat);
   mat->rowptr = AllocFilledInts(int64_t{nrows} + 1, 0, "CreateMatrix: rowptr");
   mat->rowind = AllocInts(npairs, "CreateMatrix: rowind");
-  mat->rowval = AllocFilledFloats(npairs, 1.0f, "CreateMatrix: rowval");
+  // Weighted entries are each written below; unweighted ones are all 1.0.
+  mat->rowval = weights != nullptr ? AllocFloats(npairs, "CreateMatrix: rowval")
+                                   : AllocFilledFloats(npairs, 1.0f, "CreateMatrix: rowval");
 
   // A stable counting sort: each row keeps its pairs in input order.
   int32_t *rowptr = mat->rowptr;

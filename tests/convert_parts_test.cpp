@@ -21,7 +21,7 @@ std::string SortedOutput(size_t capacity, const std::vector<PairRecord> &pairs) 
   sorter.capacity = capacity;
   std::string error;
   for (const PairRecord &p : pairs)
-    EXPECT_TRUE(AddToSorter(&sorter, p.user, p.item, p.time, &error)) << error;
+    EXPECT_TRUE(AddToSorter(&sorter, p.user, p.item, p.time, p.value, &error)) << error;
   std::FILE *out = std::tmpfile();
   EXPECT_TRUE(WriteSortedPairs(&sorter, out, &error)) << error;
   EXPECT_TRUE(sorter.levels.empty());
@@ -241,9 +241,9 @@ TEST(ConvertColumns, WhereGroupsTheValuesOfOneColumn) {
 
 TEST(ConvertPairSorter, OrdersByUserThenTimeThenInputOrderWhateverTheBuffer) {
   // (user, item, time); seq is assigned by the sorter.
-  const std::vector<PairRecord> pairs = {{2, 0, At(5), 0}, {0, 1, At(9), 0},   {2, 1, At(1), 0},
-                                         {0, 2, At(9), 0}, {1, 3, At(0), 0},   {0, 3, At(2), 0},
-                                         {2, 2, At(5), 0}, {0, 4, At(9, 1), 0}};
+  const std::vector<PairRecord> pairs = {
+      {2, 0, At(5), 0, 0}, {0, 1, At(9), 0, 0}, {2, 1, At(1), 0, 0}, {0, 2, At(9), 0, 0},
+      {1, 3, At(0), 0, 0}, {0, 3, At(2), 0, 0}, {2, 2, At(5), 0, 0}, {0, 4, At(9, 1), 0, 0}};
   const std::string want = "0 3\n0 1\n0 2\n0 4\n1 3\n2 1\n2 0\n2 2\n";
   for (size_t capacity : {size_t{1}, size_t{2}, size_t{3}, size_t{8}, size_t{100}})
     EXPECT_EQ(SortedOutput(capacity, pairs), want) << "capacity " << capacity;
@@ -254,7 +254,7 @@ TEST(ConvertPairSorter, OrdersByUserThenTimeThenInputOrderWhateverTheBuffer) {
 // order is that of one sort in memory, ties in time in input order.
 TEST(ConvertPairSorter, MergesInPassesToTheOrderOfOneSort) {
   std::vector<PairRecord> pairs;
-  for (int32_t k = 0; k < 5000; k++) pairs.push_back({k * 37 % 101, k, At(k * 11 % 7), 0});
+  for (int32_t k = 0; k < 5000; k++) pairs.push_back({k * 37 % 101, k, At(k * 11 % 7), 0, 0});
   const std::string whole = SortedOutput(pairs.size(), pairs);
   EXPECT_EQ(SortedOutput(1, pairs), whole);
   EXPECT_EQ(SortedOutput(63, pairs), whole);

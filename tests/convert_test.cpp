@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "dataset/pair_values.h"
 #include "tests/fixtures.h"
 #include "tests/program_runner.h"
 
@@ -535,4 +536,43 @@ TEST(ConvertPipeline, MovieLens100kRatingsDatGivesTheSharedDatasetAndReport) {
   const ProgramOutput run = RunTovran({WriteTempFile("ml100k.converted", c.data)});
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(MaskTimings(run.out), MaskTimings(ReadFile(SharedData("ml100k.expected"))));
+}
+
+// Each pair's value and time stay with it through spilled runs, --dedupe
+// and the k-core; the values read back as the floats parsed, and a later
+// conversion without them removes the file an earlier one wrote.
+TEST(Convert, ValuesAndTimesTravelWithTheirPairs) {
+  // Value 10*ts + item code: which copy survived shows in both side files.
+  const std::string csv =
+      "user,item,rating,ts\n"
+      "a,x,51,5\na,y,32,3\na,x,11,1\nb,x,21,2\nb,y,42,4\nc,z,13,1\nc,x,0.1,7\n";
+  const std::vector<std::string> options = {"--value",          "rating", "--dedupe",
+                                            "--min-item-pairs", "2",      "--buffer-pairs=2"};
+  const Converted c = Convert("valued.csv", csv, options);
+  // z (one pair) goes; a keeps y@3 then x@5; b x@2, y@4; c x@7.
+  ExpectConverted(c, "3 2 5\n0 1\n0 0\n1 0\n1 1\n2 0\n", "a\nb\nc\n", "x\ny\n");
+  const std::string out = TempPath("valued.csv.out");
+  EXPECT_EQ(ReadFile(out + ".values"), "32\n51\n21\n42\n0.100000001\n");
+  EXPECT_EQ(ReadFile(out + ".times"), "3\n5\n2\n4\n7\n");
+  std::vector<float> values;
+  std::string message;
+  ASSERT_TRUE(LoadPairValues(out, 5, &values, &message)) << message;
+  EXPECT_EQ(values, (std::vector<float>{32, 51, 21, 42, float(0.1)}));
+  EXPECT_FALSE(LoadPairValues(out, 6, &values, &message));
+  EXPECT_EQ(message,
+            "Error in file " + out + ".values: it holds 5 values for the dataset's 6 pairs");
+
+  // A bad value is named with its line and leaves the earlier files alone.
+  const Converted bad = Convert("valued.csv", "a,x,1\nb,x,inf\n", {"--value", "3"});
+  EXPECT_EQ(bad.run.status, 1);
+  EXPECT_NE(bad.run.err.find("line 2: value 'inf' is not a finite decimal number; nothing written"),
+            std::string::npos)
+      << bad.run.err;
+  EXPECT_EQ(ReadFile(out + ".values"), "32\n51\n21\n42\n0.100000001\n");
+  const Converted plain = Convert("valued.csv", "a,x\n");
+  ASSERT_EQ(plain.run.status, 0) << plain.run.err;
+  EXPECT_FALSE(std::filesystem::exists(out + ".values"));
+  EXPECT_FALSE(std::filesystem::exists(out + ".times"));
+  EXPECT_FALSE(LoadPairValues(out, 1, &values, &message));
+  EXPECT_NE(message.find("tovran-convert writes them when given --value"), std::string::npos);
 }

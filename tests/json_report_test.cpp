@@ -5,11 +5,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <string>
 #include <utility>
 
+#include "engine/tovran.h"
+#include "tests/fixtures.h"
 #include "tests/program_runner.h"
 
 namespace {
@@ -199,4 +202,87 @@ TEST(ProgramOutput, PipeNamedAsTheDocumentIsWrittenInPlace) {
   EXPECT_EQ(run.out.rfind("{\n  \"schema_version\"", 0), 0u) << run.out;
   EXPECT_EQ(run.out.back(), '\n');
   EXPECT_TRUE(std::filesystem::is_fifo(pipe));
+}
+
+namespace {
+
+// The first number after "key": in text.
+int64_t FirstCount(const std::string &text, const std::string &key) {
+  const size_t at = text.find("\"" + key + "\": ");
+  return at == std::string::npos ? -1 : std::stoll(text.substr(at + key.size() + 4));
+}
+
+}  // namespace
+
+// A weighted run builds from the training pairs' own values (FILE.values),
+// fallback fills short lists, and the document records both: the hits are
+// the library's for the same split, each user's last pair held out.
+TEST(JsonReport, WeightedAndFallbackRunsCountTheLibrarysHits) {
+  const PairList p = PairsOfText(ReadFile(TOVRAN_SOURCE_DIR "/data/sample.txt"));
+  const std::string data =
+      WriteTempFile("weighted_runs.txt", ReadFile(TOVRAN_SOURCE_DIR "/data/sample.txt"));
+  std::vector<float> values;
+  std::string text;
+  for (size_t k = 0; k < p.rows.size(); k++) {
+    values.push_back(float(1 + (k * 7) % 5));
+    text += std::to_string(int(values.back())) + "\n";
+  }
+  // Each user's pairs stand together; the last of each run is held out.
+  std::vector<int32_t> rows, cols, held(size_t(p.nrows), -1);
+  std::vector<float> kept;
+  for (size_t k = 0; k < p.rows.size(); k++) {
+    if (k + 1 == p.rows.size() || p.rows[k + 1] != p.rows[k]) {
+      held[size_t(p.rows[k])] = p.cols[k];
+      continue;
+    }
+    rows.push_back(p.rows[k]);
+    cols.push_back(p.cols[k]);
+    kept.push_back(values[k]);
+  }
+  EXPECT_EQ(RunTovran({data, "--weighting", "bm25"}).status, 1);  // no values beside it yet
+  WriteTempFile("weighted_runs.txt.values", text);
+  for (const int32_t kind : {TOVRAN_POPULAR, TOVRAN_ITEM_COSINE, TOVRAN_USER_BASED}) {
+    for (const int32_t fallback : {0, 1}) {
+      std::vector<std::string> args = {
+          data,     "--kinds", std::to_string(kind), "--weighting", "bm25", "--k1",        "2",
+          "--json", "-",       "--no-progress",      "--nnbr",      "2",    "--user-nnbr", "2"};
+      if (fallback) args.insert(args.end(), {"--fallback", "popular"});
+      const ProgramOutput run = RunTovran(args);
+      ASSERT_EQ(run.status, 0) << run.err;
+      EXPECT_NE(run.out.find("\"weighting\": \"bm25\", \"bm25_k1\": 2, \"bm25_b\": 0.75"),
+                std::string::npos);
+      EXPECT_EQ(run.out.find("\"fallback\": \"popular\"") != std::string::npos, fallback == 1);
+      TOVRAN_Params params = TOVRAN_DefaultParams(kind);
+      params.weighting = TOVRAN_WEIGHT_BM25;
+      params.bm25_k1 = 2.0f;
+      if (kind != TOVRAN_POPULAR) params.nnbr = 2;  // short lists for fallback to fill
+      Model *model = TOVRAN_BuildWeighted(p.nrows, p.ncols, int32_t(rows.size()), rows.data(),
+                                          cols.data(), kept.data(), &params);
+      ASSERT_NE(model, nullptr) << TOVRAN_LastError();
+      const TOVRAN_QueryOptions o{nullptr, 0, nullptr, 0, 0, fallback};
+      int64_t hits = 0;
+      for (int32_t u = 0; u < p.nrows; u++) {
+        std::vector<int32_t> basket;
+        for (size_t k = 0; k < rows.size(); k++)
+          if (rows[k] == u) basket.push_back(cols[k]);
+        if (basket.empty() || held[size_t(u)] < 0) continue;
+        int32_t answer[10];
+        const int32_t m = TOVRAN_RecommendFiltered(model, int32_t(basket.size()), basket.data(), 10,
+                                                   &o, answer, nullptr);
+        hits += std::count(answer, answer + m, held[size_t(u)]);
+      }
+      TOVRAN_FreeModel(model);
+      EXPECT_EQ(FirstCount(run.out, "hits"), hits) << "kind " << kind << " fallback " << fallback;
+    }
+  }
+  WriteTempFile("weighted_runs.txt.values", text.substr(0, text.size() - 2) + "0\n");
+  const ProgramOutput zero = RunTovran({data, "--weighting", "log"});
+  EXPECT_EQ(zero.status, 1);
+  EXPECT_NE(zero.err.find("weighted_runs.txt.values: line " + std::to_string(p.rows.size()) +
+                          ": weighting log needs values above 0"),
+            std::string::npos)
+      << zero.err;
+  const ProgramOutput k1 = RunTovran({data, "--weighting", "log", "--k1", "2"});
+  EXPECT_EQ(k1.status, 1);
+  EXPECT_NE(k1.err.find("--k1, --b: only --weighting bm25 reads them"), std::string::npos);
 }

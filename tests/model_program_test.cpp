@@ -72,6 +72,40 @@ TEST(ModelProgram, PrintsTheLibrarysAnswersForTheModelItWrote) {
             LibraryLines(item_model, "4", {4}, 3));
 }
 
+// A weighted build reads DATA.values in the dataset's order: its model
+// answers as the library's model of the same pairs and values.
+TEST(ModelProgram, WeightedBuildsWeighTheValuesBesideTheDataset) {
+  const std::string data = WriteTempFile("valued_sample.txt", ReadFile(kSample));
+  const PairList p = PairsOfText(ReadFile(kSample));
+  std::vector<float> values;
+  std::string text;
+  for (size_t k = 0; k < p.rows.size(); k++) {
+    values.push_back(float(k % 7) * 0.5f + 0.25f);
+    text += std::to_string(values.back()) + "\n";
+  }
+  WriteTempFile("valued_sample.txt.values", text);
+  for (const char *kind : {"1", "3"}) {
+    const std::string built = TempPath(std::string("weighted") + kind + ".tovran");
+    const ProgramOutput run =
+        RunModel({"build", data, built, "--kind", kind, "--weighting", "bm25", "--k1", "2"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    TOVRAN_Params params = TOVRAN_DefaultParams(kind[0] - '0');
+    params.weighting = TOVRAN_WEIGHT_BM25;
+    params.bm25_k1 = 2;
+    Model *model = TOVRAN_BuildWeighted(p.nrows, p.ncols, int32_t(p.rows.size()), p.rows.data(),
+                                        p.cols.data(), values.data(), &params);
+    ASSERT_NE(model, nullptr) << TOVRAN_LastError();
+    const std::string expected = TempPath("weighted_library.tovran");
+    ASSERT_EQ(TOVRAN_SaveModel(model, expected.c_str()), 0);
+    TOVRAN_FreeModel(model);
+    const std::vector<int32_t> basket = SampleBasket(4);
+    EXPECT_EQ(LibraryLines(built, "4", basket, 10), LibraryLines(expected, "4", basket, 10));
+    const std::string binary = TempPath("unweighted.tovran");
+    ASSERT_EQ(RunModel({"build", data, binary, "--kind", kind}).status, 0);
+    EXPECT_NE(LibraryLines(built, "4", basket, 10), LibraryLines(binary, "4", basket, 10));
+  }
+}
+
 TEST(ModelProgram, InfoDescribesTheModelBuiltFromEveryPair) {
   const std::string model = TempPath("info.tovran");
   const ProgramOutput build =
@@ -225,9 +259,9 @@ TEST(ModelProgram, PopularityFiltersFallbackAndSimilarUsers) {
   EXPECT_EQ(similar.out.substr(0, 8), "4\t1\t4\t1\n");
   const std::pair<std::vector<std::string>, std::string> refusals[] = {
       {{"build", kSample, TempPath("w.tovran"), "--kind", "1", "--weighting", "bm25"},
-       "tovran-model: " + kSample +
-           ": holds no values, and --weighting bm25 weighs them (tovran-convert --value keeps a "
-           "column's values)\n"},
+       "tovran-model: Error opening file " + kSample +
+           ".values: No such file or directory\nWeighting needs the pairs' values beside the "
+           "dataset; tovran-convert writes them when given --value\n"},
       {{"recommend", TOVRAN_SOURCE_DIR "/tests/models_v1/sample_kind1.tovran", "--basket", "1",
         "--fallback", "popular"},
        "tovran-model: --fallback: " TOVRAN_SOURCE_DIR

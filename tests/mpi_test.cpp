@@ -275,6 +275,18 @@ TEST(MpiFaults, BadOwnOptionFailsTheJob) {
       << run.err;
 }
 
+TEST(MpiFaults, WeightingAndFallbackAreRefusedByName) {
+  for (const char *option : {"--weighting=bm25", "--fallback=popular"}) {
+    const ProgramOutput run = RunMpi(2, {option, TOVRAN_SOURCE_DIR "/data/sample.txt"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "");
+    EXPECT_NE(run.err.find("tovran-mpi: --weighting, --fallback: only tovran evaluates weighted "
+                           "models and fallback\n"),
+              std::string::npos)
+        << run.err;
+  }
+}
+
 TEST(MpiFaults, BadCommandLineIsReportedOnce) {
   const ProgramOutput run = RunMpi(2, {"--threads", "0", "x.txt"});
   EXPECT_EQ(run.status, 1);

@@ -5,6 +5,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <random>
 #include <thread>
 #include <vector>
 
@@ -102,6 +103,58 @@ TEST(Threads, SameReportForEveryThreadCountOnMovieLens100k) {
 }
 
 }  // namespace
+
+// A batch marks an item model's filter once per thread: every answer, on
+// one thread or two, kept basket or not, equals the single query's, on
+// models that keep sums in their marks (the sample) and slots (over 32,768
+// items).
+TEST(Threads, FilteredBatchesAnswerAsSingleQueries) {
+  PairList wide;
+  wide.nrows = 3000;
+  wide.ncols = 40000;
+  std::mt19937 rng(5);
+  for (int32_t u = 0; u < wide.nrows; u++)
+    for (int k = 0; k < 12; k++) wide.Add(u, {int32_t(k % 3 == 0 ? rng() % 40000 : rng() % 400)});
+  const PairList sample = PairsOfText(ReadFile(TOVRAN_SOURCE_DIR "/data/sample.txt"));
+  const PairList *sets[] = {&sample, &wide};
+  for (const PairList *p : sets) {
+    std::vector<int64_t> offsets = {0};
+    for (size_t k = 1; k <= p->rows.size(); k++)
+      if (k == p->rows.size() || p->rows[k] != p->rows[k - 1]) offsets.push_back(int64_t(k));
+    const auto nbaskets = int32_t(offsets.size()) - 1;
+    // Popular items and items of the first baskets.
+    std::vector<int32_t> filter = {0, 1, 2, 3, 5, 8, 13, 21, 34, 55};
+    for (size_t k = 0; k < 20; k += 3) filter.push_back(p->cols[k]);
+    for (int32_t kind : {TOVRAN_ITEM_COSINE, TOVRAN_ITEM_CPROB}) {
+      TOVRAN_Params params = TOVRAN_DefaultParams(kind);
+      params.alpha = 0.5f;
+      Model *model = TOVRAN_Build(p->nrows, p->ncols, int32_t(p->rows.size()), p->rows.data(),
+                                  p->cols.data(), &params);
+      ASSERT_NE(model, nullptr) << TOVRAN_LastError();
+      for (int32_t keep : {0, 1}) {
+        const TOVRAN_QueryOptions o{filter.data(), int32_t(filter.size()), nullptr, 0, keep, 0};
+        std::vector<int32_t> want(size_t(nbaskets) * kTop, -1);
+        std::vector<float> want_scores(want.size(), 0.0f);
+        for (int32_t b = 0; b < nbaskets; b++)
+          ASSERT_GE(TOVRAN_RecommendFiltered(model, int32_t(offsets[b + 1] - offsets[b]),
+                                             p->cols.data() + offsets[b], kTop, &o,
+                                             want.data() + b * kTop, want_scores.data() + b * kTop),
+                    0);
+        for (int32_t nthreads : {1, 2}) {
+          std::vector<int32_t> got(want.size());
+          std::vector<float> scores(want.size());
+          ASSERT_EQ(
+              TOVRAN_RecommendFilteredBatch(model, nbaskets, offsets.data(), p->cols.data(), kTop,
+                                            nthreads, &o, got.data(), scores.data(), nullptr),
+              0);
+          EXPECT_EQ(got, want) << "kind " << kind << " keep " << keep << " threads " << nthreads;
+          EXPECT_EQ(Bits(scores), Bits(want_scores));
+        }
+      }
+      TOVRAN_FreeModel(model);
+    }
+  }
+}
 
 namespace {
 

@@ -104,7 +104,8 @@ bool LooksLikeHeader(const std::vector<std::string> &fields, const ConvertOption
   auto has = [&fields](const std::string &name) {
     return !IsPosition(name) && std::find(fields.begin(), fields.end(), name) != fields.end();
   };
-  for (const std::string *given : {&opts.user, &opts.item, &opts.rating, &opts.timestamp})
+  for (const std::string *given :
+       {&opts.user, &opts.item, &opts.rating, &opts.timestamp, &opts.value})
     if (!given->empty() && has(*given)) return true;
   for (const WhereCondition &condition : opts.where)
     if (has(condition.column)) return true;
@@ -141,13 +142,16 @@ bool ResolveColumns(const std::vector<std::string> *header, size_t nfields,
     return false;
   }
   *columns = Columns{};
+  if (!opts.value.empty() &&
+      !FindGiven(opts.value, header, nfields, "--value", &columns->value, error))
+    return false;
   if (!ResolveWhere(header, nfields, opts, columns, error)) return false;
   columns->user = found[kUser];
   columns->item = found[kItem];
   columns->rating = opts.has_min_rating ? found[kRating] : -1;
   columns->timestamp = opts.use_timestamp ? found[kTimestamp] : -1;
-  columns->needed =
-      1 + std::max({columns->user, columns->item, columns->rating, columns->timestamp});
+  columns->needed = 1 + std::max({columns->user, columns->item, columns->rating, columns->timestamp,
+                                  columns->value});
   for (const Columns::Where &where : columns->where)
     columns->needed = std::max(columns->needed, where.column + 1);
   return true;

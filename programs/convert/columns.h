@@ -11,6 +11,7 @@ struct Columns {
   int item = -1;
   int rating = -1;  // set only when --min-rating asks for it
   int timestamp = -1;
+  int value = -1;  // --value
   // --where: a row is kept when, for every entry, its field equals one of
   // the values (a column named twice accepts either value).
   struct Where {

@@ -69,6 +69,10 @@ std::optional<int> ParseConvertOptions(int argc, const char *const *argv, Conver
              cli::TextTo(&opts->timestamp));
   line.Value("--rating", "C", "the rating column, read with --min-rating",
              cli::TextTo(&opts->rating));
+  line.Value("--value", "C",
+             "keep the column's values (ratings, counts, confidences)\n"
+             "in OUTPUT.values, one a line, for weighted models",
+             cli::TextTo(&opts->value));
   line.Value("--min-rating", "R", "keep only pairs rated R or more", [opts](std::string_view text) {
     opts->has_min_rating = true;
     return cli::ParseReal(text, -DBL_MAX, DBL_MAX, &opts->min_rating);
@@ -97,7 +101,7 @@ std::optional<int> ParseConvertOptions(int argc, const char *const *argv, Conver
   line.Value("--min-item-pairs", "K", "items with fewer than K pairs, until none is left (k-core)",
              cli::IntTo(&opts->min_item_pairs, 1, INT32_MAX));
   line.Value("--buffer-pairs", "N",
-             "pairs ordered in memory (32 bytes each) before ordered runs\n"
+             "pairs ordered in memory (40 bytes each) before ordered runs\n"
              "go to temporary files (default 4194304)",
              [opts](std::string_view text) {
                int64_t pairs = 0;
@@ -107,10 +111,10 @@ std::optional<int> ParseConvertOptions(int argc, const char *const *argv, Conver
              });
   line.Operands(2, 2);
   if (std::optional<int> status = line.Parse(argc, argv)) return status;
-  if (opts->baskets &&
-      (opts->has_min_rating || !opts->user.empty() || !opts->item.empty() ||
-       !opts->rating.empty() || !opts->timestamp.empty() || !opts->where.empty())) {
-    line.PrintError("--baskets: takes no columns, no --min-rating and no --where");
+  if (opts->baskets && (opts->has_min_rating || !opts->user.empty() || !opts->item.empty() ||
+                        !opts->rating.empty() || !opts->timestamp.empty() || !opts->value.empty() ||
+                        !opts->where.empty())) {
+    line.PrintError("--baskets: takes no columns, no --min-rating, no --value and no --where");
     return 1;
   }
   opts->input = line.operands()[0];

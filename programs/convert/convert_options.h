@@ -22,6 +22,7 @@ struct ConvertOptions {
   int header = -1;  // -1: detect, 0: none, 1: the first line is one
   // Columns by header name or 1-based position; empty for the default.
   std::string user, item, rating, timestamp;
+  std::string value;            // --value: the column whose values the dataset keeps, or empty
   bool use_timestamp = true;    // false: keep input order even with a timestamp
   bool baskets = false;         // one basket a line instead of one pair
   bool has_min_rating = false;  // keep only pairs rated at least min_rating

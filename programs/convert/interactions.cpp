@@ -2,11 +2,11 @@
 
 #include <cerrno>
 #include <climits>
-#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 
+#include "dataset/pair_values.h"
 #include "dataset/timestamp.h"
 #include "programs/convert/columns.h"
 #include "programs/convert/fields.h"
@@ -49,7 +49,7 @@ std::string At(int64_t line, const std::string &reason) {
 }
 
 bool AddPair(Interactions *data, int32_t user, std::string_view item, const Timestamp &time,
-             int64_t line, std::string *error) {
+             float value, int64_t line, std::string *error) {
   if (size_t(data->pairs.count) >= kMaxPairs) {
     *error = At(line, "more pairs than the program can index");
     return false;
@@ -59,7 +59,7 @@ bool AddPair(Interactions *data, int32_t user, std::string_view item, const Time
     *error = At(line, "more items than the program can index");
     return false;
   }
-  if (!AddToSorter(&data->pairs, user, index, time, error)) {
+  if (!AddToSorter(&data->pairs, user, index, time, value, error)) {
     *error = At(line, *error);
     return false;
   }
@@ -78,7 +78,7 @@ bool ReadBasket(const std::vector<std::string> &fields, int64_t line, Interactio
       *error = At(line, "an empty item");
       return false;
     }
-    if (!AddPair(data, user, item, Timestamp{}, line, error)) return false;
+    if (!AddPair(data, user, item, Timestamp{}, 0.0f, line, error)) return false;
   }
   return true;
 }
@@ -101,12 +101,8 @@ bool ReadPair(const std::vector<std::string> &fields, const Columns &columns,
   }
   if (columns.rating >= 0) {
     const std::string &text = fields[size_t(columns.rating)];
-    char *end = nullptr;
-    const double rating = std::strtod(text.c_str(), &end);
-    // Decimal only: no hexadecimal, infinity or NaN spellings, nothing that
-    // overflows to infinity.
-    if (text.empty() || *end != '\0' || !std::isfinite(rating) ||
-        text.find_first_not_of("0123456789+-.eE") != std::string::npos) {
+    double rating = 0;
+    if (!ParseDecimal(text, &rating)) {
       *error = At(line, "rating '" + text + "' is not a finite decimal number");
       return false;
     }
@@ -125,12 +121,22 @@ bool ReadPair(const std::vector<std::string> &fields, const Columns &columns,
       return false;
     }
   }
+  float value = 0;
+  if (columns.value >= 0) {
+    data->valued = true;
+    const std::string &text = fields[size_t(columns.value)];
+    std::string why;
+    if (!ParsePairValue(text, &value, &why)) {
+      *error = At(line, "value '" + text + "' " + why);
+      return false;
+    }
+  }
   const int32_t index = MapId(&data->users, user);
   if (index < 0) {
     *error = At(line, "more users than the program can index");
     return false;
   }
-  return AddPair(data, index, item, time, line, error);
+  return AddPair(data, index, item, time, value, line, error);
 }
 
 // Why a first line read as data might rather be a header nobody recognised.

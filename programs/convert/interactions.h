@@ -19,6 +19,7 @@ struct Interactions {
   int64_t below_min = 0;  // pairs dropped by --min-rating
   int64_t unmatched = 0;  // rows dropped by --where
   bool timed = false;     // every pair has a time from a timestamp column
+  bool valued = false;    // every pair has a value from the --value column
 };
 
 // Reads every line of in as opts describe, skipping a UTF-8 byte-order mark

@@ -26,9 +26,10 @@ class PairFile {
     return true;
   }
 
-  // Appends (user, item) as the next pair; false with *error on a write failure.
-  bool Append(int32_t user, int32_t item, std::string *error) {
-    PairRecord record{};
+  // Appends pair, its time and value kept, as the next pair of (user,
+  // item); false with *error on a write failure.
+  bool Append(const PairRecord &pair, int32_t user, int32_t item, std::string *error) {
+    PairRecord record = pair;
     record.user = user;
     record.item = item;
     record.seq = count_++;
@@ -90,21 +91,22 @@ bool CopyPairs(bool dedupe, Interactions *data, PairFile *out, std::vector<int32
                std::vector<int32_t> *item_pairs, FilterCounts *counts, std::string *error) {
   user_pairs->assign(data->users.ids.size(), 0);
   item_pairs->assign(data->items.ids.size(), 0);
-  // The current user's items in order; each item's last place among them.
-  std::vector<int32_t> items, last(dedupe ? data->items.ids.size() : 0);
-  int32_t user = -1;
+  // The current user's pairs in order; each item's last place among them.
+  std::vector<PairRecord> held;
+  std::vector<int32_t> last(dedupe ? data->items.ids.size() : 0);
   auto finish_user = [&]() {
-    for (size_t p = 0; p < items.size(); p++) last[size_t(items[p])] = int32_t(p);
-    for (size_t p = 0; p < items.size(); p++) {
-      if (last[size_t(items[p])] != int32_t(p)) {
+    for (size_t p = 0; p < held.size(); p++) last[size_t(held[p].item)] = int32_t(p);
+    for (size_t p = 0; p < held.size(); p++) {
+      const PairRecord &pair = held[p];
+      if (last[size_t(pair.item)] != int32_t(p)) {
         counts->repeats++;
         continue;
       }
-      (*user_pairs)[size_t(user)]++;
-      (*item_pairs)[size_t(items[p])]++;
-      if (!out->Append(user, items[p], error)) return false;
+      (*user_pairs)[size_t(pair.user)]++;
+      (*item_pairs)[size_t(pair.item)]++;
+      if (!out->Append(pair, pair.user, pair.item, error)) return false;
     }
-    items.clear();
+    held.clear();
     return true;
   };
   const bool copied = VisitSortedPairs(
@@ -113,11 +115,10 @@ bool CopyPairs(bool dedupe, Interactions *data, PairFile *out, std::vector<int32
         if (!dedupe) {
           (*user_pairs)[size_t(pair.user)]++;
           (*item_pairs)[size_t(pair.item)]++;
-          return out->Append(pair.user, pair.item, error);
+          return out->Append(pair, pair.user, pair.item, error);
         }
-        if (pair.user != user && !finish_user()) return false;
-        user = pair.user;
-        items.push_back(pair.item);
+        if (!held.empty() && pair.user != held.front().user && !finish_user()) return false;
+        held.push_back(pair);
         return true;
       },
       error);
@@ -211,7 +212,7 @@ bool FilterPairs(const ConvertOptions &opts, Interactions *data, FilterCounts *c
                                      const int32_t user = user_index[size_t(pair.user)];
                                      const int32_t item = item_index[size_t(pair.item)];
                                      if (user < 0 || item < 0 || !written) return;
-                                     written = kept.Append(user, item, error);
+                                     written = kept.Append(pair, user, item, error);
                                    },
                                    error);
   if (!read || !written || !kept.Finish(error)) return false;

@@ -149,10 +149,10 @@ bool Spill(PairSorter *sorter, std::string *error) {
 
 }  // namespace
 
-bool AddToSorter(PairSorter *sorter, int32_t user, int32_t item, const Timestamp &time,
+bool AddToSorter(PairSorter *sorter, int32_t user, int32_t item, const Timestamp &time, float value,
                  std::string *error) {
   if (sorter->buffer.size() >= sorter->capacity && !Spill(sorter, error)) return false;
-  sorter->buffer.push_back(PairRecord{user, item, time, sorter->count++});
+  sorter->buffer.push_back(PairRecord{user, item, time, sorter->count++, value});
   return true;
 }
 

@@ -9,12 +9,14 @@
 #include "dataset/timestamp.h"
 
 // One pair on its way to the output: its user and item indices, its time
-// (zero without a timestamp) and its place in the input, which breaks ties.
+// (zero without a timestamp), its place in the input, which breaks ties,
+// and its value (zero without a value column).
 struct PairRecord {
   int32_t user;
   int32_t item;
   Timestamp time;
   int64_t seq;
+  float value;
 };
 
 // Sorted runs of one merge level, stored end to end in one anonymous
@@ -34,7 +36,7 @@ struct RunLevel {
 constexpr size_t kRunFanIn = 64;
 
 struct PairSorter {
-  size_t capacity = size_t{1} << 22;  // pairs held in memory at the most (32 bytes each)
+  size_t capacity = size_t{1} << 22;  // pairs held in memory at the most (40 bytes each)
   std::vector<PairRecord> buffer;
   std::vector<RunLevel> levels;  // levels[k]: runs merged k times
   int64_t count = 0;             // pairs added
@@ -42,7 +44,7 @@ struct PairSorter {
 
 // Adds one pair as the next in input order; spills the buffer when full.
 // Returns false with *error when a temporary file cannot be written.
-bool AddToSorter(PairSorter *sorter, int32_t user, int32_t item, const Timestamp &time,
+bool AddToSorter(PairSorter *sorter, int32_t user, int32_t item, const Timestamp &time, float value,
                  std::string *error);
 
 // Calls visit for every pair in output order and releases the sorter.

@@ -4,16 +4,17 @@
 #include <cstdio>
 #include <cstring>
 
+#include "dataset/pair_values.h"
 #include "util/output_file.h"
 
 namespace {
 
 // The files a conversion writes: the dataset, its id maps and, when the
-// pairs have times, the time of each pair.
-constexpr int kOutputs = 4;
-constexpr int kTimes = 3;
+// pairs have them, the time and the value of each pair.
+constexpr int kOutputs = 5;
+constexpr int kTimes = 3, kValues = 4;
 std::string OutputName(const std::string &path, int k) {
-  static const char *const kSuffixes[kOutputs] = {"", ".users", ".items", ".times"};
+  static const char *const kSuffixes[kOutputs] = {"", ".users", ".items", ".times", ".values"};
   return path + kSuffixes[k];
 }
 
@@ -62,19 +63,22 @@ bool CheckOutputs(const std::string &input, const std::string &path, std::string
 }
 
 bool WriteDataset(const std::string &path, Interactions *data, std::string *error) {
-  const int count = data->timed ? kOutputs : kTimes;
+  // The outputs this conversion has; the others would no longer match its pairs.
+  const bool wanted[kOutputs] = {true, true, true, data->timed, data->valued};
   OutputFile outputs[kOutputs];
-  for (int k = 0; k < count; k++)
-    if (!outputs[k].Open(OutputName(path, k), error)) return false;
+  for (int k = 0; k < kOutputs; k++)
+    if (wanted[k] && !outputs[k].Open(OutputName(path, k), error)) return false;
   std::fprintf(outputs[0].stream(), "%zu %zu %lld\n", data->users.ids.size(),
                data->items.ids.size(), static_cast<long long>(data->pairs.count));
   std::FILE *pairs = outputs[0].stream();
   std::FILE *times = data->timed ? outputs[kTimes].stream() : nullptr;
+  std::FILE *values = data->valued ? outputs[kValues].stream() : nullptr;
   const bool visited = VisitSortedPairs(
       &data->pairs,
       [&](const PairRecord &pair) {
         std::fprintf(pairs, "%d %d\n", pair.user, pair.item);
         if (times != nullptr) WriteTime(times, pair.time);
+        if (values != nullptr) WritePairValue(values, pair.value);
         return true;
       },
       error);
@@ -82,15 +86,15 @@ bool WriteDataset(const std::string &path, Interactions *data, std::string *erro
   WriteIds(outputs[1].stream(), data->users);
   WriteIds(outputs[2].stream(), data->items);
   // Every output complete before any replaces an earlier file.
-  for (int k = 0; k < count; k++)
-    if (!outputs[k].Close(error)) return false;
-  for (int k = 0; k < count; k++) {
-    if (!outputs[k].Commit(error)) {
+  for (int k = 0; k < kOutputs; k++)
+    if (wanted[k] && !outputs[k].Close(error)) return false;
+  for (int k = 0; k < kOutputs; k++) {
+    if (wanted[k] && !outputs[k].Commit(error)) {
       if (k > 0) *error += " after " + OutputName(path, 0) + " was replaced";
       return false;
     }
   }
-  // Times of an earlier dataset of that name would no longer match its pairs.
-  if (!data->timed) std::remove(OutputName(path, kTimes).c_str());
+  for (int k = kTimes; k < kOutputs; k++)
+    if (!wanted[k]) std::remove(OutputName(path, k).c_str());
   return true;
 }

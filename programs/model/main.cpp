@@ -20,6 +20,7 @@
 
 #include "cli/command_line.h"
 #include "driver/query_inputs.h"
+#include "driver/run_plan.h"
 #include "engine/tovran.h"
 #include "util/json_writer.h"
 #include "util/output_file.h"
@@ -28,7 +29,6 @@ namespace {
 
 constexpr const char *kProgram = "tovran-model";
 constexpr const char *kKindNames[] = {"popular", "item-cosine", "item-cprob", "user-based"};
-constexpr const char *kWeightings[] = {"binary", "raw", "log", "bm25", "tfidf"};
 
 // The model of path, or a Failure with the loader's reason.
 struct LoadedModel {
@@ -74,12 +74,7 @@ int Build(int argc, const char *const *argv) {
              cli::ThreadsTo(&threads, TOVRAN_MAX_THREADS));
   line.Value("--weighting", "W",
              "binary (the default), raw, log, bm25 or tfidf: how the pairs' values weigh",
-             [&](std::string_view value) -> std::string {
-               for (int32_t w = 0; w < 5; w++)
-                 if (value == kWeightings[w]) return weighting = w, "";
-               return "unknown weighting '" + std::string(value) +
-                      "'; give binary, raw, log, bm25 or tfidf";
-             });
+             [&](std::string_view value) { return ParseWeighting(value, &weighting); });
   line.Value("--k1", "K1", "bm25: K1, at least 0 (1.2)",
              [&](std::string_view value) { return cli::ParseReal(value, 0.0, 1e30, &k1); });
   line.Value("--b", "B", "bm25: B in [0, 1] (0.75)",
@@ -106,10 +101,7 @@ int Build(int argc, const char *const *argv) {
   // The dataset opened for writing would be lost before it was read.
   const std::string refusal = OutputRefusal(path, data, "the dataset");
   if (!refusal.empty()) throw Failure{path + ": cannot be written: " + refusal};
-  const Pairs pairs = ReadAllPairs(data);
-  if (weighting != TOVRAN_WEIGHT_BINARY && pairs.values.empty())
-    throw Failure{data + ": holds no values, and --weighting " + kWeightings[weighting] +
-                  " weighs them (tovran-convert --value keeps a column's values)"};
+  const Pairs pairs = ReadAllPairs(data, weighting != TOVRAN_WEIGHT_BINARY);
   TOVRAN_Params params = TOVRAN_DefaultParams(kind);
   if (line.Given("--nnbr")) params.nnbr = nnbr;
   params.min_support = min_support;
@@ -137,7 +129,7 @@ int Build(int argc, const char *const *argv) {
   if (saved != 0) throw Failure{TOVRAN_LastError()};
   std::printf("%s: kind %d (%s)", path.c_str(), kind, kKindNames[kind]);
   if (kind != TOVRAN_POPULAR) std::printf(", nnbr %d", params.nnbr);
-  if (weighting != TOVRAN_WEIGHT_BINARY) std::printf(", weighting %s", kWeightings[weighting]);
+  if (weighting != TOVRAN_WEIGHT_BINARY) std::printf(", weighting %s", kWeightingNames[weighting]);
   if (kind == TOVRAN_ITEM_CPROB)
     std::printf(", alpha %.2f%s", double(params.alpha), estimate ? " (estimated)" : "");
   if (kind == TOVRAN_ITEM_COSINE || kind == TOVRAN_ITEM_CPROB)
@@ -359,7 +351,7 @@ int Info(int argc, const char *const *argv) {
   if (info.params.kind == TOVRAN_ITEM_COSINE || info.params.kind == TOVRAN_ITEM_CPROB)
     std::printf("min support: %d\n", info.params.min_support);
   if (info.params.weighting != TOVRAN_WEIGHT_BINARY) {
-    std::printf("weighting: %s\n", kWeightings[info.params.weighting]);
+    std::printf("weighting: %s\n", kWeightingNames[info.params.weighting]);
     if (info.params.weighting == TOVRAN_WEIGHT_BM25)
       std::printf("k1: %.9g\nb: %.9g\n", double(info.params.bm25_k1), double(info.params.bm25_b));
   }

@@ -82,6 +82,16 @@ int Run(const Job &job, int argc, char **argv) {
         line.Flag("--timings", "per-rank figures on standard error", &mpi_opts.timings);
       });
   if (status) return *status;
+  // The ranks read byte ranges of FILE and build item lists in pieces from
+  // the pairs alone: no values travel with them, nor a popularity ranking.
+  if (opts.plan.weighting != TOVRAN_WEIGHT_BINARY || opts.plan.fallback) {
+    if (job.root())
+      std::fputs(
+          "tovran-mpi: --weighting, --fallback: only tovran evaluates weighted models and "
+          "fallback\n",
+          stderr);
+    return 1;
+  }
   JobHost host(job, mpi_opts);
   return RunEvaluation(host, opts, start);
 }
