@@ -148,10 +148,11 @@ std::optional<int> ParseOptions(int argc, const char *const *argv, Options *opts
       "  coverage     items listed to anyone / items\n"
       "  unreachable  held-out items no list can hold: in the basket, never trained\n"
       "               on, or (kinds 1, 2) below the support\n"
-      "With one held-out item each is today's leave-one-out value. Each interval is\n"
-      "the 2.5th to 97.5th percentile of the metric over B resamples of the users\n"
-      "asked; each run is compared with the first on the same resamples.\n"
-      "The README defines each of them.");
+      "With one held-out item each is today's leave-one-out value; the README\n"
+      "defines each of them. Each interval is the 2.5th to 97.5th percentile of the\n"
+      "metric over B resamples of the users asked. There is no --compare: each run\n"
+      "is compared with the first run of its fold on the same resamples\n"
+      "(--kinds 0,1,2 compares kinds 1 and 2 with popularity).");
   if (std::optional<int> status = line.Parse(argc, argv)) return status;
   const int64_t runs = CountRuns(plan);
   if (runs > opts->max_runs) {

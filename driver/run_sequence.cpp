@@ -250,7 +250,8 @@ void ComputeIntervals(const Protocol &protocol, int32_t nthreads, SequenceResult
         for (int32_t k = 0; k < kMetrics; k++)
           values[size_t(q) * size_t(C) + size_t(j * kMetrics + k)] =
               MetricOf(result->runs[runs[size_t(j)]].users[size_t(q)], k);
-    const std::vector<double> means = ResampleMeans(values, Q, C, B, protocol.seed, f, nthreads);
+    const std::vector<double> means =
+        ResampleMeans(values, Q, C, kMetrics, B, protocol.seed, f, nthreads);
     auto column = [&](int32_t c) {
       std::vector<double> v(static_cast<size_t>(B), 0.0);
       for (int32_t b = 0; b < B; b++) v[size_t(b)] = means[size_t(b) * size_t(C) + size_t(c)];

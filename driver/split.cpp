@@ -1,5 +1,7 @@
 #include "driver/split.h"
 
+#include "driver/draw_block.h"
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -9,14 +11,6 @@
 #include <new>
 
 namespace {
-
-// The finaliser of the generator: a bijective mix of 64 bits.
-uint64_t Mix(uint64_t z) {
-  z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9u;
-  z = (z ^ (z >> 27)) * 0x94D049BB133111EBu;
-  return z ^ (z >> 31);
-}
-constexpr uint64_t kGolden = 0x9E3779B97F4A7C15u;
 
 // Which of a user's n pairs (positions 0..n-1 of its run in file order) are
 // held out: held[p] = 1.
@@ -99,11 +93,20 @@ IntArray Ints(int64_t n) {
 }  // namespace
 
 Draws::Draws(uint64_t seed, uint64_t purpose, uint64_t index)
-    : state_(Mix(Mix(seed) + (purpose << 40) + index)) {}
+    : state_(MixDraw(MixDraw(seed) + (purpose << 40) + index)) {}
 
 uint64_t Draws::Next() {
-  state_ += kGolden;
-  return Mix(state_);
+  state_ += kDrawStep;
+  return MixDraw(state_);
+}
+
+void Draws::ScaledBlock(uint64_t n, int32_t count, uint32_t *out) {
+  static const bool wide = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq");
+  if (wide)
+    ScaledDrawsAvx512(state_, n, count, out);
+  else
+    ScaledDrawsFrom(state_, n, count, out);
+  state_ += uint64_t(count) * kDrawStep;
 }
 
 std::string ParseSplit(std::string_view text, SplitRule *rule) {
@@ -119,6 +122,8 @@ std::string ParseSplit(std::string_view text, SplitRule *rule) {
       std::string reason = SplitCount(value, &s.count);
       if (!reason.empty()) return reason;
     }
+    // last:1 is the default split under its own name, in the JSON too.
+    if (s.count == 1) s.text = "last";
   } else if (name == "random") {
     s.kind = SplitRule::kRandom;
     if (!has_value) return "random needs a count K or a fraction F, as random:1 or random:0.2";

@@ -102,6 +102,9 @@ class Draws {
     const uint64_t x = Next();
     return ((x >> 32) * n + (((x & 0xFFFFFFFFu) * n) >> 32)) >> 32;
   }
+  // The next count draws by Scaled(n) into out (1 <= n < 2^32), eight at a
+  // time on processors with AVX-512.
+  void ScaledBlock(uint64_t n, int32_t count, uint32_t *out);
 
  private:
   uint64_t state_;

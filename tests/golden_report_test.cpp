@@ -29,6 +29,31 @@ void ExpectReportMatches(const std::string &data, const std::string &expected,
 
 }  // namespace
 
+// "--split last:1" names the default split: the same report and JSON
+// document as no option, timings apart, with and without the summary's
+// intervals.
+TEST(GoldenReport, SplitLastOneIsTheDefault) {
+  for (const std::string &data :
+       {std::string(TOVRAN_SOURCE_DIR "/data/sample.txt"), GeneratedData()}) {
+    for (const std::vector<std::string> &plan :
+         {std::vector<std::string>{}, std::vector<std::string>{"--kinds", "0,1,2", "--summary"}}) {
+      std::string report[2], json[2];
+      for (int named = 0; named < 2; named++) {
+        std::vector<std::string> args = plan;
+        const std::string out = WriteTempFile("last1.json", "");
+        if (named == 1) args.insert(args.end(), {"--split", "last:1"});
+        args.insert(args.end(), {"--json", out, data});
+        const ProgramOutput run = RunTovran(args);
+        ASSERT_EQ(run.status, 0) << run.err;
+        report[named] = MaskReport(run.out);
+        json[named] = MaskJsonTimings(ReadFile(out));
+      }
+      EXPECT_EQ(report[1], report[0]) << data;
+      EXPECT_EQ(json[1], json[0]) << data;
+    }
+  }
+}
+
 TEST(GoldenReport, SampleShippedWithTheRepository) {
   ExpectReportMatches(TOVRAN_SOURCE_DIR "/data/sample.txt",
                       TOVRAN_SOURCE_DIR "/data/sample.expected");

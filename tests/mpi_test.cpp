@@ -4,6 +4,7 @@
 // built).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <regex>
@@ -51,38 +52,18 @@ std::string Generated(const std::string &name, const std::string &args) {
   return WriteTempFile(name, run.out);
 }
 
-// JSON with the timing fields' values blanked.
-std::string MaskJsonTimings(const std::string &json) {
-  static const std::regex kTiming(
-      "(\"(build_seconds|query_seconds|rate|load_seconds|alpha_seconds|total_seconds|seconds)\": "
-      ")[^,}]*");
-  return std::regex_replace(json, kTiming, "$1#");
-}
-
-// The report with its timings masked: the result lines' and the summary's
-// last two columns (build seconds, users per second).
-std::string MaskReport(const std::string &report) {
-  std::istringstream in(MaskTimings(report));
-  std::string line, masked;
-  bool summary = false;
-  while (std::getline(in, line)) {
-    if (summary) line = std::regex_replace(line, std::regex(" +[^ ]+ +[^ ]+$"), " <timings>");
-    summary = summary || line == "Summary";
-    masked += line + "\n";
-  }
-  return masked;
-}
-
-// The report, JSON and per-user lists of P = 1, 2, 3, 4 ranks equal tovran's
-// (timings masked); both ways of reading the file.
+// The report, JSON, per-user rows and lists of P = 1, 2, 3, 4 ranks equal
+// tovran's (timings masked); both ways of reading the file.
 void ExpectSameAsSingleProcess(const std::string &data, const std::string &name,
                                const std::vector<std::string> &options = {}) {
   std::vector<std::string> args = options;
   const std::string json = WriteTempFile(name + ".json", "");
-  args.insert(args.end(), {"--json", json, data});
+  const std::string rows = WriteTempFile(name + ".csv", "");
+  args.insert(args.end(), {"--json", json, "--per-user", rows, data});
   const ProgramOutput single = RunTovran(args);
   ASSERT_EQ(single.status, 0) << single.err;
   const std::string single_json = MaskJsonTimings(ReadFile(json));
+  const std::string single_rows = ReadFile(rows);
   std::string first_lists;
   for (const std::string input : {"root", "ranks"}) {
     for (int ranks = 1; ranks <= 4; ranks++) {
@@ -95,6 +76,7 @@ void ExpectSameAsSingleProcess(const std::string &data, const std::string &name,
       EXPECT_EQ(run.err, "");
       EXPECT_EQ(MaskReport(run.out), MaskReport(single.out));
       EXPECT_EQ(MaskJsonTimings(ReadFile(json)), single_json);
+      EXPECT_EQ(ReadFile(rows), single_rows);
       if (first_lists.empty()) first_lists = ReadFile(lists);
       EXPECT_EQ(ReadFile(lists), first_lists);
     }
@@ -119,6 +101,39 @@ TEST(MpiReport, SweepsOfEveryRunOption) {
   ExpectSameAsSingleProcess(data, "sweep_alpha",
                             {"--kinds", "2,3", "--alpha", "0.2,0.7", "--user-nnbr", "10,30",
                              "--min-support", "1,4", "--threads", "2"});
+}
+
+// Seeded splits: every rank count and thread count draws the same held-out
+// pairs, folds and resamples, so the rows, intervals and comparisons agree.
+TEST(MpiReport, SeededSplitsOnEveryRankAndThreadCount) {
+  const std::string data = Generated("generated5.txt", "20000 5");
+  // The document names its thread count.
+  auto json_of = [](const std::string &path) {
+    return std::regex_replace(MaskJsonTimings(ReadFile(path)), std::regex("\"threads\": \\d"),
+                              "\"threads\": #");
+  };
+  for (const std::string split : {"random:1", "random:0.2", "kfold:3"}) {
+    SCOPED_TRACE(split);
+    const std::vector<std::string> options = {"--split", split, "--seed", "7", "--kinds", "0,1,2"};
+    std::string first_rows, first_json, first_report;
+    for (const std::string threads : {"1", "2", "3"}) {
+      std::vector<std::string> args = options;
+      const std::string json = WriteTempFile("threads.json", ""), rows = TempPath("threads.csv");
+      args.insert(args.end(), {"--threads", threads, "--json", json, "--per-user", rows, data});
+      const ProgramOutput run = RunTovran(args);
+      ASSERT_EQ(run.status, 0) << run.err;
+      if (first_rows.empty()) {
+        first_rows = ReadFile(rows);
+        first_json = json_of(json);
+        first_report = MaskReport(run.out);
+        ASSERT_GT(std::count(first_rows.begin(), first_rows.end(), '\n'), 1000) << first_rows;
+      }
+      EXPECT_EQ(ReadFile(rows), first_rows) << threads << " threads";
+      EXPECT_EQ(json_of(json), first_json) << threads << " threads";
+      EXPECT_EQ(MaskReport(run.out), first_report) << threads << " threads";
+    }
+    ExpectSameAsSingleProcess(data, "seeded", options);
+  }
 }
 
 // "--json -": the document on standard output, the report on standard

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <sstream>
 
 namespace fs = std::filesystem;
@@ -103,4 +104,23 @@ std::string MaskTimings(const std::string &report) {
     masked += (at == std::string::npos ? line : line.substr(0, at) + "<timings>") + "\n";
   }
   return masked;
+}
+
+std::string MaskReport(const std::string &report) {
+  std::istringstream in(MaskTimings(report));
+  std::string line, masked;
+  bool summary = false;
+  while (std::getline(in, line)) {
+    if (summary) line = std::regex_replace(line, std::regex(" +[^ ]+ +[^ ]+$"), " <timings>");
+    summary = line == "Summary" || (summary && !line.empty());
+    masked += line + "\n";
+  }
+  return masked;
+}
+
+std::string MaskJsonTimings(const std::string &json) {
+  static const std::regex kTiming(
+      "(\"(build_seconds|query_seconds|rate|load_seconds|alpha_seconds|total_seconds|seconds)\": "
+      ")[^,}]*");
+  return std::regex_replace(json, kTiming, "$1#");
 }

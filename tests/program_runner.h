@@ -38,3 +38,8 @@ std::string SharedData(const std::string &name);
 // The report with the timing figures of every result line removed, so that
 // two runs of the same data compare equal line for line.
 std::string MaskTimings(const std::string &report);
+// MaskTimings, and the summary table's last two columns (build seconds,
+// users per second).
+std::string MaskReport(const std::string &report);
+// A JSON document with the timing fields' values blanked.
+std::string MaskJsonTimings(const std::string &json);
