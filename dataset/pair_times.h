@@ -11,8 +11,7 @@
 // the time of pair i in the dataset's order.
 std::string PairTimesPath(const std::string &dataset);
 
-// Reads the times of the npairs pairs of dataset. False with *message
-// naming the file and what is wrong (missing, a bad line, a count other
-// than npairs).
-bool LoadPairTimes(const std::string &dataset, int32_t npairs, std::vector<Timestamp> *times,
-                   std::string *message);
+// Reads the times of the npairs pairs of dataset. Throws Failure naming
+// the file and what is wrong (missing, a bad line, a count other than
+// npairs).
+std::vector<Timestamp> LoadPairTimes(const std::string &dataset, int32_t npairs);

@@ -30,19 +30,18 @@ bool ParsePairValue(const std::string &text, float *value, std::string *why) {
 
 void WritePairValue(std::FILE *out, float value) { std::fprintf(out, "%.9g\n", double(value)); }
 
-bool LoadPairValues(const std::string &dataset, int32_t npairs, std::vector<float> *values,
-                    std::string *message) {
-  values->clear();
-  values->reserve(size_t(npairs));
-  return ReadSideFile(
+std::vector<float> LoadPairValues(const std::string &dataset, int32_t npairs) {
+  std::vector<float> values;
+  values.reserve(size_t(npairs));
+  ReadSideFile(
       PairValuesPath(dataset), npairs, "values",
       "Weighting needs the pairs' values beside the dataset; tovran-convert writes them when "
       "given --value",
-      [values](const std::string &line, std::string *why) {
+      [&values](const std::string &line, std::string *why) {
         float value = 0;
         if (!ParsePairValue(line, &value, why)) return false;
-        values->push_back(value);
+        values.push_back(value);
         return true;
-      },
-      message);
+      });
+  return values;
 }

@@ -24,8 +24,7 @@ bool ParsePairValue(const std::string &text, float *value, std::string *why);
 // Writes value and a line end to out, as ParsePairValue reads it back.
 void WritePairValue(std::FILE *out, float value);
 
-// Reads the values of the npairs pairs of dataset. False with *message
-// naming the file and what is wrong (missing, a bad line, a count other
-// than npairs).
-bool LoadPairValues(const std::string &dataset, int32_t npairs, std::vector<float> *values,
-                    std::string *message);
+// Reads the values of the npairs pairs of dataset. Throws Failure naming
+// the file and what is wrong (missing, a bad line, a count other than
+// npairs).
+std::vector<float> LoadPairValues(const std::string &dataset, int32_t npairs);

@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "util/checked_alloc.h"
+#include "util/failure.h"
 
 namespace {
 
@@ -330,11 +331,11 @@ bool ParsePairs(std::FILE *in, DatasetPairs *ds, std::string *error) {
 }
 
 namespace {
-// The message for fopen(fname) having failed; exhausted memory (the stream
-// needs a little heap) ends the process with the labelled message.
-void OpenFailure(const char *fname, std::string *message) {
+// Throws the Failure for fopen(fname) having failed; exhausted memory (the
+// stream needs a little heap) ends the process with the labelled message.
+[[noreturn]] void OpenFailure(const char *fname) {
   if (errno == ENOMEM) AllocationFailed("fopen: stream", int64_t{sizeof(std::FILE)});
-  *message = std::string("Error opening file ") + fname + ": " + std::strerror(errno);
+  throw Failure(std::string("Error opening file ") + fname + ": " + std::strerror(errno));
 }
 
 // Whether the file's first line is text holding a comma, a tab, a
@@ -353,33 +354,28 @@ bool LooksDelimited(const char *fname) {
 
 }  // namespace
 
-bool LoadPairs(const char *fname, DatasetPairs *ds, std::string *message) {
+DatasetPairs LoadPairs(const char *fname) {
   std::FILE *in = std::fopen(fname, "r");
-  if (in == nullptr) {
-    OpenFailure(fname, message);
-    return false;
-  }
+  if (in == nullptr) OpenFailure(fname);
+  DatasetPairs ds;
   std::string error;
-  const bool ok = ParsePairs(in, ds, &error);
+  const bool ok = ParsePairs(in, &ds, &error);
   std::fclose(in);
-  if (!ok) {
-    *message = std::string("Error in file ") + fname + ": " + error;
-    const bool bad_header =
-        error.rfind("header:", 0) == 0 || error.rfind("the header must", 0) == 0;
-    if (bad_header && LooksDelimited(fname))
-      *message += std::string("\nThe first line looks like delimited text (a table with commas, ") +
-                  "tabs or names);\nconvert the file first: tovran-convert " + fname + " OUT.txt";
-  }
-  return ok;
+  if (ok) return ds;
+  std::string message = std::string("Error in file ") + fname + ": " + error;
+  const bool bad_header = error.rfind("header:", 0) == 0 || error.rfind("the header must", 0) == 0;
+  if (bad_header && LooksDelimited(fname))
+    message += std::string("\nThe first line looks like delimited text (a table with commas, ") +
+               "tabs or names);\nconvert the file first: tovran-convert " + fname + " OUT.txt";
+  throw Failure(message);
 }
 
 DatasetPairs ReadPairs(const char *fname) {
-  DatasetPairs ds;
-  std::string message;
-  if (!LoadPairs(fname, &ds, &message)) {
+  try {
+    return LoadPairs(fname);
+  } catch (const Failure &failure) {
     std::fflush(stdout);
-    std::fprintf(stderr, "%s\n", message.c_str());
+    std::fprintf(stderr, "%s\n", failure.what());
     std::exit(1);
   }
-  return ds;
 }

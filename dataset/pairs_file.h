@@ -52,10 +52,9 @@ TokenRead ReadIntegerToken(const char *first, const char *last, int32_t *value);
 // Exhausted memory ends the process with the labelled message.
 bool ParsePairs(std::FILE *in, DatasetPairs *ds, std::string *error);
 
-// As ParsePairs on the file fname; false with the whole message ("Error
-// opening file F: reason" or "Error in file F: reason", no newline) in
-// *message.
-bool LoadPairs(const char *fname, DatasetPairs *ds, std::string *message);
+// As ParsePairs on the file fname; throws Failure with the whole message
+// ("Error opening file F: reason" or "Error in file F: reason", no newline).
+DatasetPairs LoadPairs(const char *fname);
 
 // Loads fname. On failure prints LoadPairs's message on standard error and
 // ends the process with status 1.

@@ -4,16 +4,15 @@
 #include <cstdio>
 #include <cstring>
 
-bool ReadSideFile(const std::string &path, int32_t npairs, const char *what,
+#include "util/failure.h"
+
+void ReadSideFile(const std::string &path, int32_t npairs, const char *what,
                   const std::string &missing_hint,
-                  const std::function<bool(const std::string &line, std::string *why)> &read,
-                  std::string *message) {
+                  const std::function<bool(const std::string &line, std::string *why)> &read) {
   std::FILE *in = std::fopen(path.c_str(), "r");
-  if (in == nullptr) {
-    *message = "Error opening file " + path + ": " + std::strerror(errno) + "\n" + missing_hint;
-    return false;
-  }
-  std::string line, why;
+  if (in == nullptr)
+    throw Failure("Error opening file " + path + ": " + std::strerror(errno) + "\n" + missing_hint);
+  std::string line, why, message;
   int64_t number = 0;
   bool ok = true;
   for (int ch = std::fgetc(in); ok && ch != EOF; ch = std::fgetc(in)) {
@@ -23,7 +22,7 @@ bool ReadSideFile(const std::string &path, int32_t npairs, const char *what,
     }
     number++;
     if (!read(line, &why)) {
-      *message =
+      message =
           "Error in file " + path + ": line " + std::to_string(number) + ": '" + line + "' " + why;
       ok = false;
     }
@@ -31,16 +30,11 @@ bool ReadSideFile(const std::string &path, int32_t npairs, const char *what,
   }
   const bool read_error = std::ferror(in) != 0;
   std::fclose(in);
-  if (!ok) return false;
-  if (read_error || !line.empty()) {
-    *message = "Error in file " + path + ": " +
-               (read_error ? std::string("cannot read it") : "the last line has no line end");
-    return false;
-  }
-  if (number != npairs) {
-    *message = "Error in file " + path + ": it holds " + std::to_string(number) + " " + what +
-               " for the dataset's " + std::to_string(npairs) + " pairs";
-    return false;
-  }
-  return true;
+  if (!ok) throw Failure(message);
+  if (read_error || !line.empty())
+    throw Failure("Error in file " + path + ": " +
+                  (read_error ? std::string("cannot read it") : "the last line has no line end"));
+  if (number != npairs)
+    throw Failure("Error in file " + path + ": it holds " + std::to_string(number) + " " + what +
+                  " for the dataset's " + std::to_string(npairs) + " pairs");
 }

@@ -8,12 +8,11 @@
 // (from 1) for pair i-1 in the dataset's order.
 
 // Calls read(line, &why) for every line of path, without its line end;
-// read returns false with why saying what is wrong with the line. Returns
-// false with *message naming path and what is wrong: the file cannot be
-// opened (missing_hint then follows the system's reason on a line of its
-// own), a line read refused, a last line without line end, or a count of
-// lines other than npairs (what names the entries, e.g. "times").
-bool ReadSideFile(const std::string &path, int32_t npairs, const char *what,
+// read returns false with why saying what is wrong with the line. Throws
+// Failure naming path and what is wrong: the file cannot be opened
+// (missing_hint then follows the system's reason on a line of its own), a
+// line read refused, a last line without line end, or a count of lines
+// other than npairs (what names the entries, e.g. "times").
+void ReadSideFile(const std::string &path, int32_t npairs, const char *what,
                   const std::string &missing_hint,
-                  const std::function<bool(const std::string &line, std::string *why)> &read,
-                  std::string *message);
+                  const std::function<bool(const std::string &line, std::string *why)> &read);

@@ -14,11 +14,12 @@ class ProgramHost {
   virtual ~ProgramHost() = default;
   // Whether this process writes the report and the outputs.
   virtual bool Writes() const { return true; }
-  // Carries out step, which returns "" or the message of its failure (as
-  // the program prints it). A failure is printed once on standard error
-  // and the evaluation ends with status 1: here by throwing ShellFailure.
-  virtual void Step(const char *what, const std::function<std::string()> &step);
-  // The pairs of the file; failures reported as Step reports them.
+  // Carries out step, which throws Failure with the message the program
+  // prints; exhausted memory becomes a Failure naming what. Here the
+  // Failure goes on to the program's main, which prints it and exits with
+  // status 1.
+  virtual void Step(const char *what, const std::function<void()> &step);
+  // The pairs of the file; failures thrown as Step throws them.
   virtual DatasetPairs Load(const std::string &fname);
   // The steps of the runs done the host's way.
   virtual RunSteps Steps() { return {}; }
@@ -29,14 +30,11 @@ class ProgramHost {
   virtual void Finished(double /*load_seconds*/, double /*total_seconds*/) {}
 };
 
-// Thrown by ProgramHost::Step once a failure is printed.
-struct ShellFailure {};
-
 // The whole evaluation of opts, from start (on host.Now()'s clock): loads
 // the file, splits it, evaluates every run, prints the report and writes
 // the outputs, each created before the runs and put in place only once
-// complete. Returns the exit status: 0, or 1 after a failure was printed.
-int RunEvaluation(ProgramHost &host, const Options &opts, double start);
+// complete. A failed step ends it by the Failure host.Step throws.
+void RunEvaluation(ProgramHost &host, const Options &opts, double start);
 
 // The warning printed when each user's items stand in order, so that the
 // last pair is not a recent or random one; empty when share (OrderedShare)

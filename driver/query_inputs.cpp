@@ -35,8 +35,8 @@ Pairs ReadAllPairs(const std::string &path, bool with_values) {
   DatasetPairs ds;
   std::string error;
   if (!ParsePairs(in.get(), &ds, &error)) throw Failure{path + ": " + error};
-  std::vector<float> values;
-  if (with_values && !LoadPairValues(path, ds.npairs, &values, &error)) throw Failure{error};
+  const std::vector<float> values =
+      with_values ? LoadPairValues(path, ds.npairs) : std::vector<float>();
   // Each user's pairs stand together in the file, in file order.
   const int32_t *rowid = ds.rowid.get(), *colid = ds.colid.get();
   Pairs p;

@@ -226,7 +226,6 @@ SequenceResult RunProtocol(DatasetPairs pairs, const std::vector<Timestamp> *tim
     guard("the dataset", [&] {
       ds = SplitPairs(f + 1 < folds ? CopyPairs(pairs) : std::move(pairs), protocol.split,
                       protocol.seed, f, times);
-      return std::string();
     });
     RunAll(ds, plan, settings, protocol, f, &result);
   }

@@ -258,14 +258,6 @@ bool ParseDataset(std::FILE *in, Dataset *ds, std::string *error) {
   return true;
 }
 
-bool LoadDataset(const char *fname, Dataset *ds, std::string *message) {
-  DatasetPairs pairs;
-  *ds = Dataset{};
-  if (!LoadPairs(fname, &pairs, message)) return false;
-  *ds = HoldOutLast(std::move(pairs));
-  return true;
-}
-
 Dataset ReadDataset(const char *fname) {
   DatasetPairs pairs = ReadPairs(fname);
   try {

@@ -78,14 +78,13 @@ Dataset HoldOutLast(DatasetPairs pairs);
 void RecordBasketStarts(Dataset *ds);
 
 // The file's pairs split as HoldOutLast does, for callers that load and
-// split in one step: ParsePairs, LoadPairs and ReadPairs followed by it
-// (ReadDataset ends the process with status 1 on exhausted memory).
+// split in one step: ParsePairs and ReadPairs followed by it (ReadDataset
+// ends the process with status 1 on exhausted memory).
 bool ParseDataset(std::FILE *in, Dataset *ds, std::string *error);
-bool LoadDataset(const char *fname, Dataset *ds, std::string *message);
 Dataset ReadDataset(const char *fname);
 
-// Runs a step that may fail: returns "" or the message of its failure.
-using StepGuard = std::function<void(const char *what, const std::function<std::string()> &step)>;
+// Runs a step that may fail by throwing Failure (util/failure.h).
+using StepGuard = std::function<void(const char *what, const std::function<void()> &step)>;
 
 // Draws of one stream of the generator the splits and intervals share
 // (64-bit mixes of a counter, as plain to write in any language): stream

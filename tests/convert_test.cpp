@@ -15,6 +15,7 @@
 #include "dataset/pair_values.h"
 #include "tests/fixtures.h"
 #include "tests/program_runner.h"
+#include "util/failure.h"
 
 namespace {
 
@@ -554,12 +555,17 @@ TEST(Convert, ValuesAndTimesTravelWithTheirPairs) {
   const std::string out = TempPath("valued.csv.out");
   EXPECT_EQ(ReadFile(out + ".values"), "32\n51\n21\n42\n0.100000001\n");
   EXPECT_EQ(ReadFile(out + ".times"), "3\n5\n2\n4\n7\n");
-  std::vector<float> values;
-  std::string message;
-  ASSERT_TRUE(LoadPairValues(out, 5, &values, &message)) << message;
-  EXPECT_EQ(values, (std::vector<float>{32, 51, 21, 42, float(0.1)}));
-  EXPECT_FALSE(LoadPairValues(out, 6, &values, &message));
-  EXPECT_EQ(message,
+  EXPECT_EQ(LoadPairValues(out, 5), (std::vector<float>{32, 51, 21, 42, float(0.1)}));
+  // The message of the Failure loading npairs values throws ("" if none).
+  const auto refusal = [&out](int32_t npairs) {
+    try {
+      LoadPairValues(out, npairs);
+    } catch (const Failure &failure) {
+      return failure.message;
+    }
+    return std::string();
+  };
+  EXPECT_EQ(refusal(6),
             "Error in file " + out + ".values: it holds 5 values for the dataset's 6 pairs");
 
   // A bad value is named with its line and leaves the earlier files alone.
@@ -573,6 +579,5 @@ TEST(Convert, ValuesAndTimesTravelWithTheirPairs) {
   ASSERT_EQ(plain.run.status, 0) << plain.run.err;
   EXPECT_FALSE(std::filesystem::exists(out + ".values"));
   EXPECT_FALSE(std::filesystem::exists(out + ".times"));
-  EXPECT_FALSE(LoadPairValues(out, 1, &values, &message));
-  EXPECT_NE(message.find("tovran-convert writes them when given --value"), std::string::npos);
+  EXPECT_NE(refusal(1).find("tovran-convert writes them when given --value"), std::string::npos);
 }

@@ -16,13 +16,6 @@ namespace {
 // Counts must leave room for one more entry, as in the single-process loader.
 constexpr int64_t kMaxCount = INT32_MAX - 1;
 
-// The single-process loader's verdict on fname: throws Failure with its message.
-void ParseOnRoot(const char *fname, DatasetPairs *ds) {
-  std::string message;
-  if (LoadPairs(fname, ds, &message)) return;
-  throw Failure{message.empty() ? "Error in file " + std::string(fname) : message};
-}
-
 // Shares the root's pairs with every rank.
 void BroadcastPairs(const Job &job, DatasetPairs *ds) {
   int32_t counts[3] = {ds->nrows, ds->ncols, ds->npairs};
@@ -138,8 +131,8 @@ DatasetPairs LoadByRanges(const Job &job, const char *fname) {
   if (!valid) {
     RunStep(job, "the dataset", [&] {
       if (!job.root()) return;
-      DatasetPairs serial;
-      ParseOnRoot(fname, &serial);
+      // The loader's own message names the fault; none found means a change.
+      LoadPairs(fname);
       throw Failure{std::string("Error in file ") + fname + ": the file changed while it was read"};
     });
   }
@@ -187,7 +180,7 @@ DatasetPairs SharePairs(const Job &job, const char *fname, InputMode mode) {
   if (mode == InputMode::kRanks) return LoadByRanges(job, fname);
   DatasetPairs ds;
   RunStep(job, "the dataset", [&] {
-    if (job.root()) ParseOnRoot(fname, &ds);
+    if (job.root()) ds = LoadPairs(fname);
   });
   BroadcastPairs(job, &ds);
   return ds;

@@ -6,6 +6,7 @@
 
 #include "driver/options.h"
 #include "driver/program_shell.h"
+#include "util/failure.h"
 #include "util/fatal_error.h"
 #include "util/output_file.h"
 
@@ -20,7 +21,14 @@ int main(int argc, char **argv) {
   Options opts;
   if (const std::optional<int> status = ParseOptions(argc, argv, &opts)) return *status;
   ProgramHost host;
-  const int status = RunEvaluation(host, opts, start);
+  int status = 0;
+  try {
+    RunEvaluation(host, opts, start);
+  } catch (const Failure &failure) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "%s\n", failure.what());
+    status = 1;
+  }
   // Closing standard output can fail too (a full disk found late).
   errno = 0;
   if (std::fclose(stdout) != 0 && status == 0) {
