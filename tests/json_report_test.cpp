@@ -102,8 +102,7 @@ TEST(ProgramOutput, StandardStreamsNamedAsOutputsAreWrittenInPlace) {
 
 // An interrupted run removes its temporary file, and the signal still ends it.
 TEST(ProgramOutput, SignalsLeaveNoTemporaryFile) {
-  const std::string data = SharedData("ml100k.txt");
-  if (data.empty()) GTEST_SKIP() << "shared data sets not present";
+  const std::string data = GeneratedData();
   const std::pair<const char *, const char *> signals[] = {
       {"INT", "130\n"}, {"TERM", "143\n"}, {"HUP", "129\n"}, {"PIPE", "141\n"}};
   for (const auto &[signal, status] : signals) {
@@ -113,8 +112,8 @@ TEST(ProgramOutput, SignalsLeaveNoTemporaryFile) {
     // background command of the shell would ignore SIGINT.
     const ProgramOutput run = RunCommand(
         "env --default-signal=INT " + ShellQuote(TOVRAN_PROGRAM) + " --json " +
-        ShellQuote(dir + "/out.json") + " --kinds 1,2,3 --top 10,20,30 " + ShellQuote(data) +
-        " >/dev/null & " + "for i in $(seq 3000); do ls " + ShellQuote(dir) +
+        ShellQuote(dir + "/out.json") + " --kinds 1,2,3 --top 10,20,30 --nnbr 10,20,30,40,50 " +
+        ShellQuote(data) + " >/dev/null & " + "for i in $(seq 3000); do ls " + ShellQuote(dir) +
         "/out.json.* >/dev/null 2>&1 && " + "break; sleep 0.01; done; kill -" + signal +
         " $!; wait $!; echo $?; ls -A " + ShellQuote(dir));
     EXPECT_EQ(run.out, status) << signal;

@@ -1,10 +1,32 @@
 #include "programs/serve/served_model.h"
 
+#include <algorithm>
 #include <chrono>
 #include <ctime>
 #include <new>
+#include <semaphore>
+#include <thread>
 
 namespace {
+
+// Queries computing at once, process-wide: no more than there are cores.
+// More would only share the cores, and a worker whose query loses its core
+// for a scheduler slice turns its answer into a tail-latency answer; one
+// that waits here sleeps and takes no slice from the running ones.
+std::counting_semaphore<> &Computing() {
+  static std::counting_semaphore<> slots(
+      std::ptrdiff_t(std::max(1u, std::thread::hardware_concurrency())));
+  return slots;
+}
+
+// Holds one of Computing()'s slots for its lifetime.
+class ComputingSlot {
+ public:
+  ComputingSlot() { Computing().acquire(); }
+  ~ComputingSlot() { Computing().release(); }
+  ComputingSlot(const ComputingSlot &) = delete;
+  ComputingSlot &operator=(const ComputingSlot &) = delete;
+};
 
 std::string UtcNow() {
   const std::time_t now = std::time(nullptr);
@@ -88,6 +110,7 @@ int32_t ServedModel::Answer(const std::vector<int32_t> &basket, const BasketQuer
   }
   options.keep_basket = !query.filter_already_liked_items;
   options.fallback = query.fallback;
+  const ComputingSlot slot;
   TOVRAN_Scratch *scratch = TakeScratch();
   if (scratch == nullptr) throw std::bad_alloc();  // answered 503, as exhausted memory is
   const int32_t m = TOVRAN_RecommendFilteredWith(model_, scratch, int32_t(basket.size()),
