@@ -226,6 +226,9 @@ int64_t ExpectedSize(const Header &h) {
 }
 
 // Empty when the header's values make a model; else what is wrong.
+// The catalogue a popularity model file may claim per item it lists.
+constexpr int64_t kItemsPerListedItem = 65536;
+
 std::string HeaderFault(const Header &h) {
   if (h.flags != 0) return "flags " + std::to_string(h.flags) + " should be 0";
   if (WeightingName(h.weighting) == nullptr)
@@ -241,6 +244,13 @@ std::string HeaderFault(const Header &h) {
     if (h.npopular < 0 || h.nnbr != 0 || h.alpha != 0.0f || h.min_support != 0 ||
         h.nentries != h.npopular)
       return "kind 0 should have nnbr, alpha and min_support 0 and npopular entries";
+    // Its per-item arrays (marks, candidates, places: 16 bytes an item) are
+    // not in the file, so a few bytes could claim gigabytes; the items
+    // listed bound the catalogue instead.
+    if (int64_t{h.nitems} > kItemsPerListedItem * std::max<int64_t>(h.npopular, 1))
+      return "kind 0 lists " + std::to_string(h.npopular) + " items of " +
+             std::to_string(h.nitems) + "; at most " + std::to_string(kItemsPerListedItem) +
+             " items per listed item are read";
     return {};
   }
   if (h.nnbr < 1) return "nnbr " + std::to_string(h.nnbr) + " should be at least 1";
