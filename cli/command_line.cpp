@@ -282,6 +282,15 @@ Setter IntTo(int32_t *target, int32_t lo, int32_t hi) {
   return [=](std::string_view text) { return ParseInt(text, lo, hi, target); };
 }
 
+Setter FloatTo(float *target, double lo, double hi) {
+  return [=](std::string_view text) {
+    double value = 0;
+    std::string reason = ParseReal(text, lo, hi, &value);
+    *target = float(value);
+    return reason;
+  };
+}
+
 Setter ThreadsTo(int32_t *target, int32_t hi) {
   return [=](std::string_view text) {
     if (text == "all") {

@@ -107,6 +107,8 @@ Setter IntTo(int32_t *target, int32_t lo, int32_t hi);
 Setter ThreadsTo(int32_t *target, int32_t hi);
 Setter IntListTo(std::vector<int32_t> *target, int32_t lo, int32_t hi);
 Setter RealListTo(std::vector<double> *target, double lo, double hi);
+// A number as ParseReal reads it, kept in single precision.
+Setter FloatTo(float *target, double lo, double hi);
 // Any non-empty text.
 Setter TextTo(std::string *target);
 

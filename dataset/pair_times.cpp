@@ -5,17 +5,11 @@
 std::string PairTimesPath(const std::string &dataset) { return dataset + ".times"; }
 
 std::vector<Timestamp> LoadPairTimes(const std::string &dataset, int32_t npairs) {
-  std::vector<Timestamp> times;
-  times.reserve(size_t(npairs));
-  ReadSideFile(
+  return ReadSideEntries<Timestamp>(
       PairTimesPath(dataset), npairs, "times",
       "A time split needs the pairs' times beside the dataset; tovran-convert writes them when "
       "given --timestamp",
-      [&times](const std::string &line, std::string *why) {
-        Timestamp t;
-        if (!ParseTimestamp(line, &t, why)) return false;
-        times.push_back(t);
-        return true;
+      [](const std::string &line, Timestamp *time, std::string *why) {
+        return ParseTimestamp(line, time, why);
       });
-  return times;
 }

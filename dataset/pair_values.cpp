@@ -31,17 +31,9 @@ bool ParsePairValue(const std::string &text, float *value, std::string *why) {
 void WritePairValue(std::FILE *out, float value) { std::fprintf(out, "%.9g\n", double(value)); }
 
 std::vector<float> LoadPairValues(const std::string &dataset, int32_t npairs) {
-  std::vector<float> values;
-  values.reserve(size_t(npairs));
-  ReadSideFile(
+  return ReadSideEntries<float>(
       PairValuesPath(dataset), npairs, "values",
       "Weighting needs the pairs' values beside the dataset; tovran-convert writes them when "
       "given --value",
-      [&values](const std::string &line, std::string *why) {
-        float value = 0;
-        if (!ParsePairValue(line, &value, why)) return false;
-        values.push_back(value);
-        return true;
-      });
-  return values;
+      ParsePairValue);
 }

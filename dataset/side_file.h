@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 // A file tovran-convert writes beside a dataset: one entry a line, line i
 // (from 1) for pair i-1 in the dataset's order.
@@ -16,3 +17,19 @@
 void ReadSideFile(const std::string &path, int32_t npairs, const char *what,
                   const std::string &missing_hint,
                   const std::function<bool(const std::string &line, std::string *why)> &read);
+
+// The entries of a side file, each line read by parse(line, &entry, &why)
+// (false with why for a line it refuses), as ReadSideFile reads them.
+template <class T, class Parse>
+std::vector<T> ReadSideEntries(const std::string &path, int32_t npairs, const char *what,
+                               const std::string &missing_hint, Parse parse) {
+  std::vector<T> entries;
+  entries.reserve(size_t(npairs));
+  ReadSideFile(path, npairs, what, missing_hint, [&](const std::string &line, std::string *why) {
+    T entry{};
+    if (!parse(line, &entry, why)) return false;
+    entries.push_back(entry);
+    return true;
+  });
+  return entries;
+}

@@ -77,18 +77,9 @@ std::optional<int> ParseOptions(int argc, const char *const *argv, Options *opts
              "binary (default), raw, log, bm25 or tfidf: how the pairs' values\n"
              "(FILE.values, from tovran-convert --value) weigh in every model",
              [&plan](std::string_view text) { return ParseWeighting(text, &plan.weighting); });
-  line.Value("--k1", "K1", "bm25's K1, at least 0 (default 1.2)", [&plan](std::string_view text) {
-    double k1 = 0;
-    std::string reason = cli::ParseReal(text, 0.0, 1e30, &k1);
-    plan.bm25_k1 = float(k1);
-    return reason;
-  });
-  line.Value("--b", "B", "bm25's B in [0, 1] (default 0.75)", [&plan](std::string_view text) {
-    double b = 0;
-    std::string reason = cli::ParseReal(text, 0.0, 1.0, &b);
-    plan.bm25_b = float(b);
-    return reason;
-  });
+  line.Value("--k1", "K1", "bm25's K1, at least 0 (default 1.2)",
+             cli::FloatTo(&plan.bm25_k1, 0.0, 1e30));
+  line.Value("--b", "B", "bm25's B in [0, 1] (default 0.75)", cli::FloatTo(&plan.bm25_b, 0.0, 1.0));
   line.Value("--fallback", "popular",
              "fill lists shorter than N from the popularity ranking of\n"
              "the training pairs, skipping the user's own (default: none)",
