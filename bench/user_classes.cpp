@@ -2,8 +2,7 @@
 // of, per data set: candidates per query, their distinct (hits, row length)
 // classes and distinct values, the share with one hit and the share first met
 // in the basket's longest column, the selection's partition passes over them
-// (segment sizes after the first passes, entries scanned per candidate), and
-// the share of queries and candidates that take the column bits.
+// (segment sizes after the first passes, entries scanned per candidate).
 //
 //   tovran_user_classes [--queries Q] NAME=FILE ...
 //
@@ -33,7 +32,7 @@ constexpr int32_t kUserNeighbours = 50;
 struct Tally {
   double queries = 0, entries = 0, longest = 0, candidates = 0, classes = 0, values = 0;
   double one_hit = 0, in_longest = 0, plain_longest = 0, passes = 0, scanned = 0, after1 = 0,
-         after2 = 0, after3 = 0, selected = 0, bits_queries = 0, bits_candidates = 0;
+         after2 = 0, after3 = 0, selected = 0;
 };
 
 void Measure(const Model *m, const int32_t *basket, int32_t n, Tally *t, std::vector<int32_t> &hits,
@@ -82,15 +81,6 @@ void Measure(const Model *m, const int32_t *basket, int32_t n, Tally *t, std::ve
       q++;
     }
   }
-  // The way the query takes (recommend_users.cpp: ColumnBitsRun and ColumnBitsPay).
-  int64_t dense = 0;
-  for (int32_t b = 0; b < n; b++)
-    if (m->users.colbits != nullptr && m->users.colbits->colset[basket[b]] >= 0)
-      dense += m->users.colptr[basket[b] + 1] - m->users.colptr[basket[b]];
-  const bool bits = dense >= 2 * int64_t{m->users.nrows} &&
-                    int64_t{n} * m->users.colbits->most_listed <= kMostHits;
-  t->bits_queries += bits;
-  t->bits_candidates += bits ? double(nr) : 0.0;
   t->queries++;
   t->entries += double(entries);
   t->longest += double(longest_len);
@@ -130,8 +120,8 @@ int main(int argc, char **argv) {
   std::printf(
       "| set | queries | entries/query | longest column | candidates/query | classes | "
       "values | one hit | first met in longest (one hit) | passes | scanned/candidate | "
-      "segment after pass 1 / 2 / 3 | column bits: queries / candidates |\n"
-      "|---|---|---|---|---|---|---|---|---|---|---|---|---|\n");
+      "segment after pass 1 / 2 / 3 |\n"
+      "|---|---|---|---|---|---|---|---|---|---|---|---|\n");
   for (int a = 1; a < argc; a++) {
     if (std::strcmp(argv[a], "--queries") == 0 && a + 1 < argc) {
       queries = std::atoi(argv[++a]);
@@ -152,12 +142,11 @@ int main(int argc, char **argv) {
     const double q = t.queries, c = t.candidates;
     std::printf(
         "| %s | %.0f | %.0f | %.0f | %.0f | %.0f | %.0f | %.0f %% | %.0f (%.0f) %% | %.1f | %.2f | "
-        "%.0f / %.0f / %.0f %% | %.0f / %.0f %% |\n",
+        "%.0f / %.0f / %.0f %% |\n",
         name.c_str(), q, t.entries / q, t.longest / q, c / q, t.classes / q, t.values / q,
         100 * t.one_hit / c, 100 * t.in_longest / c, 100 * t.plain_longest / c,
         t.passes / t.selected, t.scanned / c, 100 * t.after1 / t.selected,
-        100 * t.after2 / t.selected, 100 * t.after3 / t.selected, 100 * t.bits_queries / q,
-        100 * t.bits_candidates / c);
+        100 * t.after2 / t.selected, 100 * t.after3 / t.selected);
     TOVRAN_FreeModel(m);
   }
   return 0;

@@ -21,7 +21,6 @@ Model *CreateModel() {
 
 void TOVRAN_FreeModel(Model *model) {
   if (model == nullptr) return;
-  FreeUserColumnBits(model->users.colbits);
   FreeAll(&model->lists.itemptr, &model->lists.itemind, &model->lists.itemval, &model->users.rowptr,
           &model->users.rowind, &model->users.colptr, &model->users.colind, &model->users.rowval,
           &model->users.colval, &model->scratch.user_candidates, &model->scratch.item_candidates,

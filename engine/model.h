@@ -8,7 +8,6 @@
 #include "engine/marks.h"
 #include "engine/scratch.h"
 #include "engine/tovran.h"
-#include "engine/user_columns.h"
 
 // The item models' neighbour lists (type 1, 2): item i's neighbours, best
 // first, are itemind[itemptr[i]..itemptr[i+1]-1], their similarities in
@@ -30,7 +29,6 @@ struct UserItemMatrix {
   int32_t *colind;
   float *rowval;
   float *colval;
-  UserColumnBits *colbits;  // dense columns as bit sets, or null (user_columns.h)
 };
 
 // The popularity ranking of the pairs: items held at least once, by summed
@@ -57,8 +55,7 @@ struct Model {
   // The model's own query arrays, for the calls without a scratch of their
   // own (TOVRAN_Recommend...): user_candidates UserCandidateRoom(users.nrows)
   // pairs, item_candidates ItemCandidateRoom(nitems); user_marks and
-  // item_marks per user and item, in the forms below (marks.h). user_hits
-  // stays null: the column bits hold the model's own hit counters.
+  // item_marks per user and item, in the forms below (marks.h).
   TOVRAN_Scratch scratch;
   // What the model was built from and with, for its file and its info.
   int32_t nusers;            // users of the pairs (every kind)

@@ -455,7 +455,6 @@ Model *ReadUserModel(Reader &reader, const Header &h, const char *name) {
   model->scratch.item_marks = AllocInts(h.nitems, "TOVRAN_LoadModel: marker");
   model->scratch.user_marks = AllocInts(h.nusers, "TOVRAN_LoadModel: rmarker");
   RestMarks(model.get());
-  PrepareUserColumnBits(model.get());
   model->scratch.item_candidates =
       AllocCands(ItemCandidateRoom(h.nitems), "TOVRAN_LoadModel: fcand");
   model->scratch.user_candidates =

@@ -125,16 +125,12 @@ int32_t AnswerBasket(const Model *model, TOVRAN_Scratch *scratch, int32_t n, con
   }
 }
 
-TOVRAN_Scratch ModelScratch(Model *model) {
-  TOVRAN_Scratch own = model->scratch;
-  own.user_hits = model->users.colbits != nullptr ? model->users.colbits->model_state : nullptr;
-  return own;
-}
+TOVRAN_Scratch ModelScratch(Model *model) { return model->scratch; }
 
 TOVRAN_Scratch *MakeScratch(const Model *model) {
   ScratchHolder scratch(static_cast<TOVRAN_Scratch *>(
       CheckedMalloc(sizeof(TOVRAN_Scratch), "TOVRAN_CreateScratch: scratch")));
-  *scratch = TOVRAN_Scratch{nullptr, nullptr, nullptr, nullptr, nullptr};
+  *scratch = TOVRAN_Scratch{nullptr, nullptr, nullptr, nullptr};
   const bool users = model->type == TOVRAN_USER_BASED;
   const int32_t items = model->nitems;
   const int32_t rows = users ? model->users.nrows : 0;
@@ -144,12 +140,6 @@ TOVRAN_Scratch *MakeScratch(const Model *model) {
       AllocFilledInts(rows, UnmetMark(model->user_marks_form), "TOVRAN_CreateScratch: rmarker");
   scratch->item_marks =
       AllocFilledInts(items, UnmetMark(model->item_marks_form), "TOVRAN_CreateScratch: marker");
-  if (users && model->users.colbits != nullptr) {
-    const int64_t words = UserBitsStateWords(model->users.colbits);
-    scratch->user_hits =
-        static_cast<uint64_t *>(CheckedMalloc(8 * words, "TOVRAN_CreateScratch: rbits"));
-    std::memset(scratch->user_hits, 0, size_t(8 * words));
-  }
   return scratch.release();
 }
 
@@ -161,7 +151,7 @@ TOVRAN_Scratch *TOVRAN_CreateScratch(const Model *model) {
 void TOVRAN_FreeScratch(TOVRAN_Scratch *scratch) {
   if (scratch == nullptr) return;
   FreeAll(&scratch->user_candidates, &scratch->item_candidates, &scratch->user_marks,
-          &scratch->item_marks, &scratch->user_hits, &scratch);
+          &scratch->item_marks, &scratch);
 }
 
 int32_t TOVRAN_Recommend(Model *model, int32_t n, const int32_t *basket, int32_t N,

@@ -7,7 +7,6 @@
 #include "engine/answer.h"
 #include "engine/mark_sums.h"
 #include "engine/model_kinds.h"
-#include "engine/user_gather.h"
 
 namespace {
 // A user this similar to the basket holds (almost) exactly its items and
@@ -93,97 +92,6 @@ int32_t GatherRows(int32_t nkeep, const CandidatePair *user_candidates,
   EndGather<How>(nf, item_marks, item_candidates);
   return nf;
 }
-// Adds one to the bit-sliced counters of the users set in add; the counts
-// stay below 2^planes, so the carry ends within the planes. A fixed number
-// of steps: no branch on the data.
-inline void AddToPlanes(uint64_t add, uint64_t *__restrict plane, int32_t planes) {
-  for (int32_t p = 0; p < planes; p++) {
-    const uint64_t both = plane[p] & add;
-    plane[p] ^= add;
-    add = both;
-  }
-}
-
-// Phase 1's pass over the basket's columns by hit counters: returns the
-// users met, listed in first-arrival order in user_candidates's keys, with their hit
-// counts bit-sliced in state (per word of users: the users seen, then the
-// counter planes, least significant first). A dense column adds its bit set
-// 64 users at a time and lists the users it meets first in increasing order,
-// as its column does; the others go entry by entry. No user is hit more
-// than n times most_listed (at most kMostHits), so no count overflows.
-int32_t CountHits(const Model *m, const UserColumnBits *bits, int32_t n, const int32_t *basket,
-                  uint64_t *__restrict state, CandidatePair *__restrict user_candidates) {
-  constexpr int32_t kStride = kHitPlanes + 1;
-  const auto planes = int32_t(std::bit_width(uint32_t(n * bits->most_listed)));
-  const int32_t words = bits->words;
-  int32_t nr = 0;
-  for (int32_t t = 0; t < n; t++) {
-    const int32_t set = bits->colset[basket[t]];
-    if (set >= 0) {
-      const uint64_t *column = bits->sets + int64_t{set} * words;
-      for (int32_t w = 0; w < words; w++) {
-        const uint64_t in = column[w];
-        if (in == 0) continue;
-        uint64_t *s = state + int64_t{w} * kStride;
-        for (uint64_t fresh = in & ~s[0]; fresh != 0; fresh &= fresh - 1)
-          user_candidates[nr++].key = w * 64 + __builtin_ctzll(fresh);
-        s[0] |= in;
-        AddToPlanes(in, s + 1, planes);
-      }
-      for (int32_t j = bits->moreptr[set]; j < bits->moreptr[set + 1]; j++) {
-        const int32_t u = bits->more[j];
-        AddToPlanes(uint64_t{1} << (u & 63), state + int64_t{u >> 6} * kStride + 1, planes);
-      }
-    } else {
-      const int32_t end = m->users.colptr[basket[t] + 1];
-      for (int32_t j = m->users.colptr[basket[t]]; j < end; j++) {
-        const int32_t u = m->users.colind[j];
-        uint64_t *s = state + int64_t{u >> 6} * kStride;
-        const uint64_t bit = uint64_t{1} << (u & 63);
-        user_candidates[nr].key = u;
-        nr += (s[0] & bit) == 0;
-        s[0] |= bit;
-        AddToPlanes(bit, s + 1, planes);
-      }
-    }
-  }
-  return nr;
-}
-
-// The sum of h copies of the row value of class k, as the marks add them.
-float HitSum(const UserColumnBits *bits, int32_t k, int32_t h) {
-  const float *sums = bits->hitsums + int64_t{k} * kHitSums;
-  if (h <= kHitSums) return sums[h - 1];
-  float sum = sums[kHitSums - 1];
-  for (int32_t more = kHitSums; more < h; more++) sum = sum + sums[0];
-  return sum;
-}
-
-// Whether the model and scratch have column bits and the basket a dense
-// column, with no more entries than the counters hold.
-bool ColumnBitsRun(const Model *model, const TOVRAN_Scratch *scratch, int32_t n,
-                   const int32_t *basket) {
-  if (model->users.colbits == nullptr || scratch->user_hits == nullptr || n < 1 ||
-      int64_t{n} * model->users.colbits->most_listed > kMostHits)
-    return false;
-  for (int32_t t = 0; t < n; t++)
-    if (model->users.colbits->colset[basket[t]] >= 0) return true;
-  return false;
-}
-
-// Whether the column bits pay: when the basket's dense columns hold the
-// users at least twice over. A user met is then met twice on average, and
-// the pass over the users met, dearer than the marks' per user, costs less
-// than the column entries it saves (below that, retail's heaviest baskets
-// lost up to 40 %).
-bool ColumnBitsPay(const Model *model, int32_t n, const int32_t *basket) {
-  int64_t entries = 0;
-  for (int32_t t = 0; t < n; t++)
-    if (model->users.colbits->colset[basket[t]] >= 0)
-      entries += model->users.colptr[basket[t] + 1] - model->users.colptr[basket[t]];
-  return entries >= 2 * int64_t{model->users.nrows};
-}
-
 // Scales the sums of user_candidates[0..nr-1] (SumOf(user) gives each, once) into
 // similarities and drops the near-identical users; returns the users left.
 // Their places are noted on the way (in item_candidates's keys, while they fit) so
@@ -204,10 +112,12 @@ int32_t ScaleAndDrop(int32_t nr, int32_t n, int32_t room, CandidatePair *user_ca
   return nnear <= room ? DropNoted(nr, user_candidates, nnear, item_candidates)
                        : DropScanning(nr, user_candidates);
 }
-}  // namespace
 
+// Phase 1 up to the selection: user_candidates[0..nr-1] holds every user met by
+// the basket with its similarity, in first-arrival order and with the
+// near-identical users dropped; returns nr. Every mark is at rest again.
 int32_t GatherUserCandidates(const Model *model, TOVRAN_Scratch *scratch, int32_t n,
-                             const int32_t *basket, UserGather how) {
+                             const int32_t *basket) {
   CandidatePair *user_candidates = scratch->user_candidates,
                 *item_candidates = scratch->item_candidates;
   // Every basket column is asked for at once, so that their misses overlap.
@@ -215,23 +125,6 @@ int32_t GatherUserCandidates(const Model *model, TOVRAN_Scratch *scratch, int32_
     __builtin_prefetch(model->users.colind + model->users.colptr[basket[t]]);
     __builtin_prefetch(model->users.colval + model->users.colptr[basket[t]]);
   }
-  if (how != UserGather::kMarks && ColumnBitsRun(model, scratch, n, basket) &&
-      (how == UserGather::kColumnBits || ColumnBitsPay(model, n, basket))) {
-    const UserColumnBits *bits = model->users.colbits;
-    uint64_t *state = scratch->user_hits;
-    const int32_t nr = CountHits(model, bits, n, basket, state, user_candidates);
-    const auto planes = int32_t(std::bit_width(uint32_t(n * bits->most_listed)));
-    const int32_t left =
-        ScaleAndDrop(nr, n, model->nitems, user_candidates, item_candidates, [&](int32_t u) {
-          const uint64_t *s = state + int64_t{u >> 6} * (kHitPlanes + 1) + 1;
-          int32_t h = 0;
-          for (int32_t p = 0; p < planes; p++) h |= int32_t((s[p] >> (u & 63)) & 1) << p;
-          return HitSum(bits, bits->rowclass[u], h);
-        });
-    std::memset(state, 0, size_t(8 * UserBitsStateWords(bits)));
-    return left;
-  }
-
   // Every user's summed row values on the basket items, in single
   // precision, kept in the users' marks (model.h), and the users listed in
   // first-arrival order; the scaling pass puts the marks back.
@@ -249,6 +142,7 @@ int32_t GatherUserCandidates(const Model *model, TOVRAN_Scratch *scratch, int32_
     return sum;
   });
 }
+}  // namespace
 
 int32_t RecommendByUsers(const Model *model, TOVRAN_Scratch *scratch, int32_t n,
                          const int32_t *basket, int32_t N, const TOVRAN_QueryOptions &options,
@@ -260,7 +154,7 @@ int32_t RecommendByUsers(const Model *model, TOVRAN_Scratch *scratch, int32_t n,
                 *item_candidates = scratch->item_candidates;
 
   // Phase 1: the users most similar to the basket.
-  const int32_t nr = GatherUserCandidates(model, scratch, n, basket, UserGather::kChosen);
+  const int32_t nr = GatherUserCandidates(model, scratch, n, basket);
   const int32_t nkeep = SelectTopCandidates(nr, model->nnbr, user_candidates);
   // Every neighbour's row is asked for at once, while the neighbours are sorted.
   for (int32_t t = 0; t < nkeep; t++) {

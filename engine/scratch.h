@@ -15,8 +15,6 @@ struct TOVRAN_Scratch {
   CandidatePair *item_candidates;  // items: candidate items
   int32_t *user_marks;  // nrows: per user, in the model's user_marks_form (marks.h; type 3)
   int32_t *item_marks;  // items: per item, in the model's item_marks_form (marks.h)
-  uint64_t *user_hits;  // type 3 with column bit sets: the users seen and their hit
-                        // counters (user_columns.h), all zero between queries
 };
 
 // The model's own scratch arrays, borrowed.

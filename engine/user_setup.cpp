@@ -23,7 +23,6 @@ Model *SetUpUserModel(SparseMatrix *matrix, int32_t nnbr) {
   model->scratch.item_marks = AllocInts(model->nitems, "TOVRAN_Init_Row: model->cmarker");
   model->scratch.user_marks = AllocInts(model->users.nrows, "TOVRAN_Init_Row: model->rmarker");
   RestMarks(model.get());
-  PrepareUserColumnBits(model.get());
   model->scratch.item_candidates =
       AllocCands(ItemCandidateRoom(model->nitems), "TOVRAN_Init_Row: model->ccand");
   model->scratch.user_candidates =

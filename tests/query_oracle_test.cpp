@@ -136,6 +136,47 @@ TEST(QueryOracle, UserBasedMatchesOnColumnsWithoutRepeats) {
     ExpectSameAnswers(TOVRAN_USER_BASED, 50, 0.0f, seed, true);
 }
 
+// Candidate arrays of a few (hits, row length) classes in adversarial orders:
+// item 0 held by every user (the long column), item 1 by every third, and
+// `extra(u)` items of the user's own; baskets put the long column first,
+// last, in the middle and twice.
+template <class Extra>
+void ExpectFewClassesAnswered(Extra extra, const char *what) {
+  PairList p{700, 40};
+  for (int32_t u = 0; u < 700; u++) {
+    p.Add(u, {0});
+    if (u % 3 == 0) p.Add(u, {1});
+    for (int32_t k = extra(u), c = 2 + u % 7; k > 0; k--, c = 2 + (c + 5) % 38) p.Add(u, {c});
+  }
+  Model *model = p.Build(TOVRAN_USER_BASED, 50);
+  std::vector<std::vector<int32_t>> baskets = {
+      {0}, {0, 3, 4}, {3, 4, 0}, {3, 0, 4}, {0, 0, 3}, {3, 0, 3, 0}, {1, 0, 2, 5, 9}, {0, 1, 0, 1}};
+  std::mt19937 rng(17);
+  std::uniform_int_distribution<int32_t> item(0, 39), length(1, 30);
+  for (int32_t b = 0; b < 40; b++) {
+    std::vector<int32_t> basket(size_t(length(rng)));
+    for (int32_t &c : basket) c = item(rng);
+    basket[size_t(b) % basket.size()] = 0;
+    baskets.push_back(basket);
+  }
+  for (const std::vector<int32_t> &basket : baskets)
+    ASSERT_EQ(Ask(model, basket, 10),
+              ReferenceRecommendByUsers(*model, int32_t(basket.size()), basket.data(), 10))
+        << what << ", basket of " << basket.size();
+  TOVRAN_FreeModel(model);
+}
+
+TEST(QueryOracle, UserBasedMatchesOnFewClassesInAdversarialOrders) {
+  ExpectFewClassesAnswered([](int32_t) { return 1; }, "one row length");
+  ExpectFewClassesAnswered([](int32_t u) { return u % 2 == 0 ? 0 : 3; }, "two classes");
+  // Rows of 1, 4 and 16 items hold 1, 1/2 and 1/4: one, two and four hits
+  // sum to the same value, so classes tie across hit counts.
+  ExpectFewClassesAnswered([](int32_t u) { return u % 3 == 0   ? 2
+                                                  : u % 3 == 1 ? 15
+                                                               : 0; },
+                           "ties across classes");
+}
+
 // Fewer near-identical users than a query notes (room for 30) and more.
 TEST(QueryOracle, UserBasedDropsNearIdenticalUsersAsTheDenseQuery) {
   ExpectSameAnswers(TOVRAN_USER_BASED, 5, 0.0f, 7, WithCopies(7, 40));
