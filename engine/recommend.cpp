@@ -1,7 +1,6 @@
 #include <algorithm>
 #include <bit>
 #include <climits>
-#include <cstring>
 #include <memory>
 #include <vector>
 

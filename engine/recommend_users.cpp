@@ -1,8 +1,5 @@
-#include <bit>
-#include <climits>
 #include <cmath>
 #include <cstdint>
-#include <cstring>
 
 #include "engine/answer.h"
 #include "engine/mark_sums.h"
