@@ -83,6 +83,22 @@ bool ReadBasket(const std::vector<std::string> &fields, int64_t line, Interactio
   return true;
 }
 
+// Parses the field of an optional column (none when column < 0) into *out
+// with parse(text, out, &why), marking the column as seen in *present.
+template <class T, class Parse>
+bool ReadOptionalField(const std::vector<std::string> &fields, int column, const char *name,
+                       Parse parse, T *out, bool *present, int64_t line, std::string *error) {
+  if (column < 0) return true;
+  *present = true;
+  const std::string &text = fields[size_t(column)];
+  std::string why;
+  if (!parse(text, out, &why)) {
+    *error = At(line, std::string(name) + " '" + text + "' " + why);
+    return false;
+  }
+  return true;
+}
+
 bool ReadPair(const std::vector<std::string> &fields, const Columns &columns,
               const ConvertOptions &opts, int64_t line, Interactions *data, std::string *error) {
   if (fields.size() < size_t(columns.needed)) {
@@ -112,25 +128,12 @@ bool ReadPair(const std::vector<std::string> &fields, const Columns &columns,
     }
   }
   Timestamp time;
-  if (columns.timestamp >= 0) {
-    data->timed = true;
-    const std::string &text = fields[size_t(columns.timestamp)];
-    std::string why;
-    if (!ParseTimestamp(text, &time, &why)) {
-      *error = At(line, "timestamp '" + text + "' " + why);
-      return false;
-    }
-  }
   float value = 0;
-  if (columns.value >= 0) {
-    data->valued = true;
-    const std::string &text = fields[size_t(columns.value)];
-    std::string why;
-    if (!ParsePairValue(text, &value, &why)) {
-      *error = At(line, "value '" + text + "' " + why);
-      return false;
-    }
-  }
+  if (!ReadOptionalField(fields, columns.timestamp, "timestamp", ParseTimestamp, &time,
+                         &data->timed, line, error) ||
+      !ReadOptionalField(fields, columns.value, "value", ParsePairValue, &value, &data->valued,
+                         line, error))
+    return false;
   const int32_t index = MapId(&data->users, user);
   if (index < 0) {
     *error = At(line, "more users than the program can index");
